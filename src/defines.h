@@ -1,0 +1,92 @@
+// Definitions shared by the core and its front ends: the window surface the
+// checks write into, the edits they name, and the decimal reader they share.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+
+namespace kalvrin {
+
+// The edits the core writes, named after their components on the main window.
+enum class Edit {
+  INFileKcv, INFileMacVer, INFileMacMeth, INFileMac,
+  CalcMac1BSize, CalcMac1BNum, CalcMac1FSize,
+  CalcMac2BSize, CalcMac2BNum, CalcMac2FSize,
+  CalcMac3BSize, CalcMac3BNum, CalcMac3FSize,
+  CalcMacAll, CalcMacNHD, CalcMacNSP };
+
+inline constexpr int kEditCount = static_cast<int>(Edit::CalcMacNSP) + 1;
+
+// Component names of the edits, in the order of Edit.
+inline constexpr std::string_view kEditNames[kEditCount] = {
+  "txtINFileKcv", "txtINFileMacVer", "txtINFileMacMeth", "txtINFileMac",
+  "txtCalcMac1BSize", "txtCalcMac1BNum", "txtCalcMac1FSize",
+  "txtCalcMac2BSize", "txtCalcMac2BNum", "txtCalcMac2FSize",
+  "txtCalcMac3BSize", "txtCalcMac3BNum", "txtCalcMac3FSize",
+  "txtCalcMacAll", "txtCalcMacNHD", "txtCalcMacNSP" };
+
+constexpr std::string_view EditName(Edit e) { return kEditNames[static_cast<int>(e)]; }
+
+// Black RGB 0,0,0; red RGB 255,0,0; green RGB 0,128,0.
+enum class TextColour { Black, Red, Green };
+
+// Everything the format check and the MAC check do to the window goes through
+// this interface; texts are single bytes, 0x80-0xFF kept as they are.
+class WindowSurface {
+ public:
+  virtual ~WindowSurface() = default;
+
+  // FormatGrid
+  virtual int gridRowCount() const = 0;
+  virtual void setGridRowCount(int rows) = 0;
+  virtual void setGridFixedRows(int rows) = 0;
+  virtual void setGridColCount(int cols) = 0;
+  virtual void setGridColWidth(int col, int width) = 0;
+  virtual void setGridCell(int col, int row, std::string_view text) = 0;  // no-op outside the grid
+  virtual void repaintGrid() = 0;
+
+  // StatusBar, panels 0..2 from the left
+  virtual void setStatus(int panel, std::string_view text) = 0;
+  virtual void repaintStatus() = 0;
+
+  // ProgressBar1
+  virtual int progressMin() const = 0;
+  virtual void setProgressMin(int value) = 0;
+  virtual int progressMax() const = 0;
+  virtual void setProgressMax(int value) = 0;
+  virtual int progressPosition() const = 0;
+  virtual void setProgressPosition(int value) = 0;
+
+  // the edits of the MAC group and of the Mac page
+  virtual std::string editText(Edit edit) const = 0;
+  virtual void setEditText(Edit edit, std::string_view text) = 0;
+  virtual void setEditColour(Edit edit, TextColour colour) = 0;
+
+  // the window as a whole
+  virtual void repaint() = 0;
+  virtual void processEvents() = 0;  // the window may throttle this; the core calls it freely
+};
+
+// Decimal text to a signed 32-bit number the way the C library's atol reads
+// it: leading white space, one optional sign, digits up to the first
+// non-digit; no digits give 0. Values beyond 32 bits saturate instead of
+// overflowing.
+constexpr std::int32_t TextToNumber(std::string_view text) {
+  std::size_t i = 0;
+  auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  while (i < text.size() && isSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+  std::int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > kLimit) value = kLimit;  // stays saturated, no overflow
+  }
+  if (negative) return static_cast<std::int32_t>(-value);
+  return static_cast<std::int32_t>(value > kLimit - 1 ? kLimit - 1 : value);
+}
+
+}  // namespace kalvrin

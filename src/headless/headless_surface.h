@@ -1,0 +1,91 @@
+// A window surface made of plain containers: what kalvrin-check prints and
+// what the core's tests read back.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "defines.h"
+
+namespace kalvrin {
+
+class HeadlessSurface : public WindowSurface {
+ public:
+  // The state right after start-up: empty grid, empty edits and panels in
+  // black, progress bar 0..100 at 0. The grid's layout is the format
+  // check's to set up.
+  HeadlessSurface() = default;
+
+  // WindowSurface
+  int gridRowCount() const override { return rowCount_; }
+  void setGridRowCount(int rows) override;
+  void setGridFixedRows(int rows) override { fixedRows_ = rows; }
+  void setGridColCount(int cols) override;
+  void setGridColWidth(int col, int width) override;
+  void setGridCell(int col, int row, std::string_view text) override;
+  void repaintGrid() override {}
+  void setStatus(int panel, std::string_view text) override;
+  void repaintStatus() override {}
+  int progressMin() const override { return progressMin_; }
+  void setProgressMin(int value) override { progressMin_ = value; }
+  int progressMax() const override { return progressMax_; }
+  void setProgressMax(int value) override { progressMax_ = value; }
+  int progressPosition() const override { return progressPosition_; }
+  void setProgressPosition(int value) override { progressPosition_ = value; }
+  std::string editText(Edit edit) const override { return edits_[Index(edit)]; }
+  void setEditText(Edit edit, std::string_view text) override { edits_[Index(edit)] = text; }
+  void setEditColour(Edit edit, TextColour colour) override { colours_[Index(edit)] = colour; }
+  void repaint() override { ++repaints_; }
+  void processEvents() override { ++eventPumps_; }
+
+  // What the window would show.
+  int gridFixedRows() const { return fixedRows_; }
+  int gridColCount() const { return colCount_; }
+  int gridColWidth(int col) const;
+  std::string cell(int col, int row) const;     // empty outside the grid or for a streamed row
+  std::vector<std::string> row(int row) const;  // one text per column
+  std::string status(int panel) const;
+  TextColour editColour(Edit edit) const { return colours_[Index(edit)]; }
+  long long repaintCount() const { return repaints_; }
+  long long eventPumpCount() const { return eventPumps_; }
+
+  // Streaming: once set, every time the grid grows, the rows that lie more
+  // than liveRows rows above its end (the title row too) are handed to the
+  // sink in order and released; they can no longer be read or written.
+  using RowSink = std::function<void(int row, const std::vector<std::string>& cells)>;
+  void setRowSink(RowSink sink, int liveRows);
+  // Hands every row not yet streamed to the sink (at the end of a run).
+  void flushRows();
+
+ private:
+  static int Index(Edit edit) { return static_cast<int>(edit); }
+  // A row is one string of entries: column (1 byte), length (4 bytes), text.
+  static std::string CellOf(const std::string& packed, int col);
+  static void PutCell(std::string& packed, int col, std::string_view text);
+  std::string* HeldRow(int row);
+  const std::string* HeldRow(int row) const;
+  void StreamUpTo(int endRow);
+
+  int rowCount_ = 0;
+  int fixedRows_ = 0;
+  int colCount_ = 0;
+  std::vector<int> colWidths_;
+  int firstHeldRow_ = 0;          // rows below it have gone to the sink
+  std::deque<std::string> rows_;  // rows firstHeldRow_ .. rowCount_-1
+  std::array<std::string, 3> status_;
+  int progressMin_ = 0;
+  int progressMax_ = 100;
+  int progressPosition_ = 0;
+  std::array<std::string, kEditCount> edits_;
+  std::array<TextColour, kEditCount> colours_{};
+  long long repaints_ = 0;
+  long long eventPumps_ = 0;
+  RowSink sink_;
+  int liveRows_ = 0;
+};
+
+}  // namespace kalvrin
