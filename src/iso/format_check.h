@@ -1,0 +1,102 @@
+// The format check: reads a transaction file one character at a time, finds
+// each message by its MTI, takes its bitmaps and data elements apart and
+// writes one grid row per message.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "defines.h"
+#include "iso/element_table.h"
+
+namespace kalvrin {
+
+// Status panels, numbered from the left.
+inline constexpr int kPositionPanel = 0;  // read position after each message
+inline constexpr int kTotalsPanel = 1;    // file size, "Cannot open file"
+inline constexpr int kCommandPanel = 2;   // command state, decoding progress and errors
+
+// Where a run stands; reset by ResetMessage (flags, window, counts of the
+// message) and ResetRun (recordCount).
+struct FormatRunState {
+  bool mtiFound = false;
+  bool primaryBitmapDone = false;
+  bool secondaryBitmapDone = false;
+  bool primarySetDone = false;
+  bool secondarySetDone = false;
+  bool stopRequested = false;      // a bad length prefix, or a closing window
+  std::int64_t recordCount = 0;    // messages found so far; the grid row of the current one
+  std::int64_t padCount = 0;       // spaces in the current message's gap
+  std::int64_t dataCount = 0;      // data characters the element steps took for the current message
+  std::array<char, 4> mtiWindow{};  // the last digits seen outside a message, most recent last
+  int mtiDigits = 0;
+  std::array<char, 16> primaryMap{};  // bitmap characters collected so far
+  std::array<char, 16> secondaryMap{};
+  int primaryMapCount = 0;
+  int secondaryMapCount = 0;
+};
+
+class FormatCheck {
+ public:
+  // The check writes its results into `surface`, which must outlive it.
+  explicit FormatCheck(WindowSurface& surface);
+  FormatCheck(const FormatCheck&) = delete;
+  FormatCheck& operator=(const FormatCheck&) = delete;
+
+  // The driver. 0 when the file cannot be opened, when a length prefix is
+  // bad, when the file ends inside a bitmap or an element, and when the run
+  // was stopped; otherwise 1 (or the MTI of a message that opens with the
+  // file's last character).
+  int RunFormatCheck(std::string_view path);
+  // Title row and one empty row, the 41 columns with their widths.
+  void SetUpResultGrid();
+  // For a closing window: the running check stops before its next character
+  // (result 0, grid finished, file closed). Nothing happens between runs.
+  void RequestStop();
+  // True while RunFormatCheck is on the stack.
+  bool Running() const { return running_; }
+
+  // The steps, one character each. Bitmap steps: 0, then 1 for the character
+  // that completes the bitmap. Element steps: 0 for every character taken, 1
+  // when the set has no element left (the character is not taken).
+  // MessageTypeStep: the MTI when a message starts, else 1. GapStep: 1.
+  int MessageTypeStep(char c);
+  int GapStep(char c);
+  int PrimaryBitmapStep(char c);
+  int SecondaryBitmapStep(char c);
+  int PrimaryElementStep(char c);
+  int SecondaryElementStep(char c);
+
+  // A new message: clean flags, bitmaps and element table, one grid row more.
+  void ResetMessage();
+  // A new run: ResetMessage, then no message found yet.
+  void ResetRun();
+  // Drops the trailing empty row at the end of a run.
+  void FinishResultGrid();
+
+  const FormatRunState& state() const { return state_; }
+  const ElementTable& elements() const { return elements_; }
+
+ private:
+  struct ElementSet;
+  int ElementStep(const ElementSet& set, char c);
+  int BitmapStep(char c, std::array<char, 16>& chars, int& count, int firstElement, int column, bool& done);
+  int NextElement(const ElementSet& set) const;
+  int PrefixDone(const ElementSet& set, int element);
+  void ElementDone(const ElementSet& set, int element);
+  int Dispatch(char c);
+  int CloseRun();
+  void FlushGap();
+  int CurrentRow() const;
+  void WriteCell(int column, std::string_view text);
+
+  WindowSurface& surface_;
+  ElementTable elements_;
+  FormatRunState state_;
+  bool running_ = false;
+  bool gapPending_ = false;  // PAD and SIZE of the current gap not yet on the grid
+  bool padPending_ = false;
+};
+
+}  // namespace kalvrin

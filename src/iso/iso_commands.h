@@ -1,0 +1,26 @@
+// The window's ISO and Clear commands and its state after start-up, shared
+// by the desktop window and kalvrin-check so that the two cannot drift apart.
+#pragma once
+
+#include <string_view>
+
+#include "defines.h"
+#include "iso/format_check.h"
+
+namespace kalvrin {
+
+// The ISO button's work after the window has gone busy: status panel 2
+// "Processing format", RunFormatCheck, "Format processed" when it returns
+// nonzero. Returns the driver's result.
+int IsoCommand(FormatCheck& check, WindowSurface& surface, std::string_view path);
+
+// The Clear button: grid set-up, the result edits emptied, the three MAC
+// results emptied and set back to black, status panels emptied, progress
+// position 0 (its range stays).
+void ClearCommand(FormatCheck& check, WindowSurface& surface);
+
+// The window state right after start-up (the grid set up, then Clear), for a
+// fresh surface.
+void StartUpState(FormatCheck& check, WindowSurface& surface);
+
+}  // namespace kalvrin
