@@ -78,14 +78,16 @@ class FormatCheck {
   const FormatRunState& state() const { return state_; }
   const ElementTable& elements() const { return elements_; }
 
+ public:
+  struct ElementSet;  // one of the two element sets, defined with the steps
+
  private:
-  struct ElementSet;
   int ElementStep(const ElementSet& set, char c);
   int BitmapStep(char c, std::array<char, 16>& chars, int& count, int firstElement, int column, bool& done);
-  int NextElement(const ElementSet& set) const;
+  int NextElement(const ElementSet& set);
   int PrefixDone(const ElementSet& set, int element);
   void ElementDone(const ElementSet& set, int element);
-  int Dispatch(char c);
+  int Dispatch(char c, std::int64_t position);
   int CloseRun();
   void FlushGap();
   int CurrentRow() const;
@@ -97,6 +99,7 @@ class FormatCheck {
   bool running_ = false;
   bool gapPending_ = false;  // PAD and SIZE of the current gap not yet on the grid
   bool padPending_ = false;
+  std::array<int, 2> setCursor_{};  // per element set: no element below it is still to be read
 };
 
 }  // namespace kalvrin

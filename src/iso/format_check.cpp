@@ -1,0 +1,429 @@
+// The format check's reading loop, its MTI framing and its decoding steps.
+#include "iso/format_check.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "iso/iso_texts.h"
+#include "iso/result_grid.h"
+
+namespace kalvrin {
+
+namespace {
+
+constexpr int kMtiLength = 4;
+constexpr int kBitmapLength = 16;
+// The MTI digits and both bitmaps count into every message's SIZE.
+constexpr std::int64_t kMessageHeadSize = kMtiLength + 2 * kBitmapLength;
+constexpr int kMessageTypes[] = {1140, 1240, 1440, 1542, 1644, 1844};
+constexpr std::size_t kReadBlock = 64 * 1024;
+constexpr auto kPrefixErrorWait = std::chrono::milliseconds(22);
+
+bool IsControl(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool IsMessageType(int value) {
+  return std::find(std::begin(kMessageTypes), std::end(kMessageTypes), value) != std::end(kMessageTypes);
+}
+
+// The four elements a bitmap character marks, most significant bit first.
+// Lower-case letters and anything else mark none.
+int BitmapBits(char c) {
+  if (c >= '1' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return 0;
+}
+
+// A number as decimal text without allocating.
+class Decimal {
+ public:
+  explicit Decimal(std::int64_t value) { end_ = std::to_chars(digits_, digits_ + sizeof digits_, value).ptr; }
+  std::string_view view() const { return {digits_, static_cast<std::size_t>(end_ - digits_)}; }
+
+ private:
+  char digits_[24];
+  char* end_;
+};
+
+// A label followed by a number, e.g. "PMAP P: 35".
+class LabelledNumber {
+ public:
+  LabelledNumber(std::string_view label, std::int64_t value) {
+    size_ = label.copy(text_, sizeof text_ - 24);
+    size_ += Decimal(value).view().copy(text_ + size_, 24);
+  }
+  std::string_view view() const { return {text_, size_}; }
+
+ private:
+  char text_[64];
+  std::size_t size_;
+};
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens a transaction file read-only; a directory, or a path the C library
+// cannot take, is no transaction file.
+File OpenTransactionFile(std::string_view path, std::int64_t& size) {
+  if (path.find('\0') != std::string_view::npos) return nullptr;
+  File file(std::fopen(std::string(path).c_str(), "rb"));
+  if (!file) return nullptr;
+  struct stat info {};
+  if (fstat(fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode)) return nullptr;
+  size = S_ISREG(info.st_mode) ? static_cast<std::int64_t>(info.st_size) : 0;
+  return file;
+}
+
+// The progress bar holds an int: positions of larger files are scaled down.
+int ProgressShift(std::int64_t size) {
+  int shift = 0;
+  while ((size >> shift) > INT_MAX) ++shift;
+  return shift;
+}
+
+}  // namespace
+
+// One of the two element sets of a message.
+struct FormatCheck::ElementSet {
+  int index;  // into setCursor_
+  int first;
+  int last;
+  bool FormatRunState::*done;
+  std::string_view prefixError;
+  std::string_view elementDone;
+};
+
+namespace {
+// Element 1 is the secondary bitmap's bit and element 64 is never read: the
+// sets are 2 to 63 and 65 to 128.
+constexpr FormatCheck::ElementSet kPrimarySet{0, 2, 63, &FormatRunState::primarySetDone,
+                                              iso_text::kPrimaryPrefixError, iso_text::kPrimaryElementDone};
+constexpr FormatCheck::ElementSet kSecondarySet{1, 65, kElementCount, &FormatRunState::secondarySetDone,
+                                                iso_text::kSecondaryPrefixError, iso_text::kSecondaryElementDone};
+}  // namespace
+
+FormatCheck::FormatCheck(WindowSurface& surface) : surface_(surface) {}
+
+// ---- the driver ----------------------------------------------------------
+
+int FormatCheck::RunFormatCheck(std::string_view path) {
+  if (running_) return 0;  // one run at a time: a nested call would wreck the one in progress
+  running_ = true;
+  struct RunningGuard {
+    bool& running;
+    ~RunningGuard() { running = false; }
+  } guard{running_};
+
+  ResetRun();
+  SetUpResultGrid();
+
+  std::int64_t size = 0;
+  File file = OpenTransactionFile(path, size);
+  if (!file) {
+    surface_.setStatus(kTotalsPanel, iso_text::kCannotOpenFile);
+    return 0;
+  }
+
+  const int shift = ProgressShift(size);
+  surface_.setProgressMin(0);
+  surface_.setProgressMax(static_cast<int>(size >> shift));
+  surface_.setProgressPosition(0);
+  surface_.repaint();
+  surface_.setStatus(kTotalsPanel, Decimal(size).view());
+  surface_.repaint();
+
+  const auto block = std::make_unique<char[]>(kReadBlock);
+  std::int64_t position = 0;
+  int result = 1;
+  bool readFailed = false;
+  while (!state_.stopRequested) {
+    const std::size_t count = std::fread(block.get(), 1, kReadBlock, file.get());
+    if (count == 0) {
+      readFailed = std::ferror(file.get()) != 0;
+      break;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      ++position;
+      const char c = block[i];
+      if (IsControl(c)) continue;
+      result = Dispatch(c, position);
+      surface_.setProgressPosition(static_cast<int>(position >> shift));
+      surface_.processEvents();
+      if (state_.stopRequested) break;
+    }
+  }
+
+  if (state_.stopRequested) {
+    result = 0;
+  } else if (readFailed) {
+    surface_.setStatus(kTotalsPanel, iso_text::kCannotOpenFile);
+    result = 0;
+  } else {
+    result = CloseRun();
+  }
+  FlushGap();
+  surface_.setProgressPosition(static_cast<int>(position >> shift));
+  FinishResultGrid();
+  surface_.repaint();
+  return result;
+}
+
+void FormatCheck::RequestStop() {
+  if (running_) state_.stopRequested = true;
+}
+
+int FormatCheck::Dispatch(char c, std::int64_t position) {
+  if (!state_.mtiFound) return MessageTypeStep(c);
+  if (!state_.primaryBitmapDone) return PrimaryBitmapStep(c);
+  if (!state_.secondaryBitmapDone) return SecondaryBitmapStep(c);
+  // A character that finishes a set without being taken falls through to
+  // the next set, and from there to the search for the next MTI.
+  int result = 0;
+  if (!state_.primarySetDone) result = PrimaryElementStep(c);
+  if (!state_.secondarySetDone && state_.primarySetDone) result = SecondaryElementStep(c);
+  if (state_.primarySetDone && state_.secondarySetDone) {
+    state_.mtiFound = false;
+    result = MessageTypeStep(c);
+    surface_.setStatus(kPositionPanel, Decimal(position).view());
+    surface_.repaint();
+  }
+  return result;
+}
+
+// The end of the file is no character: the run is closed on the state the
+// last real character left.
+int FormatCheck::CloseRun() {
+  if (!state_.mtiFound) return 1;
+  if (!state_.primaryBitmapDone || !state_.secondaryBitmapDone) return 0;
+  for (const ElementSet* set : {&kPrimarySet, &kSecondarySet}) {
+    if (state_.*(set->done)) continue;
+    if (NextElement(*set) != 0) return 0;
+    state_.*(set->done) = true;
+  }
+  return 1;
+}
+
+// ---- framing -------------------------------------------------------------
+
+int FormatCheck::MessageTypeStep(char c) {
+  if (!IsDigit(c)) {
+    state_.mtiDigits = 0;
+    return GapStep(c);
+  }
+  state_.mtiWindow[static_cast<std::size_t>(state_.mtiDigits++)] = c;
+  if (state_.mtiDigits < kMtiLength) return 1;
+
+  const std::array<char, 4> digits = state_.mtiWindow;
+  const std::string_view mti(digits.data(), digits.size());
+  const int value = TextToNumber(mti);
+  if (!IsMessageType(value)) {
+    std::copy(digits.begin() + 1, digits.end(), state_.mtiWindow.begin());
+    state_.mtiDigits = kMtiLength - 1;
+    return 1;
+  }
+  FlushGap();  // the previous message's PAD and SIZE belong to its own row
+  ResetMessage();
+  ++state_.recordCount;
+  WriteCell(kRecColumn, Decimal(state_.recordCount).view());
+  WriteCell(kTCodeColumn, mti);
+  state_.mtiFound = true;
+  return value;
+}
+
+int FormatCheck::GapStep(char c) {
+  // Characters before the first message have no row to count into.
+  if (state_.recordCount == 0) return 1;
+  if (c == ' ') {
+    ++state_.padCount;
+    padPending_ = true;
+  }
+  gapPending_ = true;
+  return 1;
+}
+
+// PAD and SIZE change only in a gap and go onto the grid once it ends.
+void FormatCheck::FlushGap() {
+  if (padPending_) WriteCell(kPadColumn, Decimal(state_.padCount).view());
+  // The message's data characters and the one gap character it keeps.
+  if (gapPending_) WriteCell(kSizeColumn, Decimal(kMessageHeadSize + state_.dataCount + 1).view());
+  gapPending_ = false;
+  padPending_ = false;
+}
+
+// ---- bitmaps -------------------------------------------------------------
+
+int FormatCheck::PrimaryBitmapStep(char c) {
+  return BitmapStep(c, state_.primaryMap, state_.primaryMapCount, 1, kPrimaryMapColumn, state_.primaryBitmapDone);
+}
+
+int FormatCheck::SecondaryBitmapStep(char c) {
+  return BitmapStep(c, state_.secondaryMap, state_.secondaryMapCount, 65, kSecondaryMapColumn,
+                    state_.secondaryBitmapDone);
+}
+
+int FormatCheck::BitmapStep(char c, std::array<char, 16>& chars, int& count, int firstElement, int column,
+                            bool& done) {
+  chars[static_cast<std::size_t>(count++)] = c;
+  if (count < kBitmapLength) return 0;
+  WriteCell(column, std::string_view(chars.data(), chars.size()));
+  for (int digit = 0; digit < kBitmapLength; ++digit) {
+    const int bits = BitmapBits(chars[static_cast<std::size_t>(digit)]);
+    for (int bit = 0; bit < 4; ++bit) {
+      if ((bits & (8 >> bit)) != 0) elements_[firstElement + 4 * digit + bit].present = 1;
+    }
+  }
+  done = true;
+  count = 0;
+  return 1;
+}
+
+// ---- elements ------------------------------------------------------------
+
+int FormatCheck::PrimaryElementStep(char c) { return ElementStep(kPrimarySet, c); }
+
+int FormatCheck::SecondaryElementStep(char c) { return ElementStep(kSecondarySet, c); }
+
+// The lowest present element of the set not yet complete, 0 for none.
+// Elements complete in ascending order, so the search resumes where it
+// last stopped.
+int FormatCheck::NextElement(const ElementSet& set) {
+  int& cursor = setCursor_[static_cast<std::size_t>(set.index)];
+  if (cursor < set.first) cursor = set.first;
+  for (; cursor <= set.last; ++cursor) {
+    const ElementDef& def = elements_[cursor];
+    if (def.present != 0 && def.complete == 0) return cursor;
+  }
+  return 0;
+}
+
+int FormatCheck::ElementStep(const ElementSet& set, char c) {
+  const int element = NextElement(set);
+  if (element == 0) {
+    state_.*(set.done) = true;
+    return 1;
+  }
+  ElementDef& def = elements_[element];
+  if (def.prefixDigits != 0) {
+    def.buffer[static_cast<std::size_t>(def.taken)] = c;
+    def.buffer[static_cast<std::size_t>(def.taken) + 1] = '\0';
+    if (++def.taken == def.prefixDigits) return PrefixDone(set, element);
+    return 0;
+  }
+  def.buffer[static_cast<std::size_t>(def.taken)] = c;
+  def.buffer[static_cast<std::size_t>(def.taken) + 1] = '\0';
+  ++state_.dataCount;
+  if (++def.taken == def.length) ElementDone(set, element);
+  return 0;
+}
+
+// A length prefix that is not a number, or announces more than the element
+// can hold, is a format error that ends the run.
+int FormatCheck::PrefixDone(const ElementSet& set, int element) {
+  ElementDef& def = elements_[element];
+  const std::string_view prefix(def.buffer.data(), static_cast<std::size_t>(def.prefixDigits));
+  const bool numeric = std::all_of(prefix.begin(), prefix.end(), IsDigit);
+  const std::int32_t value = numeric ? TextToNumber(prefix) : 0;
+  if (!numeric || value > def.maxLength) {
+    std::string text(set.prefixError);
+    text.append(Decimal(element).view()).append(iso_text::kPrefixErrorLength);
+    text.append("'").append(prefix).append("'");
+    surface_.setStatus(kCommandPanel, text);
+    surface_.repaintStatus();
+    state_.stopRequested = true;
+    std::this_thread::sleep_for(kPrefixErrorWait);
+    return 0;
+  }
+  if (value == 0) {
+    def.complete = 1;  // an empty element: no cell, no status text
+    return 0;
+  }
+  def.length = value;
+  def.prefixDigits = 0;
+  def.taken = 0;
+  return 0;
+}
+
+void FormatCheck::ElementDone(const ElementSet& set, int element) {
+  ElementDef& def = elements_[element];
+  const std::string_view text = def.Text();
+  if (const int column = kElementColumns[static_cast<std::size_t>(element)]; column >= 0) WriteCell(column, text);
+  if (element == kFunctionCodeElement) WriteCell(kFunctionCodeColumn, text);
+  if (element == 53) {
+    // The security element carries the MAC method, version and key check value.
+    surface_.setEditText(Edit::INFileMacMeth, text.substr(0, 1));
+    surface_.setEditText(Edit::INFileMacVer, text.substr(std::min<std::size_t>(1, text.size()), 2));
+    surface_.setEditText(Edit::INFileKcv, text.substr(std::min<std::size_t>(3, text.size()), 8));
+  }
+  if (element == 128) surface_.setEditText(Edit::INFileMac, text);
+  def.complete = 1;
+  surface_.setStatus(kCommandPanel, LabelledNumber(set.elementDone, element).view());
+  surface_.repaintStatus();
+}
+
+// ---- resets and the grid ---------------------------------------------------
+
+void FormatCheck::ResetMessage() {
+  state_.mtiFound = false;
+  state_.primaryBitmapDone = false;
+  state_.secondaryBitmapDone = false;
+  state_.primarySetDone = false;
+  state_.secondarySetDone = false;
+  state_.stopRequested = false;
+  state_.mtiDigits = 0;
+  state_.primaryMap.fill(' ');
+  state_.secondaryMap.fill(' ');
+  state_.primaryMapCount = 0;
+  state_.secondaryMapCount = 0;
+  state_.dataCount = 0;
+  state_.padCount = 0;
+  gapPending_ = false;
+  padPending_ = false;
+  setCursor_ = {};
+  elements_.Reset();
+  const int rows = surface_.gridRowCount();
+  if (rows < INT_MAX) surface_.setGridRowCount(rows + 1);
+}
+
+void FormatCheck::ResetRun() {
+  ResetMessage();
+  state_.recordCount = 0;
+}
+
+void FormatCheck::SetUpResultGrid() {
+  surface_.setGridRowCount(2);
+  surface_.setGridFixedRows(1);
+  surface_.setGridColCount(kGridColumnCount);
+  surface_.repaintGrid();
+  for (int col = 0; col < kGridColumnCount; ++col) {
+    surface_.setGridCell(col, 0, kGridColumns[static_cast<std::size_t>(col)].title);
+    surface_.setGridColWidth(col, kGridColumns[static_cast<std::size_t>(col)].width);
+  }
+  for (int col = 0; col < kGridColumnCount; ++col) surface_.setGridCell(col, 1, {});
+}
+
+void FormatCheck::FinishResultGrid() {
+  const int rows = surface_.gridRowCount();
+  if (rows > 1) surface_.setGridRowCount(rows - 1);
+}
+
+int FormatCheck::CurrentRow() const {
+  return state_.recordCount <= INT_MAX ? static_cast<int>(state_.recordCount) : -1;
+}
+
+void FormatCheck::WriteCell(int column, std::string_view text) { surface_.setGridCell(column, CurrentRow(), text); }
+
+}  // namespace kalvrin

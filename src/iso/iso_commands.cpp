@@ -1,0 +1,42 @@
+// The ISO and Clear commands and the start-up state of the window.
+#include "iso/iso_commands.h"
+
+#include "iso/iso_texts.h"
+
+namespace kalvrin {
+
+namespace {
+// Clear empties the read-out and figure edits in this order, then the three
+// MAC results, which also go back to black.
+constexpr Edit kClearedEdits[] = {
+    Edit::INFileKcv,     Edit::INFileMacVer,  Edit::INFileMacMeth, Edit::INFileMac,
+    Edit::CalcMac1BSize, Edit::CalcMac2BSize, Edit::CalcMac3BSize, Edit::CalcMac1BNum,
+    Edit::CalcMac2BNum,  Edit::CalcMac3BNum,  Edit::CalcMac1FSize, Edit::CalcMac2FSize,
+    Edit::CalcMac3FSize};
+constexpr Edit kMacResults[] = {Edit::CalcMacAll, Edit::CalcMacNHD, Edit::CalcMacNSP};
+}  // namespace
+
+int IsoCommand(FormatCheck& check, WindowSurface& surface, std::string_view path) {
+  surface.setStatus(kCommandPanel, iso_text::kProcessingFormat);
+  const int result = check.RunFormatCheck(path);
+  if (result != 0) surface.setStatus(kCommandPanel, iso_text::kFormatProcessed);
+  return result;
+}
+
+void ClearCommand(FormatCheck& check, WindowSurface& surface) {
+  check.SetUpResultGrid();
+  for (Edit edit : kClearedEdits) surface.setEditText(edit, {});
+  for (Edit edit : kMacResults) {
+    surface.setEditText(edit, {});
+    surface.setEditColour(edit, TextColour::Black);
+  }
+  for (int panel : {kPositionPanel, kTotalsPanel, kCommandPanel}) surface.setStatus(panel, {});
+  surface.setProgressPosition(0);
+}
+
+void StartUpState(FormatCheck& check, WindowSurface& surface) {
+  check.SetUpResultGrid();
+  ClearCommand(check, surface);
+}
+
+}  // namespace kalvrin
