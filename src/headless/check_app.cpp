@@ -1,0 +1,94 @@
+// kalvrin-check's argument parsing, output and exit status, shared by the
+// subcommands.
+#include "headless/check_app.h"
+
+#include <memory>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "iso/iso_commands.h"
+
+namespace kalvrin {
+
+namespace {
+
+// Add a subcommand here; its code lives in a file of its own.
+const Subcommand kSubcommands[] = {
+    IsoSubcommand(),
+};
+
+constexpr int kLiveRows = 2;  // the current message's row and the empty row below it
+
+struct CommonOptions {
+  std::string path;
+  bool json = false;
+  bool csv = false;
+};
+
+struct Declared {
+  CLI::App* app;
+  std::string_view name;
+  std::function<CheckOutcome(CheckContext&)> run;
+};
+
+OutputFormat FormatOf(const CommonOptions& options) {
+  if (options.json) return OutputFormat::Json;
+  if (options.csv) return OutputFormat::Csv;
+  return OutputFormat::Text;
+}
+
+int RunSubcommand(const Declared& chosen, const CommonOptions& options, std::ostream& out, std::ostream& err) {
+  HeadlessSurface surface;
+  FormatCheck formatCheck(surface);
+  StartUpState(formatCheck, surface);
+  const OutputFormat format = FormatOf(options);
+  // CSV rows leave as soon as no step can change them any more.
+  if (format == OutputFormat::Csv) {
+    surface.setRowSink([&out](int, const std::vector<std::string>& cells) { WriteCsvRow(out, cells); }, kLiveRows);
+  }
+
+  CheckContext context{surface, formatCheck, options.path};
+  const CheckOutcome outcome = chosen.run(context);
+
+  switch (format) {
+    case OutputFormat::Csv: surface.flushRows(); break;
+    case OutputFormat::Json: out << SurfaceJson(surface, chosen.name, outcome.result).dump() << '\n'; break;
+    case OutputFormat::Text: WriteTextReport(out, surface, chosen.name, outcome.result); break;
+  }
+  out.flush();
+  if (!outcome.error.empty()) err << "kalvrin-check: " << outcome.error << '\n';
+  return outcome.exitCode;
+}
+
+}  // namespace
+
+int RunKalvrinCheck(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  CLI::App app("Checks a batch file of ISO 8583 messages the way the window's buttons do.", "kalvrin-check");
+  app.require_subcommand(1);
+  CommonOptions options;
+  std::vector<Declared> declared;
+  for (const Subcommand& subcommand : kSubcommands) {
+    CLI::App* sub = app.add_subcommand(std::string(subcommand.name), std::string(subcommand.description));
+    sub->add_option("FILE", options.path, "the transaction file")->required();
+    CLI::Option* json = sub->add_flag("--json", options.json, "print the window state as one JSON object");
+    CLI::Option* csv = sub->add_flag("--csv", options.csv, "print the grid as CSV, title row first");
+    json->excludes(csv);
+    declared.push_back({sub, subcommand.name, subcommand.declare(*sub)});
+  }
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) return app.exit(error, out, err);  // --help
+    err << "kalvrin-check: " << error.what() << '\n';
+    return kExitCannotRun;
+  }
+
+  for (const Declared& candidate : declared) {
+    if (candidate.app->parsed()) return RunSubcommand(candidate, options, out, err);
+  }
+  return kExitCannotRun;  // not reached: parsing requires one subcommand
+}
+
+}  // namespace kalvrin

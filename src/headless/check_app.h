@@ -1,0 +1,54 @@
+// kalvrin-check: runs one of the window's commands on a fresh start-up
+// state and prints what the window would show. Each subcommand is a small
+// self-contained part registered in the table in check_app.cpp.
+#pragma once
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "headless/headless_surface.h"
+#include "headless/surface_output.h"
+#include "iso/format_check.h"
+
+namespace CLI {
+class App;
+}
+
+namespace kalvrin {
+
+inline constexpr int kExitSucceeded = 0;  // the command succeeded
+inline constexpr int kExitFailed = 1;     // it ran but did not succeed
+inline constexpr int kExitCannotRun = 2;  // it could not run: unreadable file, bad arguments, ...
+
+// What a subcommand works on: the window right after start-up and the FILE argument.
+struct CheckContext {
+  HeadlessSurface& surface;
+  FormatCheck& formatCheck;
+  const std::string& path;
+};
+
+// What a subcommand hands back once it has run.
+struct CheckOutcome {
+  int result = 0;        // the driver's integer, as the JSON's "result"
+  int exitCode = kExitFailed;
+  std::string error;     // one line for standard error when the command did not succeed
+};
+
+struct Subcommand {
+  std::string_view name;
+  std::string_view description;
+  // Declares the subcommand's own options (FILE, --json and --csv are
+  // declared for every subcommand) and returns what runs it after parsing.
+  std::function<CheckOutcome(CheckContext&)> (*declare)(CLI::App& app);
+};
+
+// The subcommands, one line each in check_app.cpp.
+Subcommand IsoSubcommand();
+
+// The whole program: parses argv, runs the chosen subcommand, prints to out
+// and err, returns the exit status.
+int RunKalvrinCheck(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+}  // namespace kalvrin
