@@ -1,0 +1,141 @@
+// Key check values and the protected installation of the MAC key under a
+// fresh storage key from the engine's generator.
+
+#include "mac/key_install.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "mac/wipe.h"
+
+namespace kalvrin {
+namespace {
+
+// Any fixed key will do: the storage keys it yields never leave the engine.
+constexpr DesBytes kGeneratorKey = {0x5E, 0x2C, 0x91, 0xA7, 0x3B, 0xD0, 0x64, 0xF8};
+
+// The engine's only lasting state: zero at start, advanced by every
+// generator step, never saved. Not locked: one installation at a time.
+DesBytes generatorState{};
+
+constexpr std::string_view kZeroBlockText = "0000000000000000";
+constexpr std::size_t kSingleKeyDigits = 16;
+constexpr std::size_t kDoubleKeyDigits = 32;
+constexpr std::size_t kKcvDigits = 8;
+constexpr std::size_t kKcvBytes = 4;
+constexpr int kMaxKcvDigits = 16;
+
+}  // namespace
+
+void DesHex(char* result, std::string_view keyText, std::string_view blockText) {
+  struct Work {
+    DesBytes key;
+    DesBytes block;
+  } w;
+  WipeGuard<Work> guard(w);
+  HexToBytes(w.key.data(), keyText, w.key.size());
+  HexToBytes(w.block.data(), blockText, w.block.size());
+  DesEncrypt(w.block, w.key, w.block);
+  BytesToHex(result, w.block.data(), w.block.size());
+}
+
+void TripleDesHex(char* result, std::string_view keyText, std::string_view blockText) {
+  struct Work {
+    DoubleKey key;
+    DesBytes block;
+  } w;
+  WipeGuard<Work> guard(w);
+  HexToBytes(w.key.data(), keyText, w.key.size());
+  HexToBytes(w.block.data(), blockText, w.block.size());
+  TripleDesEncrypt(w.block, w.key, w.block);
+  BytesToHex(result, w.block.data(), w.block.size());
+}
+
+int CreateKCV(char* kcv, std::string_view keyText, int digits) {
+  if (kcv == nullptr) return 0;
+  char result[2 * 8 + 1];
+  if (keyText.size() == kSingleKeyDigits) {
+    DesHex(result, keyText, kZeroBlockText);
+  } else if (keyText.size() == kDoubleKeyDigits) {
+    TripleDesHex(result, keyText, kZeroBlockText);
+  } else {
+    kcv[0] = '\0';
+    return 0;
+  }
+  const auto n = static_cast<std::size_t>(std::clamp(digits, 0, kMaxKcvDigits));
+  std::memcpy(kcv, result, n);
+  kcv[n] = '\0';
+  return 1;
+}
+
+int CheckKCV(const KcvBytes& expected, const DesBytes& key) {
+  DesBytes block{};
+  DesEncrypt(block, key, block);
+  return std::memcmp(block.data(), expected.data(), kKcvBytes) == 0 ? 1 : 0;
+}
+
+void ForceOddParity(DesBytes& output, const DesBytes& input) {
+  for (std::size_t i = 0; i < input.size(); ++i) {
+    const std::uint8_t byte = input[i];
+    output[i] = std::popcount(byte) % 2 == 0 ? static_cast<std::uint8_t>(byte ^ 1U) : byte;
+  }
+}
+
+void NextRandomBlock(DesBytes& output, const DesBytes& generatorKey, DesBytes& state,
+                     const DesBytes& seed) {
+  struct Work {
+    DesBytes i;
+    DesBytes x;
+    DesBytes r;
+    DesBytes rx;
+  } w;
+  WipeGuard<Work> guard(w);
+  DesEncrypt(w.i, generatorKey, seed);
+  XorBytes(w.x.data(), w.i.data(), state.data(), 8);
+  DesEncrypt(w.r, generatorKey, w.x);
+  XorBytes(w.rx.data(), w.r.data(), w.x.data(), 8);
+  DesEncrypt(state, generatorKey, w.rx);
+  output = w.r;
+}
+
+void GenerateStorageKey(DoubleKey& output, const DesBytes& seed) {
+  DesBytes half;
+  WipeGuard<DesBytes> guard(half);
+  for (std::size_t offset = 0; offset < output.size(); offset += half.size()) {
+    NextRandomBlock(half, kGeneratorKey, generatorState, seed);
+    ForceOddParity(half, half);
+    std::memcpy(output.data() + offset, half.data(), half.size());
+  }
+}
+
+int InstallKey(KeyStore& store, KeyCryptogram& cryptogram, std::string_view keyText,
+               std::string_view kcvText, const std::array<std::uint8_t, 8>& seed) {
+  // Shorter texts would leave the key or its check value partly unread.
+  if (keyText.size() < kSingleKeyDigits || kcvText.size() < kKcvDigits) return kWrongCheckValue;
+  struct Work {
+    DesBytes key;
+    KcvBytes expected;
+    DoubleKey storageKey;
+    DesBytes half;
+    DesBytes block;
+  } w;
+  WipeGuard<Work> guard(w);
+  HexToBytes(w.key.data(), keyText, w.key.size());
+  HexToBytes(w.expected.data(), kcvText, w.expected.size());
+  if (CheckKCV(w.expected, w.key) != 1) return kWrongCheckValue;
+
+  GenerateStorageKey(w.storageKey, seed);
+  std::memcpy(w.half.data(), w.storageKey.data(), 8);
+  BuildKeySchedule(store.k1, w.half);
+  std::memcpy(w.half.data(), w.storageKey.data() + 8, 8);
+  BuildKeySchedule(store.k2, w.half);
+  DesBlock(w.block, kModeEncrypt, store.k1, w.key);
+  DesBlock(w.block, kModeDecrypt, store.k2, w.block);
+  DesBlock(cryptogram, kModeEncrypt, store.k1, w.block);
+  return kKeyInstalled;
+}
+
+DesBytes GeneratorStateForTest() { return generatorState; }
+
+}  // namespace kalvrin
