@@ -1,0 +1,512 @@
+// The format check as the window shows it: grid rows and cells, status
+// texts, MAC edits and the driver's result, on files the tests write.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "filegen/filegen.h"
+#include "headless/headless_surface.h"
+#include "iso/element_table.h"
+#include "iso/format_check.h"
+#include "iso/iso_commands.h"
+#include "support/test_files.h"
+
+namespace kalvrin {
+namespace {
+
+using filegen::BuildMessage;
+using filegen::BuildRawMessage;
+using test::TempFile;
+
+const std::string kZeroMaps(32, '0');
+
+// A window right after start-up, on which the ISO button is pressed.
+struct Window {
+  HeadlessSurface surface;
+  FormatCheck check{surface};
+  Window() { StartUpState(check, surface); }
+
+  int Iso(std::string_view bytes) {
+    const TempFile file(bytes);
+    return IsoCommand(check, surface, file.str());
+  }
+  int DataRows() const { return surface.gridRowCount() - 1; }
+  // A cell found by its column title, as a user reads the grid.
+  std::string Cell(int row, std::string_view title) const {
+    const std::vector<std::string> titles = surface.row(0);
+    for (std::size_t col = 0; col < titles.size(); ++col) {
+      if (titles[col] == title) return surface.cell(static_cast<int>(col), row);
+    }
+    ADD_FAILURE() << "no column " << title;
+    return {};
+  }
+};
+
+// A message holding only the given elements, then a gap of spaces.
+std::string Record(std::string_view mti, const std::map<int, std::string>& elements, int spaces = 4) {
+  return BuildMessage(mti, elements) + std::string(static_cast<std::size_t>(spaces), ' ');
+}
+
+// ---- framing and the MTI search ---------------------------------------------
+
+TEST(Framing, FindsMessagesByTheirMti) {
+  const std::string message = BuildMessage("1140", {{3, "000000"}});
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::vector<std::string> tcodes;
+  };
+  const Case cases[] = {
+      {"1234 is not an MTI and the space empties the window", "1234 " + message, {"1140"}},
+      {"the window slides over 91140", "9" + message, {"1140"}},
+      {"an unknown message type is skipped", "1100" + kZeroMaps + " " + message, {"1140"}},
+      {"all six message types", Record("1140", {}) + Record("1240", {}) + Record("1440", {}) + Record("1542", {}) +
+                                    Record("1644", {}) + Record("1844", {}),
+       {"1140", "1240", "1440", "1542", "1644", "1844"}},
+      {"digits before the first message feed the window only", "0000" + message, {"1140"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Window w;
+    EXPECT_NE(w.Iso(c.bytes), 0);
+    ASSERT_EQ(w.DataRows(), static_cast<int>(c.tcodes.size()));
+    for (std::size_t i = 0; i < c.tcodes.size(); ++i) {
+      const int row = static_cast<int>(i) + 1;
+      EXPECT_EQ(w.Cell(row, "Rec#"), std::to_string(row));
+      EXPECT_EQ(w.Cell(row, "TCode"), c.tcodes[i]);
+    }
+  }
+}
+
+TEST(Framing, LineEndsAndControlCharactersAreInvisible) {
+  const std::string plain = Record("1240", {{2, "4111111111111111"}, {4, "000000001000"}}, 6) +
+                            Record("1644", {{24, "692"}}, 3);
+  std::string withLineEnds;
+  for (std::size_t i = 0; i < plain.size(); ++i) {
+    withLineEnds += plain[i];
+    if (i % 7 == 3) withLineEnds += "\r\n";
+    if (i % 11 == 5) withLineEnds += std::string("\t\x7f\x01", 3);
+  }
+  Window a;
+  Window b;
+  EXPECT_EQ(a.Iso(plain), 1);
+  EXPECT_EQ(b.Iso(withLineEnds), 1);
+  ASSERT_EQ(a.DataRows(), 2);
+  for (int row = 0; row <= 2; ++row) EXPECT_EQ(a.surface.row(row), b.surface.row(row)) << "row " << row;
+  EXPECT_EQ(b.Cell(1, "P2 (cardnum.)"), "4111111111111111");
+  EXPECT_EQ(b.Cell(1, "PAD"), "6");
+  EXPECT_EQ(b.Cell(1, "CR/LF"), "");
+}
+
+TEST(Framing, PadAndSizeCountTheGap) {
+  // 16 + 12 data characters; the prefix of element 2 does not count.
+  const std::string message = BuildMessage("1240", {{2, "4111111111111111"}, {4, "000000001000"}});
+  struct Case {
+    const char* name;
+    std::string gap;
+    std::string pad;
+    std::string size;
+  };
+  const Case cases[] = {
+      {"ten spaces", std::string(10, ' '), "10", "65"},
+      {"digits are no pad and no size", "  99 X 8 ", "5", "65"},
+      {"no space in the gap", "XY", "", "65"},
+      {"bytes above 0x7F are ordinary gap characters", "\xe9 \xff", "1", "65"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Window w;
+    EXPECT_EQ(w.Iso(message + c.gap + Record("1644", {})), 1);
+    ASSERT_EQ(w.DataRows(), 2);
+    EXPECT_EQ(w.Cell(1, "PAD"), c.pad);
+    EXPECT_EQ(w.Cell(1, "SIZE"), c.size);
+  }
+}
+
+TEST(Framing, MessagesWithoutGapLeaveTheirPadAndSizeEmpty) {
+  Window w;
+  EXPECT_EQ(w.Iso(BuildMessage("1140", {{3, "000000"}}) + BuildMessage("1240", {{3, "111111"}}) + "  "), 1);
+  ASSERT_EQ(w.DataRows(), 2);
+  EXPECT_EQ(w.Cell(1, "PAD"), "");
+  EXPECT_EQ(w.Cell(1, "SIZE"), "");
+  EXPECT_EQ(w.Cell(2, "PAD"), "2");
+  EXPECT_EQ(w.Cell(2, "SIZE"), "43");
+  EXPECT_EQ(w.Cell(2, "P3 (proc.code"), "111111");
+}
+
+// ---- bitmaps ------------------------------------------------------------------
+
+TEST(Bitmaps, MarkTheElementsThatAreRead) {
+  struct Case {
+    const char* name;
+    std::string maps;
+    std::string data;
+    std::map<std::string, std::string> cells;  // title -> text
+  };
+  const Case cases[] = {
+      {"7 then 2 marks elements 2, 3, 4 and 7", "7200000000000000" + std::string(16, '0'),
+       "04ABCD" "333333" "444444444444" "7777777777",
+       {{"P2 (cardnum.)", "ABCD"}, {"P3 (proc.code", "333333"}, {"P4 (amt)", "444444444444"},
+        {"P7 (date&time-trans)", "7777777777"}}},
+      {"a lower-case digit marks nothing", "7a00000000000000" + std::string(16, '0'), "02AB" "333333" "444444444444",
+       {{"P2 (cardnum.)", "AB"}, {"P4 (amt)", "444444444444"}, {"P7 (date&time-trans)", ""}}},
+      {"the secondary bitmap is read without bit 1", "0000000000000000" "0200000000000000", "12345678",
+       {{"S71 (msg.no)", "12345678"}, {"SMAP", "0200000000000000"}}},
+      {"zero bitmaps read no element", kZeroMaps, "", {{"PMAP", "0000000000000000"}, {"P2 (cardnum.)", ""}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Window w;
+    EXPECT_EQ(w.Iso("1140" + c.maps + c.data + " " + Record("1644", {})), 1);
+    ASSERT_EQ(w.DataRows(), 2);
+    for (const auto& [title, text] : c.cells) EXPECT_EQ(w.Cell(1, title), text) << title;
+    EXPECT_EQ(w.Cell(2, "TCode"), "1644");
+  }
+}
+
+TEST(Bitmaps, ZeroBitmapsFillOnlyTheMessageColumns) {
+  Window w;
+  EXPECT_EQ(w.Iso("1140" + kZeroMaps + "   "), 1);
+  const std::vector<std::string> row = w.surface.row(1);
+  for (std::size_t col = 0; col < row.size(); ++col) {
+    const bool expected = col <= 1 || col == 3 || col == 4 || col == 38 || col == 40;
+    EXPECT_EQ(!row[col].empty(), expected) << "column " << col;
+  }
+  EXPECT_EQ(w.Cell(1, "SIZE"), "37");
+}
+
+// ---- prefixes and elements ----------------------------------------------------
+
+TEST(Elements, SpecialColumnsAndEdits) {
+  Window w;
+  const std::string message = BuildMessage(
+      "1844", {{24, "971"}, {36, "AAA"}, {37, "RRRRRRRRRRRR"}, {53, "123456789ABCDEF"}, {54, "E54"}, {128, "4F47F843"}});
+  EXPECT_EQ(w.Iso(message + " " + Record("1240", {{36, "ONLY36"}, {54, "ONLY54"}})), 1);
+  EXPECT_EQ(w.Cell(1, "FCode=P24"), "971");
+  EXPECT_EQ(w.Cell(1, "P24 (func.code)"), "971");
+  EXPECT_EQ(w.Cell(1, "P37 (ret.ref.no)"), "RRRRRRRRRRRR");  // 37 completes after 36
+  EXPECT_EQ(w.Cell(1, "P55 (emv data)"), "E54");
+  EXPECT_EQ(w.Cell(1, "P53 (security)"), "123456789ABCDEF");
+  EXPECT_EQ(w.Cell(1, "S128 (mac)"), "4F47F843");
+  EXPECT_EQ(w.Cell(2, "P37 (ret.ref.no)"), "ONLY36");
+  EXPECT_EQ(w.Cell(2, "P55 (emv data)"), "ONLY54");
+  EXPECT_EQ(w.surface.editText(Edit::INFileMacMeth), "1");
+  EXPECT_EQ(w.surface.editText(Edit::INFileMacVer), "23");
+  EXPECT_EQ(w.surface.editText(Edit::INFileKcv), "456789AB");
+  EXPECT_EQ(w.surface.editText(Edit::INFileMac), "4F47F843");
+}
+
+TEST(Elements, ShortSecurityElementFillsWhatItHas) {
+  Window w;
+  EXPECT_EQ(w.Iso(Record("1644", {{53, "12"}})), 1);
+  EXPECT_EQ(w.surface.editText(Edit::INFileMacMeth), "1");
+  EXPECT_EQ(w.surface.editText(Edit::INFileMacVer), "2");
+  EXPECT_EQ(w.surface.editText(Edit::INFileKcv), "");
+}
+
+TEST(Elements, EmptyPrefixedElementsShowNothing) {
+  Window w;
+  // Element 2 ("00") and element 72 ("000") are empty; the next character
+  // belongs to the next element of the same set.
+  EXPECT_EQ(w.Iso(Record("1240", {{2, ""}, {3, "333333"}, {72, ""}, {74, "7474747474"}})), 1);
+  EXPECT_EQ(w.Cell(1, "P2 (cardnum.)"), "");
+  EXPECT_EQ(w.Cell(1, "P3 (proc.code"), "333333");
+  EXPECT_EQ(w.Cell(1, "S72 (data rec)"), "");
+  EXPECT_EQ(w.Cell(1, "S74 (num.cre)"), "7474747474");
+  EXPECT_EQ(w.Cell(1, "SIZE"), std::to_string(36 + 6 + 10 + 1));
+}
+
+// Every prefixed element takes as many prefix digits as the generator writes:
+// an element read with the wrong prefix would misplace the next message.
+TEST(Elements, EveryPrefixedElementIsFramedByItsPrefix) {
+  for (int element = 2; element <= kElementCount; ++element) {
+    if (filegen::PrefixDigits(element) == 0) continue;
+    SCOPED_TRACE(element);
+    Window w;
+    const std::string value = "V" + std::to_string(element) + std::string(7, 'x');
+    EXPECT_EQ(w.Iso(Record("1240", {{element, value}}) + Record("1644", {})), 1);
+    ASSERT_EQ(w.DataRows(), 2);
+    EXPECT_EQ(w.Cell(1, "SIZE"), std::to_string(36 + value.size() + 1));
+  }
+}
+
+TEST(Elements, DataMayHoldAnyCharacterIncludingMtiDigits) {
+  Window w;
+  // Data runs on over what looks like the next message until its length is met.
+  const std::string bytes = "1240" + filegen::EncodeBitmaps({{43, ""}}) + "20" + "CAF\xc9 1140" + "\r\n" + "00000000000 ";
+  EXPECT_EQ(w.Iso(bytes), 1);
+  ASSERT_EQ(w.DataRows(), 1);
+  EXPECT_EQ(w.Cell(1, "P43 (crd.acpt.name/loc)"), "CAF\xc9 114000000000000");
+}
+
+// ---- the grid -----------------------------------------------------------------
+
+TEST(Grid, StartUpAndClearShowTheEmptyLayout) {
+  Window w;
+  auto expectEmptyLayout = [&] {
+    EXPECT_EQ(w.surface.gridRowCount(), 2);
+    EXPECT_EQ(w.surface.gridFixedRows(), 1);
+    EXPECT_EQ(w.surface.gridColCount(), 41);
+    for (int col = 0; col < 41; ++col) {
+      const int width = col == 1 || col == 2 ? 36 : col == 3 || col == 4 ? 104 : 32;
+      EXPECT_EQ(w.surface.gridColWidth(col), width) << "column " << col;
+      EXPECT_EQ(w.surface.cell(col, 1), "") << "column " << col;
+    }
+    for (int edit = 0; edit < kEditCount; ++edit) EXPECT_EQ(w.surface.editText(static_cast<Edit>(edit)), "");
+    for (Edit edit : {Edit::CalcMacAll, Edit::CalcMacNHD, Edit::CalcMacNSP}) {
+      EXPECT_EQ(w.surface.editColour(edit), TextColour::Black);
+    }
+    for (int panel = 0; panel < 3; ++panel) EXPECT_EQ(w.surface.status(panel), "");
+    EXPECT_EQ(w.surface.progressPosition(), 0);
+  };
+  expectEmptyLayout();
+  const std::vector<std::string> titles = w.surface.row(0);
+  EXPECT_EQ(titles.front(), "Rec#");
+  EXPECT_EQ(titles[6], "P3 (proc.code");
+  EXPECT_EQ(titles[17], "P37 (ret.ref.no)");
+  EXPECT_EQ(titles.back(), "SIZE");
+
+  const std::string bytes = Record("1844", {{53, "101B690D735"}, {128, "4F47F843"}});
+  ASSERT_EQ(w.Iso(bytes), 1);
+  w.surface.setEditText(Edit::CalcMacAll, "12345678");
+  w.surface.setEditColour(Edit::CalcMacAll, TextColour::Red);
+  ClearCommand(w.check, w.surface);
+  expectEmptyLayout();
+  EXPECT_EQ(w.surface.row(0), titles);
+  EXPECT_EQ(w.surface.progressMax(), static_cast<int>(bytes.size()));  // the range stays
+}
+
+TEST(Grid, EachRunStartsFromAnEmptyGrid) {
+  auto messages = [](int count) {
+    std::string bytes;
+    for (int i = 0; i < count; ++i) bytes += Record("1240", {{3, std::to_string(100000 + i)}, {11, "999999"}});
+    return bytes;
+  };
+  Window w;
+  ASSERT_EQ(w.Iso(messages(5)), 1);
+  EXPECT_EQ(w.DataRows(), 5);
+  ASSERT_EQ(w.Iso(messages(3)), 1);
+  EXPECT_EQ(w.DataRows(), 3);
+  ASSERT_EQ(w.Iso(Record("1644", {}) + Record("1644", {}) + Record("1644", {}) + Record("1644", {}) + "1644"), 0);
+  EXPECT_EQ(w.DataRows(), 5);
+  for (int row = 1; row <= 5; ++row) {
+    EXPECT_EQ(w.Cell(row, "Rec#"), std::to_string(row));
+    EXPECT_EQ(w.Cell(row, "P11 (seq.num)"), "") << "row " << row;
+  }
+  ASSERT_EQ(w.Iso("no message here"), 1);
+  EXPECT_EQ(w.surface.gridRowCount(), 1);
+}
+
+// ---- the driver's result and status texts ---------------------------------------
+
+TEST(Driver, ShowsSizePositionsAndProgress) {
+  Window w;
+  const std::string first = Record("1644", {{24, "692"}}, 2) + "\r\n";
+  const std::string bytes = first + Record("1240", {{3, "000000"}}, 3) + "\r\n";
+  EXPECT_EQ(w.Iso(bytes), 1);
+  // The read position after the last message read to its end, CR LF included.
+  EXPECT_EQ(w.surface.status(0), std::to_string(first.size() + BuildMessage("1240", {{3, "000000"}}).size() + 1));
+  EXPECT_EQ(w.surface.status(1), std::to_string(bytes.size()));
+  EXPECT_EQ(w.surface.status(2), "Format processed");
+  EXPECT_EQ(w.surface.progressMin(), 0);
+  EXPECT_EQ(w.surface.progressMax(), static_cast<int>(bytes.size()));
+  EXPECT_EQ(w.surface.progressPosition(), static_cast<int>(bytes.size()));
+  // The window is given a chance to repaint after every character that reaches a step.
+  EXPECT_EQ(w.surface.eventPumpCount(), static_cast<long long>(bytes.size() - 4));
+}
+
+TEST(Driver, FilesThatCannotBeOpened) {
+  const TempFile folder("", "kept");
+  for (const std::string& path : {std::string(), folder.path().parent_path().string(), folder.str() + ".missing"}) {
+    SCOPED_TRACE(path);
+    Window w;
+    EXPECT_EQ(IsoCommand(w.check, w.surface, path), 0);
+    EXPECT_EQ(w.surface.status(1), "Cannot open file");
+    EXPECT_EQ(w.surface.status(2), "Processing format");
+    EXPECT_EQ(w.surface.gridRowCount(), 2);
+    EXPECT_EQ(w.surface.progressMax(), 100);
+  }
+}
+
+TEST(Driver, BadLengthPrefixStopsTheRun) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string status;
+    int rows;
+  };
+  const std::string good = Record("1240", {{3, "000000"}});
+  const Case cases[] = {
+      {"letters in an LL prefix", good + "1240" + filegen::EncodeBitmaps({{4, ""}, {35, ""}}) + "4444444444441A" + "x",
+       "Error Process P 35 Len: '1A'", 2},
+      {"a space in an LLL prefix of a secondary element",
+       "1240" + filegen::EncodeBitmaps({{72, ""}}) + "0 5abcde" + good, "Error Process S 72 Len: '0 5'", 1},
+      {"an LL prefix above the element's maximum",  // element 35 holds at most 37
+       "1240" + filegen::EncodeBitmaps({{35, ""}}) + "38" + std::string(38, '9') + good,
+       "Error Process P 35 Len: '38'", 1},
+      {"an LLL prefix above the element's maximum",  // element 72 holds at most 64
+       "1240" + filegen::EncodeBitmaps({{72, ""}}) + "065" + std::string(65, 'z') + good,
+       "Error Process S 72 Len: '065'", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Window w;
+    EXPECT_EQ(w.Iso(c.bytes), 0);
+    EXPECT_EQ(w.surface.status(2), c.status);
+    EXPECT_EQ(w.DataRows(), c.rows);  // the run stops: no row for the message that follows
+    EXPECT_LT(w.surface.progressPosition(), static_cast<int>(c.bytes.size()));
+  }
+  Window w;
+  ASSERT_EQ(w.Iso(cases[0].bytes), 0);
+  EXPECT_EQ(w.Cell(2, "P4 (amt)"), "444444444444");  // completed before the bad prefix
+  EXPECT_EQ(w.Cell(2, "P35 (track-2)"), "");
+}
+
+TEST(Driver, PrefixAtTheElementsMaximumIsAccepted) {
+  Window w;
+  EXPECT_EQ(w.Iso(Record("1240", {{35, std::string(37, '5')}, {72, std::string(64, 'z')}})), 1);
+  EXPECT_EQ(w.Cell(1, "P35 (track-2)"), std::string(37, '5'));
+  EXPECT_EQ(w.Cell(1, "S72 (data rec)"), std::string(64, 'z'));
+}
+
+TEST(Driver, ElementProgressShowsInPanelTwo) {
+  Window w;
+  // The file ends inside element 128, after element 71 completed.
+  EXPECT_EQ(w.Iso(BuildMessage("1844", {{24, "971"}, {71, "00000008"}, {128, "4F47F843"}}).substr(0, 50)), 0);
+  EXPECT_EQ(w.surface.status(2), "SMAP S: 71");
+  EXPECT_EQ(w.Iso(BuildMessage("1844", {{24, "971"}, {71, "00000008"}}).substr(0, 42)), 0);
+  EXPECT_EQ(w.surface.status(2), "PMAP P: 24");
+}
+
+// A surface whose user closes the window after a number of event pumps.
+class ClosingSurface : public HeadlessSurface {
+ public:
+  FormatCheck* check = nullptr;
+  long long closeAfter = 0;
+  void processEvents() override {
+    HeadlessSurface::processEvents();
+    if (eventPumpCount() == closeAfter) check->RequestStop();
+  }
+};
+
+TEST(Driver, ClosingTheWindowStopsTheRun) {
+  ClosingSurface surface;
+  FormatCheck check(surface);
+  surface.check = &check;
+  surface.closeAfter = 50;
+  StartUpState(check, surface);
+  const std::string bytes = Record("1644", {{24, "692"}}, 0) + Record("1240", {{3, "000000"}});
+  const TempFile file(bytes);
+  EXPECT_FALSE(check.Running());
+  EXPECT_EQ(IsoCommand(check, surface, file.str()), 0);
+  EXPECT_FALSE(check.Running());
+  EXPECT_EQ(surface.eventPumpCount(), 50);
+  EXPECT_EQ(surface.progressPosition(), 50);
+  EXPECT_EQ(surface.gridRowCount(), 3);  // two messages begun, no trailing empty row
+  EXPECT_EQ(surface.status(2), "PMAP P: 24");  // no "Format processed"
+  // The next run is not affected by the stop.
+  surface.closeAfter = -1;
+  EXPECT_EQ(IsoCommand(check, surface, file.str()), 1);
+  EXPECT_EQ(surface.gridRowCount(), 3);
+}
+
+// ---- the end of the file ----------------------------------------------------------
+
+TEST(EndOfFile, ClosesTheRunOnItsLastRealCharacter) {
+  const std::string message = BuildMessage("1240", {{2, "4111"}, {72, "DATA"}});  // ends in element 72
+  struct Case {
+    const char* name;
+    std::string bytes;
+    int result;
+    int rows;
+  };
+  const Case cases[] = {
+      {"empty file", "", 1, 0},
+      {"no MTI", "just text 12 34\r\n", 1, 0},
+      {"the last element ends at the last byte", message, 1, 1},
+      {"followed by CR LF only", message + "\r\n", 1, 1},
+      {"in the gap", message + "  ", 1, 1},
+      {"just after the MTI", "1240", 0, 1},
+      {"inside the primary bitmap", message.substr(0, 12), 0, 1},
+      {"inside the secondary bitmap", message.substr(0, 30), 0, 1},
+      {"inside a length prefix", message.substr(0, 37), 0, 1},
+      {"inside a primary element", message.substr(0, 40), 0, 1},
+      {"inside the secondary set", message.substr(0, message.size() - 1), 0, 1},
+      {"a message whose bitmaps mark nothing", "1240" + kZeroMaps, 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Window w;
+    EXPECT_EQ(w.Iso(c.bytes), c.result);
+    EXPECT_EQ(w.surface.status(2) == "Format processed", c.result != 0);
+    EXPECT_EQ(w.DataRows(), c.rows);
+    EXPECT_EQ(w.surface.progressPosition(), static_cast<int>(c.bytes.size()));
+    EXPECT_EQ(w.surface.progressMax(), static_cast<int>(c.bytes.size()));
+  }
+}
+
+TEST(EndOfFile, UnfinishedPartsStoreNothing) {
+  const std::string message = BuildMessage("1240", {{2, "4111"}, {72, "DATA"}});
+  Window w;
+  EXPECT_EQ(w.Iso(message.substr(0, 30)), 0);
+  EXPECT_EQ(w.Cell(1, "PMAP"), message.substr(4, 16));
+  EXPECT_EQ(w.Cell(1, "SMAP"), "");
+  EXPECT_EQ(w.Iso(message.substr(0, message.size() - 1)), 0);
+  EXPECT_EQ(w.Cell(1, "P2 (cardnum.)"), "4111");
+  EXPECT_EQ(w.Cell(1, "S72 (data rec)"), "");
+  EXPECT_EQ(w.surface.status(2), "PMAP P: 2");
+}
+
+// ---- messages of any length -------------------------------------------------------
+
+TEST(Size, CountsEveryDataCharacter) {
+  Window w;
+  const std::string big(999, 'b');
+  EXPECT_EQ(w.Iso(Record("1240", {{47, big}, {48, big}, {111, big}, {127, big}}) + Record("1644", {})), 1);
+  EXPECT_EQ(w.Cell(1, "SIZE"), std::to_string(36 + 4 * 999 + 1));
+  EXPECT_EQ(w.Cell(2, "SIZE"), "37");
+}
+
+// ---- the sample files ----------------------------------------------------------------
+
+TEST(Samples, DecodeIntoOneRowPerMessage) {
+  Window w;
+  EXPECT_EQ(w.Iso(test::ReadFileBytes(test::SamplePath("batch-nsp.dat"))), 1);
+  ASSERT_EQ(w.DataRows(), 8);
+  EXPECT_EQ(w.Cell(1, "TCode"), "1644");
+  EXPECT_EQ(w.Cell(8, "TCode"), "1844");
+  EXPECT_EQ(w.Cell(8, "FCode=P24"), "971");
+  EXPECT_EQ(w.Cell(8, "P24 (func.code)"), "971");
+  EXPECT_EQ(w.Cell(8, "S128 (mac)"), "4F47F843");
+  for (int row = 1; row <= 8; ++row) {
+    // Every record is 300 bytes before its CR LF: the message and its padding.
+    const int size = std::stoi(w.Cell(row, "SIZE"));
+    const int pad = std::stoi(w.Cell(row, "PAD"));
+    EXPECT_GT(size, 36) << "row " << row;
+    EXPECT_GT(pad, 0) << "row " << row;
+  }
+  EXPECT_EQ(w.surface.editText(Edit::INFileMac), "4F47F843");
+}
+
+TEST(Samples, GeneratedFilesDecodeCompletely) {
+  filegen::FileSummary summary;
+  const std::string bytes = filegen::GenerateFileBytes({.size = 300 * 1024, .seed = 11}, &summary);
+  Window w;
+  EXPECT_EQ(w.Iso(bytes), 1);
+  EXPECT_EQ(w.DataRows(), static_cast<int>(summary.messages));
+  EXPECT_EQ(w.Cell(w.DataRows(), "FCode=P24"), "971");
+  EXPECT_EQ(w.surface.status(2), "Format processed");
+  for (int row = 1; row <= w.DataRows(); ++row) {
+    // 510 characters a record, CR LF dropped: the message and its gap.
+    const int size = std::stoi(w.Cell(row, "SIZE"));
+    const int pad = std::stoi(w.Cell(row, "PAD"));
+    const std::string pmap = w.Cell(row, "PMAP");
+    ASSERT_EQ(pmap.size(), 16u) << "row " << row;
+    EXPECT_LE(size + pad - 1, 510) << "row " << row;
+  }
+}
+
+}  // namespace
+}  // namespace kalvrin
