@@ -1,0 +1,638 @@
+// The MAC check as the window shows it: the envelope lookup, the three
+// variants' figures and MACs, the driver's stops and colours, and the MAC
+// command. MACs are checked against OpenSSL's DES-CBC over the same bytes.
+#include <openssl/evp.h>
+#include <openssl/provider.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "headless/headless_surface.h"
+#include "mac/file_mac.h"
+#include "mac/mac_command.h"
+#include "support/test_files.h"
+
+namespace kalvrin {
+namespace {
+
+using test::TempFile;
+
+constexpr std::string_view kKey = "A4F1C07B3E9D2658";
+constexpr std::string_view kKeyKcv = "B690D735";
+constexpr std::string_view kUntouched = "untouched";
+
+// ---------------------------------------------------------------------------
+// Reference MAC: OpenSSL's DES-CBC, zero IV, zero padding, first 4 bytes of
+// the last block.
+
+std::string OpenSslMac(std::string_view keyHex, std::string data) {
+  static OSSL_PROVIDER* const legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+  static OSSL_PROVIDER* const standard = OSSL_PROVIDER_load(nullptr, "default");
+  EXPECT_NE(legacy, nullptr);
+  EXPECT_NE(standard, nullptr);
+  if (data.empty()) return "00000000";
+  data.resize((data.size() + 7) / 8 * 8, '\0');
+  std::array<unsigned char, 8> key{};
+  for (std::size_t i = 0; i < 8; ++i) key[i] = static_cast<unsigned char>(std::stoi(std::string(keyHex.substr(2 * i, 2)), nullptr, 16));
+  const std::array<unsigned char, 8> iv{};
+  std::vector<unsigned char> out(data.size() + 8);
+  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  int written = 0;
+  EXPECT_EQ(EVP_EncryptInit_ex(ctx, EVP_des_cbc(), nullptr, key.data(), iv.data()), 1);
+  EVP_CIPHER_CTX_set_padding(ctx, 0);
+  EXPECT_EQ(EVP_EncryptUpdate(ctx, out.data(), &written, reinterpret_cast<const unsigned char*>(data.data()),
+                              static_cast<int>(data.size())),
+            1);
+  EVP_CIPHER_CTX_free(ctx);
+  char hex[9];
+  const unsigned char* last = out.data() + written - 8;
+  std::snprintf(hex, sizeof hex, "%02X%02X%02X%02X", last[0], last[1], last[2], last[3]);
+  return hex;
+}
+
+std::string Masked(std::string bytes) {
+  for (char& c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b > 0x7E) c = static_cast<char>(0xAA);
+  }
+  return bytes;
+}
+
+std::string Without(std::string bytes, std::string_view dropped) {
+  std::erase_if(bytes, [&](char c) { return dropped.find(c) != std::string_view::npos; });
+  return bytes;
+}
+
+struct ExpectedMacs {
+  std::string all, nhd, nsp;
+};
+
+// What each variant should compute for a file whose MAC range is
+// [headerLength, size - trailerLength).
+ExpectedMacs ReferenceMacs(std::string_view key, const std::string& file, std::size_t headerLength,
+                           std::size_t trailerLength) {
+  const std::string range = file.substr(headerLength, file.size() - headerLength - trailerLength);
+  return {OpenSslMac(key, Masked(file)), OpenSslMac(key, Masked(Without(range, "\r\n\t"))),
+          OpenSslMac(key, Masked(Without(range, "\r\n\t ")))};
+}
+
+// ---------------------------------------------------------------------------
+// Transaction files
+
+// 60 bytes; `declared` stands at 41 (method, version, KCV).
+std::string MacHeader(std::string_view declared = "101B690D735") {
+  std::string header(60, ' ');
+  header.replace(0, 22, "DORVMAC HEADER TEST 01");
+  header.replace(41, declared.size(), declared);
+  header.replace(52, 8, "20260101");
+  return header;
+}
+
+std::string Record(std::string text) {
+  text.resize(std::max<std::size_t>(text.size(), 300), ' ');
+  return text + "\r\n";
+}
+
+// The trailer message's first 55 bytes.
+std::string Trailer(std::string_view mac, std::string_view functionCode = "971") {
+  return "1844" + std::string("80000000000000000000000000000001") + std::string(functionCode) + "00000001" +
+         std::string(mac);
+}
+
+std::string FileHeaderMessage() { return "16448000000100000000000000030000000000000069200000000000101"; }
+
+// A batch of n messages with varied content: spaces inside values, a TAB,
+// bytes outside 0x20..0x7E.
+std::string BatchMessages(int count) {
+  std::string batch;
+  for (int i = 0; i < count; ++i) {
+    std::string text = "1240F234054000E08000020000000000000016" + std::to_string(4000000000000000LL + i) +
+                       "000000001234 MERCHANT " + std::to_string(i) + " \tCITY";
+    if (i % 3 == 0) text += "\xAA\x01\xFF caf\xE9";
+    batch += Record(text);
+  }
+  return batch;
+}
+
+struct BatchFile {
+  std::string bytes;
+  std::size_t headerLength;
+  std::size_t trailerLength;
+};
+
+BatchFile MakeBatch(int messages, std::string_view declaredMac) {
+  BatchFile file;
+  file.bytes = MacHeader() + "\r\n";
+  file.headerLength = file.bytes.size();
+  file.bytes += Record(FileHeaderMessage()) + BatchMessages(messages);
+  const std::string trailer = Record(Trailer(declaredMac));
+  file.trailerLength = trailer.size();
+  file.bytes += trailer;
+  return file;
+}
+
+// A MAC range of exactly `size` bytes between a bare 60-byte header and a bare
+// 55-byte trailer: "1644", then digit-free filler with spaces, CR, LF, TAB
+// and bytes outside 0x20..0x7E; `lineEnds` CR/LF bytes come first.
+std::string RangeFile(std::size_t size, std::size_t lineEnds = 0, unsigned seed = 7) {
+  static constexpr std::string_view kFiller = "ABCXYZ abc xyz/.-\t\r\n\xAA\x7F\x80\xFF\x01";
+  std::string range = "1644";
+  for (std::size_t i = 0; i < lineEnds; ++i) range += i % 2 == 0 ? '\r' : '\n';
+  std::mt19937 random(seed);
+  while (range.size() < size) range += kFiller[random() % kFiller.size()];
+  range.resize(size);
+  return MacHeader() + range + Trailer("00000000");
+}
+
+// ---------------------------------------------------------------------------
+// A surface that also remembers every text written, in order.
+
+class RecordingSurface : public HeadlessSurface {
+ public:
+  void setEditText(Edit edit, std::string_view text) override {
+    edits[edit].emplace_back(text);
+    HeadlessSurface::setEditText(edit, text);
+    if (onEdit) onEdit(edit);
+  }
+  void setStatus(int panel, std::string_view text) override {
+    statuses[panel].emplace_back(text);
+    HeadlessSurface::setStatus(panel, text);
+  }
+  std::vector<std::string> history(Edit edit) const {
+    const auto found = edits.find(edit);
+    return found == edits.end() ? std::vector<std::string>{} : found->second;
+  }
+  void presetResults() {
+    for (const Edit e : {Edit::CalcMacAll, Edit::CalcMacNHD, Edit::CalcMacNSP, Edit::CalcMac1BNum,
+                         Edit::CalcMac2BNum, Edit::CalcMac3BNum, Edit::INFileMac, Edit::INFileKcv}) {
+      HeadlessSurface::setEditText(e, kUntouched);
+    }
+  }
+
+  std::map<Edit, std::vector<std::string>> edits;
+  std::map<int, std::vector<std::string>> statuses;
+  std::function<void(Edit)> onEdit;
+};
+
+using Strings = std::vector<std::string>;
+
+int RunCheck(WindowSurface& surface, const std::string& path, std::string_view key = kKey) {
+  std::string kcv = "(00000000)";
+  return CheckFileMac(surface, path, std::span<char>(kcv), key);
+}
+
+// A key installed as the driver installs it, for calling the variants alone.
+struct InstalledKey {
+  InstalledKey() {
+    EXPECT_EQ(CreateKCV(kcv.data(), kKey, 8), 1);
+    EXPECT_EQ(InstallKey(store, cryptogram, kKey, kcv.data(), std::array<std::uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8}), 0);
+  }
+  KeyStore store{};
+  KeyCryptogram cryptogram{};
+  std::array<char, 9> kcv{};
+};
+
+// ---------------------------------------------------------------------------
+// Envelope lookup
+
+TEST(MacEnvelope, FindsHeaderFileHeaderAndTrailer) {
+  const std::string body = Record(FileHeaderMessage()) + BatchMessages(2);
+  const std::string trailer = Trailer("4F47F843");
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::int64_t headerLength, trailerLength;
+    std::string_view mac;
+  };
+  const Case cases[] = {
+      {"CR LF after the header", MacHeader() + "\r\n" + body + Record(trailer), 62, 302, "4F47F843"},
+      {"no line end after the header", MacHeader() + body + trailer, 60, 55, "4F47F843"},
+      {"any non-digits as separator", MacHeader() + std::string(" \r\n\0\xFF" "X", 6) + body + trailer, 66, 55, "4F47F843"},
+      {"trailer's digits split by a line end", MacHeader() + body + "18\r\n44" + trailer.substr(4) + "  \r\n", 60,
+       59, "4F47F843"},
+      {"1844 without 971 is passed over", MacHeader() + body + Record(Trailer("AAAAAAAA", "972")) + trailer, 60, 55,
+       "4F47F843"},
+      {"record spaces and CR LF belong to the trailer", MacHeader() + body + Record(trailer), 60, 302, "4F47F843"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TempFile file(c.bytes);
+    RecordingSurface surface;
+    MacRecords records;
+    ASSERT_TRUE(FindMacRecords(surface, file.str(), records));
+    EXPECT_EQ(records.headerLength, c.headerLength);
+    EXPECT_EQ(records.trailerLength, c.trailerLength);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(records.macHeader.data()), 60), MacHeader());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(records.macTrailer.data()) + 43, 8), c.mac);
+    EXPECT_TRUE(surface.statuses.empty());
+  }
+}
+
+TEST(MacEnvelope, FailuresNameTheirStep) {
+  const std::string body = Record(FileHeaderMessage());
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string_view status2;
+  };
+  const Case cases[] = {
+      {"empty file", "", "MAC Header read error"},
+      {"short header, nothing after it", MacHeader().substr(0, 30), "File Header read error"},
+      {"no digit after the header", MacHeader() + "\r\n   \r\n", "File Header read error"},
+      {"one digit and the end", MacHeader() + "\r\n1", "File Header read error"},
+      {"two digits and the end", MacHeader() + "\r\n16", "File Header not found"},
+      {"a record length before the 1644", MacHeader() + "\r\n0300" + body, "File Header not found"},
+      {"another message first", MacHeader() + Record("1240F234") + body, "File Header not found"},
+      {"1844 at the very end", MacHeader() + body + "1844", "MAC Trailer read error"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TempFile file(c.bytes);
+    RecordingSurface surface;
+    MacRecords records;
+    EXPECT_FALSE(FindMacRecords(surface, file.str(), records));
+    EXPECT_EQ(surface.statuses[2], Strings{std::string(c.status2)});
+    EXPECT_EQ(surface.statuses.size(), 1u);
+  }
+  const TempFile folder("");
+  for (const std::string& path : {std::string(), std::string("/nonexistent/batch.dat"), folder.path().parent_path().string()}) {
+    SCOPED_TRACE(path);
+    RecordingSurface surface;
+    MacRecords records;
+    EXPECT_FALSE(FindMacRecords(surface, path, records));
+    EXPECT_EQ(surface.status(2), "DORV open error");
+  }
+}
+
+// A file without a trailer: the range runs to the end and the declared MAC
+// is empty; a short trailer read leaves the missing bytes zero.
+TEST(MacEnvelope, MissingOrShortTrailer) {
+  const std::string noTrailer = MacHeader() + Record(FileHeaderMessage()) + BatchMessages(1);
+  {
+    const TempFile file(noTrailer);
+    RecordingSurface surface;
+    MacRecords records;
+    std::fill(records.macTrailer.begin(), records.macTrailer.end(), 'x');
+    ASSERT_TRUE(FindMacRecords(surface, file.str(), records));
+    EXPECT_EQ(records.trailerLength, 0);
+    EXPECT_TRUE(std::all_of(records.macTrailer.begin(), records.macTrailer.end(), [](auto b) { return b == 0; }));
+    EXPECT_EQ(surface.status(2), "MAC Trailer not found");
+  }
+  {
+    // 971 stands in the 40 bytes read, the MAC's place is past the end
+    const TempFile file(MacHeader() + Record(FileHeaderMessage()) + Trailer("").substr(0, 44));
+    RecordingSurface surface;
+    MacRecords records;
+    ASSERT_TRUE(FindMacRecords(surface, file.str(), records));
+    EXPECT_EQ(records.trailerLength, 55);
+    EXPECT_TRUE(std::all_of(records.macTrailer.begin() + 40, records.macTrailer.end(), [](auto b) { return b == 0; }));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Masking
+
+TEST(MaskNonPrintable, OnlyPrintableAsciiPassesUnchanged) {
+  std::array<std::uint8_t, 256> bytes{};
+  for (int b = 0; b < 256; ++b) bytes[b] = static_cast<std::uint8_t>(b);
+  MaskNonPrintable(bytes.data(), 256);
+  for (int b = 0; b < 256; ++b) {
+    SCOPED_TRACE(b);
+    EXPECT_EQ(bytes[b], b >= 0x20 && b <= 0x7E ? b : 0xAA);
+  }
+  std::array<std::uint8_t, 2> untouched{0x0D, 0x0A};
+  MaskNonPrintable(untouched.data(), 0);
+  MaskNonPrintable(untouched.data(), -5);
+  EXPECT_EQ(untouched, (std::array<std::uint8_t, 2>{0x0D, 0x0A}));
+}
+
+// ---------------------------------------------------------------------------
+// MACALL
+
+TEST(MacAll, FiguresAndMacForEachCutting) {
+  struct Case {
+    std::size_t size;
+    Strings calls;       // MacCalls edit, in order
+    Strings byteCount;   // ByteCount edit, in order
+    std::string blocks;  // status panel 1 at the end
+    int progressMax;
+  };
+  const Case cases[] = {
+      {1300, {"3", "2*512+276"}, {"-?-", "1300"}, "Blocks: 2*512+276", 3},
+      {1024, {"2", "1*512+512"}, {"-?-", "1024"}, "Blocks: 1*512+512", 2},
+      {513, {"2", "1*512+1"}, {"-?-", "513"}, "Blocks: 1*512+1", 2},
+      {512, {"1", "0*512+512"}, {"-?-", "512"}, "Blocks: 0*512+512", 1},
+      {300, {"1", "0*512+300"}, {"-?-", "300"}, "Blocks: 0*512+300", 1},
+  };
+  InstalledKey key;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
+    const std::string bytes = RangeFile(c.size - 115);
+    ASSERT_EQ(bytes.size(), c.size);
+    const TempFile file(bytes);
+    RecordingSurface surface;
+    ASSERT_EQ(ComputeMacAll(surface, file.str(), key.store, key.cryptogram, key.kcv.data()), 1);
+    EXPECT_EQ(surface.history(Edit::CalcMac1BNum), c.calls);
+    EXPECT_EQ(surface.history(Edit::CalcMac1FSize), c.byteCount);
+    EXPECT_EQ(surface.history(Edit::CalcMac1BSize), Strings{"512"});
+    EXPECT_EQ(surface.statuses[0], Strings{"FileSize: " + std::to_string(c.size)});
+    EXPECT_EQ(surface.statuses[1].front(), "Blocks: " + c.calls.front());
+    EXPECT_EQ(surface.status(1), c.blocks);
+    EXPECT_EQ(surface.progressMax(), c.progressMax);
+    EXPECT_EQ(surface.progressPosition(), c.progressMax);
+    EXPECT_EQ(surface.editText(Edit::CalcMacAll), OpenSslMac(kKey, Masked(bytes)));
+  }
+}
+
+// The stage that opens the message shows in the failure a wrong KCV causes.
+TEST(MacAll, StageFailuresStopBeforeTheMac) {
+  InstalledKey key;
+  struct Case {
+    std::size_t size;
+    std::string_view status2;
+  };
+  const Case cases[] = {
+      {1300, "MACAll: GenerateMAC FIRST error: Wrong check value for key dorvmac"},
+      {400, "MACAll: GenerateMAC SINGLE error: Wrong check value for key dorvmac"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
+    const TempFile file(RangeFile(c.size - 115));
+    RecordingSurface surface;
+    surface.presetResults();
+    EXPECT_EQ(ComputeMacAll(surface, file.str(), key.store, key.cryptogram, "00000000"), 0);
+    EXPECT_EQ(surface.status(2), c.status2);
+    EXPECT_EQ(surface.editText(Edit::CalcMacAll), kUntouched);
+  }
+  RecordingSurface surface;
+  EXPECT_EQ(ComputeMacAll(surface, "/nonexistent/batch.dat", key.store, key.cryptogram, key.kcv.data()), 0);
+  EXPECT_EQ(surface.status(1), "MACAll: FileOpen error");
+}
+
+// ---------------------------------------------------------------------------
+// MACNHD and MACNSP
+
+TEST(TrimmedVariants, CuttingOfTheRange) {
+  struct Case {
+    std::size_t range;
+    std::size_t lineEnds;
+    std::string blocks;    // MACNHD's MacCalls at the end
+    std::string nspCalls;  // MACNSP's MacCalls at the end
+    std::string_view firstMode;
+  };
+  const Case cases[] = {
+      {512, 0, "1", "1", "4"},    {513, 0, "2", "2", "1"},  {1535, 0, "3", "2", "1"},
+      {1536, 0, "3", "3", "1"},   {2047, 0, "4", "3", "1"}, {2048, 0, "4", "4", "1"},
+      {600, 100, "2", "2", "1"},  {5, 0, "1", "1", "4"},
+  };
+  InstalledKey key;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.range);
+    const std::string bytes = RangeFile(c.range, c.lineEnds);
+    const std::string range = bytes.substr(60, c.range);
+    const TempFile file(bytes);
+    RecordingSurface surface;
+    ASSERT_EQ(ComputeMacNhd(surface, file.str(), key.store, key.cryptogram, key.kcv.data(), 60, 55), 1);
+    ASSERT_EQ(ComputeMacNsp(surface, file.str(), key.store, key.cryptogram, key.kcv.data(), 60, 55), 1);
+    const std::string nhd = Without(range, "\r\n\t");
+    const std::string nsp = Without(range, "\r\n\t ");
+    EXPECT_EQ(surface.history(Edit::CalcMac2BNum), (Strings{c.blocks, c.blocks}));
+    EXPECT_EQ(surface.history(Edit::CalcMac3BNum), (Strings{c.blocks, c.nspCalls}));
+    EXPECT_EQ(surface.editText(Edit::CalcMac2FSize), std::to_string(nhd.size()));
+    EXPECT_EQ(surface.editText(Edit::CalcMac3FSize), std::to_string(nsp.size()));
+    EXPECT_EQ(surface.editText(Edit::CalcMac2BSize), "512");
+    EXPECT_EQ(surface.editText(Edit::CalcMacNHD), OpenSslMac(kKey, Masked(nhd)));
+    EXPECT_EQ(surface.editText(Edit::CalcMacNSP), OpenSslMac(kKey, Masked(nsp)));
+    EXPECT_EQ(surface.statuses[1], (Strings{"Blocks: " + c.blocks, "Blocks: " + c.blocks}));
+    EXPECT_EQ(surface.progressMax(), std::stoi(c.blocks));
+    EXPECT_EQ(surface.progressPosition(), std::stoi(c.nspCalls));
+    EXPECT_TRUE(surface.statuses[0].empty());
+
+    RecordingSurface failing;
+    failing.presetResults();
+    EXPECT_EQ(ComputeMacNhd(failing, file.str(), key.store, key.cryptogram, "00000000", 60, 55), 0);
+    EXPECT_EQ(failing.status(2), "MACNHD: GenerateMAC error MODE: " + std::string(c.firstMode) + " Error : 1");
+    EXPECT_EQ(failing.editText(Edit::CalcMacNHD), kUntouched);
+  }
+}
+
+// A range of 0 bytes or less is one SINGLE call with no data.
+TEST(TrimmedVariants, EmptyRangeGivesTheZeroMac) {
+  InstalledKey key;
+  const std::string bytes = RangeFile(40);
+  const TempFile file(bytes);
+  for (const std::int64_t header : {std::int64_t{100}, static_cast<std::int64_t>(bytes.size()), std::int64_t{1} << 40}) {
+    SCOPED_TRACE(header);
+    RecordingSurface surface;
+    ASSERT_EQ(ComputeMacNhd(surface, file.str(), key.store, key.cryptogram, key.kcv.data(), header, 55), 1);
+    ASSERT_EQ(ComputeMacNsp(surface, file.str(), key.store, key.cryptogram, key.kcv.data(), header, 55), 1);
+    EXPECT_EQ(surface.editText(Edit::CalcMacNHD), "00000000");
+    EXPECT_EQ(surface.editText(Edit::CalcMacNSP), "00000000");
+    EXPECT_EQ(surface.editText(Edit::CalcMac2FSize), "0");
+    EXPECT_EQ(surface.editText(Edit::CalcMac3FSize), "0");
+    EXPECT_EQ(surface.editText(Edit::CalcMac2BNum), "0");
+    EXPECT_EQ(surface.editText(Edit::CalcMac3BNum), "1");
+  }
+  RecordingSurface surface;
+  EXPECT_EQ(ComputeMacNsp(surface, "", key.store, key.cryptogram, key.kcv.data(), 60, 55), 0);
+  EXPECT_EQ(surface.status(1), "MACNSP: FileOpen error");
+}
+
+// ---------------------------------------------------------------------------
+// The driver
+
+TEST(CheckFileMac, SamplesUnderTheirKeys) {
+  struct Case {
+    const char* file;
+    std::string_view key, kcv, declared, all, nhd, nsp;
+    TextColour allColour, nhdColour, nspColour;
+  };
+  const auto R = TextColour::Red, G = TextColour::Green;
+  const Case cases[] = {
+      {"batch-nsp.dat", kKey, "B690D735", "4F47F843", "022E4A9E", "46B45CB2", "4F47F843", R, R, G},
+      {"batch-nhd.dat", "1C587F1C13924FEF", "0D40BFF8", "7AAE5FFA", "FAC76B4A", "7AAE5FFA", "480F0E01", R, G, R},
+      {"batch-bad-prefix.dat", kKey, "B690D735", "35E0E8D5", "41667628", "1D49E5C4", "35E0E8D5", R, R, G},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const auto path = test::SamplePath(c.file);
+    const std::string before = test::ReadFileBytes(path);
+    for (int run = 0; run < 2; ++run) {  // a new KeyCryptogram each time, the same MACs
+      RecordingSurface surface;
+      std::string kcvCopy = "(00000000)";
+      EXPECT_EQ(CheckFileMac(surface, path.string(), std::span<char>(kcvCopy), c.key), 1);
+      EXPECT_EQ(kcvCopy, std::string(c.kcv) + "0)");  // the first 8 characters overwritten
+      EXPECT_EQ(surface.editText(Edit::INFileMacMeth), "1");
+      EXPECT_EQ(surface.editText(Edit::INFileMacVer), "01");
+      EXPECT_EQ(surface.editText(Edit::INFileKcv), c.kcv);
+      EXPECT_EQ(surface.editText(Edit::INFileMac), c.declared);
+      EXPECT_EQ(surface.editText(Edit::CalcMacAll), c.all);
+      EXPECT_EQ(surface.editText(Edit::CalcMacNHD), c.nhd);
+      EXPECT_EQ(surface.editText(Edit::CalcMacNSP), c.nsp);
+      EXPECT_EQ(surface.editColour(Edit::CalcMacAll), c.allColour);
+      EXPECT_EQ(surface.editColour(Edit::CalcMacNHD), c.nhdColour);
+      EXPECT_EQ(surface.editColour(Edit::CalcMacNSP), c.nspColour);
+    }
+    EXPECT_EQ(test::ReadFileBytes(path), before);
+  }
+}
+
+TEST(CheckFileMac, GeneratedBatchMatchesOpenSsl) {
+  BatchFile batch = MakeBatch(40, "00000000");
+  const ExpectedMacs expected = ReferenceMacs(kKey, batch.bytes, batch.headerLength, batch.trailerLength);
+  // declare the MACNSP result; the trailer lies outside the range, so the
+  // trimmed MACs stay as they are
+  batch.bytes.replace(batch.bytes.size() - batch.trailerLength + 47, 8, expected.nsp);
+  const TempFile file(batch.bytes);
+  RecordingSurface surface;
+  ASSERT_EQ(RunCheck(surface, file.str()), 1);
+  EXPECT_EQ(surface.editText(Edit::CalcMacAll), OpenSslMac(kKey, Masked(batch.bytes)));
+  EXPECT_EQ(surface.editText(Edit::CalcMacNHD), expected.nhd);
+  EXPECT_EQ(surface.editText(Edit::CalcMacNSP), expected.nsp);
+  EXPECT_EQ(surface.editColour(Edit::CalcMacAll), TextColour::Red);
+  EXPECT_EQ(surface.editColour(Edit::CalcMacNHD), TextColour::Red);
+  EXPECT_EQ(surface.editColour(Edit::CalcMacNSP), TextColour::Green);
+  EXPECT_EQ(surface.editText(Edit::CalcMac1FSize), std::to_string(batch.bytes.size()));
+  // the variant that ran last leaves its figures on the status bar
+  const std::size_t range = batch.bytes.size() - batch.headerLength - batch.trailerLength;
+  EXPECT_EQ(surface.status(1), "Blocks: " + std::to_string((range + 511) / 512));
+}
+
+TEST(CheckFileMac, StopsBeforeTheVariants) {
+  struct Case {
+    const char* name;
+    std::string key;
+    std::string path;
+    std::string_view status1, status2;
+  };
+  const TempFile good(MakeBatch(2, "00000000").bytes);
+  const TempFile noFileHeader(MacHeader() + "\r\n" + Record("1240F234") + Record(FileHeaderMessage()));
+  const Case cases[] = {
+      {"15-digit key", "A4F1C07B3E9D265", good.str(), "Create KCV error ", ""},
+      {"17-digit key", "A4F1C07B3E9D26580", good.str(), "Create KCV error ", ""},
+      {"empty key", "", good.str(), "Create KCV error ", ""},
+      {"32-digit key", "A4F1C07B3E9D26581C587F1C13924FEF", good.str(), "InstallKey error: 1", ""},
+      {"empty path", std::string(kKey), "", "MAC Records error", "DORV open error"},
+      {"no file header", std::string(kKey), noFileHeader.str(), "MAC Records error", "File Header not found"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingSurface surface;
+    surface.presetResults();
+    EXPECT_EQ(RunCheck(surface, c.path, c.key), 0);
+    EXPECT_EQ(surface.statuses[1], Strings{std::string(c.status1)});
+    EXPECT_EQ(surface.status(2), c.status2);
+    EXPECT_EQ(surface.statuses[0].size(), 0u);
+    EXPECT_TRUE(surface.edits.empty());
+    EXPECT_EQ(surface.editColour(Edit::CalcMacNSP), TextColour::Black);
+  }
+}
+
+TEST(CheckFileMac, DeclaredValuesEndAtANul) {
+  struct Case {
+    std::string declared;
+    std::string_view method, version, kcv;
+  };
+  const Case cases[] = {
+      {"101B690D735", "1", "01", "B690D735"},
+      {std::string("10\0B690D735", 11), "1", "0", ""},
+      {std::string("101B69\0D735", 11), "1", "01", "B69"},
+      {std::string("\0" "01B690D735", 11), "", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.version);
+    const TempFile file(MacHeader(c.declared) + Record(FileHeaderMessage()) + Record(Trailer("12345678")));
+    RecordingSurface surface;
+    ASSERT_EQ(RunCheck(surface, file.str()), 1);
+    EXPECT_EQ(surface.editText(Edit::INFileMacMeth), c.method);
+    EXPECT_EQ(surface.editText(Edit::INFileMacVer), c.version);
+    EXPECT_EQ(surface.editText(Edit::INFileKcv), c.kcv);
+    EXPECT_EQ(surface.editText(Edit::INFileMac), "12345678");
+  }
+}
+
+// Without a trailer every result is red against the empty declared MAC and
+// the trimmed variants run to the end of the file; a trailer cut short
+// leaves a range of 0 bytes or less.
+TEST(CheckFileMac, MissingAndShortTrailer) {
+  {
+    const std::string bytes = MacHeader() + "\r\n" + Record(FileHeaderMessage()) + BatchMessages(3);
+    const ExpectedMacs expected = ReferenceMacs(kKey, bytes, 62, 0);
+    const TempFile file(bytes);
+    RecordingSurface surface;
+    ASSERT_EQ(RunCheck(surface, file.str()), 1);
+    EXPECT_EQ(surface.statuses[2], Strings{"MAC Trailer not found"});
+    EXPECT_EQ(surface.editText(Edit::INFileMac), "");
+    EXPECT_EQ(surface.editText(Edit::CalcMacAll), expected.all);
+    EXPECT_EQ(surface.editText(Edit::CalcMacNHD), expected.nhd);
+    EXPECT_EQ(surface.editText(Edit::CalcMacNSP), expected.nsp);
+    for (const Edit e : {Edit::CalcMacAll, Edit::CalcMacNHD, Edit::CalcMacNSP}) {
+      EXPECT_EQ(surface.editColour(e), TextColour::Red);
+    }
+  }
+  {
+    const TempFile file(MacHeader() + "1644" + Trailer("").substr(0, 40));
+    RecordingSurface surface;
+    ASSERT_EQ(RunCheck(surface, file.str()), 1);
+    EXPECT_EQ(surface.editText(Edit::CalcMacNHD), "00000000");
+    EXPECT_EQ(surface.editText(Edit::CalcMacNSP), "00000000");
+    EXPECT_EQ(surface.editText(Edit::CalcMac2FSize), "0");
+    EXPECT_EQ(surface.editText(Edit::INFileMac), "");
+  }
+}
+
+// The key material lives in the caller's storage while the check runs and is
+// zero once it returns, on a finished run and on a stopped one.
+TEST(CheckFileMac, KeyMaterialIsWipedWhenTheRunEnds) {
+  const auto allZero = [](const auto& object) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&object);
+    return std::all_of(bytes, bytes + sizeof object, [](unsigned char b) { return b == 0; });
+  };
+  const TempFile file(MakeBatch(3, "00000000").bytes);
+  for (const std::string_view key : {kKey, std::string_view("A4F1C07B3E9D265")}) {
+    SCOPED_TRACE(key);
+    MacCheckSecrets secrets;
+    std::memset(static_cast<void*>(&secrets), 0x5A, sizeof secrets);
+    bool liveDuringRun = false;
+    RecordingSurface surface;
+    surface.onEdit = [&](Edit edit) {
+      if (edit == Edit::CalcMacNSP) liveDuringRun = !allZero(secrets.keyStore) && !allZero(secrets.run.context);
+    };
+    std::string kcv = "(00000000)";
+    const int result = CheckFileMac(surface, file.str(), std::span<char>(kcv), key, secrets);
+    EXPECT_EQ(liveDuringRun, result == 1);
+    EXPECT_TRUE(allZero(secrets));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The MAC command
+
+TEST(MacCommand, ReportsOnPanelTwo) {
+  const TempFile file(MakeBatch(2, "00000000").bytes);
+  {
+    RecordingSurface surface;
+    EXPECT_EQ(MacCommand(surface, file.str(), "(B690D735)", kKey), 1);
+    EXPECT_EQ(surface.statuses[2], (Strings{"Processing MAC", "MAC processed"}));
+    EXPECT_GE(surface.repaintCount(), 1);
+    EXPECT_EQ(surface.editText(Edit::CalcMacAll).size(), 8u);
+  }
+  {
+    RecordingSurface surface;
+    EXPECT_EQ(MacCommand(surface, "", "", kKey), 0);  // an empty check-value text gets room too
+    EXPECT_EQ(surface.statuses[2], (Strings{"Processing MAC", "DORV open error"}));
+    EXPECT_EQ(surface.status(1), "MAC Records error");
+  }
+}
+
+}  // namespace
+}  // namespace kalvrin
