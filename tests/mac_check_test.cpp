@@ -221,6 +221,8 @@ TEST(MacEnvelope, FindsHeaderFileHeaderAndTrailer) {
        59, "4F47F843"},
       {"1844 without 971 is passed over", MacHeader() + body + Record(Trailer("AAAAAAAA", "972")) + trailer, 60, 55,
        "4F47F843"},
+      {"digits in the batch that read 1844 ... 971", MacHeader() + body + Record("1240 REF " + Trailer("BADC0FFE")) +
+       BatchMessages(1) + trailer, 60, 55, "4F47F843"},
       {"record spaces and CR LF belong to the trailer", MacHeader() + body + Record(trailer), 60, 302, "4F47F843"},
   };
   for (const Case& c : cases) {

@@ -88,6 +88,7 @@ class TransactionFile {
 
   bool Seek(std::int64_t offset) {
     begin_ = end_ = 0;
+    position_ = offset;
     if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0) return true;
     failed_ = true;
     return false;
@@ -99,7 +100,10 @@ class TransactionFile {
     if (begin_ == end_ && !failed_) Refill();
     return {buffer_.get() + begin_, end_ - begin_};
   }
-  void Skip(std::size_t count) { begin_ += count; }
+  void Skip(std::size_t count) {
+    begin_ += count;
+    position_ += static_cast<std::int64_t>(count);
+  }
 
   int Get() {
     const auto bytes = Peek();
@@ -140,15 +144,8 @@ class TransactionFile {
     return kept;
   }
 
-  // Reads to the end and returns how many bytes that was.
-  std::int64_t CountToEnd() {
-    std::int64_t count = 0;
-    for (auto bytes = Peek(); !bytes.empty(); bytes = Peek()) {
-      count += static_cast<std::int64_t>(bytes.size());
-      Skip(bytes.size());
-    }
-    return count;
-  }
+  // Bytes taken from the start of the file (or from where Seek put it).
+  std::int64_t Position() const { return position_; }
 
   bool AtEnd() { return Peek().empty(); }
 
@@ -179,6 +176,7 @@ class TransactionFile {
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
+  std::int64_t position_ = 0;
   bool failed_ = false;
 };
 
@@ -403,20 +401,32 @@ bool SkipToTrailerMti(TransactionFile& file, std::uint32_t& window, int& digits)
 
 enum class TrailerSearch { Found, NotFound, ReadError };
 
+// The trailer is the last "1844" whose function code is "971": the digits of
+// a batch message can form "1844" followed by "971" by chance, and the first
+// such window in a large file would cut the MAC range in the middle of the
+// batch.
 TrailerSearch FindTrailer(TransactionFile& file, MacRecords& records) {
   std::uint32_t window = 0;
   int digits = 0;
+  bool found = false;
+  std::int64_t trailerEnd = 0;  // offset just past the trailer's 51 bytes
+  std::array<std::uint8_t, kMacTrailerSize> candidate{};
   while (SkipToTrailerMti(file, window, digits)) {
-    records.macTrailer.fill(0);
-    if (file.Read(records.macTrailer.data(), kMacTrailerSize) == 0) return TrailerSearch::ReadError;
-    if (IsTrailer(records.macTrailer)) {
-      records.trailerLength = static_cast<std::int64_t>(4 + kMacTrailerSize) + file.CountToEnd();
-      return TrailerSearch::Found;
+    candidate.fill(0);
+    if (file.Read(candidate.data(), kMacTrailerSize) == 0) return TrailerSearch::ReadError;
+    if (IsTrailer(candidate)) {
+      records.macTrailer = candidate;
+      trailerEnd = file.Position();
+      found = true;
     }
-    // another 1844 message: its 51 bytes are not searched again
+    // the 51 bytes after a "1844" are not searched again
   }
-  records.macTrailer.fill(0);
-  return TrailerSearch::NotFound;
+  if (!found) {
+    records.macTrailer.fill(0);
+    return TrailerSearch::NotFound;
+  }
+  records.trailerLength = static_cast<std::int64_t>(4 + kMacTrailerSize) + (file.Position() - trailerEnd);
+  return TrailerSearch::Found;
 }
 
 // ---------------------------------------------------------------------------

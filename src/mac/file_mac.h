@@ -27,8 +27,8 @@ struct MacRecords {
   std::int64_t trailerLength = 0;  // from the trailer's "1844" to the end; 0 when no trailer was found
 };
 
-// Locates the MAC header, the 1644 file header and the 1844/971 trailer in
-// one read of the file. On failure status panel 2 names the step and the
+// Locates the MAC header, the 1644 file header and the trailer (the last
+// "1844" whose function code is "971") in one read of the file. On failure status panel 2 names the step and the
 // result is false. A file without a trailer passes with trailerLength 0, a
 // zero trailer and "MAC Trailer not found" in status panel 2.
 bool FindMacRecords(WindowSurface& surface, std::string_view path, MacRecords& records);
