@@ -1,0 +1,60 @@
+// The table model behind FormatGrid. Rows are kept as packed byte strings
+// (no object per cell), so a run of a million messages stays small. The
+// format check writes through the grid verbs of the window surface; rows it
+// adds and cells it changes reach the view in batches, when the window
+// flushes, so that a run does not pay for one view update per character.
+#pragma once
+
+#include <QAbstractTableModel>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kalvrin {
+
+class GridModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  explicit GridModel(QObject* parent = nullptr);
+
+  // The grid as the format check sees it: row 0 is the title row and shows
+  // as the view's header while the grid has a fixed row.
+  int gridRowCount() const { return static_cast<int>(rows_.size()); }
+  int gridColCount() const { return colCount_; }
+  int gridFixedRows() const { return fixedRows_; }
+  void setGridRowCount(int rows);
+  void setGridColCount(int cols);
+  void setGridFixedRows(int rows);
+  void setGridCell(int col, int row, std::string_view text);  // dropped outside the grid
+  std::string gridCell(int col, int row) const;               // empty outside the grid
+
+  // Hands rows added and cells changed since the last flush to the view.
+  void flush();
+
+  // QAbstractTableModel: the view's rows are the grid's rows below the fixed one.
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+ private:
+  // A row is a run of entries: column (1 byte), length (2 bytes), text.
+  static std::string_view CellOf(const std::string& packed, int col);
+  static void PutCell(std::string& packed, int col, std::string_view text);
+  int viewRowOf(int gridRow) const { return gridRow - fixedRows_; }
+  int shownViewRows() const { return shownRows_ > fixedRows_ ? shownRows_ - fixedRows_ : 0; }
+
+  std::vector<std::string> rows_;
+  int colCount_ = 0;
+  int fixedRows_ = 0;
+  int shownRows_ = 0;     // grid rows the view has been told about
+  int dirtyFirst_ = -1;   // grid rows changed since the last flush
+  int dirtyLast_ = -1;
+  bool headerDirty_ = false;
+};
+
+}  // namespace kalvrin

@@ -1,0 +1,39 @@
+// Start-up of the windows and the application-wide error net.
+#include "app/kalvrin_application.h"
+
+#include <QMessageBox>
+
+#include <exception>
+
+#include "app/about_form.h"
+#include "app/app_texts.h"
+#include "app/config_form.h"
+#include "app/main_form.h"
+
+namespace kalvrin {
+
+KalvrinApplication::KalvrinApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  errorHandler_ = [](const QString& text) { QMessageBox::critical(nullptr, QString(), text); };
+}
+
+bool KalvrinApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const std::exception& error) {
+    errorHandler_(QString::fromLocal8Bit(error.what()));
+  } catch (...) {
+    errorHandler_(app_text::kUnknownError);
+  }
+  return false;
+}
+
+KalvrinWindows CreateWindows(const QString& executablePath, std::unique_ptr<UserDialogs> dialogs) {
+  KalvrinWindows windows;
+  windows.mainForm = std::make_unique<TMainForm>(executablePath, std::move(dialogs));
+  windows.aboutForm = new TAboutForm(*windows.mainForm);
+  windows.configForm = new TConfigForm(windows.mainForm.get());
+  windows.mainForm->AttachDialogs(windows.aboutForm, windows.configForm);
+  return windows;
+}
+
+}  // namespace kalvrin

@@ -1,0 +1,21 @@
+// kalvrin: the desktop window. Start-up creates the main window, the About
+// box and the configuration dialog, shows the main window and runs until it
+// closes.
+#include <QMessageBox>
+
+#include <exception>
+
+#include "app/kalvrin_application.h"
+#include "app/main_form.h"
+
+int main(int argc, char** argv) {
+  kalvrin::KalvrinApplication app(argc, argv);
+  try {
+    kalvrin::KalvrinWindows windows = kalvrin::CreateWindows(QCoreApplication::applicationFilePath());
+    windows.mainForm->show();  // maximised when the settings say so
+    return app.exec();
+  } catch (const std::exception& error) {
+    QMessageBox::critical(nullptr, QString(), QString::fromLocal8Bit(error.what()));
+  }
+  return 0;
+}

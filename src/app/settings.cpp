@@ -1,0 +1,205 @@
+// The settings file: SimpleIni underneath, the file's encodings on top.
+#include "app/settings.h"
+
+// Single-byte texts as they stand: no wide-character conversion.
+#define SI_NO_CONVERSION
+#define SI_IMPLEMENTATION  // the template bodies, here in the one file that uses them
+#include <SimpleIni.h>
+
+#include <fstream>
+#include <iterator>
+#include <limits>
+
+namespace kalvrin {
+
+namespace {
+
+constexpr const char* kFormSection = "Form";
+constexpr const char* kKeysSection = "SDES-KEYS";
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// SimpleIni trims these from both ends of a value it reads.
+bool IsTrimmed(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A value with blanks at either end, or one that is itself enclosed in
+// quotation marks, is written inside quotation marks; reading takes one pair
+// off again. Everything else is written as it stands.
+std::string EncodeText(std::string_view value) {
+  const std::size_t end = value.find_first_of(std::string_view("\r\n\0", 3));
+  if (end != std::string_view::npos) value = value.substr(0, end);
+  const bool quoted = value.size() >= 2 && value.front() == '"' && value.back() == '"';
+  if (!value.empty() && (IsTrimmed(value.front()) || IsTrimmed(value.back()) || quoted)) {
+    return "\"" + std::string(value) + "\"";
+  }
+  return std::string(value);
+}
+
+std::string DecodeText(std::string_view raw) {
+  if (raw.size() >= 2 && raw.front() == '"' && raw.back() == '"') raw = raw.substr(1, raw.size() - 2);
+  return std::string(raw.substr(0, kSettingsTextLimit));
+}
+
+}  // namespace
+
+std::string ExecutableStem(const std::string& executablePath) {
+#ifdef _WIN32
+  return executablePath.size() > 4 ? executablePath.substr(0, executablePath.size() - 4) : std::string();
+#else
+  const std::filesystem::path path(executablePath);
+  if (!path.has_extension()) return executablePath;
+  return executablePath.substr(0, executablePath.size() - path.extension().string().size());
+#endif
+}
+
+std::filesystem::path SettingsPathFor(const std::filesystem::path& executablePath) {
+  std::filesystem::path settings = executablePath;
+  settings.replace_extension(".ini");
+  return settings;
+}
+
+std::optional<std::int32_t> ParseIniInteger(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int base = 10;
+  if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+    base = 16;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+  std::int64_t value = 0;
+  std::size_t digits = 0;
+  for (; i < text.size(); ++i, ++digits) {
+    const int digit = HexDigit(text[i]);
+    if (digit < 0 || digit >= base) break;
+    value = value * base + digit;
+    if (value > kLimit) return std::nullopt;
+  }
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  if (digits == 0 || i != text.size()) return std::nullopt;
+  if (negative) return static_cast<std::int32_t>(-value);
+  if (value == kLimit) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+struct IniFile::Impl {
+  // Single-byte texts, keys without regard to case, one value per key, no
+  // multi-line values: the private-profile format.
+  CSimpleIniA ini{false, false, false};
+};
+
+IniFile::IniFile() : impl_(std::make_unique<Impl>()) { impl_->ini.SetSpaces(false); }
+IniFile::~IniFile() = default;
+IniFile::IniFile(IniFile&&) noexcept = default;
+IniFile& IniFile::operator=(IniFile&&) noexcept = default;
+
+void IniFile::Load(const std::filesystem::path& path) {
+  std::string text;
+  std::error_code error;
+  if (std::filesystem::is_regular_file(path, error)) {
+    std::ifstream in(path, std::ios::binary);
+    try {
+      text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::ios_base::failure&) {
+      text.clear();  // a file that cannot be read counts as missing
+    }
+  }
+  LoadText(text);
+}
+
+void IniFile::LoadText(std::string_view text) {
+  impl_->ini.Reset();
+  if (!text.empty()) impl_->ini.LoadData(text.data(), text.size());
+}
+
+std::string IniFile::ReadText(const char* section, const char* key, std::string_view fallback) const {
+  const char* value = impl_->ini.GetValue(section, key, nullptr);
+  if (value == nullptr) return std::string(fallback.substr(0, kSettingsTextLimit));
+  return DecodeText(value);
+}
+
+std::int32_t IniFile::ReadInteger(const char* section, const char* key, std::int32_t fallback) const {
+  const char* value = impl_->ini.GetValue(section, key, nullptr);
+  if (value == nullptr) return fallback;
+  return ParseIniInteger(DecodeText(value)).value_or(fallback);
+}
+
+bool IniFile::ReadBool(const char* section, const char* key, bool fallback) const {
+  return ReadInteger(section, key, fallback ? 1 : 0) != 0;
+}
+
+void IniFile::WriteText(const char* section, const char* key, std::string_view value) {
+  impl_->ini.SetValue(section, key, EncodeText(value).c_str());
+}
+
+void IniFile::WriteInteger(const char* section, const char* key, std::int32_t value) {
+  impl_->ini.SetValue(section, key, std::to_string(value).c_str());
+}
+
+void IniFile::WriteBool(const char* section, const char* key, bool value) {
+  impl_->ini.SetValue(section, key, value ? "1" : "0");
+}
+
+std::string IniFile::Text() const {
+  std::string text;
+  impl_->ini.Save(text);
+  return text;
+}
+
+bool IniFile::Save(const std::filesystem::path& path) const {
+  const std::string text = Text();
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.close();
+  return !out.fail();
+}
+
+WindowSettings ReadSettings(const IniFile& ini) {
+  const WindowSettings defaults;
+  WindowSettings s;
+  s.top = ini.ReadInteger(kFormSection, "Top", defaults.top);
+  s.left = ini.ReadInteger(kFormSection, "Left", defaults.left);
+  s.height = ini.ReadInteger(kFormSection, "Height", defaults.height);
+  s.width = ini.ReadInteger(kFormSection, "Width", defaults.width);
+  s.caption = ini.ReadText(kFormSection, "Caption", defaults.caption);
+  s.initMax = ini.ReadBool(kFormSection, "InitMax", defaults.initMax);
+  s.key = ini.ReadText(kKeysSection, "TESTKEY", defaults.key);
+  return s;
+}
+
+void WriteSettings(IniFile& ini, const WindowSettings& s) {
+  ini.WriteInteger(kFormSection, "Top", s.top);
+  ini.WriteInteger(kFormSection, "Left", s.left);
+  ini.WriteInteger(kFormSection, "Height", s.height);
+  ini.WriteInteger(kFormSection, "Width", s.width);
+  ini.WriteText(kFormSection, "Caption", s.caption);
+  ini.WriteBool(kFormSection, "InitMax", s.initMax);
+  ini.WriteText(kKeysSection, "TESTKEY", s.key);
+}
+
+WindowSettings ReadSettingsFile(const std::filesystem::path& path) {
+  IniFile ini;
+  ini.Load(path);
+  return ReadSettings(ini);
+}
+
+bool WriteSettingsFile(const std::filesystem::path& path, const WindowSettings& settings) {
+  IniFile ini;
+  ini.Load(path);
+  WriteSettings(ini, settings);
+  return ini.Save(path);
+}
+
+}  // namespace kalvrin

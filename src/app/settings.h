@@ -1,0 +1,88 @@
+// The settings file beside the executable: an INI layer over SimpleIni with
+// the file's value encodings, and the seven entries the main window keeps
+// from one run to the next. No Qt here, so it can be fed any INI text.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kalvrin {
+
+inline constexpr std::size_t kSettingsTextLimit = 2047;  // longer texts are cut here on reading
+
+// Where the file lives, from the running executable's full path. On Windows
+// the file edit gets the path less its last four characters (".exe") and the
+// settings file the path with its extension replaced by ".ini"; elsewhere an
+// executable has no ".exe", so the edit gets the path without its extension
+// (if it has one) and the settings file that path with ".ini".
+std::string ExecutableStem(const std::string& executablePath);
+std::filesystem::path SettingsPathFor(const std::filesystem::path& executablePath);
+
+// An integer as the settings file writes it (decimal) or as a person may
+// have typed it: leading blanks, a sign, decimal digits or hexadecimal after
+// "$", "x" or "0x" (either case of the x). Nothing for anything else,
+// including a value beyond 32 bits.
+std::optional<std::int32_t> ParseIniInteger(std::string_view text);
+
+// One open settings file: read on opening, written back whole by Save, so
+// other sections, keys and comments stay. Sections and keys are matched
+// without regard to case.
+class IniFile {
+ public:
+  // An empty file; Load fills it.
+  IniFile();
+  ~IniFile();
+  IniFile(const IniFile&) = delete;
+  IniFile& operator=(const IniFile&) = delete;
+  IniFile(IniFile&&) noexcept;
+  IniFile& operator=(IniFile&&) noexcept;
+
+  // The file's content; a missing or unreadable file reads as empty.
+  void Load(const std::filesystem::path& path);
+  void LoadText(std::string_view text);
+
+  // Texts are cut at 2047 characters; integers and booleans that do not
+  // convert give the default, as a missing entry does.
+  std::string ReadText(const char* section, const char* key, std::string_view fallback) const;
+  std::int32_t ReadInteger(const char* section, const char* key, std::int32_t fallback) const;
+  bool ReadBool(const char* section, const char* key, bool fallback) const;
+
+  // A text keeps its blanks and quotation marks through a write and a read;
+  // it ends at a line end or NUL, which a one-line entry cannot hold.
+  void WriteText(const char* section, const char* key, std::string_view value);
+  void WriteInteger(const char* section, const char* key, std::int32_t value);
+  void WriteBool(const char* section, const char* key, bool value);
+
+  std::string Text() const;
+  // False when the file cannot be opened for writing or the write fails.
+  bool Save(const std::filesystem::path& path) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The seven entries, in the order they are read and written.
+struct WindowSettings {
+  std::int32_t top = 100;
+  std::int32_t left = 100;
+  std::int32_t height = 460;
+  std::int32_t width = 770;
+  std::string caption = "KALVRIN ";
+  bool initMax = false;
+  std::string key = "A4F1C07B3E9D2658";
+};
+
+WindowSettings ReadSettings(const IniFile& ini);
+void WriteSettings(IniFile& ini, const WindowSettings& settings);
+
+// The whole round trip on a file: what it holds (defaults where it holds
+// nothing), and writing the entries into it with its other content kept.
+WindowSettings ReadSettingsFile(const std::filesystem::path& path);
+bool WriteSettingsFile(const std::filesystem::path& path, const WindowSettings& settings);
+
+}  // namespace kalvrin

@@ -1,0 +1,44 @@
+// kalvrin-screenshots: pictures of the real window for the README, taken
+// offscreen after a format check and after a MAC check.
+//   kalvrin-screenshots SAMPLE_FILE OUTPUT_DIR
+#include <QDir>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QTabWidget>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+#include "app/kalvrin_application.h"
+#include "app/main_form.h"
+
+int main(int argc, char** argv) {
+  kalvrin::KalvrinApplication app(argc, argv);
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: kalvrin-screenshots SAMPLE_FILE OUTPUT_DIR\n");
+    return 2;
+  }
+  // A settings file of its own, so the pictures show the window as a first start does.
+  QTemporaryDir home;
+  kalvrin::KalvrinWindows windows = kalvrin::CreateWindows(home.filePath("kalvrin"));
+  kalvrin::TMainForm& form = *windows.mainForm;
+  form.show();
+  form.txtINFile->setText(QString::fromLocal8Bit(argv[1]));
+  const QDir out(QString::fromLocal8Bit(argv[2]));
+
+  form.bbtnCheckFormatClick();
+  form.pgResult->setCurrentWidget(form.Format);
+  QCoreApplication::processEvents();
+  const bool isoSaved = form.grab().save(out.filePath("window-iso.png"));
+
+  form.bbtnCheckMacClick();
+  form.pgResult->setCurrentWidget(form.Mac);
+  QCoreApplication::processEvents();
+  const bool macSaved = form.grab().save(out.filePath("window-mac.png"));
+
+  if (!isoSaved || !macSaved) {
+    std::fprintf(stderr, "kalvrin-screenshots: cannot write the pictures into %s\n", argv[2]);
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,62 @@
+// Small pieces the windows share: controls that keep their distance to the
+// edges of their parent, and an edit's typing limit.
+#pragma once
+
+#include <QObject>
+#include <QRect>
+#include <QSize>
+#include <QValidator>
+
+#include <vector>
+
+class QLineEdit;
+class QWidget;
+
+namespace kalvrin {
+
+// Every control keeps its distance to the parent's left edge; to the top
+// edge too unless kAnchorNoTop.
+enum Anchor : unsigned { kAnchorRight = 1, kAnchorBottom = 2, kAnchorNoTop = 4 };
+inline constexpr unsigned kAnchorLeftBottom = kAnchorBottom | kAnchorNoTop;
+inline constexpr unsigned kAnchorLeftRightBottom = kAnchorRight | kAnchorBottom | kAnchorNoTop;
+inline constexpr unsigned kAnchorAll = kAnchorRight | kAnchorBottom;
+
+// Places controls at their design geometry and, whenever the parent changes
+// size, keeps each control's distances to the edges it is anchored to:
+// "right" stretches it sideways, "bottom" stretches it downwards, or moves it
+// down when it is anchored to the bottom and not the top.
+class AnchorLayout : public QObject {
+ public:
+  AnchorLayout(QWidget* parent, QSize designSize);
+  void place(QWidget* control, QRect design, unsigned anchors = 0);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  struct Placed {
+    QWidget* control;
+    QRect design;
+    unsigned anchors;
+  };
+  void apply(const Placed& placed) const;
+
+  QWidget* parent_;
+  QSize designSize_;
+  std::vector<Placed> placed_;
+};
+
+// Delphi-style typing limit: the user cannot make the text longer than
+// `limit` characters, while a longer text set by the program is shown whole
+// and may still be shortened.
+class TypingLimit : public QValidator {
+ public:
+  TypingLimit(QLineEdit* edit, int limit);
+  State validate(QString& input, int& pos) const override;
+
+ private:
+  int limit_;
+  qsizetype shownLength_;  // the length of the text before the keystroke being checked
+};
+
+}  // namespace kalvrin

@@ -1,0 +1,643 @@
+// The desktop window, offscreen: start-up and settings, the commands on the
+// sample files, Clear, Open, the dialogs, errors that escape a handler, and
+// what happens when the window closes or clears during a format check.
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+
+#include "app/about_form.h"
+#include "app/config_form.h"
+#include "app/kalvrin_application.h"
+#include "app/main_form.h"
+#include "support/test_files.h"
+
+using namespace kalvrin;
+
+namespace {
+
+const QColor kBlack(0, 0, 0);
+const QColor kRed(255, 0, 0);
+const QColor kGreen(0, 128, 0);
+
+// Answers the window's questions in place of a person.
+struct FakeDialogs : UserDialogs {
+  std::deque<std::optional<QString>> files;  // next answers of the open-file dialog
+  QStringList startFolders;
+  QStringList errors;
+  QStringList unwritable;
+  bool closeAnyway = false;
+  std::function<void()> onChooseFile;
+
+  std::optional<QString> chooseFile(QWidget*, const QString& initialFolder) override {
+    startFolders << initialFolder;
+    if (onChooseFile) onChooseFile();
+    std::optional<QString> answer = files.empty() ? std::nullopt : files.front();
+    if (!files.empty()) files.pop_front();
+    return answer;
+  }
+  void showError(QWidget*, const QString& text) override { errors << text; }
+  bool closeWithoutSaving(QWidget*, const QString& text) override {
+    unwritable << text;
+    return closeAnyway;
+  }
+};
+
+// One start of the program in a folder of its own: the executable stands at
+// <folder>/kalvrin, its settings at <folder>/kalvrin.ini.
+struct Started {
+  FakeDialogs* dialogs = nullptr;
+  KalvrinWindows windows;
+  TMainForm& form() const { return *windows.mainForm; }
+};
+
+QString ExecutableIn(const QTemporaryDir& dir) { return dir.filePath("kalvrin"); }
+QString SettingsIn(const QTemporaryDir& dir) { return dir.filePath("kalvrin.ini"); }
+
+Started Start(const QTemporaryDir& dir) {
+  Started started;
+  auto dialogs = std::make_unique<FakeDialogs>();
+  started.dialogs = dialogs.get();
+  started.windows = CreateWindows(ExecutableIn(dir), std::move(dialogs));
+  return started;
+}
+
+void WriteText(const QString& path, const QByteArray& text) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write(text);
+}
+
+QByteArray ReadText(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll();
+}
+
+QString Sample(const char* name) { return QString::fromStdString(test::SamplePath(name).string()); }
+
+QString Status(const TMainForm& form, int panel) { return form.StatusPanels[static_cast<std::size_t>(panel)]->text(); }
+
+QString Cell(const TMainForm& form, int col, int row) { return QString::fromStdString(form.gridCell(col, row)); }
+
+QColor TextColourOf(const QLineEdit* edit) { return edit->palette().color(QPalette::Text); }
+
+bool CommandButtonsEnabled(const TMainForm& form) {
+  return form.bbtnFileOpen->isEnabled() && form.bbtnCheckFormat->isEnabled() && form.bbtnCheckMac->isEnabled() &&
+         form.bbtnExit->isEnabled();
+}
+
+bool CommandButtonsDisabled(const TMainForm& form) {
+  return !form.bbtnFileOpen->isEnabled() && !form.bbtnCheckFormat->isEnabled() && !form.bbtnCheckMac->isEnabled() &&
+         !form.bbtnExit->isEnabled();
+}
+
+// A transaction file of `copies` times the sample, big enough that a format
+// check is still running after many pumps of the event loop.
+QString RepeatedSample(const QTemporaryDir& dir, int copies) {
+  const QByteArray sample = ReadText(Sample("batch-nsp.dat"));
+  QByteArray bytes;
+  for (int i = 0; i < copies; ++i) bytes += sample;
+  const QString path = dir.filePath("big.dat");
+  WriteText(path, bytes);
+  return path;
+}
+
+// Calls `action` once, from inside the running format check, as soon as the
+// grid has more than `rows` rows.
+void WhenGridPasses(TMainForm& form, int rows, std::function<void()> action) {
+  auto* timer = new QTimer(&form);
+  timer->setInterval(0);
+  QObject::connect(timer, &QTimer::timeout, &form, [&form, timer, rows, action] {
+    if (form.gridRowCount() <= rows) return;
+    timer->stop();
+    timer->deleteLater();
+    action();
+  });
+  timer->start();
+}
+
+}  // namespace
+
+class WindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // ---- start-up and the settings file ----------------------------------
+
+  void firstStartWithoutSettingsFile() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    QCOMPARE(form.pos(), QPoint(100, 100));
+    QCOMPARE(form.size(), QSize(770, 460));
+    QVERIFY(!form.isMaximized());
+    QCOMPARE(form.windowTitle(), QString("KALVRIN "));
+    QCOMPARE(form.txtCHECKKey->text(), QString("A4F1C07B3E9D2658"));
+    QCOMPARE(form.txtINFile->text(), ExecutableIn(dir));
+    QCOMPARE(form.txtINFile->palette().color(QPalette::Text), QColor(128, 128, 128));
+    // The hidden check-value edit holds the default key's KCV in parentheses.
+    QCOMPARE(form.txtCHECKKcv->text(), QString("(B690D735)"));
+    QVERIFY(form.txtCHECKKcv->isHidden());
+    QVERIFY(!form.txtCHECKKcv->isEnabled());
+    QVERIFY(form.btnConfig->isHidden());
+    QCOMPARE(form.cmbShortName->currentText(), QString("testkey"));
+    QCOMPARE(form.cmbShortName->count(), 0);
+    QCOMPARE(form.pgResult->currentWidget(), form.Format);
+    QCOMPARE(form.pgResult->tabPosition(), QTabWidget::South);
+    for (int e = 0; e < kEditCount; ++e) QVERIFY2(form.edit(static_cast<Edit>(e))->text().isEmpty(), kEditNames[e].data());
+    for (int panel = 0; panel < 3; ++panel) QVERIFY(Status(form, panel).isEmpty());
+    QCOMPARE(form.ProgressBar1->minimum(), 0);
+    QCOMPARE(form.ProgressBar1->maximum(), 100);
+    QCOMPARE(form.ProgressBar1->value(), 0);
+    // The grid: title row shown as the fixed header, one empty row below it.
+    QCOMPARE(form.gridRowCount(), 2);
+    QCOMPARE(form.FormatGrid->model()->rowCount(), 1);
+    QCOMPARE(form.FormatGrid->model()->columnCount(), 41);
+    QCOMPARE(form.FormatGrid->model()->headerData(0, Qt::Horizontal).toString(), QString("Rec#"));
+    QCOMPARE(form.FormatGrid->model()->headerData(6, Qt::Horizontal).toString(), QString("P3 (proc.code"));
+    QCOMPARE(form.FormatGrid->model()->headerData(40, Qt::Horizontal).toString(), QString("SIZE"));
+    const int widths[][2] = {{0, 32}, {1, 36}, {2, 36}, {3, 104}, {4, 104}, {5, 32}, {40, 32}};
+    for (const auto& w : widths) QCOMPARE(form.FormatGrid->columnWidth(w[0]), w[1]);
+    QVERIFY(!QFile::exists(SettingsIn(dir)));
+
+    QVERIFY(form.close());
+    QCOMPARE(form.windowTitle(), QString("KALVRIN 1.23"));
+    QCOMPARE(ReadText(SettingsIn(dir)),
+             QByteArray("[Form]\nTop=100\nLeft=100\nHeight=460\nWidth=770\nCaption=KALVRIN 1.23\nInitMax=0\n\n\n"
+                        "[SDES-KEYS]\nTESTKEY=A4F1C07B3E9D2658\n"));
+    Started again = Start(dir);
+    QCOMPARE(again.form().windowTitle(), QString("KALVRIN 1.23"));
+  }
+
+  void settingsSurviveARun() {
+    QTemporaryDir dir;
+    WriteText(SettingsIn(dir), "; kept by hand\n[Other]\nname=value\n[Form]\nCaption=Hand made\n");
+    {
+      Started s = Start(dir);
+      TMainForm& form = s.form();
+      QCOMPARE(form.windowTitle(), QString("Hand made"));
+      form.move(37, 21);
+      form.resize(901, 502);
+      form.txtCHECKKey->clear();  // an empty key is stored, not left out
+      QVERIFY(form.close());
+    }
+    const QByteArray text = ReadText(SettingsIn(dir));
+    QVERIFY(text.contains("; kept by hand"));
+    QVERIFY(text.contains("[Other]\nname=value"));
+    QVERIFY(text.contains("TESTKEY=\n"));
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    QCOMPARE(form.pos(), QPoint(37, 21));
+    QCOMPARE(form.size(), QSize(901, 502));
+    QCOMPARE(form.windowTitle(), QString("KALVRIN 1.23"));
+    QCOMPARE(form.txtCHECKKey->text(), QString());
+  }
+
+  void settingsEncodings_data() {
+    QTest::addColumn<QByteArray>("form");
+    QTest::addColumn<int>("top");
+    QTest::addColumn<int>("left");
+    QTest::addColumn<bool>("maximised");
+    QTest::newRow("0x hexadecimal") << QByteArray("Top=0x64\nLeft=0X20\n") << 100 << 32 << false;
+    QTest::newRow("$ and x hexadecimal") << QByteArray("Top=$1F\nLeft=xa\n") << 31 << 10 << false;
+    QTest::newRow("blanks and signs") << QByteArray("Top=  -40\nLeft=+7\n") << -40 << 7 << false;
+    QTest::newRow("not a number gives the default") << QByteArray("Top=12abc\nLeft=\n") << 100 << 100 << false;
+    QTest::newRow("beyond 32 bits gives the default") << QByteArray("Top=2147483648\n") << 100 << 100 << false;
+    QTest::newRow("InitMax 0x1") << QByteArray("InitMax=0x1\n") << 100 << 100 << true;
+    QTest::newRow("InitMax 5") << QByteArray("InitMax=5\n") << 100 << 100 << true;
+    QTest::newRow("InitMax abc") << QByteArray("InitMax=abc\n") << 100 << 100 << false;
+    QTest::newRow("InitMax 0") << QByteArray("InitMax=0\n") << 100 << 100 << false;
+  }
+  void settingsEncodings() {
+    QFETCH(QByteArray, form);
+    QFETCH(int, top);
+    QFETCH(int, left);
+    QFETCH(bool, maximised);
+    QTemporaryDir dir;
+    WriteText(SettingsIn(dir), "[Form]\n" + form);
+    Started s = Start(dir);
+    QCOMPARE(s.form().isMaximized(), maximised);
+    if (!maximised) QCOMPARE(s.form().pos(), QPoint(left, top));
+  }
+
+  void longAndBlankTextsFromTheFile() {
+    QTemporaryDir dir;
+    const QByteArray longKey(3000, 'K');
+    WriteText(SettingsIn(dir), "[Form]\nCaption=\"  two blanks  \"\n[SDES-KEYS]\nTESTKEY=" + longKey + "\n");
+    Started s = Start(dir);
+    QCOMPARE(s.form().windowTitle(), QString("  two blanks  "));
+    // Longer than the edit's typing limit, shown in full up to the file's cut.
+    QCOMPARE(s.form().txtCHECKKey->text(), QString(2047, 'K'));
+  }
+
+  void maximisedAtCloseStartsMaximised() {
+    QTemporaryDir dir;
+    {
+      Started s = Start(dir);
+      s.form().showMaximized();
+      QVERIFY(s.form().close());
+    }
+    QVERIFY(ReadText(SettingsIn(dir)).contains("InitMax=1\n"));
+    Started s = Start(dir);
+    QVERIFY(s.form().isMaximized());
+  }
+
+  // The settings file cannot be written: the user chooses to stay or to go.
+  void unwritableSettingsFileDoesNotTrapTheUser() {
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("kalvrin.ini"));  // a folder where the file should be
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    QVERIFY(!form.close());
+    QVERIFY(form.isVisible());
+    QCOMPARE(s.dialogs->unwritable, QStringList{"Unable to write to " + SettingsIn(dir)});
+    QVERIFY(CommandButtonsEnabled(form));
+
+    s.dialogs->closeAnyway = true;
+    QVERIFY(form.close());
+    QVERIFY(!form.isVisible());
+    QCOMPARE(s.dialogs->unwritable.size(), 2);
+  }
+
+  // ---- the commands ------------------------------------------------------
+
+  void isoOnSampleFiles() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.bbtnCheckFormatClick();
+    QCOMPARE(Status(form, 2), QString("Format processed"));
+    QCOMPARE(Status(form, 1), QString("2478"));
+    QCOMPARE(form.gridRowCount(), 9);
+    QCOMPARE(form.FormatGrid->model()->rowCount(), 8);
+    for (int row = 1; row <= 8; ++row) QCOMPARE(Cell(form, 0, row), QString::number(row));
+    QCOMPARE(Cell(form, 1, 1), QString("1644"));
+    QCOMPARE(Cell(form, 1, 8), QString("1844"));
+    QCOMPARE(Cell(form, 2, 8), QString("971"));
+    QCOMPARE(Cell(form, 14, 8), QString("971"));
+    QCOMPARE(Cell(form, 37, 8), QString("4F47F843"));
+    // The view shows what the grid holds.
+    const QModelIndex macCell = form.FormatGrid->model()->index(7, 37);
+    QCOMPARE(form.FormatGrid->model()->data(macCell).toString(), QString("4F47F843"));
+    QCOMPARE(form.txtINFileMac->text(), QString("4F47F843"));
+    QCOMPARE(form.ProgressBar1->value(), form.ProgressBar1->maximum());
+    QVERIFY(CommandButtonsEnabled(form));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+
+    form.txtINFile->setText(Sample("batch-bad-prefix.dat"));
+    form.bbtnCheckFormatClick();
+    QCOMPARE(Status(form, 2), QString("Error Process P 35 Len: '1A'"));
+    QCOMPARE(form.gridRowCount(), 4);
+    QCOMPARE(Cell(form, 0, 3), QString("3"));
+    QVERIFY(Cell(form, 16, 3).isEmpty());
+    QVERIFY(CommandButtonsEnabled(form));
+
+    form.txtINFile->clear();
+    form.bbtnCheckFormatClick();
+    QCOMPARE(Status(form, 2), QString("Processing format"));
+    QCOMPARE(Status(form, 1), QString("Cannot open file"));
+    QCOMPARE(form.gridRowCount(), 2);
+    QVERIFY(CommandButtonsEnabled(form));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+  }
+
+  void macOnSampleFiles_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QStringList>("macs");     // MACALL, MACNHD, MACNSP
+    QTest::addColumn<QStringList>("colours");  // r or g for each
+    QTest::addColumn<QString>("declared");
+    QTest::newRow("batch-nsp") << Sample("batch-nsp.dat") << "A4F1C07B3E9D2658"
+                               << QStringList{"022E4A9E", "46B45CB2", "4F47F843"} << QStringList{"r", "r", "g"}
+                               << "4F47F843";
+    QTest::newRow("batch-nhd") << Sample("batch-nhd.dat") << "1C587F1C13924FEF"
+                               << QStringList{"FAC76B4A", "7AAE5FFA", "480F0E01"} << QStringList{"r", "g", "r"}
+                               << "7AAE5FFA";
+  }
+  void macOnSampleFiles() {
+    QFETCH(QString, file);
+    QFETCH(QString, key);
+    QFETCH(QStringList, macs);
+    QFETCH(QStringList, colours);
+    QFETCH(QString, declared);
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.txtINFile->setText(file);
+    form.txtCHECKKey->setText(key);
+    form.bbtnCheckMacClick();
+    QCOMPARE(Status(form, 2), QString("MAC processed"));
+    QCOMPARE(form.txtINFileMac->text(), declared);
+    QCOMPARE(form.txtINFileMacMeth->text(), QString("1"));
+    QCOMPARE(form.txtINFileMacVer->text(), QString("01"));
+    const QLineEdit* results[3] = {form.txtCalcMacAll, form.txtCalcMacNHD, form.txtCalcMacNSP};
+    for (int i = 0; i < 3; ++i) {
+      QCOMPARE(results[i]->text(), macs[i]);
+      QCOMPARE(TextColourOf(results[i]), colours[i] == "g" ? kGreen : kRed);
+    }
+    QCOMPARE(form.txtCHECKKcv->text(), QString("(B690D735)"));  // only a copy reaches the check
+    QVERIFY(CommandButtonsEnabled(form));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+  }
+
+  void macWithEmptyPath() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.txtINFile->clear();
+    form.bbtnCheckMacClick();
+    QCOMPARE(Status(form, 2), QString("DORV open error"));
+    QCOMPARE(Status(form, 1), QString("MAC Records error"));
+    QVERIFY(CommandButtonsEnabled(form));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+  }
+
+  // While a command runs: busy cursor, Open, ISO, MAC and Exit disabled.
+  void busyStateWhileCommandsRun() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.setEventPumpInterval(0);
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    std::optional<bool> busyDuringIso;
+    QTimer::singleShot(0, &form, [&] {
+      busyDuringIso = CommandButtonsDisabled(form) && QApplication::overrideCursor() != nullptr &&
+                      QApplication::overrideCursor()->shape() == Qt::WaitCursor &&
+                      Status(form, 2) == "Processing format";
+    });
+    form.bbtnCheckFormatClick();
+    QVERIFY(busyDuringIso.has_value());
+    QVERIFY(*busyDuringIso);
+
+    // The MAC check lets no event run; what it paints before it starts is
+    // the busy window with "Processing MAC".
+    struct PaintWatch : QObject {
+      TMainForm* form;
+      std::optional<bool> busy;
+      bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !busy) {
+          busy = CommandButtonsDisabled(*form) && Status(*form, 2) == "Processing MAC";
+        }
+        return false;
+      }
+    } watch;
+    watch.form = &form;
+    form.StatusPanels[2]->installEventFilter(&watch);
+    form.bbtnCheckMacClick();
+    form.StatusPanels[2]->removeEventFilter(&watch);
+    QVERIFY(watch.busy.has_value());
+    QVERIFY(*watch.busy);
+    QVERIFY(CommandButtonsEnabled(form));
+  }
+
+  void clearEmptiesResultsAndKeepsInputs() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.bbtnCheckFormatClick();
+    form.bbtnCheckMacClick();
+    form.pgResult->setCurrentWidget(form.Mac);
+    form.cmbShortName->setEditText("other");
+    const int progressMax = form.ProgressBar1->maximum();
+    QVERIFY(!form.txtCalcMacNSP->text().isEmpty());
+    QVERIFY(form.gridRowCount() > 2);
+
+    form.bbtnClearClick();
+    for (int e = 0; e < kEditCount; ++e) QVERIFY2(form.edit(static_cast<Edit>(e))->text().isEmpty(), kEditNames[e].data());
+    for (const QLineEdit* result : {form.txtCalcMacAll, form.txtCalcMacNHD, form.txtCalcMacNSP}) {
+      QCOMPARE(TextColourOf(result), kBlack);
+    }
+    for (int panel = 0; panel < 3; ++panel) QVERIFY(Status(form, panel).isEmpty());
+    QCOMPARE(form.ProgressBar1->value(), 0);
+    QCOMPARE(form.ProgressBar1->maximum(), progressMax);
+    QCOMPARE(form.gridRowCount(), 2);
+    QVERIFY(Cell(form, 0, 1).isEmpty());
+    QCOMPARE(Cell(form, 0, 0), QString("Rec#"));
+    // What Clear keeps.
+    QCOMPARE(form.txtINFile->text(), Sample("batch-nsp.dat"));
+    QCOMPARE(form.txtCHECKKey->text(), QString("A4F1C07B3E9D2658"));
+    QCOMPARE(form.cmbShortName->currentText(), QString("other"));
+    QCOMPARE(form.txtCHECKKcv->text(), QString("(B690D735)"));
+    QCOMPARE(form.pgResult->currentWidget(), form.Mac);
+  }
+
+  void gridCellsAreEditableForDisplayOnly() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.bbtnCheckFormatClick();
+    QAbstractItemModel* model = form.FormatGrid->model();
+    QVERIFY(model->flags(model->index(0, 3)) & Qt::ItemIsEditable);
+    QVERIFY(model->setData(model->index(0, 3), "edited"));
+    QCOMPARE(Cell(form, 3, 1), QString("edited"));
+    QCOMPARE(form.FormatGrid->selectionMode(), QAbstractItemView::ExtendedSelection);
+    QCOMPARE(form.FormatGrid->horizontalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
+    QVERIFY(form.FormatGrid->tabKeyNavigation());
+    // A new check lays the grid out again.
+    form.bbtnCheckFormatClick();
+    QVERIFY(Cell(form, 3, 1) != "edited");
+  }
+
+  void openKeepsTheDialogsFileName() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    s.dialogs->files = {std::nullopt, QString("/data/first.dat"), std::nullopt};
+    form.txtINFile->setText("/typed/by/hand.dat");
+    form.bbtnFileOpenClick();
+    QCOMPARE(form.txtINFile->text(), QString());  // cancelled, nothing chosen yet
+    form.bbtnFileOpenClick();
+    QCOMPARE(form.txtINFile->text(), QString("/data/first.dat"));
+    form.bbtnFileOpenClick();
+    QCOMPARE(form.txtINFile->text(), QString("/data/first.dat"));  // cancelled: the last choice
+    QCOMPARE(s.dialogs->startFolders, QStringList(3, ExecutableIn(dir)));
+  }
+
+  void shortNameEnablesTheKeyEditsOnly() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.txtCHECKKey->setEnabled(false);
+    QTest::keyClicks(form.cmbShortName->lineEdit(), "x");
+    QVERIFY(form.txtCHECKKey->isEnabled());
+    QVERIFY(form.txtCHECKKcv->isEnabled());
+    QVERIFY(form.txtCHECKKcv->isHidden());
+    QCOMPARE(form.txtCHECKKey->text(), QString("A4F1C07B3E9D2658"));
+    QCOMPARE(form.txtCHECKKcv->text(), QString("(B690D735)"));
+  }
+
+  void keyEditLimitsTypingToSixteen() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.txtCHECKKey->clear();
+    QTest::keyClicks(form.txtCHECKKey, "0123456789ABCDEFGH");
+    QCOMPARE(form.txtCHECKKey->text(), QString("0123456789ABCDEF"));
+    form.txtCHECKKey->setText(QString(20, 'A'));  // a longer key from the file stays whole ...
+    form.txtCHECKKey->end(false);
+    QTest::keyClick(form.txtCHECKKey, Qt::Key_Backspace);  // ... and can still be shortened
+    QCOMPARE(form.txtCHECKKey->text(), QString(19, 'A'));
+  }
+
+  // ---- About, Config, errors ---------------------------------------------
+
+  void aboutBoxIsOneAndDoesNotBlock() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    TAboutForm* about = s.windows.aboutForm;
+    form.show();
+    QVERIFY(about->isHidden());
+    QCOMPARE(about->windowTitle(), QString("Info"));
+    QCOMPARE(about->Label1->text(), QString(" KALVRIN"));
+    QVERIFY(about->Label1->font().bold());
+    QCOMPARE(about->labVer->text(), QString("  Ver: 1.23"));
+    form.VELDRUM1->trigger();
+    QVERIFY(about->isVisible());
+    QVERIFY(!about->isModal());
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    form.VELDRUM1->trigger();
+    QCOMPARE(form.findChildren<TAboutForm*>().size(), 1);
+    QVERIFY(about->isVisible());
+    // The main window works beside it.
+    form.bbtnClearClick();
+    QVERIFY(CommandButtonsEnabled(form));
+    about->close();
+    QVERIFY(about->isHidden());
+    form.VELDRUM1->trigger();
+    QCOMPARE(about->labVer->text(), QString("  Ver: 1.23"));
+  }
+
+  void configDialogIsModalAndKeepsItsTicks() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    TConfigForm* config = s.windows.configForm;
+    form.show();
+    QCOMPARE(config->windowTitle(), QString("Config"));
+    QCOMPARE(config->checkBoxes[0]->text(), QString("P2 - Sec.map"));
+    QCOMPARE(config->checkBoxes[5]->text(), QString("P5"));
+    bool wasModal = false;
+    QTimer::singleShot(0, config, [&] {
+      wasModal = QApplication::activeModalWidget() == config;
+      config->checkBoxes[1]->setChecked(true);
+      config->btnSave->click();  // does nothing
+      QVERIFY(config->isVisible());
+      config->btnExit->click();
+    });
+    form.btnConfigClick();
+    QVERIFY(wasModal);
+    QVERIFY(config->isHidden());
+    bool stillTicked = false;
+    QTimer::singleShot(0, config, [&] {
+      stillTicked = config->checkBoxes[1]->isChecked();
+      config->btnExit->click();
+    });
+    form.btnConfigClick();
+    QVERIFY(stillTicked);
+  }
+
+  void errorEscapingAHandlerIsShown() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    s.dialogs->onChooseFile = [] { throw std::runtime_error("file dialog failed"); };
+    form.bbtnFileOpenClick();
+    QCOMPARE(s.dialogs->errors, QStringList{"file dialog failed"});
+    // The window goes on.
+    s.dialogs->onChooseFile = nullptr;
+    s.dialogs->files = {QString("/data/next.dat")};
+    form.bbtnFileOpenClick();
+    QCOMPARE(form.txtINFile->text(), QString("/data/next.dat"));
+
+    // The application's net catches what a handler outside the window throws.
+    auto* app = static_cast<KalvrinApplication*>(QCoreApplication::instance());
+    QStringList caught;
+    app->setErrorHandler([&caught](const QString& text) { caught << text; });
+    struct Throwing : QObject {
+      bool event(QEvent*) override { throw std::runtime_error("handler failed"); }
+    } throwing;
+    QCoreApplication::postEvent(&throwing, new QEvent(QEvent::User));
+    QCoreApplication::sendPostedEvents(&throwing);
+    QCOMPARE(caught, QStringList{"handler failed"});
+  }
+
+  // ---- closing and clearing during a format check ------------------------
+
+  void closingDuringACheckStopsItAndClosesOnce() {
+    QTemporaryDir dir;
+    const QString big = RepeatedSample(dir, 200);  // 1600 messages
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.setEventPumpInterval(0);
+    form.txtINFile->setText(big);
+    WhenGridPasses(form, 50, [&form] { form.close(); });
+    form.bbtnCheckFormatClick();
+    QVERIFY(!form.isVisible());
+    QCOMPARE(form.settingsWrites(), 1);
+    QVERIFY(ReadText(SettingsIn(dir)).contains("Caption=KALVRIN 1.23\n"));
+    // Stopped, not run to the end.
+    QVERIFY(form.gridRowCount() < 1000);
+    QVERIFY(Status(form, 2) != "Format processed");
+    QVERIFY(CommandButtonsEnabled(form));
+  }
+
+  void clearDuringACheckIsSafe() {
+    QTemporaryDir dir;
+    const QString big = RepeatedSample(dir, 100);  // 800 messages
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.setEventPumpInterval(0);
+    form.txtINFile->setText(big);
+    bool cleared = false;
+    WhenGridPasses(form, 50, [&] {
+      form.bbtnClearClick();
+      cleared = form.gridRowCount() == 2;
+    });
+    form.bbtnCheckFormatClick();
+    QVERIFY(cleared);
+    QCOMPARE(Status(form, 2), QString("Format processed"));  // the check went on to the end
+    QVERIFY(form.gridRowCount() < 800);
+    // Whatever reached the grid after Clear sits in its own row.
+    for (int row = 1; row < form.gridRowCount(); ++row) {
+      const QString rec = Cell(form, 0, row);
+      QVERIFY2(rec.isEmpty() || rec == QString::number(row), qPrintable(rec));
+    }
+  }
+};
+
+int main(int argc, char** argv) {
+  KalvrinApplication app(argc, argv);
+  WindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "window_test.moc"
