@@ -392,6 +392,7 @@ void TMainForm::ApplySettings(const WindowSettings& s) {
   setWindowTitle(Latin1(s.caption));
   setWindowState(s.initMax ? Qt::WindowMaximized : Qt::WindowNoState);
   txtCHECKKey->setText(Latin1(s.key));
+  txtCHECKKey->setCursorPosition(0);  // a key longer than the edit shows its start
 }
 
 // The window's bounds without the window manager's frame, which Qt only

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The window's ISO command against `kalvrin-check iso` on the same generated
+# 100 MB transaction file, in one run. Target: the window takes at most twice
+# the command line's time, with its event loop running at least 20 times a
+# second throughout.
+#   bench/window_vs_cli.sh [BUILD_DIR]      (default: build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bin=${1:-build}/bin
+for tool in kalvrin-gen kalvrin-check kalvrin-window-bench; do
+  [[ -x $bin/$tool ]] || { echo "missing $bin/$tool: build with scripts/build ${1:-build}" >&2; exit 2; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+file=$work/batch-100mb.dat
+"$bin/kalvrin-gen" "$file" --size 100000000
+
+now() { date +%s.%N; }
+start=$(now)
+"$bin/kalvrin-check" iso "$file" --csv >/dev/null
+cli=$(awk -v a="$(now)" -v b="$start" 'BEGIN { print a - b }')
+printf 'kalvrin-check iso: %.3f s\n' "$cli"
+
+window_report=$(QT_QPA_PLATFORM=offscreen "$bin/kalvrin-window-bench" "$file" 2>/dev/null)
+echo "$window_report"
+window=$(sed -n 's/^window iso: \([0-9.]*\) s.*/\1/p' <<<"$window_report")
+gap=$(sed -n 's/.*longest stretch without one \([0-9]*\) ms.*/\1/p' <<<"$window_report")
+ratio=$(awk -v w="$window" -v c="$cli" 'BEGIN { print w / c }')
+printf 'window / command line: %.2f (target <= 2)\n' "$ratio"
+if awk -v r="$ratio" 'BEGIN { exit !(r <= 2) }' && ((gap <= 50)); then
+  echo "PASS"
+else
+  echo "FAIL"
+  exit 1
+fi
