@@ -2,6 +2,7 @@
 
 #include "mac/des.h"
 
+#include <bit>
 #include <cstring>
 
 #include "mac/des_core.h"

@@ -17,6 +17,18 @@ namespace kalvrin::des_core {
 inline constexpr int kHalfRotation = 3;
 inline constexpr des_tables::SpTables kSp = des_tables::BuildSpTables(kHalfRotation);
 
+// The SP tables indexed by a whole byte whose top two bits are ignored, so
+// that the rounds take each group with one byte extraction and no mask.
+using ByteSpTables = std::array<std::array<std::uint32_t, 256>, 8>;
+constexpr ByteSpTables BuildByteSpTables() {
+  ByteSpTables tables{};
+  for (std::size_t box = 0; box < 8; ++box) {
+    for (std::size_t b = 0; b < 256; ++b) tables[box][b] = kSp[box][b & 0x3FU];
+  }
+  return tables;
+}
+alignas(64) inline constexpr ByteSpTables kSpByte = BuildByteSpTables();
+
 struct Halves {
   std::uint32_t left;
   std::uint32_t right;
@@ -78,13 +90,16 @@ inline void StorePermuted(std::uint8_t* block, Halves h) {
 // f(R, K) for R rotated right by 3: groups 1, 3, 5, 7 are the bytes of R,
 // groups 8, 2, 4, 6 the bytes of R rotated right by 4 more.
 inline std::uint32_t Feistel(std::uint32_t r, const std::uint32_t* key) {
-  std::uint32_t t = r ^ key[0];
-  std::uint32_t f = kSp[0][(t >> 24) & 0x3FU] | kSp[2][(t >> 16) & 0x3FU] |
-                    kSp[4][(t >> 8) & 0x3FU] | kSp[6][t & 0x3FU];
-  t = std::rotr(r, 4) ^ key[1];
-  f |= kSp[7][(t >> 24) & 0x3FU] | kSp[1][(t >> 16) & 0x3FU] | kSp[3][(t >> 8) & 0x3FU] |
-       kSp[5][t & 0x3FU];
-  return f;
+  const std::uint32_t t = r ^ key[0];
+  const std::uint32_t u = std::rotr(r, 4) ^ key[1];
+  // The eight outputs have disjoint bits, so OR, XOR and ADD agree; a
+  // different one on each level keeps the compiler from re-chaining the
+  // tree into eight dependent steps.
+  const std::uint32_t s1 = kSpByte[0][t >> 24] | kSpByte[2][(t >> 16) & 0xFFU];
+  const std::uint32_t s2 = kSpByte[4][(t >> 8) & 0xFFU] | kSpByte[6][t & 0xFFU];
+  const std::uint32_t s3 = kSpByte[7][u >> 24] | kSpByte[1][(u >> 16) & 0xFFU];
+  const std::uint32_t s4 = kSpByte[3][(u >> 8) & 0xFFU] | kSpByte[5][u & 0xFFU];
+  return (s1 ^ s2) + (s3 ^ s4);
 }
 
 // Sixteen rounds on halves in the rounds' domain; returns (R16, L16), the
@@ -93,6 +108,7 @@ template <bool kDecrypt>
 inline Halves Rounds(Halves h, const std::array<std::uint32_t, 32>& words) {
   std::uint32_t l = h.left;
   std::uint32_t r = h.right;
+#pragma GCC unroll 8
   for (int i = 0; i < 16; i += 2) {
     const int first = kDecrypt ? 15 - i : i;
     const int second = kDecrypt ? 14 - i : i + 1;
