@@ -16,6 +16,7 @@ namespace {
 // Add a subcommand here; its code lives in a file of its own.
 const Subcommand kSubcommands[] = {
     IsoSubcommand(),
+    MacSubcommand(),
 };
 
 constexpr int kLiveRows = 2;  // the current message's row and the empty row below it

@@ -46,6 +46,7 @@ struct Subcommand {
 
 // The subcommands, one line each in check_app.cpp.
 Subcommand IsoSubcommand();
+Subcommand MacSubcommand();
 
 // The whole program: parses argv, runs the chosen subcommand, prints to out
 // and err, returns the exit status.

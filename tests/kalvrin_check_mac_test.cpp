@@ -1,0 +1,135 @@
+// kalvrin-check mac: the window state it prints, the failure line and the
+// exit status, for the samples and for files it cannot check.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "headless/check_app.h"
+#include "support/test_files.h"
+
+namespace kalvrin {
+namespace {
+
+struct Printed {
+  int exitCode;
+  std::string out;
+  std::string err;
+};
+
+Printed Check(std::vector<std::string> args) {
+  args.insert(args.begin(), "kalvrin-check");
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  std::ostringstream out;
+  std::ostringstream err;
+  const int code = RunKalvrinCheck(static_cast<int>(argv.size()), argv.data(), out, err);
+  return {code, out.str(), err.str()};
+}
+
+std::string Sample(const char* name) { return test::SamplePath(name).string(); }
+
+constexpr std::string_view kNhdKey = "1C587F1C13924FEF";
+
+TEST(KalvrinCheckMac, ExitStatusFollowsTheColours) {
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string err;
+  };
+  const std::string nsp = Sample("batch-nsp.dat");
+  const std::string nhd = Sample("batch-nhd.dat");
+  const Case cases[] = {
+      {{nsp}, 0, ""},
+      {{nsp, "--expect", "nsp"}, 0, ""},
+      {{nsp, "--expect", "all"}, 1, "kalvrin-check: declared MAC 4F47F843 does not match MACALL 022E4A9E\n"},
+      {{nhd, "--key", std::string(kNhdKey)}, 0, ""},
+      {{nhd, "--key", std::string(kNhdKey), "--expect", "nhd"}, 0, ""},
+      {{nhd, "--key", std::string(kNhdKey), "--expect", "nsp"}, 1,
+       "kalvrin-check: declared MAC 7AAE5FFA does not match MACNSP 480F0E01\n"},
+      // the default key runs, but none of its MACs is the declared one
+      {{nhd}, 1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    std::vector<std::string> args{"mac"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Printed printed = Check(args);
+    EXPECT_EQ(printed.exitCode, c.exitCode);
+    if (!c.err.empty()) {
+      EXPECT_EQ(printed.err, c.err);
+    }
+    EXPECT_EQ(printed.err.empty(), c.exitCode == 0);
+    EXPECT_NE(printed.out.find("Status 2: MAC processed"), std::string::npos) << printed.out;
+  }
+}
+
+TEST(KalvrinCheckMac, JsonShowsTheMacPage) {
+  const Printed printed = Check({"mac", Sample("batch-nsp.dat"), "--json"});
+  ASSERT_EQ(printed.exitCode, 0) << printed.err;
+  const auto json = nlohmann::json::parse(printed.out);
+  EXPECT_EQ(json["command"], "mac");
+  EXPECT_EQ(json["result"], 1);
+  EXPECT_EQ(json["status"][2], "MAC processed");
+  EXPECT_EQ(json["edits"]["txtINFileKcv"], "B690D735");
+  EXPECT_EQ(json["edits"]["txtINFileMacMeth"], "1");
+  EXPECT_EQ(json["edits"]["txtINFileMacVer"], "01");
+  EXPECT_EQ(json["edits"]["txtINFileMac"], "4F47F843");
+  EXPECT_EQ(json["edits"]["txtCalcMacAll"], "022E4A9E");
+  EXPECT_EQ(json["edits"]["txtCalcMacNHD"], "46B45CB2");
+  EXPECT_EQ(json["edits"]["txtCalcMacNSP"], "4F47F843");
+  EXPECT_EQ(json["edits"]["txtCalcMac1FSize"], "2478");
+  EXPECT_EQ(json["colors"], (nlohmann::json{{"txtCalcMacAll", "red"}, {"txtCalcMacNHD", "red"}, {"txtCalcMacNSP", "green"}}));
+}
+
+TEST(KalvrinCheckMac, CannotRunPrintsTheWindowAndOneLine) {
+  const std::string missing = "/nonexistent/batch.dat";
+  const test::TempFile noFileHeader(std::string(60, ' ') + "\r\n1240F234");
+  const std::string sample = Sample("batch-nsp.dat");
+  struct Case {
+    std::vector<std::string> args;
+    std::string status1, status2, err;
+  };
+  const Case cases[] = {
+      {{missing}, "MAC Records error", "DORV open error", "DORV open error: " + missing},
+      {{noFileHeader.str()}, "MAC Records error", "File Header not found", "File Header not found: " + noFileHeader.str()},
+      {{sample, "--key", "A4F1C07B3E9D265"}, "Create KCV error ", "Processing MAC",
+       "Create KCV error: the key must be 16 hex digits"},
+      {{sample, "--key", "A4F1C07B3E9D26581C587F1C13924FEF"}, "InstallKey error: 1", "Processing MAC",
+       "InstallKey error: 1 (the key cannot be installed as a single DES key)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    std::vector<std::string> args{"mac"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back("--json");
+    const Printed printed = Check(args);
+    EXPECT_EQ(printed.exitCode, 2);
+    EXPECT_EQ(printed.err, "kalvrin-check: " + c.err + "\n");
+    const auto json = nlohmann::json::parse(printed.out);
+    EXPECT_EQ(json["result"], 0);
+    EXPECT_EQ(json["status"][1], c.status1);
+    EXPECT_EQ(json["status"][2], c.status2);
+    EXPECT_EQ(json["edits"]["txtCalcMacNSP"], "");
+    EXPECT_EQ(json["colors"]["txtCalcMacNSP"], "black");
+  }
+}
+
+TEST(KalvrinCheckMac, BadArgumentsPrintNoWindow) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"mac", Sample("batch-nsp.dat"), "--expect", "any"},
+                                               std::vector<std::string>{"mac"},
+                                               std::vector<std::string>{"mac", Sample("batch-nsp.dat"), "--key"}}) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    const Printed printed = Check(args);
+    EXPECT_EQ(printed.exitCode, 2);
+    EXPECT_EQ(printed.out, "");
+    EXPECT_EQ(printed.err.rfind("kalvrin-check: ", 0), 0u) << printed.err;
+    EXPECT_EQ(printed.err.find('\n'), printed.err.size() - 1) << printed.err;
+  }
+}
+
+}  // namespace
+}  // namespace kalvrin
