@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,6 +27,7 @@
 #include "app/config_form.h"
 #include "app/kalvrin_application.h"
 #include "app/main_form.h"
+#include "filegen/filegen.h"
 #include "support/test_files.h"
 
 using namespace kalvrin;
@@ -184,6 +186,86 @@ class WindowTest : public QObject {
                         "[SDES-KEYS]\nTESTKEY=A4F1C07B3E9D2658\n"));
     Started again = Start(dir);
     QCOMPARE(again.form().windowTitle(), QString("KALVRIN 1.23"));
+  }
+
+  // Fixed status panels, and the typing limits of the MAC group's edits.
+  void statusPanelsAndTypingLimits() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    const int statusWidths[] = {132, 132, 250};
+    for (int panel = 0; panel < 3; ++panel) QCOMPARE(form.StatusPanels[panel]->width(), statusWidths[panel]);
+    const struct {
+      QLineEdit* edit;
+      int limit;
+    } limits[] = {{form.txtINFileKcv, 8}, {form.txtINFileMacVer, 2}, {form.txtINFileMacMeth, 1}, {form.txtINFileMac, 8}};
+    form.show();
+    for (const auto& [edit, limit] : limits) {
+      QTest::keyClicks(edit, "1234567890");
+      QCOMPARE(edit->text().size(), limit);
+    }
+  }
+
+  void tabOrder() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    const QList<QWidget*> expected = {form.txtCHECKKey,  form.cmbShortName,   form.txtINFileKcv,    form.txtINFileMac,
+                                      form.txtINFileMacVer, form.txtINFileMacMeth, form.txtINFile,   form.bbtnFileOpen,
+                                      form.bbtnClear,    form.bbtnExit,       form.bbtnCheckMac,     form.FormatGrid,
+                                      form.txtCalcMacAll, form.txtCalcMacNHD, form.txtCalcMacNSP,
+                                      form.edit(Edit::CalcMac1FSize), form.edit(Edit::CalcMac1BNum),
+                                      form.edit(Edit::CalcMac1BSize), form.edit(Edit::CalcMac2BSize),
+                                      form.edit(Edit::CalcMac2BNum), form.edit(Edit::CalcMac2FSize),
+                                      form.edit(Edit::CalcMac3BSize), form.edit(Edit::CalcMac3BNum),
+                                      form.edit(Edit::CalcMac3FSize), form.bbtnCheckFormat};
+    QList<QWidget*> chain;
+    QWidget* w = form.txtCHECKKey;
+    do {
+      if (expected.contains(w)) chain << w;
+      w = w->nextInFocusChain();
+    } while (w != form.txtCHECKKey && chain.size() < expected.size());
+    QCOMPARE(chain, expected);
+  }
+
+  // Controls keep their distances to the edges they are anchored to.
+  void anchorsFollowTheWindow() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    QWidget* controls[] = {form.Keys, form.File, form.Result, form.pgResult, form.FormatGrid,
+                           form.bbtnCheckMac, form.bbtnFileOpen, form.txtINFile, form.ProgressBar1};
+    QList<QRect> before;
+    for (QWidget* c : controls) before << c->geometry();
+    form.resize(form.width() + 100, form.height() + 50);
+    QList<QRect> after;
+    for (QWidget* c : controls) after << c->geometry();
+    QCOMPARE(after[0], before[0]);                                    // Keys: left and top only
+    QCOMPARE(after[1], before[1]);                                    // File
+    for (int i : {2, 3, 4}) {                                         // Result, pgResult, FormatGrid: all four sides
+      QCOMPARE(after[i].topLeft(), before[i].topLeft());
+      QCOMPARE(after[i].size(), before[i].size() + QSize(100, 50));
+    }
+    for (int i : {5, 6}) QCOMPARE(after[i], before[i].translated(0, 50));  // buttons: left and bottom
+    for (int i : {7, 8}) {                                                  // file edit, progress bar
+      QCOMPARE(after[i].topLeft(), before[i].topLeft() + QPoint(0, 50));
+      QCOMPARE(after[i].size(), before[i].size() + QSize(100, 0));
+    }
+  }
+
+  // Bytes above 0x7F from the file show as their Latin-1 characters.
+  void singleByteTextsShowAsLatin1() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("latin1.dat");
+    WriteText(path, QByteArray::fromStdString(filegen::BuildMessage("1140", {{41, "CAF\xC9 TERMINAL 01"}}) + "  "));
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.txtINFile->setText(path);
+    form.bbtnCheckFormatClick();
+    QCOMPARE(Status(form, 2), QString("Format processed"));
+    const QModelIndex cell = form.FormatGrid->model()->index(0, 19);
+    QCOMPARE(form.FormatGrid->model()->data(cell).toString(), QString::fromUtf8("CAF\u00C9 TERMINAL 01"));
   }
 
   void settingsSurviveARun() {
