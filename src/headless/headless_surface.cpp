@@ -7,6 +7,19 @@ namespace kalvrin {
 
 namespace {
 constexpr std::size_t kEntryHead = 5;  // column byte + 32-bit length
+// A row that holds any text starts with one bit per column telling which
+// columns have an entry, so that a write or read need not walk the row.
+constexpr std::size_t kMaskBytes = 32;
+
+bool HasEntry(const std::string& packed, int col) {
+  return packed.size() >= kMaskBytes && ((static_cast<unsigned char>(packed[static_cast<std::size_t>(col) >> 3]) >> (col & 7)) & 1) != 0;
+}
+
+void MarkEntry(std::string& packed, int col, bool present) {
+  auto& byte = packed[static_cast<std::size_t>(col) >> 3];
+  const auto bit = static_cast<unsigned char>(1u << (col & 7));
+  byte = static_cast<char>(present ? (static_cast<unsigned char>(byte) | bit) : (static_cast<unsigned char>(byte) & ~bit));
+}
 
 std::uint32_t EntryLength(const std::string& packed, std::size_t at) {
   std::uint32_t length = 0;
@@ -30,10 +43,15 @@ void HeadlessSurface::setGridColCount(int cols) {
   colWidths_.resize(static_cast<std::size_t>(cols), 64);
   for (auto& packed : rows_) {
     // drop the texts of columns that no longer exist
-    std::string kept;
-    for (std::size_t at = 0; at < packed.size();) {
+    if (packed.empty()) continue;
+    std::string kept(kMaskBytes, '\0');
+    for (std::size_t at = kMaskBytes; at < packed.size();) {
       const std::size_t size = kEntryHead + EntryLength(packed, at);
-      if (static_cast<unsigned char>(packed[at]) < static_cast<unsigned>(cols)) kept.append(packed, at, size);
+      const int col = static_cast<unsigned char>(packed[at]);
+      if (col < cols) {
+        kept.append(packed, at, size);
+        MarkEntry(kept, col, true);
+      }
       at += size;
     }
     packed.swap(kept);
@@ -59,7 +77,8 @@ const std::string* HeadlessSurface::HeldRow(int row) const {
 }
 
 std::string HeadlessSurface::CellOf(const std::string& packed, int col) {
-  for (std::size_t at = 0; at < packed.size();) {
+  if (!HasEntry(packed, col)) return {};
+  for (std::size_t at = kMaskBytes; at < packed.size();) {
     const std::uint32_t length = EntryLength(packed, at);
     if (static_cast<unsigned char>(packed[at]) == col) return packed.substr(at + kEntryHead, length);
     at += kEntryHead + length;
@@ -68,15 +87,23 @@ std::string HeadlessSurface::CellOf(const std::string& packed, int col) {
 }
 
 void HeadlessSurface::PutCell(std::string& packed, int col, std::string_view text) {
-  for (std::size_t at = 0; at < packed.size();) {
-    const std::size_t size = kEntryHead + EntryLength(packed, at);
-    if (static_cast<unsigned char>(packed[at]) == col) {
-      packed.erase(at, size);
-      break;
+  if (HasEntry(packed, col)) {
+    for (std::size_t at = kMaskBytes; at < packed.size();) {
+      const std::size_t size = kEntryHead + EntryLength(packed, at);
+      if (static_cast<unsigned char>(packed[at]) == col) {
+        packed.erase(at, size);
+        break;
+      }
+      at += size;
     }
-    at += size;
+    MarkEntry(packed, col, false);
   }
   if (text.empty()) return;
+  if (packed.empty()) {
+    packed.reserve(256);  // room for a typical row's texts at once
+    packed.assign(kMaskBytes, '\0');
+  }
+  MarkEntry(packed, col, true);
   const auto length = static_cast<std::uint32_t>(text.size());
   char head[kEntryHead];
   head[0] = static_cast<char>(col);

@@ -63,7 +63,8 @@ class HeadlessSurface : public WindowSurface {
 
  private:
   static int Index(Edit edit) { return static_cast<int>(edit); }
-  // A row is one string of entries: column (1 byte), length (4 bytes), text.
+  // A row is one string: a mask of the columns it holds (32 bytes), then
+  // entries of column (1 byte), length (4 bytes), text.
   static std::string CellOf(const std::string& packed, int col);
   static void PutCell(std::string& packed, int col, std::string_view text);
   std::string* HeldRow(int row);

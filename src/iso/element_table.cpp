@@ -38,8 +38,10 @@ ElementTable::ElementTable() {
 void ElementTable::Reset() {
   for (int element = 1; element <= kElementCount; ++element) {
     ElementDef& def = (*this)[element];
-    // Only a present element's buffer can have been written since the last reset.
-    if (def.present != 0) FillWithSpaces(def);
+    // The steps touch only present elements: the others are still as the
+    // last reset left them.
+    if (def.present == 0) continue;
+    FillWithSpaces(def);
     def.maxLength = kElementLayouts[element].maxLength;
     def.prefixDigits = kElementLayouts[element].prefixDigits;
     def.length = def.maxLength;

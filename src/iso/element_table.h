@@ -88,7 +88,8 @@ class ElementTable {
   const ElementDef& operator[](int element) const { return defs_[static_cast<std::size_t>(element)]; }
 
   // Every element back to its definition: not present, not complete, its
-  // buffer maxLength spaces. Only buffers a message wrote into are refilled.
+  // buffer maxLength spaces. Only elements marked present are touched: the
+  // decoding steps write into no other.
   void Reset();
 
  private:

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <chrono>
 #include <climits>
@@ -44,6 +45,12 @@ int BitmapBits(char c) {
   if (c >= '1' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return 0;
+}
+
+std::uint64_t ReverseBits(std::uint64_t value) {
+  std::uint64_t reversed = 0;
+  for (int bit = 0; bit < 64; ++bit, value >>= 1) reversed = (reversed << 1) | (value & 1);
+  return reversed;
 }
 
 // A number as decimal text without allocating.
@@ -88,18 +95,12 @@ File OpenTransactionFile(std::string_view path, std::int64_t& size) {
   return file;
 }
 
-// The progress bar holds an int: positions of larger files are scaled down.
-int ProgressShift(std::int64_t size) {
-  int shift = 0;
-  while ((size >> shift) > INT_MAX) ++shift;
-  return shift;
-}
-
 }  // namespace
 
 // One of the two element sets of a message.
 struct FormatCheck::ElementSet {
-  int index;  // into setCursor_
+  int index;     // into setCursor_ and presentMask_
+  int mapFirst;  // the element of its bitmap's first bit
   int first;
   int last;
   bool FormatRunState::*done;
@@ -110,11 +111,38 @@ struct FormatCheck::ElementSet {
 namespace {
 // Element 1 is the secondary bitmap's bit and element 64 is never read: the
 // sets are 2 to 63 and 65 to 128.
-constexpr FormatCheck::ElementSet kPrimarySet{0, 2, 63, &FormatRunState::primarySetDone,
+constexpr FormatCheck::ElementSet kPrimarySet{0, 1, 2, 63, &FormatRunState::primarySetDone,
                                               iso_text::kPrimaryPrefixError, iso_text::kPrimaryElementDone};
-constexpr FormatCheck::ElementSet kSecondarySet{1, 65, kElementCount, &FormatRunState::secondarySetDone,
+constexpr FormatCheck::ElementSet kSecondarySet{1, 65, 65, kElementCount, &FormatRunState::secondarySetDone,
                                                 iso_text::kSecondaryPrefixError, iso_text::kSecondaryElementDone};
 }  // namespace
+
+// ProgressBar1 over a file of any size. The bar holds an int, so the
+// positions of larger files are scaled down; and it moves in steps of at
+// most 1/4096 of the file, finer than it can draw, so that a large file
+// does not cost a call per character.
+class FormatCheck::Progress {
+ public:
+  Progress(WindowSurface& surface, std::int64_t size) : surface_(surface), step_(std::max<std::int64_t>(1, size >> 12)) {
+    while ((size >> shift_) > INT_MAX) ++shift_;
+    surface_.setProgressMin(0);
+    surface_.setProgressMax(static_cast<int>(size >> shift_));
+    Show(0);
+  }
+  void Update(std::int64_t position) {
+    if (position >= next_) Show(position);
+  }
+  void Show(std::int64_t position) {
+    surface_.setProgressPosition(static_cast<int>(position >> shift_));
+    next_ = position + step_;
+  }
+
+ private:
+  WindowSurface& surface_;
+  int shift_ = 0;
+  std::int64_t step_;
+  std::int64_t next_ = 0;
+};
 
 FormatCheck::FormatCheck(WindowSurface& surface) : surface_(surface) {}
 
@@ -138,17 +166,14 @@ int FormatCheck::RunFormatCheck(std::string_view path) {
     return 0;
   }
 
-  const int shift = ProgressShift(size);
-  surface_.setProgressMin(0);
-  surface_.setProgressMax(static_cast<int>(size >> shift));
-  surface_.setProgressPosition(0);
+  Progress progress(surface_, size);
+  progress_ = &progress;
+  position_ = 0;
   surface_.repaint();
   surface_.setStatus(kTotalsPanel, Decimal(size).view());
   surface_.repaint();
 
   const auto block = std::make_unique<char[]>(kReadBlock);
-  std::int64_t position = 0;
-  int result = 1;
   bool readFailed = false;
   while (!state_.stopRequested) {
     const std::size_t count = std::fread(block.get(), 1, kReadBlock, file.get());
@@ -156,30 +181,116 @@ int FormatCheck::RunFormatCheck(std::string_view path) {
       readFailed = std::ferror(file.get()) != 0;
       break;
     }
-    for (std::size_t i = 0; i < count; ++i) {
-      ++position;
-      const char c = block[i];
-      if (IsControl(c)) continue;
-      result = Dispatch(c, position);
-      surface_.setProgressPosition(static_cast<int>(position >> shift));
-      surface_.processEvents();
-      if (state_.stopRequested) break;
-    }
+    ReadBlock(block.get(), count);
   }
 
+  int result = 0;
   if (state_.stopRequested) {
     result = 0;
   } else if (readFailed) {
     surface_.setStatus(kTotalsPanel, iso_text::kCannotOpenFile);
-    result = 0;
   } else {
     result = CloseRun();
   }
   FlushGap();
-  surface_.setProgressPosition(static_cast<int>(position >> shift));
+  progress.Show(position_);
+  progress_ = nullptr;
   FinishResultGrid();
   surface_.repaint();
   return result;
+}
+
+// Every character advances the progress bar; control characters go no
+// further. Every other character goes to the step the run state selects, and
+// then the window may repaint and the user act (a closing window stops the
+// run before the next character).
+void FormatCheck::ReadBlock(const char* chars, std::size_t count) {
+  std::size_t at = 0;
+  while (at < count && !state_.stopRequested) {
+    const char c = chars[at];
+    if (IsControl(c)) {
+      ++position_;
+      ++at;
+    } else if (reading_.def != nullptr && reading_.def->length - reading_.def->taken > 1) {
+      at = ReadDataRun(chars, at, count);
+    } else if (!state_.mtiFound && !IsDigit(c)) {
+      at = ReadGapRun(chars, at, count);
+    } else if (state_.mtiFound && !state_.secondaryBitmapDone) {
+      at = ReadBitmapRun(chars, at, count);
+    } else {
+      ++at;
+      TakeOne(c);
+    }
+  }
+}
+
+void FormatCheck::TakeOne(char c) {
+  ++position_;
+  if (reading_.def != nullptr) {
+    TakeData(c);
+  } else if (!state_.mtiFound) {
+    MessageTypeStep(c);
+  } else {
+    Dispatch(c, position_);
+  }
+  Pump();
+}
+
+// Most of a file is element data and gaps between messages: runs of those
+// characters are taken in a tight loop, still one character and one event
+// pump at a time. A data run leaves the element's last character to the
+// step, which completes it.
+std::size_t FormatCheck::ReadDataRun(const char* chars, std::size_t at, std::size_t count) {
+  ElementDef& def = *reading_.def;
+  char* const buffer = def.buffer.data();
+  const std::int32_t start = def.taken;
+  const std::int32_t last = def.length - 1;
+  std::int32_t taken = start;
+  bool going = true;
+  while (going && taken < last && at < count && !IsControl(chars[at])) {
+    buffer[taken++] = chars[at++];
+    ++position_;
+    going = Pump();
+  }
+  buffer[taken] = '\0';
+  def.taken = taken;
+  state_.dataCount += taken - start;
+  return at;
+}
+
+// The first fifteen characters of a bitmap; the sixteenth goes to the step.
+std::size_t FormatCheck::ReadBitmapRun(const char* chars, std::size_t at, std::size_t count) {
+  const bool secondary = state_.primaryBitmapDone;
+  std::array<char, 16>& map = secondary ? state_.secondaryMap : state_.primaryMap;
+  int& filled = secondary ? state_.secondaryMapCount : state_.primaryMapCount;
+  if (filled == kBitmapLength - 1) {
+    TakeOne(chars[at]);
+    return at + 1;
+  }
+  bool going = true;
+  while (going && filled < kBitmapLength - 1 && at < count && !IsControl(chars[at])) {
+    map[static_cast<std::size_t>(filled++)] = chars[at++];
+    ++position_;
+    going = Pump();
+  }
+  return at;
+}
+
+std::size_t FormatCheck::ReadGapRun(const char* chars, std::size_t at, std::size_t count) {
+  state_.mtiDigits = 0;  // what MessageTypeStep does for each of these characters
+  bool going = true;
+  while (going && at < count && !IsControl(chars[at]) && !IsDigit(chars[at])) {
+    GapStep(chars[at++]);
+    ++position_;
+    going = Pump();
+  }
+  return at;
+}
+
+inline bool FormatCheck::Pump() {
+  progress_->Update(position_);
+  surface_.processEvents();
+  return !state_.stopRequested;
 }
 
 void FormatCheck::RequestStop() {
@@ -224,6 +335,10 @@ int FormatCheck::MessageTypeStep(char c) {
     state_.mtiDigits = 0;
     return GapStep(c);
   }
+  return MtiDigit(c);
+}
+
+int FormatCheck::MtiDigit(char c) {
   state_.mtiWindow[static_cast<std::size_t>(state_.mtiDigits++)] = c;
   if (state_.mtiDigits < kMtiLength) return 1;
 
@@ -267,24 +382,28 @@ void FormatCheck::FlushGap() {
 // ---- bitmaps -------------------------------------------------------------
 
 int FormatCheck::PrimaryBitmapStep(char c) {
-  return BitmapStep(c, state_.primaryMap, state_.primaryMapCount, 1, kPrimaryMapColumn, state_.primaryBitmapDone);
+  return BitmapStep(c, state_.primaryMap, state_.primaryMapCount, 1, kPrimaryMapColumn, state_.primaryBitmapDone,
+                    presentMask_[0]);
 }
 
 int FormatCheck::SecondaryBitmapStep(char c) {
   return BitmapStep(c, state_.secondaryMap, state_.secondaryMapCount, 65, kSecondaryMapColumn,
-                    state_.secondaryBitmapDone);
+                    state_.secondaryBitmapDone, presentMask_[1]);
 }
 
 int FormatCheck::BitmapStep(char c, std::array<char, 16>& chars, int& count, int firstElement, int column,
-                            bool& done) {
+                            bool& done, std::uint64_t& marked) {
   chars[static_cast<std::size_t>(count++)] = c;
   if (count < kBitmapLength) return 0;
   WriteCell(column, std::string_view(chars.data(), chars.size()));
+  marked = 0;
   for (int digit = 0; digit < kBitmapLength; ++digit) {
-    const int bits = BitmapBits(chars[static_cast<std::size_t>(digit)]);
-    for (int bit = 0; bit < 4; ++bit) {
-      if ((bits & (8 >> bit)) != 0) elements_[firstElement + 4 * digit + bit].present = 1;
-    }
+    marked = (marked << 4) | static_cast<std::uint64_t>(BitmapBits(chars[static_cast<std::size_t>(digit)]));
+  }
+  // Bit 63 is the bitmap's first element, bit 0 its last.
+  marked = ReverseBits(marked);
+  for (std::uint64_t bits = marked; bits != 0; bits &= bits - 1) {
+    elements_[firstElement + std::countr_zero(bits)].present = 1;
   }
   done = true;
   count = 0;
@@ -300,33 +419,61 @@ int FormatCheck::SecondaryElementStep(char c) { return ElementStep(kSecondarySet
 // The lowest present element of the set not yet complete, 0 for none.
 // Elements complete in ascending order, so the search resumes where it
 // last stopped.
-int FormatCheck::NextElement(const ElementSet& set) {
+inline int FormatCheck::NextElement(const ElementSet& set) {
+  int& cursor = setCursor_[static_cast<std::size_t>(set.index)];
+  if (cursor >= set.first && cursor <= set.last) {
+    const ElementDef& def = elements_[cursor];
+    if (def.present != 0 && def.complete == 0) return cursor;  // still reading it
+  }
+  return SeekElement(set);
+}
+
+int FormatCheck::SeekElement(const ElementSet& set) {
   int& cursor = setCursor_[static_cast<std::size_t>(set.index)];
   if (cursor < set.first) cursor = set.first;
-  for (; cursor <= set.last; ++cursor) {
-    const ElementDef& def = elements_[cursor];
-    if (def.present != 0 && def.complete == 0) return cursor;
+  if (cursor > set.last) return 0;
+  // The present elements from the cursor on, bit 0 standing for the bitmap's first element.
+  std::uint64_t bits = presentMask_[static_cast<std::size_t>(set.index)] & (~std::uint64_t{0} << (cursor - set.mapFirst));
+  for (; bits != 0; bits &= bits - 1) {
+    const int element = set.mapFirst + std::countr_zero(bits);
+    if (element > set.last) break;
+    if (elements_[element].complete == 0) return cursor = element;
   }
+  cursor = set.last + 1;
   return 0;
 }
 
-int FormatCheck::ElementStep(const ElementSet& set, char c) {
+inline int FormatCheck::ElementStep(const ElementSet& set, char c) {
   const int element = NextElement(set);
   if (element == 0) {
     state_.*(set.done) = true;
     return 1;
   }
   ElementDef& def = elements_[element];
-  if (def.prefixDigits != 0) {
-    def.buffer[static_cast<std::size_t>(def.taken)] = c;
-    def.buffer[static_cast<std::size_t>(def.taken) + 1] = '\0';
-    if (++def.taken == def.prefixDigits) return PrefixDone(set, element);
-    return 0;
-  }
+  if (def.prefixDigits != 0) return PrefixStep(set, element, c);
+  reading_ = {&def, &set, element};
+  return TakeData(c);
+}
+
+// A data character of the element being read; the driver calls this
+// directly for as long as the element is unfinished.
+inline int FormatCheck::TakeData(char c) {
+  ElementDef& def = *reading_.def;
   def.buffer[static_cast<std::size_t>(def.taken)] = c;
   def.buffer[static_cast<std::size_t>(def.taken) + 1] = '\0';
   ++state_.dataCount;
-  if (++def.taken == def.length) ElementDone(set, element);
+  if (++def.taken == def.length) {
+    reading_.def = nullptr;
+    ElementDone(*reading_.set, reading_.element);
+  }
+  return 0;
+}
+
+int FormatCheck::PrefixStep(const ElementSet& set, int element, char c) {
+  ElementDef& def = elements_[element];
+  def.buffer[static_cast<std::size_t>(def.taken)] = c;
+  def.buffer[static_cast<std::size_t>(def.taken) + 1] = '\0';
+  if (++def.taken == def.prefixDigits) return PrefixDone(set, element);
   return 0;
 }
 
@@ -359,7 +506,8 @@ int FormatCheck::PrefixDone(const ElementSet& set, int element) {
 
 void FormatCheck::ElementDone(const ElementSet& set, int element) {
   ElementDef& def = elements_[element];
-  const std::string_view text = def.Text();
+  // Its text up to the NUL after the last character taken.
+  const std::string_view text(def.buffer.data(), static_cast<std::size_t>(def.taken));
   if (const int column = kElementColumns[static_cast<std::size_t>(element)]; column >= 0) WriteCell(column, text);
   if (element == kFunctionCodeElement) WriteCell(kFunctionCodeColumn, text);
   if (element == 53) {
@@ -393,6 +541,8 @@ void FormatCheck::ResetMessage() {
   gapPending_ = false;
   padPending_ = false;
   setCursor_ = {};
+  presentMask_ = {};
+  reading_ = {};
   elements_.Reset();
   const int rows = surface_.gridRowCount();
   if (rows < INT_MAX) surface_.setGridRowCount(rows + 1);

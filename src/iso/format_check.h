@@ -44,10 +44,10 @@ class FormatCheck {
   FormatCheck(const FormatCheck&) = delete;
   FormatCheck& operator=(const FormatCheck&) = delete;
 
-  // The driver. 0 when the file cannot be opened, when a length prefix is
-  // bad, when the file ends inside a bitmap or an element, and when the run
-  // was stopped; otherwise 1 (or the MTI of a message that opens with the
-  // file's last character).
+  // The driver. 0 when the file cannot be opened or read, when a length
+  // prefix is bad, when the file ends inside an MTI's message before its
+  // last present element is complete, and when the run was stopped;
+  // otherwise 1.
   int RunFormatCheck(std::string_view path);
   // Title row and one empty row, the 41 columns with their widths.
   void SetUpResultGrid();
@@ -83,11 +83,23 @@ class FormatCheck {
 
  private:
   int ElementStep(const ElementSet& set, char c);
-  int BitmapStep(char c, std::array<char, 16>& chars, int& count, int firstElement, int column, bool& done);
+  int BitmapStep(char c, std::array<char, 16>& chars, int& count, int firstElement, int column, bool& done,
+                 std::uint64_t& marked);
   int NextElement(const ElementSet& set);
+  int SeekElement(const ElementSet& set);
+  int PrefixStep(const ElementSet& set, int element, char c);
+  int TakeData(char c);
   int PrefixDone(const ElementSet& set, int element);
   void ElementDone(const ElementSet& set, int element);
+  class Progress;
+  void ReadBlock(const char* chars, std::size_t count);
+  std::size_t ReadDataRun(const char* chars, std::size_t at, std::size_t count);
+  std::size_t ReadGapRun(const char* chars, std::size_t at, std::size_t count);
+  std::size_t ReadBitmapRun(const char* chars, std::size_t at, std::size_t count);
+  void TakeOne(char c);
+  bool Pump();
   int Dispatch(char c, std::int64_t position);
+  int MtiDigit(char c);
   int CloseRun();
   void FlushGap();
   int CurrentRow() const;
@@ -97,9 +109,17 @@ class FormatCheck {
   ElementTable elements_;
   FormatRunState state_;
   bool running_ = false;
+  Progress* progress_ = nullptr;  // during a run
+  std::int64_t position_ = 0;     // characters read so far in this run
   bool gapPending_ = false;  // PAD and SIZE of the current gap not yet on the grid
   bool padPending_ = false;
   std::array<int, 2> setCursor_{};  // per element set: no element below it is still to be read
+  std::array<std::uint64_t, 2> presentMask_{};  // per bitmap: bit n marks its (n+1)-th element
+  struct Reading {                  // the element whose data characters come next, if any
+    ElementDef* def = nullptr;
+    const ElementSet* set = nullptr;
+    int element = 0;
+  } reading_;
 };
 
 }  // namespace kalvrin
