@@ -495,6 +495,27 @@ class WindowTest : public QObject {
     QVERIFY(CommandButtonsEnabled(form));
   }
 
+  // Only the disabled buttons guard a running check; a call that gets past
+  // them neither runs nor ends the busy state of the check in progress.
+  void noSecondCommandInsideARunningCheck() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.setEventPumpInterval(0);
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    bool stillBusy = false;
+    QTimer::singleShot(0, &form, [&] {
+      form.bbtnCheckFormatClick();
+      form.bbtnCheckMacClick();
+      stillBusy = CommandButtonsDisabled(form) && form.txtCalcMacNSP->text().isEmpty();
+    });
+    form.bbtnCheckFormatClick();
+    QVERIFY(stillBusy);
+    QCOMPARE(Status(form, 2), QString("Format processed"));
+    QCOMPARE(form.gridRowCount(), 9);
+    QVERIFY(CommandButtonsEnabled(form));
+  }
+
   void clearEmptiesResultsAndKeepsInputs() {
     QTemporaryDir dir;
     Started s = Start(dir);

@@ -167,6 +167,7 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
   SetTabOrder();
 
   check_ = std::make_unique<FormatCheck>(*this);
+  pumpClock_.start();
   FormCreate();
 }
 
@@ -469,6 +470,7 @@ void TMainForm::cmbShortNameChange() {
 }
 
 void TMainForm::bbtnCheckFormatClick() {
+  if (check_->Running()) return;  // only the disabled buttons stand between a check and a second one
   Guarded([this] {
     BusyState busy(*this);
     const QByteArray path = QFile::encodeName(txtINFile->text());
@@ -481,6 +483,7 @@ void TMainForm::bbtnCheckFormatClick() {
 }
 
 void TMainForm::bbtnCheckMacClick() {
+  if (check_->Running()) return;
   Guarded([this] {
     BusyState busy(*this);
     const QByteArray path = QFile::encodeName(txtINFile->text());
