@@ -319,7 +319,9 @@ TEST(Driver, ShowsSizePositionsAndProgress) {
 
 TEST(Driver, FilesThatCannotBeOpened) {
   const TempFile folder("", "kept");
-  for (const std::string& path : {std::string(), folder.path().parent_path().string(), folder.str() + ".missing"}) {
+  // No name, a folder, a missing file, and a device that never ends.
+  for (const std::string& path :
+       {std::string(), folder.path().parent_path().string(), folder.str() + ".missing", std::string("/dev/zero")}) {
     SCOPED_TRACE(path);
     Window w;
     EXPECT_EQ(IsoCommand(w.check, w.surface, path), 0);

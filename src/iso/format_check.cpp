@@ -83,15 +83,15 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens a transaction file read-only; a directory, or a path the C library
-// cannot take, is no transaction file.
+// Opens a transaction file read-only. Only a regular file is one: a
+// directory cannot be read, and a device or pipe may never end.
 File OpenTransactionFile(std::string_view path, std::int64_t& size) {
   if (path.find('\0') != std::string_view::npos) return nullptr;
   File file(std::fopen(std::string(path).c_str(), "rb"));
   if (!file) return nullptr;
   struct stat info {};
-  if (fstat(fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode)) return nullptr;
-  size = S_ISREG(info.st_mode) ? static_cast<std::int64_t>(info.st_size) : 0;
+  if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  size = static_cast<std::int64_t>(info.st_size);
   return file;
 }
 
@@ -123,7 +123,8 @@ constexpr FormatCheck::ElementSet kSecondarySet{1, 65, 65, kElementCount, &Forma
 // does not cost a call per character.
 class FormatCheck::Progress {
  public:
-  Progress(WindowSurface& surface, std::int64_t size) : surface_(surface), step_(std::max<std::int64_t>(1, size >> 12)) {
+  Progress(WindowSurface& surface, std::int64_t size)
+      : surface_(surface), size_(size), step_(std::max<std::int64_t>(1, size >> 12)) {
     while ((size >> shift_) > INT_MAX) ++shift_;
     surface_.setProgressMin(0);
     surface_.setProgressMax(static_cast<int>(size >> shift_));
@@ -132,13 +133,15 @@ class FormatCheck::Progress {
   void Update(std::int64_t position) {
     if (position >= next_) Show(position);
   }
+  // A file that grows while it is read still ends the bar at its maximum.
   void Show(std::int64_t position) {
-    surface_.setProgressPosition(static_cast<int>(position >> shift_));
+    surface_.setProgressPosition(static_cast<int>(std::min(position, size_) >> shift_));
     next_ = position + step_;
   }
 
  private:
   WindowSurface& surface_;
+  std::int64_t size_;
   int shift_ = 0;
   std::int64_t step_;
   std::int64_t next_ = 0;
