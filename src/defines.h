@@ -29,6 +29,9 @@ inline constexpr std::string_view kEditNames[kEditCount] = {
 
 constexpr std::string_view EditName(Edit e) { return kEditNames[static_cast<int>(e)]; }
 
+// A grid row's file offset when the row holds no message.
+inline constexpr std::int64_t kNoRowOffset = -1;
+
 // Black RGB 0,0,0; red RGB 255,0,0; green RGB 0,128,0.
 enum class TextColour { Black, Red, Green };
 
@@ -46,6 +49,12 @@ class WindowSurface {
   virtual void setGridColWidth(int col, int width) = 0;
   virtual void setGridCell(int col, int row, std::string_view text) = 0;  // no-op outside the grid
   virtual void repaintGrid() = 0;
+  // Where the row's message starts in the file (its MTI's first digit); -1
+  // (kNoRowOffset) for a row that holds no message. A surface may ignore it.
+  virtual void setGridRowOffset(int row, std::int64_t offset) {
+    (void)row;
+    (void)offset;
+  }
 
   // StatusBar, panels 0..2 from the left
   virtual void setStatus(int panel, std::string_view text) = 0;

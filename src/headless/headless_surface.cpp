@@ -32,6 +32,7 @@ void HeadlessSurface::setGridRowCount(int rows) {
   if (rows < 0) rows = 0;
   if (rows < firstHeldRow_) rows = firstHeldRow_;  // streamed rows cannot come back
   rows_.resize(static_cast<std::size_t>(rows - firstHeldRow_));
+  offsets_.resize(rows_.size(), kNoRowOffset);
   const int grown = rows > rowCount_;
   rowCount_ = rows;
   if (grown && sink_) StreamUpTo(rowCount_ - liveRows_);
@@ -117,6 +118,15 @@ void HeadlessSurface::setGridCell(int col, int row, std::string_view text) {
   if (std::string* packed = HeldRow(row)) PutCell(*packed, col, text);
 }
 
+void HeadlessSurface::setGridRowOffset(int row, std::int64_t offset) {
+  if (row >= firstHeldRow_ && row < rowCount_) offsets_[static_cast<std::size_t>(row - firstHeldRow_)] = offset;
+}
+
+std::int64_t HeadlessSurface::gridRowOffset(int row) const {
+  if (row < firstHeldRow_ || row >= rowCount_) return kNoRowOffset;
+  return offsets_[static_cast<std::size_t>(row - firstHeldRow_)];
+}
+
 std::string HeadlessSurface::cell(int col, int row) const {
   const std::string* packed = HeldRow(row);
   if (packed == nullptr || col < 0 || col >= colCount_) return {};
@@ -149,6 +159,7 @@ void HeadlessSurface::StreamUpTo(int endRow) {
   while (firstHeldRow_ < endRow && !rows_.empty()) {
     sink_(firstHeldRow_, row(firstHeldRow_));
     rows_.pop_front();
+    offsets_.pop_front();
     ++firstHeldRow_;
   }
 }

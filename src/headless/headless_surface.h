@@ -28,6 +28,7 @@ class HeadlessSurface : public WindowSurface {
   void setGridColWidth(int col, int width) override;
   void setGridCell(int col, int row, std::string_view text) override;
   void repaintGrid() override {}
+  void setGridRowOffset(int row, std::int64_t offset) override;
   void setStatus(int panel, std::string_view text) override;
   void repaintStatus() override {}
   int progressMin() const override { return progressMin_; }
@@ -48,6 +49,9 @@ class HeadlessSurface : public WindowSurface {
   int gridColWidth(int col) const;
   std::string cell(int col, int row) const;     // empty outside the grid or for a streamed row
   std::vector<std::string> row(int row) const;  // one text per column
+  // The file offset of the row's message; kNoRowOffset outside the grid, for
+  // a row without one and for a streamed row (a row sink may still ask).
+  std::int64_t gridRowOffset(int row) const;
   std::string status(int panel) const;
   TextColour editColour(Edit edit) const { return colours_[Index(edit)]; }
   long long repaintCount() const { return repaints_; }
@@ -77,6 +81,7 @@ class HeadlessSurface : public WindowSurface {
   std::vector<int> colWidths_;
   int firstHeldRow_ = 0;          // rows below it have gone to the sink
   std::deque<std::string> rows_;  // rows firstHeldRow_ .. rowCount_-1
+  std::deque<std::int64_t> offsets_;  // beside rows_: each row's message offset
   std::array<std::string, 3> status_;
   int progressMin_ = 0;
   int progressMax_ = 100;

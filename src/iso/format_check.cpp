@@ -1,7 +1,9 @@
 // The format check's reading loop, its MTI framing and its decoding steps.
 #include "iso/format_check.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -13,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "iso/format_rules.h"
 #include "iso/iso_texts.h"
 #include "iso/result_grid.h"
 
@@ -20,32 +23,10 @@ namespace kalvrin {
 
 namespace {
 
-constexpr int kMtiLength = 4;
-constexpr int kBitmapLength = 16;
 // The MTI digits and both bitmaps count into every message's SIZE.
 constexpr std::int64_t kMessageHeadSize = kMtiLength + 2 * kBitmapLength;
-constexpr int kMessageTypes[] = {1140, 1240, 1440, 1542, 1644, 1844};
 constexpr std::size_t kReadBlock = 64 * 1024;
 constexpr auto kPrefixErrorWait = std::chrono::milliseconds(22);
-
-bool IsControl(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte < 0x20 || byte == 0x7F;
-}
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-bool IsMessageType(int value) {
-  return std::find(std::begin(kMessageTypes), std::end(kMessageTypes), value) != std::end(kMessageTypes);
-}
-
-// The four elements a bitmap character marks, most significant bit first.
-// Lower-case letters and anything else mark none.
-int BitmapBits(char c) {
-  if (c >= '1' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return 0;
-}
 
 std::uint64_t ReverseBits(std::uint64_t value) {
   std::uint64_t reversed = 0;
@@ -84,13 +65,23 @@ struct FileCloser {
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Opens a transaction file read-only. Only a regular file is one: a
-// directory cannot be read, and a device or pipe may never end.
+// directory cannot be read, and a device or pipe may never end. The open
+// does not wait: a named pipe without a writer would otherwise hold the run,
+// and the window with it, for ever.
 File OpenTransactionFile(std::string_view path, std::int64_t& size) {
   if (path.find('\0') != std::string_view::npos) return nullptr;
-  File file(std::fopen(std::string(path).c_str(), "rb"));
-  if (!file) return nullptr;
+  const int fd = ::open(std::string(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
   struct stat info {};
-  if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  File file(::fdopen(fd, "rb"));
+  if (!file) {
+    ::close(fd);
+    return nullptr;
+  }
   size = static_cast<std::int64_t>(info.st_size);
   return file;
 }
@@ -161,6 +152,7 @@ int FormatCheck::RunFormatCheck(std::string_view path) {
 
   ResetRun();
   SetUpResultGrid();
+  errorOffset_ = -1;
 
   std::int64_t size = 0;
   File file = OpenTransactionFile(path, size);
@@ -342,6 +334,9 @@ int FormatCheck::MessageTypeStep(char c) {
 }
 
 int FormatCheck::MtiDigit(char c) {
+  // The digit was the last character read; control characters may stand
+  // between the digits, so each keeps its own offset.
+  mtiOffsets_[static_cast<std::size_t>(state_.mtiDigits)] = position_ - 1;
   state_.mtiWindow[static_cast<std::size_t>(state_.mtiDigits++)] = c;
   if (state_.mtiDigits < kMtiLength) return 1;
 
@@ -350,14 +345,17 @@ int FormatCheck::MtiDigit(char c) {
   const int value = TextToNumber(mti);
   if (!IsMessageType(value)) {
     std::copy(digits.begin() + 1, digits.end(), state_.mtiWindow.begin());
+    std::copy(mtiOffsets_.begin() + 1, mtiOffsets_.end(), mtiOffsets_.begin());
     state_.mtiDigits = kMtiLength - 1;
     return 1;
   }
+  const std::int64_t messageOffset = mtiOffsets_[0];
   FlushGap();  // the previous message's PAD and SIZE belong to its own row
   ResetMessage();
   ++state_.recordCount;
   WriteCell(kRecColumn, Decimal(state_.recordCount).view());
   WriteCell(kTCodeColumn, mti);
+  surface_.setGridRowOffset(CurrentRow(), messageOffset);
   state_.mtiFound = true;
   return value;
 }
@@ -474,6 +472,7 @@ inline int FormatCheck::TakeData(char c) {
 
 int FormatCheck::PrefixStep(const ElementSet& set, int element, char c) {
   ElementDef& def = elements_[element];
+  if (def.taken == 0) prefixOffset_ = position_ - 1;  // the prefix's first character was the last one read
   def.buffer[static_cast<std::size_t>(def.taken)] = c;
   def.buffer[static_cast<std::size_t>(def.taken) + 1] = '\0';
   if (++def.taken == def.prefixDigits) return PrefixDone(set, element);
@@ -485,14 +484,11 @@ int FormatCheck::PrefixStep(const ElementSet& set, int element, char c) {
 int FormatCheck::PrefixDone(const ElementSet& set, int element) {
   ElementDef& def = elements_[element];
   const std::string_view prefix(def.buffer.data(), static_cast<std::size_t>(def.prefixDigits));
-  const bool numeric = std::all_of(prefix.begin(), prefix.end(), IsDigit);
-  const std::int32_t value = numeric ? TextToNumber(prefix) : 0;
-  if (!numeric || value > def.maxLength) {
-    std::string text(set.prefixError);
-    text.append(Decimal(element).view()).append(iso_text::kPrefixErrorLength);
-    text.append("'").append(prefix).append("'");
-    surface_.setStatus(kCommandPanel, text);
+  const std::int32_t value = PrefixLength(prefix, def.maxLength);
+  if (value < 0) {
+    surface_.setStatus(kCommandPanel, PrefixErrorText(set.prefixError, element, prefix));
     surface_.repaintStatus();
+    errorOffset_ = prefixOffset_;
     state_.stopRequested = true;
     std::this_thread::sleep_for(kPrefixErrorWait);
     return 0;
@@ -566,6 +562,7 @@ void FormatCheck::SetUpResultGrid() {
     surface_.setGridColWidth(col, kGridColumns[static_cast<std::size_t>(col)].width);
   }
   for (int col = 0; col < kGridColumnCount; ++col) surface_.setGridCell(col, 1, {});
+  surface_.setGridRowOffset(1, kNoRowOffset);
 }
 
 void FormatCheck::FinishResultGrid() {
