@@ -61,7 +61,7 @@ TEST(KalvrinCheckJson, SamplesGiveOneRowPerMessage) {
       {"batch-nsp.dat", 0, 1, 9, "Format processed", ""},
       {"batch-nhd.dat", 0, 1, 15, "Format processed", ""},
       {"batch-bad-prefix.dat", 1, 0, 4, "Error Process P 35 Len: '1A'",
-       "kalvrin-check: Error Process P 35 Len: '1A'\n"},
+       "kalvrin-check: Error Process P 35 Len: '1A' at offset 789 (0x315)\n"},  // where the prefix stands
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "defines.h"
+
 namespace kalvrin {
 
 namespace {
@@ -52,6 +54,9 @@ void GridModel::setGridRowCount(int rows) {
   const int current = gridRowCount();
   if (rows >= current) {
     rows_.resize(static_cast<std::size_t>(rows));  // the view hears of new rows at the next flush
+    // The offsets grow in step with the rows: 8 bytes for each row's place.
+    offsets_.reserve(rows_.capacity());
+    offsets_.resize(rows_.size(), kNoRowOffset);
     return;
   }
   // Removed rows leave the view at once: their data is gone.
@@ -69,10 +74,14 @@ void GridModel::setGridRowCount(int rows) {
   } else {
     rows_.resize(static_cast<std::size_t>(rows));
   }
+  offsets_.resize(rows_.size());
   if (rows < fixedRows_) headerDirty_ = true;
   if (dirtyLast_ >= rows) dirtyLast_ = rows - 1;
   if (dirtyFirst_ > dirtyLast_) dirtyFirst_ = dirtyLast_ = -1;
-  if (rows_.capacity() > 2 * rows_.size() + 1024) rows_.shrink_to_fit();  // a big run's rows go back
+  if (rows_.capacity() > 2 * rows_.size() + 1024) {  // a big run's rows go back
+    rows_.shrink_to_fit();
+    offsets_.shrink_to_fit();
+  }
 }
 
 void GridModel::setGridColCount(int cols) {
@@ -109,6 +118,14 @@ void GridModel::setGridCell(int col, int row, std::string_view text) {
     dirtyFirst_ = dirtyFirst_ < 0 ? row : std::min(dirtyFirst_, row);
     dirtyLast_ = std::max(dirtyLast_, row);
   }
+}
+
+void GridModel::setGridRowOffset(int row, std::int64_t offset) {
+  if (row >= 0 && row < gridRowCount()) offsets_[static_cast<std::size_t>(row)] = offset;
+}
+
+std::int64_t GridModel::gridRowOffset(int row) const {
+  return row >= 0 && row < gridRowCount() ? offsets_[static_cast<std::size_t>(row)] : kNoRowOffset;
 }
 
 std::string GridModel::gridCell(int col, int row) const {

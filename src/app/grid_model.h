@@ -7,6 +7,7 @@
 
 #include <QAbstractTableModel>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,10 @@ class GridModel : public QAbstractTableModel {
   void setGridFixedRows(int rows);
   void setGridCell(int col, int row, std::string_view text);  // dropped outside the grid
   std::string gridCell(int col, int row) const;               // empty outside the grid
+  // Where the row's message starts in the file; kNoRowOffset outside the
+  // grid and for a row without a message.
+  void setGridRowOffset(int row, std::int64_t offset);
+  std::int64_t gridRowOffset(int row) const;
 
   // Hands rows added and cells changed since the last flush to the view.
   void flush();
@@ -49,6 +54,7 @@ class GridModel : public QAbstractTableModel {
   int shownViewRows() const { return shownRows_ > fixedRows_ ? shownRows_ - fixedRows_ : 0; }
 
   std::vector<std::string> rows_;
+  std::vector<std::int64_t> offsets_;  // beside rows_: 8 bytes a row
   int colCount_ = 0;
   int fixedRows_ = 0;
   int shownRows_ = 0;     // grid rows the view has been told about

@@ -13,8 +13,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -26,9 +28,11 @@
 #include "app/app_texts.h"
 #include "app/config_form.h"
 #include "app/grid_model.h"
+#include "app/inspector.h"
 #include "app/widget_helpers.h"
 #include "iso/format_check.h"
 #include "iso/iso_commands.h"
+#include "iso/result_grid.h"
 #include "mac/key_install.h"
 #include "mac/mac_command.h"
 
@@ -43,6 +47,8 @@ constexpr QSize kFormatPageDesign(586, 293);
 constexpr int kStatusWidths[3] = {132, 132, 250};
 constexpr int kRowHeight = 14;
 constexpr int kColumnWidth = 32;
+// The share of the grid's room the inspector takes when it first opens.
+constexpr int kInspectorShare = 45;
 
 const QColor kBlack(0, 0, 0);
 const QColor kRed(255, 0, 0);
@@ -234,7 +240,11 @@ void TMainForm::BuildResult(QWidget* client) {
   Format->setObjectName("Format");
   Format->resize(kFormatPageDesign);
   pgResult->addTab(Format, "ISO8583");
-  FormatGrid = new QTableView(Format);
+  // The grid fills the splitter alone until the inspector first opens.
+  FormatSplitter = new QSplitter(Qt::Vertical, Format);
+  FormatSplitter->setObjectName("FormatSplitter");
+  FormatSplitter->setChildrenCollapsible(true);
+  FormatGrid = new QTableView(FormatSplitter);
   FormatGrid->setObjectName("FormatGrid");
   FormatGrid->setModel(gridModel_.get());
   FormatGrid->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -253,7 +263,8 @@ void TMainForm::BuildResult(QWidget* client) {
   FormatGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   FormatGrid->horizontalHeader()->setHighlightSections(false);
   FormatGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  (new AnchorLayout(Format, kFormatPageDesign))->place(FormatGrid, {8, 8, 570, 273}, kAnchorAll);
+  (new AnchorLayout(Format, kFormatPageDesign))->place(FormatSplitter, {8, 8, 570, 273}, kAnchorAll);
+  BuildInspector();
   // The grid as it stands until the format check lays out its columns.
   setGridColCount(5);
   setGridRowCount(2);
@@ -265,6 +276,55 @@ void TMainForm::BuildResult(QWidget* client) {
   pgResult->setCurrentIndex(0);
   BuildMacPage();
   (new AnchorLayout(client, kClientDesign))->place(Result, {144, 8, 610, 345}, kAnchorAll);
+}
+
+void TMainForm::BuildInspector() {
+  Inspector = new MessageInspector(FormatSplitter);
+  FormatSplitter->addWidget(Inspector);
+  FormatSplitter->setCollapsible(0, false);
+  FormatSplitter->setStretchFactor(0, 1);
+  FormatSplitter->setStretchFactor(1, 1);
+  Inspector->hide();
+  connect(FormatGrid->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) { Guarded([&] { InspectGridCell(current); }); });
+  connect(FormatSplitter, &QSplitter::splitterMoved, this,
+          [this] { inspectorClosed_ = FormatSplitter->sizes().value(1) == 0; });
+}
+
+namespace {
+// The part of a message a grid column shows: the MTI for the row's own
+// columns, the bitmaps, or an element; for a column two elements share, the
+// one the message holds (the later one when it holds both).
+int PartOfColumn(int column, const DecodedMessage& message) {
+  if (column == kPrimaryMapColumn) return kPrimaryMapPart;
+  if (column == kSecondaryMapColumn) return kSecondaryMapPart;
+  if (column == kFunctionCodeColumn) return kFunctionCodeElement;
+  int part = kMtiPart;
+  for (const DecodedElement& element : message.elements) {
+    if (kElementColumns[static_cast<std::size_t>(element.number)] == column && column >= 0) part = element.number;
+  }
+  return part;
+}
+}  // namespace
+
+void TMainForm::InspectGridCell(const QModelIndex& current) {
+  if (!current.isValid()) return;
+  const int row = current.row() + gridModel_->gridFixedRows();
+  const std::int64_t offset = gridModel_->gridRowOffset(row);
+  if (offset == kNoRowOffset || checkedPath_.empty()) {
+    Inspector->clear();
+    return;
+  }
+  // Decoding happens here, for the one message selected, never during a run.
+  if (Inspector->record() != row || Inspector->message().span.offset != offset) {
+    Inspector->showMessage(checkedPath_, row, offset);
+  }
+  if (!Inspector->selectPart(PartOfColumn(current.column(), Inspector->message()))) Inspector->selectPart(kMtiPart);
+  if (Inspector->isHidden() || (FormatSplitter->sizes().value(1) == 0 && !inspectorClosed_)) {
+    Inspector->show();
+    const int room = FormatSplitter->height();
+    FormatSplitter->setSizes({room * (100 - kInspectorShare) / 100, room * kInspectorShare / 100});
+  }
 }
 
 void TMainForm::BuildMacPage() {
@@ -371,7 +431,7 @@ void TMainForm::SetTabOrder() {
   std::vector<QWidget*> chain = {txtCHECKKey, txtCHECKKcv,     cmbShortName,     txtINFileKcv,
                                  txtINFileMac, txtINFileMacVer, txtINFileMacMeth, txtINFile,
                                  bbtnFileOpen, bbtnClear,       bbtnExit,         bbtnCheckMac,
-                                 pgResult,     FormatGrid};
+                                 pgResult,     FormatGrid,      Inspector->ElementGrid, Inspector->HexView};
   for (Edit which : kMacTabOrder) chain.push_back(edit(which));
   chain.push_back(bbtnCheckFormat);
   chain.push_back(btnConfig);
@@ -474,6 +534,8 @@ void TMainForm::bbtnCheckFormatClick() {
   Guarded([this] {
     BusyState busy(*this);
     const QByteArray path = QFile::encodeName(txtINFile->text());
+    Inspector->clear();
+    checkedPath_ = path.toStdString();
     IsoCommand(*check_, *this, std::string_view(path.constData(), static_cast<std::size_t>(path.size())));
   });
   if (closeAfterRun_) {
@@ -503,6 +565,7 @@ void TMainForm::VELDRUM1Click() {
 void TMainForm::bbtnClearClick() {
   Guarded([this] {
     ClearCommand(*check_, *this);
+    Inspector->clear();
     FlushSurface();
   });
 }
@@ -524,6 +587,8 @@ void TMainForm::setGridColWidth(int col, int width) {
   if (col >= 0 && col < gridModel_->gridColCount()) FormatGrid->setColumnWidth(col, std::max(width, 0));
 }
 void TMainForm::setGridCell(int col, int row, std::string_view text) { gridModel_->setGridCell(col, row, text); }
+void TMainForm::setGridRowOffset(int row, std::int64_t offset) { gridModel_->setGridRowOffset(row, offset); }
+std::int64_t TMainForm::gridRowOffset(int row) const { return gridModel_->gridRowOffset(row); }
 std::string TMainForm::gridCell(int col, int row) const { return gridModel_->gridCell(col, row); }
 int TMainForm::gridColCount() const { return gridModel_->gridColCount(); }
 

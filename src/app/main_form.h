@@ -23,8 +23,10 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QModelIndex;
 class QProgressBar;
 class QPushButton;
+class QSplitter;
 class QStatusBar;
 class QTabWidget;
 class QTableView;
@@ -33,6 +35,7 @@ namespace kalvrin {
 
 class FormatCheck;
 class GridModel;
+class MessageInspector;
 class TAboutForm;
 class TConfigForm;
 
@@ -71,6 +74,10 @@ class TMainForm : public QMainWindow, public WindowSurface {
   QTabWidget* pgResult = nullptr;
   QWidget* Format = nullptr;
   QTableView* FormatGrid = nullptr;
+  // Below the grid, hidden until a row is first selected: the selected
+  // row's message, element by element.
+  QSplitter* FormatSplitter = nullptr;
+  MessageInspector* Inspector = nullptr;
   QWidget* Mac = nullptr;
   QLineEdit* txtCalcMacAll = nullptr;
   QLineEdit* txtCalcMacNHD = nullptr;
@@ -115,6 +122,7 @@ class TMainForm : public QMainWindow, public WindowSurface {
   void setGridColWidth(int col, int width) override;
   void setGridCell(int col, int row, std::string_view text) override;
   void repaintGrid() override;
+  void setGridRowOffset(int row, std::int64_t offset) override;
   void setStatus(int panel, std::string_view text) override;
   void repaintStatus() override;
   int progressMin() const override { return progressMin_; }
@@ -132,6 +140,7 @@ class TMainForm : public QMainWindow, public WindowSurface {
   // The grid as the core sees it, title row included.
   std::string gridCell(int col, int row) const;
   int gridColCount() const;
+  std::int64_t gridRowOffset(int row) const;
 
  public slots:
   void bbtnFileOpenClick();
@@ -152,6 +161,10 @@ class TMainForm : public QMainWindow, public WindowSurface {
   void BuildKeys(QWidget* client);
   void BuildFile(QWidget* client);
   void BuildResult(QWidget* client);
+  void BuildInspector();
+  // A grid cell became current: its row's message goes into the inspector,
+  // with the cell's element selected.
+  void InspectGridCell(const QModelIndex& current);
   void BuildMacPage();
   void BuildCommands(QWidget* client);
   void BuildStatusBar();
@@ -179,6 +192,8 @@ class TMainForm : public QMainWindow, public WindowSurface {
   QString executableStem_;
   std::filesystem::path settingsPath_;
   QString openDialogFileName_;  // kept from one use of the dialog to the next
+  std::string checkedPath_;     // the file of the last format check, which the grid's offsets point into
+  bool inspectorClosed_ = false;  // the user dragged the inspector shut
 
   // Status and progress as the core last set them; the widgets follow at flushes.
   std::array<std::string, 3> status_;

@@ -49,13 +49,15 @@ int RunSubcommand(const Declared& chosen, const CommonOptions& options, std::ost
     surface.setRowSink([&out](int, const std::vector<std::string>& cells) { WriteCsvRow(out, cells); }, kLiveRows);
   }
 
-  CheckContext context{surface, formatCheck, options.path};
+  CheckContext context{surface, formatCheck, options.path, out, format};
   const CheckOutcome outcome = chosen.run(context);
 
-  switch (format) {
-    case OutputFormat::Csv: surface.flushRows(); break;
-    case OutputFormat::Json: out << SurfaceJson(surface, chosen.name, outcome.result).dump() << '\n'; break;
-    case OutputFormat::Text: WriteTextReport(out, surface, chosen.name, outcome.result); break;
+  if (!outcome.printed) {
+    switch (format) {
+      case OutputFormat::Csv: surface.flushRows(); break;
+      case OutputFormat::Json: out << SurfaceJson(surface, chosen.name, outcome.result).dump() << '\n'; break;
+      case OutputFormat::Text: WriteTextReport(out, surface, chosen.name, outcome.result); break;
+    }
   }
   out.flush();
   if (!outcome.error.empty()) err << "kalvrin-check: " << outcome.error << '\n';

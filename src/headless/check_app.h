@@ -22,11 +22,14 @@ inline constexpr int kExitSucceeded = 0;  // the command succeeded
 inline constexpr int kExitFailed = 1;     // it ran but did not succeed
 inline constexpr int kExitCannotRun = 2;  // it could not run: unreadable file, bad arguments, ...
 
-// What a subcommand works on: the window right after start-up and the FILE argument.
+// What a subcommand works on: the window right after start-up and the FILE
+// argument, and where its output goes in which format.
 struct CheckContext {
   HeadlessSurface& surface;
   FormatCheck& formatCheck;
   const std::string& path;
+  std::ostream& out;
+  OutputFormat format;
 };
 
 // What a subcommand hands back once it has run.
@@ -34,6 +37,7 @@ struct CheckOutcome {
   int result = 0;        // the driver's integer, as the JSON's "result"
   int exitCode = kExitFailed;
   std::string error;     // one line for standard error when the command did not succeed
+  bool printed = false;  // the subcommand wrote its own output instead of the window state
 };
 
 struct Subcommand {

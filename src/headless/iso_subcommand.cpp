@@ -1,31 +1,83 @@
-// kalvrin-check iso FILE: the ISO button on a fresh window.
+// kalvrin-check iso FILE [--elements]: the ISO button on a fresh window, and
+// with --elements every message taken apart element by element.
+#include <cstdio>
+#include <memory>
+
 #include <CLI/CLI.hpp>
 
 #include "headless/check_app.h"
+#include "headless/element_listing.h"
 #include "iso/iso_commands.h"
 #include "iso/iso_texts.h"
+#include "iso/message_decoder.h"
 
 namespace kalvrin {
 
 namespace {
 
-CheckOutcome RunIso(CheckContext& context) {
+constexpr int kLiveRows = 2;  // the current message's row and the empty row below it
+
+struct IsoOptions {
+  bool elements = false;
+};
+
+// Each row's message is decoded from the file as soon as the row is final,
+// so the listing streams like the CSV does.
+void StreamElements(CheckContext& context, MessageReader& reader) {
+  std::ostream& out = context.out;
+  const bool json = context.format == OutputFormat::Json;
+  HeadlessSurface& surface = context.surface;
+  surface.setRowSink(
+      [&out, &reader, &surface, json](int row, const std::vector<std::string>&) {
+        const std::int64_t offset = surface.gridRowOffset(row);
+        if (offset == kNoRowOffset) return;  // the title row
+        const DecodedMessage message = reader.Decode(offset);
+        if (json) {
+          out << MessageJson(row, message).dump() << '\n';
+        } else {
+          WriteMessageListing(out, row, message);
+        }
+      },
+      kLiveRows);
+}
+
+CheckOutcome RunIso(CheckContext& context, const IsoOptions& options) {
   CheckOutcome outcome;
+  std::unique_ptr<MessageReader> reader;
+  if (options.elements) {
+    reader = std::make_unique<MessageReader>(context.path);
+    StreamElements(context, *reader);
+  }
   outcome.result = IsoCommand(context.formatCheck, context.surface, context.path);
+  if (reader) {
+    context.surface.flushRows();
+    outcome.printed = true;
+  }
   if (outcome.result != 0) {
     outcome.exitCode = kExitSucceeded;
   } else if (context.surface.status(kTotalsPanel) == iso_text::kCannotOpenFile) {
     outcome.exitCode = kExitCannotRun;
     outcome.error = std::string(iso_text::kCannotOpenFile) + ": " + context.path;
+  } else if (context.formatCheck.ErrorOffset() >= 0) {
+    // The bad length prefix, and where it stands in the file.
+    outcome.error = context.surface.status(kCommandPanel) + " at offset " + OffsetText(context.formatCheck.ErrorOffset());
   } else if (context.formatCheck.state().stopRequested) {
-    outcome.error = context.surface.status(kCommandPanel);  // the bad length prefix
+    outcome.error = context.surface.status(kCommandPanel);
   } else {
     outcome.error = "File ends inside message " + std::to_string(context.formatCheck.state().recordCount);
   }
   return outcome;
 }
 
-std::function<CheckOutcome(CheckContext&)> DeclareIso(CLI::App&) { return RunIso; }
+std::function<CheckOutcome(CheckContext&)> DeclareIso(CLI::App& app) {
+  auto options = std::make_shared<IsoOptions>();
+  CLI::Option* elements = app.add_flag(
+      "--elements", options->elements,
+      "print every message with all of its present elements and their file offsets (one JSON object per message "
+      "with --json), streamed as the check reads");
+  if (CLI::Option* csv = app.get_option_no_throw("--csv")) elements->excludes(csv);
+  return [options](CheckContext& context) { return RunIso(context, *options); };
+}
 
 }  // namespace
 

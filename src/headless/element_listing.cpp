@@ -1,0 +1,99 @@
+// JSON and text views of decoded messages.
+#include "headless/element_listing.h"
+
+#include <array>
+#include <cstdio>
+
+#include "headless/surface_output.h"
+
+namespace kalvrin {
+
+namespace {
+
+constexpr std::string_view StopName(DecodeStop stop) {
+  switch (stop) {
+    case DecodeStop::Complete: return "complete";
+    case DecodeStop::BadPrefix: return "bad prefix";
+    case DecodeStop::EndOfFile: return "end of file";
+    case DecodeStop::NoMessage: return "no message";
+    case DecodeStop::CannotRead: return "cannot read";
+  }
+  return "complete";
+}
+
+// "P35", "S128": the element with the bitmap it belongs to.
+std::string ElementLabel(int element) { return (element < 65 ? "P" : "S") + std::to_string(element); }
+
+std::string Padded(std::string text, std::size_t width) {
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
+
+std::string PaddedLeft(const std::string& text, std::size_t width) {
+  return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+}
+
+}  // namespace
+
+std::string OffsetText(std::int64_t offset) {
+  std::array<char, 48> text{};
+  std::snprintf(text.data(), text.size(), "%lld (0x%llX)", static_cast<long long>(offset),
+                static_cast<unsigned long long>(offset));
+  return text.data();
+}
+
+nlohmann::ordered_json MessageJson(int record, const DecodedMessage& message) {
+  nlohmann::ordered_json elements = nlohmann::ordered_json::array();
+  for (const DecodedElement& element : message.elements) {
+    elements.push_back({{"element", element.number},
+                        {"format", FormatName(element.format)},
+                        {"prefix", element.prefix},
+                        {"length", element.length},
+                        {"value", Latin1ToUtf8(element.value)},
+                        {"offset", element.span.offset},
+                        {"bytes", element.span.bytes},
+                        {"complete", element.complete}});
+  }
+  nlohmann::ordered_json json = {{"record", record},
+                                 {"offset", message.span.offset},
+                                 {"bytes", message.span.bytes},
+                                 {"mti", Latin1ToUtf8(message.mti)},
+                                 {"primaryBitmap", Latin1ToUtf8(message.primaryBitmap)},
+                                 {"secondaryBitmap", Latin1ToUtf8(message.secondaryBitmap)},
+                                 {"elements", std::move(elements)},
+                                 {"stop", StopName(message.stop)}};
+  if (!message.error.empty()) json["error"] = Latin1ToUtf8(message.error);
+  if (message.errorOffset >= 0) json["errorOffset"] = message.errorOffset;
+  return json;
+}
+
+void WriteMessageListing(std::ostream& out, int record, const DecodedMessage& message) {
+  out << "message " << record << " at " << OffsetText(message.span.offset) << ", " << message.span.bytes
+      << " bytes, MTI " << Latin1ToUtf8(message.mti) << '\n';
+  if (message.primarySpan.offset >= 0) {
+    out << "  PMAP " << Latin1ToUtf8(message.primaryBitmap) << " at " << OffsetText(message.primarySpan.offset) << '\n';
+  }
+  if (message.secondarySpan.offset >= 0) {
+    out << "  SMAP " << Latin1ToUtf8(message.secondaryBitmap) << " at " << OffsetText(message.secondarySpan.offset)
+        << '\n';
+  }
+  for (const DecodedElement& element : message.elements) {
+    std::string line = "  " + Padded(ElementLabel(element.number), 5) + Padded(std::string(FormatName(element.format)), 6);
+    line += Padded(Latin1ToUtf8(element.prefix), 4) + PaddedLeft(std::to_string(element.length), 3);
+    line += "  at " + Padded(OffsetText(element.span.offset), 24) + PaddedLeft(std::to_string(element.span.bytes), 4);
+    line += " bytes  " + Latin1ToUtf8(element.value);
+    if (!element.complete && message.stop == DecodeStop::EndOfFile) line += " (cut short)";
+    out << line << '\n';
+  }
+  switch (message.stop) {
+    case DecodeStop::Complete: break;
+    case DecodeStop::BadPrefix:
+      out << "  error: " << Latin1ToUtf8(message.error) << " at " << OffsetText(message.errorOffset) << '\n';
+      break;
+    case DecodeStop::EndOfFile: out << "  the file ends inside the message\n"; break;
+    case DecodeStop::NoMessage: out << "  no message starts here\n"; break;
+    case DecodeStop::CannotRead: out << "  the file cannot be read\n"; break;
+  }
+}
+
+}  // namespace kalvrin

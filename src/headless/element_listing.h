@@ -1,0 +1,27 @@
+// kalvrin-check iso --elements: every message of the file with all of its
+// present elements and where they stand in the file, as one JSON object per
+// line or as a readable listing.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "iso/message_decoder.h"
+
+namespace kalvrin {
+
+// A file offset as "1234 (0x4D2)".
+std::string OffsetText(std::int64_t offset);
+
+// One message as a JSON object: record, offset, bytes, mti, both bitmaps,
+// elements (element, format, prefix, length, value, offset, bytes,
+// complete), stop, and error and errorOffset where decoding met one.
+nlohmann::ordered_json MessageJson(int record, const DecodedMessage& message);
+
+// One message as a few readable lines.
+void WriteMessageListing(std::ostream& out, int record, const DecodedMessage& message);
+
+}  // namespace kalvrin
