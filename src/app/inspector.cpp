@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QResizeEvent>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTableView>
@@ -31,13 +32,15 @@ constexpr int kLineStride = kCharColumn + kBytesPerLine + 1;  // with the line e
 constexpr std::int64_t kMaxShownBytes = 256 * 1024;
 constexpr int kRowHeight = 14;
 constexpr int kMaxValueWidth = 240;
+constexpr int kMinElementGridWidth = 300;
 const QColor kHighlight(255, 214, 102);
 const QColor kErrorText(255, 0, 0);
 
-enum Column { kPartColumn, kTitleColumn, kFormatColumn, kPrefixColumn, kLengthColumn, kValueColumn,
-              kOffsetColumn, kBytesColumn, kColumnCount };
-constexpr const char* kColumnTitles[kColumnCount] = {"Element", "Title", "Format", "Prefix", "Length", "Value",
-                                                     "Offset", "Bytes"};
+// The value last: it may be long.
+enum Column { kPartColumn, kTitleColumn, kFormatColumn, kPrefixColumn, kLengthColumn, kOffsetColumn,
+              kBytesColumn, kValueColumn, kColumnCount };
+constexpr const char* kColumnTitles[kColumnCount] = {"Element", "Title", "Format", "Prefix", "Length", "Offset",
+                                                     "Bytes", "Value"};
 
 QString Latin1(std::string_view text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
 
@@ -162,6 +165,7 @@ MessageInspector::MessageInspector(QWidget* parent) : QWidget(parent) {
   HexView->setFont(fixed);
   panes_->addWidget(ElementGrid);
   panes_->addWidget(HexView);
+  connect(panes_, &QSplitter::splitterMoved, this, [this] { panesMoved_ = true; });
   panes_->setStretchFactor(0, 1);
   panes_->setStretchFactor(1, 1);
   layout->addWidget(panes_, 1);
@@ -238,6 +242,21 @@ void MessageInspector::showBytes(const std::string& bytes) {
     text += QLatin1Char('\n') + QString::fromLatin1(inspector_text::kMoreBytes).arg(message_.span.bytes - shownBytes_);
   }
   HexView->setPlainText(text);
+}
+
+// Until the user places the panes, the hex view gets room for whole lines
+// when the element table keeps enough beside it.
+void MessageInspector::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  const int width = event->size().width();
+  if (panesMoved_ || width <= 0) return;
+  const int hexWidth = QFontMetrics(HexView->font()).horizontalAdvance(QString(kLineStride, QLatin1Char('0'))) +
+                       HexView->verticalScrollBar()->sizeHint().width() + 2 * HexView->frameWidth();
+  if (width - hexWidth >= kMinElementGridWidth) {
+    panes_->setSizes({width - hexWidth, hexWidth});
+  } else {
+    panes_->setSizes({width / 2, width - width / 2});
+  }
 }
 
 bool MessageInspector::selectPart(int part) {

@@ -89,6 +89,9 @@ class MessageInspector : public QWidget {
   QTableView* ElementGrid = nullptr;
   QPlainTextEdit* HexView = nullptr;
 
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
   void showHead();
   void showBytes(const std::string& bytes);
@@ -102,6 +105,7 @@ class MessageInspector : public QWidget {
   std::int64_t shownFrom_ = 0;   // the file offset of the hex view's first byte
   std::int64_t shownBytes_ = 0;  // how many bytes the hex view shows
   FileSpan highlighted_;
+  bool panesMoved_ = false;  // the user has placed the panes; resizing keeps their shares
 };
 
 }  // namespace kalvrin

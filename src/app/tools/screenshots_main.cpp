@@ -1,15 +1,18 @@
 // kalvrin-screenshots: pictures of the real window for the README, taken
-// offscreen after a format check and after a MAC check.
+// offscreen after a format check, with the message inspector open on one
+// row, and after a MAC check.
 //   kalvrin-screenshots SAMPLE_FILE OUTPUT_DIR
 #include <QDir>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 
 #include <cstdio>
 
 #include "app/kalvrin_application.h"
+#include "app/inspector.h"
 #include "app/main_form.h"
 
 int main(int argc, char** argv) {
@@ -31,12 +34,24 @@ int main(int argc, char** argv) {
   QCoreApplication::processEvents();
   const bool isoSaved = form.grab().save(out.filePath("window-iso.png"));
 
+  // The second message's card number selected, in a window made larger so
+  // that grid and inspector both have room.
+  const QSize designSize = form.size();
+  form.resize(1180, 700);
+  QCoreApplication::processEvents();
+  const QModelIndex cardNumber = form.FormatGrid->model()->index(1, 5);
+  form.FormatGrid->setCurrentIndex(cardNumber);
+  form.FormatGrid->scrollTo(cardNumber);
+  QCoreApplication::processEvents();
+  const bool inspectorSaved = form.grab().save(out.filePath("window-inspector.png"));
+  form.resize(designSize);
+
   form.bbtnCheckMacClick();
   form.pgResult->setCurrentWidget(form.Mac);
   QCoreApplication::processEvents();
   const bool macSaved = form.grab().save(out.filePath("window-mac.png"));
 
-  if (!isoSaved || !macSaved) {
+  if (!isoSaved || !inspectorSaved || !macSaved) {
     std::fprintf(stderr, "kalvrin-screenshots: cannot write the pictures into %s\n", argv[2]);
     return 1;
   }
