@@ -2,7 +2,9 @@
 // one character at a time, with the format check's table and rules.
 #include "iso/message_decoder.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -155,13 +157,15 @@ std::string_view FormatName(ElementFormat format) {
 
 MessageReader::MessageReader(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return;
-  file_ = std::fopen(std::string(path).c_str(), "rb");
-  if (file_ == nullptr) return;
+  // The open does not wait, so that a named pipe put in the file's place is
+  // refused instead of waiting for a writer.
+  const int fd = ::open(std::string(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
   // Only a regular file is a transaction file, as for the format check.
   struct stat info {};
-  if (fstat(fileno(file_), &info) != 0 || !S_ISREG(info.st_mode)) {
-    std::fclose(file_);
-    file_ = nullptr;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0 ||
+      (file_ = ::fdopen(fd, "rb")) == nullptr) {
+    ::close(fd);
     return;
   }
   size_ = static_cast<std::int64_t>(info.st_size);

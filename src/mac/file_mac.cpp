@@ -67,12 +67,14 @@ class TransactionFile {
   explicit TransactionFile(std::string_view path) {
     if (path.find('\0') != std::string_view::npos) return;
     const std::string name(path);
-    fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    // the open does not wait: a named pipe without a writer would otherwise
+    // hold the MAC check, and the window with it, for ever
+    fd_ = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) return;
     struct stat info {};
     // only a regular file has an end to read to: a device or a pipe could
     // keep the lookup reading for ever
-    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode) || ::fcntl(fd_, F_SETFL, 0) != 0) {
       Close();
       return;
     }
