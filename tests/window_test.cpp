@@ -4,8 +4,11 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -18,10 +21,17 @@
 #include <QTest>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 
 #include "app/about_form.h"
 #include "app/config_form.h"
@@ -454,6 +464,69 @@ class WindowTest : public QObject {
     QCOMPARE(Status(form, 1), QString("MAC Records error"));
     QVERIFY(CommandButtonsEnabled(form));
     QVERIFY(QApplication::overrideCursor() == nullptr);
+  }
+
+  // A named pipe and a folder: one text each in the status bar, and the
+  // window free again at once. Opening a pipe used to wait for a writer,
+  // freezing the window; should it wait again, a writer turns up after 5 s
+  // so that the test fails instead of hanging.
+  void unreadableFilesShowOneTextWithoutWaiting() {
+    QTemporaryDir dir;
+    const QByteArray fifo = dir.filePath("pipe.dat").toLocal8Bit();
+    QVERIFY(::mkfifo(fifo.constData(), 0644) == 0);
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+      for (int i = 0; i < 500 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      while (!done) {
+        const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    });
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    QElapsedTimer clock;
+    clock.start();
+    for (const QString& path : {QString::fromLocal8Bit(fifo), dir.path()}) {
+      form.txtINFile->setText(path);
+      form.bbtnCheckFormatClick();
+      QCOMPARE(Status(form, 1), QString("Cannot open file"));
+      QCOMPARE(Status(form, 2), QString("Processing format"));
+      form.bbtnCheckMacClick();
+      QCOMPARE(Status(form, 1), QString("MAC Records error"));
+      QCOMPARE(Status(form, 2), QString("DORV open error"));
+      QVERIFY(CommandButtonsEnabled(form));
+    }
+    const qint64 elapsed = clock.elapsed();
+    done = true;
+    writer.join();
+    QVERIFY2(elapsed < 5000, "a check waited for the pipe's writer");
+  }
+
+  // The settings file changes when the window closes and at no other time:
+  // not through the checks, Clear or a new key.
+  void settingsFileIsWrittenOnlyAtClose() {
+    QTemporaryDir dir;
+    const QByteArray original("[Form]\nTop=120\n");
+    WriteText(SettingsIn(dir), original);
+    const QDateTime longAgo = QDateTime::fromSecsSinceEpoch(1'000'000'000);
+    {
+      QFile file(SettingsIn(dir));
+      QVERIFY(file.open(QIODevice::ReadWrite));
+      QVERIFY(file.setFileTime(longAgo, QFileDevice::FileModificationTime));
+    }
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.bbtnCheckFormatClick();
+    form.bbtnCheckMacClick();
+    form.txtCHECKKey->setText("1C587F1C13924FEF");
+    form.bbtnCheckMacClick();
+    form.bbtnClearClick();
+    QCOMPARE(ReadText(SettingsIn(dir)), original);
+    QCOMPARE(QFileInfo(SettingsIn(dir)).lastModified(), longAgo);
+    QVERIFY(form.close());
+    QVERIFY(ReadText(SettingsIn(dir)).contains("TESTKEY=1C587F1C13924FEF\n"));
   }
 
   // While a command runs: busy cursor, Open, ISO, MAC and Exit disabled.

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "defines.h"
+#include "mac/file_mac.h"
 
 namespace kalvrin {
 
@@ -13,5 +14,9 @@ namespace kalvrin {
 // key text, "MAC processed" when it returns nonzero. Returns the driver's
 // result.
 int MacCommand(WindowSurface& surface, std::string_view path, std::string_view kcvEditText, std::string_view key);
+// The same with the run's key material in the caller's storage, which is
+// wiped before it returns (for tests that look at it afterwards).
+int MacCommand(WindowSurface& surface, std::string_view path, std::string_view kcvEditText, std::string_view key,
+               MacCheckSecrets& secrets);
 
 }  // namespace kalvrin
