@@ -1,6 +1,7 @@
 // The desktop window, offscreen: start-up and settings, the commands on the
-// sample files, Clear, Open, the dialogs, errors that escape a handler, and
-// what happens when the window closes or clears during a format check.
+// sample files, Clear, Open, the dialogs, the message inspector, errors that
+// escape a handler, and what happens when the window closes or clears during
+// a format check.
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,6 +14,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
@@ -36,6 +38,7 @@
 #include "app/about_form.h"
 #include "app/config_form.h"
 #include "app/kalvrin_application.h"
+#include "app/inspector.h"
 #include "app/main_form.h"
 #include "filegen/filegen.h"
 #include "support/test_files.h"
@@ -143,6 +146,45 @@ void WhenGridPasses(TMainForm& form, int rows, std::function<void()> action) {
     action();
   });
   timer->start();
+}
+
+
+// The bytes the inspector's hex view highlights, read back from its hex
+// digits, and the same bytes as its character column shows them.
+struct Highlight {
+  QByteArray bytes;
+  QString chars;
+};
+
+Highlight HighlightOf(const MessageInspector& inspector) {
+  Highlight seen;
+  for (const QTextEdit::ExtraSelection& selection : inspector.HexView->extraSelections()) {
+    const QString text = selection.cursor.selectedText();
+    QTextCursor start = selection.cursor;
+    start.setPosition(selection.cursor.selectionStart());
+    // A line is its offset and two spaces (12), 16 hex bytes (48), a space, then the characters.
+    if (start.positionInBlock() < 60) {
+      seen.bytes += QByteArray::fromHex(QString(text).remove(QLatin1Char(' ')).toLatin1());
+    } else {
+      seen.chars += text;
+    }
+  }
+  return seen;
+}
+
+// The element table's column, found by its title as a user reads it.
+QString PartCell(const MessageInspector& inspector, int row, const QString& title) {
+  const QAbstractItemModel* model = inspector.ElementGrid->model();
+  for (int col = 0; col < model->columnCount(); ++col) {
+    if (model->headerData(col, Qt::Horizontal).toString() == title) return model->data(model->index(row, col)).toString();
+  }
+  return QStringLiteral("<no column %1>").arg(title);
+}
+
+void ClickGridCell(const TMainForm& form, int viewRow, int column) {
+  const QModelIndex index = form.FormatGrid->model()->index(viewRow, column);
+  form.FormatGrid->scrollTo(index);
+  QTest::mouseClick(form.FormatGrid->viewport(), Qt::LeftButton, {}, form.FormatGrid->visualRect(index).center());
 }
 
 }  // namespace
@@ -762,6 +804,106 @@ class WindowTest : public QObject {
     QCoreApplication::postEvent(&throwing, new QEvent(QEvent::User));
     QCoreApplication::sendPostedEvents(&throwing);
     QCOMPARE(caught, QStringList{"handler failed"});
+  }
+
+  // ---- the message inspector --------------------------------------------------
+
+  // A click on a grid cell decodes that row's message into the inspector,
+  // with the cell's element selected and its bytes highlighted; the arrow
+  // keys move through the elements.
+  void inspectorShowsTheClickedRowsElements() {
+    QTemporaryDir dir;
+    std::string second = filegen::BuildMessage("1240", {{3, "000000"}, {4, "000000001000"}, {5, "000000000500"},
+                                                         {71, "00000002"}});
+    second.insert(36 + 6 + 5, "\r\n");  // a line end inside element 4
+    const std::string head = "HDR\r\n" + filegen::BuildMessage("1644", {{24, "692"}}) + "  \r\n";
+    const QString path = dir.filePath("inspect.dat");
+    WriteText(path, QByteArray::fromStdString(head + second + "  "));
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.resize(1100, 700);
+    form.show();
+    form.txtINFile->setText(path);
+    form.bbtnCheckFormatClick();
+    QVERIFY(form.Inspector->isHidden());  // the window's layout until a row is selected
+
+    ClickGridCell(form, 1, 7);  // row 2, "P4 (amt)"
+    QVERIFY(form.Inspector->isVisible());
+    const qint64 messageAt = static_cast<qint64>(head.size());
+    QCOMPARE(form.Inspector->labMessage->text(), QStringLiteral("Message 2 at %1 (0x%2), %3 bytes, MTI 1240")
+                                                     .arg(messageAt)
+                                                     .arg(QString::number(messageAt, 16).toUpper())
+                                                     .arg(second.size()));
+    QStringList parts;
+    for (int row = 0; row < form.Inspector->ElementGrid->model()->rowCount(); ++row) {
+      parts << PartCell(*form.Inspector, row, "Element");
+    }
+    QCOMPARE(parts, QStringList({"MTI", "PMAP", "SMAP", "P3", "P4", "P5", "S71"}));
+    QCOMPARE(PartCell(*form.Inspector, 4, "Title"), QString("P4 (amt)"));
+    QCOMPARE(PartCell(*form.Inspector, 5, "Title"), QString());  // the grid has no column for element 5
+    QCOMPARE(form.Inspector->ElementGrid->currentIndex().row(), 4);
+
+    const qint64 elementAt = messageAt + 36 + 6;
+    QCOMPARE(PartCell(*form.Inspector, 4, "Offset"),
+             QStringLiteral("%1 (0x%2)").arg(elementAt).arg(QString::number(elementAt, 16).toUpper()));
+    QCOMPARE(PartCell(*form.Inspector, 4, "Bytes"), QString("14"));
+    Highlight seen = HighlightOf(*form.Inspector);
+    QCOMPARE(seen.bytes, QByteArray("00000\r\n0001000"));
+    QCOMPARE(seen.chars, QString("00000..0001000"));
+
+    form.Inspector->ElementGrid->setFocus();
+    QTest::keyClick(form.Inspector->ElementGrid, Qt::Key_Down);
+    QCOMPARE(PartCell(*form.Inspector, form.Inspector->ElementGrid->currentIndex().row(), "Element"), QString("P5"));
+    QCOMPARE(HighlightOf(*form.Inspector).bytes, QByteArray("000000000500"));
+
+    // Another row: its own message, the clicked column's part.
+    ClickGridCell(form, 0, 3);  // row 1, "PMAP"
+    QVERIFY(form.Inspector->labMessage->text().startsWith("Message 1 at 5 (0x5)"));
+    QCOMPARE(HighlightOf(*form.Inspector).bytes,
+             QByteArray::fromStdString(filegen::EncodeBitmaps({{24, ""}}).substr(0, 16)));
+  }
+
+  // The check stopped on a bad prefix: the inspector names where it stands,
+  // the status panel keeps its own text.
+  void inspectorNamesTheBadPrefixsOffset() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.resize(1100, 700);
+    form.show();
+    form.txtINFile->setText(Sample("batch-bad-prefix.dat"));
+    form.bbtnCheckFormatClick();
+    QCOMPARE(Status(form, 2), QString("Error Process P 35 Len: '1A'"));
+    ClickGridCell(form, 2, 16);  // row 3, "P35 (track-2)"
+    const QStringList lines = form.Inspector->labMessage->text().split('\n');
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines[1], QString("Error Process P 35 Len: '1A' at offset 789 (0x315)"));
+    const int last = form.Inspector->ElementGrid->model()->rowCount() - 1;
+    QCOMPARE(PartCell(*form.Inspector, last, "Element"), QString("P35"));
+    QCOMPARE(PartCell(*form.Inspector, last, "Prefix"), QString("1A"));
+    QCOMPARE(form.Inspector->ElementGrid->currentIndex().row(), last);
+    QCOMPARE(HighlightOf(*form.Inspector).bytes, QByteArray("1A"));
+    QCOMPARE(Status(form, 2), QString("Error Process P 35 Len: '1A'"));
+  }
+
+  // Clear and a new check take the grid's rows, and their messages, away.
+  void inspectorEmptiesWithTheGrid() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.resize(1100, 700);
+    form.show();
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.bbtnCheckFormatClick();
+    ClickGridCell(form, 7, 37);  // the trailer's MAC
+    QCOMPARE(HighlightOf(*form.Inspector).bytes, QByteArray("4F47F843"));
+    form.bbtnClearClick();
+    QCOMPARE(form.Inspector->ElementGrid->model()->rowCount(), 0);
+    QCOMPARE(form.Inspector->labMessage->text(), QString(inspector_text::kNoMessage));
+    QCOMPARE(form.gridRowOffset(1), kNoRowOffset);
+    ClickGridCell(form, 0, 3);  // the empty row Clear leaves
+    QCOMPARE(form.Inspector->ElementGrid->model()->rowCount(), 0);
+    QVERIFY(form.Inspector->HexView->toPlainText().isEmpty());
   }
 
   // ---- closing and clearing during a format check ------------------------
