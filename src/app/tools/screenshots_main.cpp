@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   // The second message's card number selected, in a window made larger so
   // that grid and inspector both have room.
   const QSize designSize = form.size();
-  form.resize(1180, 700);
+  form.resize(1320, 720);
   QCoreApplication::processEvents();
   const QModelIndex cardNumber = form.FormatGrid->model()->index(1, 5);
   form.FormatGrid->setCurrentIndex(cardNumber);
