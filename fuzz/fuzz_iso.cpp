@@ -1,0 +1,107 @@
+// The ISO button over arbitrary file bytes, on a window right after
+// start-up, then the window's state printed as kalvrin-check prints it and
+// each row's message decoded again as the inspector does.
+#include <time.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+
+#include "fuzz_support.h"
+#include "headless/headless_surface.h"
+#include "headless/surface_output.h"
+#include "iso/format_check.h"
+#include "iso/iso_commands.h"
+#include "iso/message_decoder.h"
+
+// After a bad length prefix the format check pauses 22 ms so that a person
+// can read the error before the window moves on. A fuzzer has nobody to read
+// it, and the pause would cost most of its executions: that one pause is
+// skipped here, every other wait goes to the system as usual.
+extern "C" int nanosleep(const struct timespec* request, struct timespec* remaining) {
+  if (request != nullptr && request->tv_sec == 0 && request->tv_nsec == 22'000'000) return 0;
+  return static_cast<int>(::syscall(SYS_clock_nanosleep, CLOCK_REALTIME, 0, request, remaining));
+}
+
+namespace kalvrin::fuzz {
+namespace {
+
+bool IsDecimal(const std::string& text) {
+  if (text.empty()) return false;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+int ColumnOf(const HeadlessSurface& surface, std::string_view title) {
+  for (int col = 0; col < surface.gridColCount(); ++col) {
+    if (surface.cell(col, 0) == title) return col;
+  }
+  return -1;
+}
+
+void CheckWindow(const HeadlessSurface& surface, const FormatCheck& check, int result, std::size_t size) {
+  FUZZ_CHECK(result == 0 || result == 1);
+  // the file was opened: panel 1 shows its size
+  FUZZ_CHECK(surface.status(1) == std::to_string(size));
+  FUZZ_CHECK(surface.progressMin() == 0);
+  FUZZ_CHECK(surface.progressMax() == static_cast<int>(size));
+  // the bar ends full, or where a bad length prefix stopped the run
+  FUZZ_CHECK(surface.progressPosition() <= surface.progressMax());
+  if (!check.state().stopRequested) FUZZ_CHECK(surface.progressPosition() == surface.progressMax());
+  if (result == 1) FUZZ_CHECK(surface.status(2) == "Format processed");
+  if (check.state().stopRequested) {
+    FUZZ_CHECK(result == 0);
+    FUZZ_CHECK(surface.status(2).starts_with("Error Process "));
+  }
+  // one row per message found, each numbered, its figures decimal
+  FUZZ_CHECK(surface.gridRowCount() == check.state().recordCount + 1);
+  const int pad = ColumnOf(surface, "PAD");
+  const int sizeColumn = ColumnOf(surface, "SIZE");
+  FUZZ_CHECK(pad >= 0 && sizeColumn >= 0);
+  for (int row = 1; row < surface.gridRowCount(); ++row) {
+    FUZZ_CHECK(surface.cell(0, row) == std::to_string(row));
+    const std::string padText = surface.cell(pad, row);
+    const std::string sizeText = surface.cell(sizeColumn, row);
+    FUZZ_CHECK(padText.empty() || IsDecimal(padText));
+    FUZZ_CHECK(sizeText.empty() || (IsDecimal(sizeText) && std::stoll(sizeText) <= static_cast<long long>(size)));
+  }
+}
+
+// The inspector's decoder, on the message each row remembers: it finds the
+// row's MTI where the row says the message starts.
+void CheckDecoder(const HeadlessSurface& surface, const std::string& path) {
+  MessageReader reader(path);
+  FUZZ_CHECK(reader.IsOpen());
+  for (int row = 1; row < surface.gridRowCount(); ++row) {
+    const std::int64_t offset = surface.gridRowOffset(row);
+    FUZZ_CHECK(offset >= 0 && offset < reader.FileSize());
+    const DecodedMessage message = reader.Decode(offset);
+    FUZZ_CHECK(message.stop != DecodeStop::NoMessage && message.stop != DecodeStop::CannotRead);
+    FUZZ_CHECK(message.mti == surface.cell(1, row));
+  }
+}
+
+}  // namespace
+}  // namespace kalvrin::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace kalvrin;
+  const std::string path = fuzz::InputFile(data, size);
+  HeadlessSurface surface;
+  FormatCheck check(surface);
+  StartUpState(check, surface);
+  const int result = IsoCommand(check, surface, path);
+  fuzz::CheckWindow(surface, check, result, size);
+  fuzz::CheckDecoder(surface, path);
+
+  // what kalvrin-check would print: every byte of a cell is text
+  const std::string json = SurfaceJson(surface, "iso", result).dump();
+  FUZZ_CHECK(!json.empty());
+  std::ostringstream report;
+  WriteTextReport(report, surface, "iso", result);
+  return 0;
+}
