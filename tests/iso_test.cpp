@@ -22,9 +22,19 @@ using test::TempFile;
 
 const std::string kZeroMaps(32, '0');
 
+// A headless window that counts the chances it is given to process events.
+class PumpCountingSurface : public HeadlessSurface {
+ public:
+  void processEvents() override { ++pumps_; }
+  long long eventPumpCount() const { return pumps_; }
+
+ private:
+  long long pumps_ = 0;
+};
+
 // A window right after start-up, on which the ISO button is pressed.
 struct Window {
-  HeadlessSurface surface;
+  PumpCountingSurface surface;
   FormatCheck check{surface};
   Window() { StartUpState(check, surface); }
 
@@ -383,12 +393,12 @@ TEST(Driver, ElementProgressShowsInPanelTwo) {
 }
 
 // A surface whose user closes the window after a number of event pumps.
-class ClosingSurface : public HeadlessSurface {
+class ClosingSurface : public PumpCountingSurface {
  public:
   FormatCheck* check = nullptr;
   long long closeAfter = 0;
   void processEvents() override {
-    HeadlessSurface::processEvents();
+    PumpCountingSurface::processEvents();
     if (eventPumpCount() == closeAfter) check->RequestStop();
   }
 };

@@ -41,7 +41,7 @@ class HeadlessSurface : public WindowSurface {
   void setEditText(Edit edit, std::string_view text) override { edits_[Index(edit)] = text; }
   void setEditColour(Edit edit, TextColour colour) override { colours_[Index(edit)] = colour; }
   void repaint() override { ++repaints_; }
-  void processEvents() override { ++eventPumps_; }
+  void processEvents() override {}  // nothing waits for events here
 
   // What the window would show.
   int gridFixedRows() const { return fixedRows_; }
@@ -55,7 +55,6 @@ class HeadlessSurface : public WindowSurface {
   std::string status(int panel) const;
   TextColour editColour(Edit edit) const { return colours_[Index(edit)]; }
   long long repaintCount() const { return repaints_; }
-  long long eventPumpCount() const { return eventPumps_; }
 
   // Streaming: once set, every time the grid grows, the rows that lie more
   // than liveRows rows above its end (the title row too) are handed to the
@@ -89,7 +88,6 @@ class HeadlessSurface : public WindowSurface {
   std::array<std::string, kEditCount> edits_;
   std::array<TextColour, kEditCount> colours_{};
   long long repaints_ = 0;
-  long long eventPumps_ = 0;
   RowSink sink_;
   int liveRows_ = 0;
 };
