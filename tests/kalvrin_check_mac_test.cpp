@@ -9,26 +9,14 @@
 #include <nlohmann/json.hpp>
 
 #include "headless/check_app.h"
+#include "support/check_runner.h"
 #include "support/test_files.h"
 
 namespace kalvrin {
 namespace {
 
-struct Printed {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-Printed Check(std::vector<std::string> args) {
-  args.insert(args.begin(), "kalvrin-check");
-  std::vector<const char*> argv;
-  for (const std::string& arg : args) argv.push_back(arg.c_str());
-  std::ostringstream out;
-  std::ostringstream err;
-  const int code = RunKalvrinCheck(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {code, out.str(), err.str()};
-}
+using test::Check;
+using test::Printed;
 
 std::string Sample(const char* name) { return test::SamplePath(name).string(); }
 

@@ -12,6 +12,7 @@
 
 #include "filegen/filegen.h"
 #include "headless/check_app.h"
+#include "support/check_runner.h"
 #include "support/test_files.h"
 
 namespace kalvrin {
@@ -20,21 +21,8 @@ namespace {
 using test::SamplePath;
 using test::TempFile;
 
-struct Printed {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-Printed Check(std::vector<std::string> args) {
-  args.insert(args.begin(), "kalvrin-check");
-  std::vector<const char*> argv;
-  for (const std::string& arg : args) argv.push_back(arg.c_str());
-  std::ostringstream out;
-  std::ostringstream err;
-  const int code = RunKalvrinCheck(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {code, out.str(), err.str()};
-}
+using test::Check;
+using test::Printed;
 
 std::vector<std::string> Lines(const std::string& text, std::string_view end = "\n") {
   std::vector<std::string> lines;

@@ -1,8 +1,6 @@
 // The MAC check as the window shows it: the envelope lookup, the three
 // variants' figures and MACs, the driver's stops and colours, and the MAC
 // command. MACs are checked against OpenSSL's DES-CBC over the same bytes.
-#include <openssl/evp.h>
-#include <openssl/provider.h>
 
 #include <gtest/gtest.h>
 
@@ -19,10 +17,15 @@
 #include "headless/headless_surface.h"
 #include "mac/file_mac.h"
 #include "mac/mac_command.h"
+#include "support/reference_mac.h"
 #include "support/test_files.h"
 
 namespace kalvrin {
 namespace {
+
+using test::OpenSslMac;
+using test::Masked;
+using test::Without;
 
 using test::TempFile;
 
@@ -31,46 +34,7 @@ constexpr std::string_view kKeyKcv = "B690D735";
 constexpr std::string_view kUntouched = "untouched";
 
 // ---------------------------------------------------------------------------
-// Reference MAC: OpenSSL's DES-CBC, zero IV, zero padding, first 4 bytes of
-// the last block.
-
-std::string OpenSslMac(std::string_view keyHex, std::string data) {
-  static OSSL_PROVIDER* const legacy = OSSL_PROVIDER_load(nullptr, "legacy");
-  static OSSL_PROVIDER* const standard = OSSL_PROVIDER_load(nullptr, "default");
-  EXPECT_NE(legacy, nullptr);
-  EXPECT_NE(standard, nullptr);
-  if (data.empty()) return "00000000";
-  data.resize((data.size() + 7) / 8 * 8, '\0');
-  std::array<unsigned char, 8> key{};
-  for (std::size_t i = 0; i < 8; ++i) key[i] = static_cast<unsigned char>(std::stoi(std::string(keyHex.substr(2 * i, 2)), nullptr, 16));
-  const std::array<unsigned char, 8> iv{};
-  std::vector<unsigned char> out(data.size() + 8);
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  int written = 0;
-  EXPECT_EQ(EVP_EncryptInit_ex(ctx, EVP_des_cbc(), nullptr, key.data(), iv.data()), 1);
-  EVP_CIPHER_CTX_set_padding(ctx, 0);
-  EXPECT_EQ(EVP_EncryptUpdate(ctx, out.data(), &written, reinterpret_cast<const unsigned char*>(data.data()),
-                              static_cast<int>(data.size())),
-            1);
-  EVP_CIPHER_CTX_free(ctx);
-  char hex[9];
-  const unsigned char* last = out.data() + written - 8;
-  std::snprintf(hex, sizeof hex, "%02X%02X%02X%02X", last[0], last[1], last[2], last[3]);
-  return hex;
-}
-
-std::string Masked(std::string bytes) {
-  for (char& c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b > 0x7E) c = static_cast<char>(0xAA);
-  }
-  return bytes;
-}
-
-std::string Without(std::string bytes, std::string_view dropped) {
-  std::erase_if(bytes, [&](char c) { return dropped.find(c) != std::string_view::npos; });
-  return bytes;
-}
+// Reference MACs: OpenSSL's DES-CBC over the bytes each variant feeds it.
 
 struct ExpectedMacs {
   std::string all, nhd, nsp;

@@ -19,6 +19,7 @@
 #include "iso/iso_commands.h"
 #include "iso/message_decoder.h"
 #include "iso/result_grid.h"
+#include "support/check_runner.h"
 #include "support/test_files.h"
 
 namespace kalvrin {
@@ -364,21 +365,8 @@ TEST(RowOffsets, RowsLoseTheirOffsetsWhenTheGridIsSetUpAgain) {
 
 // ---- kalvrin-check iso --elements ---------------------------------------------------
 
-struct Printed {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-Printed Check(std::vector<std::string> args) {
-  args.insert(args.begin(), "kalvrin-check");
-  std::vector<const char*> argv;
-  for (const std::string& arg : args) argv.push_back(arg.c_str());
-  std::ostringstream out;
-  std::ostringstream err;
-  const int code = RunKalvrinCheck(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {code, out.str(), err.str()};
-}
+using test::Check;
+using test::Printed;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

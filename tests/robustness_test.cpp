@@ -2,8 +2,6 @@
 // through the kalvrin-check program, and the promises that hold whatever the
 // input: the transaction file is never changed, no key outlives a MAC run,
 // and every failure shows one clear text.
-#include <openssl/evp.h>
-#include <openssl/provider.h>
 
 #include <fcntl.h>
 #include <grp.h>
@@ -35,10 +33,14 @@
 #include "mac/file_mac.h"
 #include "mac/key_install.h"
 #include "mac/mac_command.h"
+#include "support/reference_mac.h"
 #include "support/test_files.h"
 
 namespace kalvrin {
 namespace {
+
+using test::OpenSslMac;
+using test::Masked;
 
 namespace fs = std::filesystem;
 using filegen::BuildMessage;
@@ -179,44 +181,6 @@ std::string WithNulsEverywhere(const std::string& bytes) {
     spread += '\0';
   }
   return spread;
-}
-
-// OpenSSL's DES-CBC over the bytes (zero IV, zero padding), first 4 bytes of
-// the last block: an independent reference for the MAC.
-std::string OpenSslMac(std::string_view keyHex, std::string data) {
-  static OSSL_PROVIDER* const legacy = OSSL_PROVIDER_load(nullptr, "legacy");
-  static OSSL_PROVIDER* const standard = OSSL_PROVIDER_load(nullptr, "default");
-  EXPECT_NE(legacy, nullptr);
-  EXPECT_NE(standard, nullptr);
-  if (data.empty()) return "00000000";
-  data.resize((data.size() + 7) / 8 * 8, '\0');
-  std::array<unsigned char, 8> key{};
-  for (std::size_t i = 0; i < key.size(); ++i) {
-    key[i] = static_cast<unsigned char>(std::stoi(std::string(keyHex.substr(2 * i, 2)), nullptr, 16));
-  }
-  const std::array<unsigned char, 8> iv{};
-  std::vector<unsigned char> out(data.size() + 8);
-  int written = 0;
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  EXPECT_EQ(EVP_EncryptInit_ex(ctx, EVP_des_cbc(), nullptr, key.data(), iv.data()), 1);
-  EVP_CIPHER_CTX_set_padding(ctx, 0);
-  EXPECT_EQ(EVP_EncryptUpdate(ctx, out.data(), &written, reinterpret_cast<const unsigned char*>(data.data()),
-                              static_cast<int>(data.size())),
-            1);
-  EVP_CIPHER_CTX_free(ctx);
-  char hex[9];
-  const unsigned char* last = out.data() + written - 8;
-  std::snprintf(hex, sizeof hex, "%02X%02X%02X%02X", last[0], last[1], last[2], last[3]);
-  return hex;
-}
-
-// Every byte outside 0x20..0x7E as 0xAA, as the variants feed the MAC.
-std::string Masked(std::string bytes) {
-  for (char& c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b > 0x7E) c = static_cast<char>(0xAA);
-  }
-  return bytes;
 }
 
 // The bytes MACNSP feeds the MAC: no CR, LF, TAB or space, the rest masked.
