@@ -1,6 +1,7 @@
 // Plain-container window surface.
 #include "headless/headless_surface.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kalvrin {
@@ -10,8 +11,12 @@ constexpr std::size_t kEntryHead = 5;  // column byte + 32-bit length
 // A row that holds any text starts with one bit per column telling which
 // columns have an entry, so that a write or read need not walk the row.
 constexpr std::size_t kMaskBytes = 32;
+// The rows at the grid's end that stay mutable when it grows: the format
+// check writes into the one before the last.
+constexpr int kMutableRows = 4;
+constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 
-bool HasEntry(const std::string& packed, int col) {
+bool HasEntry(std::string_view packed, int col) {
   return packed.size() >= kMaskBytes && ((static_cast<unsigned char>(packed[static_cast<std::size_t>(col) >> 3]) >> (col & 7)) & 1) != 0;
 }
 
@@ -21,7 +26,7 @@ void MarkEntry(std::string& packed, int col, bool present) {
   byte = static_cast<char>(present ? (static_cast<unsigned char>(byte) | bit) : (static_cast<unsigned char>(byte) & ~bit));
 }
 
-std::uint32_t EntryLength(const std::string& packed, std::size_t at) {
+std::uint32_t EntryLength(std::string_view packed, std::size_t at) {
   std::uint32_t length = 0;
   std::memcpy(&length, packed.data() + at + 1, sizeof length);
   return length;
@@ -31,31 +36,36 @@ std::uint32_t EntryLength(const std::string& packed, std::size_t at) {
 void HeadlessSurface::setGridRowCount(int rows) {
   if (rows < 0) rows = 0;
   if (rows < firstHeldRow_) rows = firstHeldRow_;  // streamed rows cannot come back
-  rows_.resize(static_cast<std::size_t>(rows - firstHeldRow_));
-  offsets_.resize(rows_.size(), kNoRowOffset);
-  const int grown = rows > rowCount_;
+  const std::size_t end = rowsHead_ + static_cast<std::size_t>(rows - firstHeldRow_);
+  for (std::size_t at = end; at < rows_.size(); ++at) ReleaseLive(rows_[at]);
+  rows_.resize(end);
+  frozenUpTo_ = std::min(frozenUpTo_, rows);
+  const bool grown = rows > rowCount_;
   rowCount_ = rows;
-  if (grown && sink_) StreamUpTo(rowCount_ - liveRows_);
+  if (!grown) return;
+  if (sink_) StreamUpTo(rowCount_ - liveRows_);
+  FreezeUpTo(rowCount_ - kMutableRows);
 }
 
 void HeadlessSurface::setGridColCount(int cols) {
   if (cols < 0) cols = 0;
   colCount_ = cols;
   colWidths_.resize(static_cast<std::size_t>(cols), 64);
-  for (auto& packed : rows_) {
+  for (std::size_t at = rowsHead_; at < rows_.size(); ++at) {
     // drop the texts of columns that no longer exist
+    const std::string_view packed = Packed(rows_[at]);
     if (packed.empty()) continue;
     std::string kept(kMaskBytes, '\0');
-    for (std::size_t at = kMaskBytes; at < packed.size();) {
-      const std::size_t size = kEntryHead + EntryLength(packed, at);
-      const int col = static_cast<unsigned char>(packed[at]);
+    for (std::size_t entry = kMaskBytes; entry < packed.size();) {
+      const std::size_t size = kEntryHead + EntryLength(packed, entry);
+      const int col = static_cast<unsigned char>(packed[entry]);
       if (col < cols) {
-        kept.append(packed, at, size);
+        kept.append(packed.substr(entry, size));
         MarkEntry(kept, col, true);
       }
-      at += size;
+      entry += size;
     }
-    packed.swap(kept);
+    if (kept.size() != packed.size()) Mutable(rows_[at]).swap(kept);
   }
 }
 
@@ -67,21 +77,80 @@ int HeadlessSurface::gridColWidth(int col) const {
   return col >= 0 && col < colCount_ ? colWidths_[static_cast<std::size_t>(col)] : 0;
 }
 
-std::string* HeadlessSurface::HeldRow(int row) {
+HeadlessSurface::Row* HeadlessSurface::HeldRow(int row) {
   if (row < firstHeldRow_ || row >= rowCount_) return nullptr;
-  return &rows_[static_cast<std::size_t>(row - firstHeldRow_)];
+  return &rows_[rowsHead_ + static_cast<std::size_t>(row - firstHeldRow_)];
 }
 
-const std::string* HeadlessSurface::HeldRow(int row) const {
+const HeadlessSurface::Row* HeadlessSurface::HeldRow(int row) const {
   if (row < firstHeldRow_ || row >= rowCount_) return nullptr;
-  return &rows_[static_cast<std::size_t>(row - firstHeldRow_)];
+  return &rows_[rowsHead_ + static_cast<std::size_t>(row - firstHeldRow_)];
 }
 
-std::string HeadlessSurface::CellOf(const std::string& packed, int col) {
+std::string_view HeadlessSurface::Packed(const Row& row) const {
+  if (row.live >= 0) return live_[static_cast<std::size_t>(row.live)];
+  return {row.frozen, row.frozenSize};
+}
+
+// The row's string, taken from the spare ones (so that a new row seldom
+// allocates) and holding its frozen texts, if any.
+std::string& HeadlessSurface::Mutable(Row& row) {
+  if (row.live >= 0) return live_[static_cast<std::size_t>(row.live)];
+  if (spareLive_.empty()) {
+    row.live = static_cast<std::int32_t>(live_.size());
+    live_.emplace_back();
+  } else {
+    row.live = spareLive_.back();
+    spareLive_.pop_back();
+  }
+  std::string& packed = live_[static_cast<std::size_t>(row.live)];
+  if (row.frozen != nullptr) packed.assign(row.frozen, row.frozenSize);
+  row.frozen = nullptr;
+  row.frozenSize = 0;
+  return packed;
+}
+
+void HeadlessSurface::ReleaseLive(Row& row) {
+  if (row.live < 0) return;
+  live_[static_cast<std::size_t>(row.live)].clear();
+  spareLive_.push_back(row.live);
+  row.live = -1;
+}
+
+// Copies a mutable row's texts to the end of the last block and gives its
+// string back.
+void HeadlessSurface::Freeze(int row) {
+  Row& held = *HeldRow(row);
+  if (held.live < 0) return;
+  const std::string& packed = live_[static_cast<std::size_t>(held.live)];
+  if (!packed.empty()) {
+    if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < packed.size()) {
+      Block& block = blocks_.emplace_back();
+      block.capacity = std::max(kBlockSize, packed.size());
+      block.bytes = std::make_unique_for_overwrite<char[]>(block.capacity);
+      block.lastRow = row;
+    }
+    Block& block = blocks_.back();
+    char* const at = block.bytes.get() + block.used;
+    std::memcpy(at, packed.data(), packed.size());
+    block.used += packed.size();
+    block.lastRow = std::max(block.lastRow, row);
+    held.frozen = at;
+    held.frozenSize = static_cast<std::uint32_t>(packed.size());
+  }
+  ReleaseLive(held);
+}
+
+void HeadlessSurface::FreezeUpTo(int endRow) {
+  for (int row = std::max(frozenUpTo_, firstHeldRow_); row < endRow; ++row) Freeze(row);
+  frozenUpTo_ = std::max(frozenUpTo_, endRow);
+}
+
+std::string HeadlessSurface::CellOf(std::string_view packed, int col) {
   if (!HasEntry(packed, col)) return {};
   for (std::size_t at = kMaskBytes; at < packed.size();) {
     const std::uint32_t length = EntryLength(packed, at);
-    if (static_cast<unsigned char>(packed[at]) == col) return packed.substr(at + kEntryHead, length);
+    if (static_cast<unsigned char>(packed[at]) == col) return std::string(packed.substr(at + kEntryHead, length));
     at += kEntryHead + length;
   }
   return {};
@@ -115,28 +184,32 @@ void HeadlessSurface::PutCell(std::string& packed, int col, std::string_view tex
 
 void HeadlessSurface::setGridCell(int col, int row, std::string_view text) {
   if (col < 0 || col >= colCount_ || col > 255) return;
-  if (std::string* packed = HeldRow(row)) PutCell(*packed, col, text);
+  Row* held = HeldRow(row);
+  if (held == nullptr) return;
+  if (text.empty() && !HasEntry(Packed(*held), col)) return;  // nothing to clear
+  PutCell(Mutable(*held), col, text);
 }
 
 void HeadlessSurface::setGridRowOffset(int row, std::int64_t offset) {
-  if (row >= firstHeldRow_ && row < rowCount_) offsets_[static_cast<std::size_t>(row - firstHeldRow_)] = offset;
+  if (Row* held = HeldRow(row)) held->offset = offset;
 }
 
 std::int64_t HeadlessSurface::gridRowOffset(int row) const {
-  if (row < firstHeldRow_ || row >= rowCount_) return kNoRowOffset;
-  return offsets_[static_cast<std::size_t>(row - firstHeldRow_)];
+  const Row* held = HeldRow(row);
+  return held != nullptr ? held->offset : kNoRowOffset;
 }
 
 std::string HeadlessSurface::cell(int col, int row) const {
-  const std::string* packed = HeldRow(row);
-  if (packed == nullptr || col < 0 || col >= colCount_) return {};
-  return CellOf(*packed, col);
+  const Row* held = HeldRow(row);
+  if (held == nullptr || col < 0 || col >= colCount_) return {};
+  return CellOf(Packed(*held), col);
 }
 
 std::vector<std::string> HeadlessSurface::row(int row) const {
   std::vector<std::string> cells(static_cast<std::size_t>(colCount_));
-  if (const std::string* packed = HeldRow(row)) {
-    for (int col = 0; col < colCount_; ++col) cells[static_cast<std::size_t>(col)] = CellOf(*packed, col);
+  if (const Row* held = HeldRow(row)) {
+    const std::string_view packed = Packed(*held);
+    for (int col = 0; col < colCount_; ++col) cells[static_cast<std::size_t>(col)] = CellOf(packed, col);
   }
   return cells;
 }
@@ -156,12 +229,23 @@ void HeadlessSurface::setRowSink(RowSink sink, int liveRows) {
 }
 
 void HeadlessSurface::StreamUpTo(int endRow) {
-  while (firstHeldRow_ < endRow && !rows_.empty()) {
+  while (firstHeldRow_ < endRow && rowsHead_ < rows_.size()) {
     sink_(firstHeldRow_, row(firstHeldRow_));
-    rows_.pop_front();
-    offsets_.pop_front();
+    ReleaseLive(rows_[rowsHead_]);
+    ++rowsHead_;
     ++firstHeldRow_;
   }
+  // The streamed rows' entries go once they are half of the vector.
+  if (rowsHead_ >= 1024 && 2 * rowsHead_ >= rows_.size()) {
+    rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>(rowsHead_));
+    rowsHead_ = 0;
+  }
+  DropStreamedBlocks();
+}
+
+// A block goes once every row frozen into it has been streamed.
+void HeadlessSurface::DropStreamedBlocks() {
+  while (!blocks_.empty() && blocks_.front().lastRow < firstHeldRow_) blocks_.pop_front();
 }
 
 void HeadlessSurface::flushRows() {

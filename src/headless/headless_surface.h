@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "defines.h"
@@ -66,21 +68,46 @@ class HeadlessSurface : public WindowSurface {
 
  private:
   static int Index(Edit edit) { return static_cast<int>(edit); }
-  // A row is one string: a mask of the columns it holds (32 bytes), then
-  // entries of column (1 byte), length (4 bytes), text.
-  static std::string CellOf(const std::string& packed, int col);
+  // A row's texts are one packed string: a mask of the columns it holds (32
+  // bytes), then entries of column (1 byte), length (4 bytes), text. The rows
+  // near the grid's end, where texts are written, are mutable strings; the
+  // rows above them are frozen into large shared blocks, and a write to a
+  // frozen row turns it back into a string.
+  struct Row {
+    const char* frozen = nullptr;  // the packed texts of a frozen row
+    std::uint32_t frozenSize = 0;
+    std::int32_t live = -1;        // its string in live_ while mutable, -1 for none
+    std::int64_t offset = kNoRowOffset;
+  };
+  struct Block {
+    std::unique_ptr<char[]> bytes;
+    std::size_t used = 0;
+    std::size_t capacity = 0;
+    int lastRow = 0;  // the last row frozen into it
+  };
+  static std::string CellOf(std::string_view packed, int col);
   static void PutCell(std::string& packed, int col, std::string_view text);
-  std::string* HeldRow(int row);
-  const std::string* HeldRow(int row) const;
+  std::string_view Packed(const Row& row) const;
+  std::string& Mutable(Row& row);
+  void ReleaseLive(Row& row);
+  void Freeze(int row);
+  void FreezeUpTo(int endRow);
+  Row* HeldRow(int row);
+  const Row* HeldRow(int row) const;
   void StreamUpTo(int endRow);
+  void DropStreamedBlocks();
 
   int rowCount_ = 0;
   int fixedRows_ = 0;
   int colCount_ = 0;
   std::vector<int> colWidths_;
-  int firstHeldRow_ = 0;          // rows below it have gone to the sink
-  std::deque<std::string> rows_;  // rows firstHeldRow_ .. rowCount_-1
-  std::deque<std::int64_t> offsets_;  // beside rows_: each row's message offset
+  int firstHeldRow_ = 0;      // rows below it have gone to the sink
+  std::vector<Row> rows_;     // from rowsHead_ on: rows firstHeldRow_ .. rowCount_-1
+  std::size_t rowsHead_ = 0;  // entries before it belong to streamed rows
+  int frozenUpTo_ = 0;        // rows below it have been through Freeze
+  std::vector<std::string> live_;     // the strings of mutable rows
+  std::vector<std::int32_t> spareLive_;  // entries of live_ free for a row, emptied but keeping their storage
+  std::deque<Block> blocks_;  // frozen rows, in row order
   std::array<std::string, 3> status_;
   int progressMin_ = 0;
   int progressMax_ = 100;

@@ -2,6 +2,7 @@
 #include "iso/element_table.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace kalvrin {
@@ -11,13 +12,6 @@ std::string_view ElementDef::Text() const {
   const std::size_t size = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - buffer.data()) : buffer.size();
   return {buffer.data(), size};
 }
-
-namespace {
-void FillWithSpaces(ElementDef& def) {
-  std::fill(def.buffer.begin(), def.buffer.end() - 1, ' ');
-  def.buffer.back() = '\0';
-}
-}  // namespace
 
 ElementTable::ElementTable() {
   // One block holds every element's buffer, so a message never allocates.
@@ -30,25 +24,39 @@ ElementTable::ElementTable() {
     const auto size = static_cast<std::size_t>(kElementLayouts[element].maxLength) + 1;
     def.buffer = std::span<char>(storage_.data() + offset, size);
     offset += size;
-    def.present = 1;  // so that Reset fills every buffer this first time
+    std::fill(def.buffer.begin(), def.buffer.end() - 1, ' ');
+    def.buffer.back() = '\0';
+    MarkPresent(element);  // so that Reset sets every element up this first time
   }
   Reset();
 }
 
 void ElementTable::Reset() {
-  for (int element = 1; element <= kElementCount; ++element) {
-    ElementDef& def = (*this)[element];
-    // The steps touch only present elements: the others are still as the
-    // last reset left them.
-    if (def.present == 0) continue;
-    FillWithSpaces(def);
-    def.maxLength = kElementLayouts[element].maxLength;
-    def.prefixDigits = kElementLayouts[element].prefixDigits;
-    def.length = def.maxLength;
-    def.taken = 0;
-    def.present = 0;
-    def.complete = 0;
+  // The steps touch only present elements: the others are still as the
+  // last reset left them.
+  for (std::size_t word = 0; word < presentBits_.size(); ++word) {
+    for (std::uint64_t bits = presentBits_[word]; bits != 0; bits &= bits - 1) {
+      ResetElement(static_cast<int>(64 * word) + std::countr_zero(bits) + 1);
+    }
+    presentBits_[word] = 0;
   }
+}
+
+void ElementTable::ResetElement(int element) {
+  ElementDef& def = (*this)[element];
+  const ElementLayout& layout = kElementLayouts[static_cast<std::size_t>(element)];
+  // The steps write a character at a time with a NUL after it, and the
+  // count taken only drops when a prefix turns into a length: nothing past
+  // the larger of the two counts has left the spaces of the last reset.
+  const auto written = static_cast<std::size_t>(std::max(def.taken, layout.prefixDigits)) + 1;
+  std::fill_n(def.buffer.begin(), std::min(written, def.buffer.size() - 1), ' ');
+  def.buffer.back() = '\0';
+  def.maxLength = layout.maxLength;
+  def.prefixDigits = layout.prefixDigits;
+  def.length = def.maxLength;
+  def.taken = 0;
+  def.present = 0;
+  def.complete = 0;
 }
 
 }  // namespace kalvrin

@@ -87,14 +87,25 @@ class ElementTable {
   ElementDef& operator[](int element) { return defs_[static_cast<std::size_t>(element)]; }
   const ElementDef& operator[](int element) const { return defs_[static_cast<std::size_t>(element)]; }
 
+  // Marks an element present in this message. Its buffer and state may then
+  // be written, up to the NUL kept after its last character taken.
+  void MarkPresent(int element) {
+    defs_[static_cast<std::size_t>(element)].present = 1;
+    const auto bit = static_cast<unsigned>(element - 1);
+    presentBits_[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+  }
+
   // Every element back to its definition: not present, not complete, its
   // buffer maxLength spaces. Only elements marked present are touched: the
   // decoding steps write into no other.
   void Reset();
 
  private:
+  void ResetElement(int element);
+
   std::vector<char> storage_;
   std::array<ElementDef, kElementCount + 1> defs_{};
+  std::array<std::uint64_t, 2> presentBits_{};  // bit n of word w: element 64w+n+1 marked present
 };
 
 }  // namespace kalvrin

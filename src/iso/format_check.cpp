@@ -28,11 +28,8 @@ constexpr std::int64_t kMessageHeadSize = kMtiLength + 2 * kBitmapLength;
 constexpr std::size_t kReadBlock = 64 * 1024;
 constexpr auto kPrefixErrorWait = std::chrono::milliseconds(22);
 
-std::uint64_t ReverseBits(std::uint64_t value) {
-  std::uint64_t reversed = 0;
-  for (int bit = 0; bit < 64; ++bit, value >>= 1) reversed = (reversed << 1) | (value & 1);
-  return reversed;
-}
+// A bitmap digit's four bits in reverse order: its first element in bit 0.
+constexpr std::array<std::uint8_t, 16> kReversedNibbles = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
 
 // A number as decimal text without allocating.
 class Decimal {
@@ -45,19 +42,36 @@ class Decimal {
   char* end_;
 };
 
-// A label followed by a number, e.g. "PMAP P: 35".
-class LabelledNumber {
+// A label followed by an element number, e.g. "PMAP P: 35": one for each
+// element, made at compile time, so that a completed element costs no
+// formatting.
+class ElementLabel {
  public:
-  LabelledNumber(std::string_view label, std::int64_t value) {
-    size_ = label.copy(text_, sizeof text_ - 24);
-    size_ += Decimal(value).view().copy(text_ + size_, 24);
+  constexpr ElementLabel() = default;
+  constexpr ElementLabel(std::string_view label, int element) {
+    for (const char c : label) text_[size_++] = c;
+    char digits[4] = {};
+    int count = 0;
+    do {
+      digits[count++] = static_cast<char>('0' + element % 10);
+      element /= 10;
+    } while (element != 0);
+    while (count > 0) text_[size_++] = digits[--count];
   }
-  std::string_view view() const { return {text_, size_}; }
+  constexpr std::string_view view() const { return {text_.data(), size_}; }
 
  private:
-  char text_[64];
-  std::size_t size_;
+  std::array<char, 16> text_{};
+  std::size_t size_ = 0;
 };
+
+using ElementLabels = std::array<ElementLabel, kElementCount + 1>;
+
+constexpr ElementLabels MakeElementLabels(std::string_view label) {
+  ElementLabels labels{};
+  for (int element = 0; element <= kElementCount; ++element) labels[static_cast<std::size_t>(element)] = ElementLabel(label, element);
+  return labels;
+}
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -96,16 +110,20 @@ struct FormatCheck::ElementSet {
   int last;
   bool FormatRunState::*done;
   std::string_view prefixError;
-  std::string_view elementDone;
+  const ElementLabels* elementDone;  // the status text once an element is complete
 };
 
 namespace {
+static_assert(iso_text::kPrimaryElementDone.size() <= 12 && iso_text::kSecondaryElementDone.size() <= 12);
+constexpr ElementLabels kPrimaryElementDone = MakeElementLabels(iso_text::kPrimaryElementDone);
+constexpr ElementLabels kSecondaryElementDone = MakeElementLabels(iso_text::kSecondaryElementDone);
+
 // Element 1 is the secondary bitmap's bit and element 64 is never read: the
 // sets are 2 to 63 and 65 to 128.
 constexpr FormatCheck::ElementSet kPrimarySet{0, 1, 2, 63, &FormatRunState::primarySetDone,
-                                              iso_text::kPrimaryPrefixError, iso_text::kPrimaryElementDone};
+                                              iso_text::kPrimaryPrefixError, &kPrimaryElementDone};
 constexpr FormatCheck::ElementSet kSecondarySet{1, 65, 65, kElementCount, &FormatRunState::secondarySetDone,
-                                                iso_text::kSecondaryPrefixError, iso_text::kSecondaryElementDone};
+                                                iso_text::kSecondaryPrefixError, &kSecondaryElementDone};
 }  // namespace
 
 // ProgressBar1 over a file of any size. The bar holds an int, so the
@@ -206,7 +224,7 @@ void FormatCheck::ReadBlock(const char* chars, std::size_t count) {
     if (IsControl(c)) {
       ++position_;
       ++at;
-    } else if (reading_.def != nullptr && reading_.def->length - reading_.def->taken > 1) {
+    } else if (reading_.def != nullptr && reading_.def->prefixDigits == 0) {
       at = ReadDataRun(chars, at, count);
     } else if (!state_.mtiFound && !IsDigit(c)) {
       at = ReadGapRun(chars, at, count);
@@ -222,7 +240,7 @@ void FormatCheck::ReadBlock(const char* chars, std::size_t count) {
 void FormatCheck::TakeOne(char c) {
   ++position_;
   if (reading_.def != nullptr) {
-    TakeData(c);
+    TakeReading(c);
   } else if (!state_.mtiFound) {
     MessageTypeStep(c);
   } else {
@@ -233,19 +251,28 @@ void FormatCheck::TakeOne(char c) {
 
 // Most of a file is element data and gaps between messages: runs of those
 // characters are taken in a tight loop, still one character and one event
-// pump at a time. A data run leaves the element's last character to the
-// step, which completes it.
+// pump at a time. A data run ends with the element's last character, which
+// completes it, as TakeData would.
 std::size_t FormatCheck::ReadDataRun(const char* chars, std::size_t at, std::size_t count) {
   ElementDef& def = *reading_.def;
   char* const buffer = def.buffer.data();
   const std::int32_t start = def.taken;
-  const std::int32_t last = def.length - 1;
+  const std::int32_t length = def.length;
   std::int32_t taken = start;
-  bool going = true;
-  while (going && taken < last && at < count && !IsControl(chars[at])) {
+  while (taken < length && at < count && !IsControl(chars[at])) {
     buffer[taken++] = chars[at++];
     ++position_;
-    going = Pump();
+    if (taken == length) {
+      buffer[taken] = '\0';
+      def.taken = taken;
+      state_.dataCount += taken - start;
+      reading_.def = nullptr;
+      ElementDone(*reading_.set, reading_.element);
+      Follow(*reading_.set);
+      Pump();
+      return at;
+    }
+    if (!Pump()) break;
   }
   buffer[taken] = '\0';
   def.taken = taken;
@@ -397,15 +424,13 @@ int FormatCheck::BitmapStep(char c, std::array<char, 16>& chars, int& count, int
   chars[static_cast<std::size_t>(count++)] = c;
   if (count < kBitmapLength) return 0;
   WriteCell(column, std::string_view(chars.data(), chars.size()));
+  // Bit 0 is the bitmap's first element, bit 63 its last.
   marked = 0;
   for (int digit = 0; digit < kBitmapLength; ++digit) {
-    marked = (marked << 4) | static_cast<std::uint64_t>(BitmapBits(chars[static_cast<std::size_t>(digit)]));
+    const auto bits = kReversedNibbles[static_cast<std::size_t>(BitmapBits(chars[static_cast<std::size_t>(digit)]))];
+    marked |= static_cast<std::uint64_t>(bits) << (4 * digit);
   }
-  // Bit 63 is the bitmap's first element, bit 0 its last.
-  marked = ReverseBits(marked);
-  for (std::uint64_t bits = marked; bits != 0; bits &= bits - 1) {
-    elements_[firstElement + std::countr_zero(bits)].present = 1;
-  }
+  for (std::uint64_t bits = marked; bits != 0; bits &= bits - 1) elements_.MarkPresent(firstElement + std::countr_zero(bits));
   done = true;
   count = 0;
   return 1;
@@ -451,9 +476,11 @@ inline int FormatCheck::ElementStep(const ElementSet& set, char c) {
     return 1;
   }
   ElementDef& def = elements_[element];
-  if (def.prefixDigits != 0) return PrefixStep(set, element, c);
   reading_ = {&def, &set, element};
-  return TakeData(c);
+  if (def.prefixDigits == 0) return TakeData(c);
+  const int result = PrefixStep(set, element, c);
+  if (def.complete != 0) reading_ = {};  // announced empty
+  return result;
 }
 
 // A data character of the element being read; the driver calls this
@@ -466,8 +493,28 @@ inline int FormatCheck::TakeData(char c) {
   if (++def.taken == def.length) {
     reading_.def = nullptr;
     ElementDone(*reading_.set, reading_.element);
+    Follow(*reading_.set);
   }
   return 0;
+}
+
+// Once an element is complete, the next one of its set is known already:
+// the characters that follow go to it without the search of ElementStep.
+// The end of the set is still ElementStep's to find, on the next character.
+void FormatCheck::Follow(const ElementSet& set) {
+  const int next = NextElement(set);
+  reading_ = next != 0 ? Reading{&elements_[next], &set, next} : Reading{};
+}
+
+// A character of the element that Follow found: a prefix digit or data.
+void FormatCheck::TakeReading(char c) {
+  if (reading_.def->prefixDigits == 0) {
+    TakeData(c);
+    return;
+  }
+  const ElementSet& set = *reading_.set;
+  PrefixStep(set, reading_.element, c);
+  if (reading_.def->complete != 0) Follow(set);  // announced empty
 }
 
 int FormatCheck::PrefixStep(const ElementSet& set, int element, char c) {
@@ -517,7 +564,7 @@ void FormatCheck::ElementDone(const ElementSet& set, int element) {
   }
   if (element == 128) surface_.setEditText(Edit::INFileMac, text);
   def.complete = 1;
-  surface_.setStatus(kCommandPanel, LabelledNumber(set.elementDone, element).view());
+  surface_.setStatus(kCommandPanel, (*set.elementDone)[static_cast<std::size_t>(element)].view());
   surface_.repaintStatus();
 }
 

@@ -92,6 +92,8 @@ class FormatCheck {
   int SeekElement(const ElementSet& set);
   int PrefixStep(const ElementSet& set, int element, char c);
   int TakeData(char c);
+  void Follow(const ElementSet& set);
+  void TakeReading(char c);
   int PrefixDone(const ElementSet& set, int element);
   void ElementDone(const ElementSet& set, int element);
   class Progress;
@@ -121,7 +123,7 @@ class FormatCheck {
   bool padPending_ = false;
   std::array<int, 2> setCursor_{};  // per element set: no element below it is still to be read
   std::array<std::uint64_t, 2> presentMask_{};  // per bitmap: bit n marks its (n+1)-th element
-  struct Reading {                  // the element whose data characters come next, if any
+  struct Reading {                  // the element whose prefix digits or data come next, if known
     ElementDef* def = nullptr;
     const ElementSet* set = nullptr;
     int element = 0;
