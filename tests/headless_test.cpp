@@ -1,6 +1,7 @@
 // The plain-container surface and the decimal reader shared by the core.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -75,6 +76,74 @@ TEST(HeadlessSurface, StreamsRowsThatNoLongerChange) {
   EXPECT_EQ(seen[1], (std::pair<int, std::string>{1, "one"}));
   EXPECT_EQ(seen[2], (std::pair<int, std::string>{2, "two"}));
   EXPECT_EQ(s.cell(0, 1), "");
+}
+
+// A grid grown a row at a time, as the format check grows it, past many
+// rows and several hundred kilobytes of texts.
+std::string TextOf(int row, int col) { return "row " + std::to_string(row) + " col " + std::to_string(col) + std::string(static_cast<std::size_t>(row % 90), '#'); }
+
+void GrowAndFill(HeadlessSurface& s, int rows) {
+  for (int row = 1; row < rows; ++row) {
+    s.setGridRowCount(row + 2);  // one empty row beyond the one written, as in a run
+    for (int col = 0; col < 3; ++col) s.setGridCell(col, row, TextOf(row, col));
+    s.setGridRowOffset(row, 1000 + row);
+  }
+}
+
+TEST(HeadlessSurface, RowsFarAboveTheEndKeepTheirTextsAndTakeLateWrites) {
+  constexpr int kRows = 6000;
+  HeadlessSurface s;
+  s.setGridColCount(3);
+  s.setGridRowCount(1);
+  GrowAndFill(s, kRows);
+  for (const int row : {1, 2, 777, kRows / 2, kRows - 2, kRows - 1}) {
+    SCOPED_TRACE(row);
+    EXPECT_EQ(s.row(row), (std::vector<std::string>{TextOf(row, 0), TextOf(row, 1), TextOf(row, 2)}));
+    EXPECT_EQ(s.gridRowOffset(row), 1000 + row);
+  }
+  // Writes to an old row: replaced, cleared and kept texts, and it stays so
+  // while the grid grows on.
+  s.setGridCell(1, 777, "changed");
+  s.setGridCell(2, 777, "");
+  s.setGridCell(2, 778, "x");
+  s.setGridRowCount(kRows + 50);
+  EXPECT_EQ(s.row(777), (std::vector<std::string>{TextOf(777, 0), "changed", ""}));
+  EXPECT_EQ(s.row(778), (std::vector<std::string>{TextOf(778, 0), TextOf(778, 1), "x"}));
+  EXPECT_EQ(s.row(779), (std::vector<std::string>{TextOf(779, 0), TextOf(779, 1), TextOf(779, 2)}));
+  // Fewer columns drop the texts of old rows too, and they do not come back.
+  s.setGridColCount(1);
+  s.setGridColCount(3);
+  for (const int row : {2, 777, kRows - 2}) {
+    SCOPED_TRACE(row);
+    EXPECT_EQ(s.row(row), (std::vector<std::string>{TextOf(row, 0), "", ""}));
+  }
+}
+
+TEST(HeadlessSurface, StreamsEveryRowOfALargeGridInOrder) {
+  constexpr int kRows = 6000;
+  for (const int liveRows : {1, 2, 100}) {
+    SCOPED_TRACE(liveRows);
+    HeadlessSurface s;
+    std::vector<std::string> seen;
+    int expectedRow = 0;
+    s.setGridColCount(3);
+    s.setRowSink(
+        [&](int row, const std::vector<std::string>& cells) {
+          EXPECT_EQ(row, expectedRow++);
+          seen.push_back(cells[2]);
+        },
+        liveRows);
+    s.setGridRowCount(1);
+    GrowAndFill(s, kRows);
+    s.setGridRowCount(kRows);  // the trailing empty row goes, as at the end of a run
+    s.flushRows();
+    ASSERT_EQ(seen.size(), static_cast<std::size_t>(kRows));
+    std::size_t matching = 0;
+    for (int row = 1; row < kRows; ++row) matching += seen[static_cast<std::size_t>(row)] == TextOf(row, 2);
+    // A sink that keeps fewer live rows than the one being written sees rows
+    // before their texts arrive.
+    EXPECT_EQ(matching, liveRows >= 2 ? static_cast<std::size_t>(kRows - 1) : 0u);
+  }
 }
 
 }  // namespace

@@ -14,13 +14,14 @@ constexpr std::size_t kMaskBytes = 32;
 // The rows at the grid's end that stay mutable when it grows: the format
 // check writes into the one before the last.
 constexpr int kMutableRows = 4;
-constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+// Small enough for the allocator to serve from its heap and reuse.
+constexpr std::size_t kBlockSize = std::size_t{64} << 10;
 
 bool HasEntry(std::string_view packed, int col) {
   return packed.size() >= kMaskBytes && ((static_cast<unsigned char>(packed[static_cast<std::size_t>(col) >> 3]) >> (col & 7)) & 1) != 0;
 }
 
-void MarkEntry(std::string& packed, int col, bool present) {
+void MarkEntry(char* packed, int col, bool present) {
   auto& byte = packed[static_cast<std::size_t>(col) >> 3];
   const auto bit = static_cast<unsigned char>(1u << (col & 7));
   byte = static_cast<char>(present ? (static_cast<unsigned char>(byte) | bit) : (static_cast<unsigned char>(byte) & ~bit));
@@ -61,11 +62,11 @@ void HeadlessSurface::setGridColCount(int cols) {
       const int col = static_cast<unsigned char>(packed[entry]);
       if (col < cols) {
         kept.append(packed.substr(entry, size));
-        MarkEntry(kept, col, true);
+        MarkEntry(kept.data(), col, true);
       }
       entry += size;
     }
-    if (kept.size() != packed.size()) Mutable(rows_[at]).swap(kept);
+    if (kept.size() != packed.size()) Mutable(rows_[at]).Assign(kept);
   }
 }
 
@@ -88,13 +89,28 @@ const HeadlessSurface::Row* HeadlessSurface::HeldRow(int row) const {
 }
 
 std::string_view HeadlessSurface::Packed(const Row& row) const {
-  if (row.live >= 0) return live_[static_cast<std::size_t>(row.live)];
+  if (row.live >= 0) return live_[static_cast<std::size_t>(row.live)].view();
   return {row.frozen, row.frozenSize};
 }
 
-// The row's string, taken from the spare ones (so that a new row seldom
+void HeadlessSurface::LiveRow::Reserve(std::size_t wanted) {
+  if (wanted <= capacity) return;
+  const std::size_t grown = std::max({wanted, 2 * capacity, std::size_t{256}});  // 256: a typical row's texts at once
+  auto larger = std::make_unique_for_overwrite<char[]>(grown);
+  if (size != 0) std::memcpy(larger.get(), bytes.get(), size);
+  bytes = std::move(larger);
+  capacity = grown;
+}
+
+void HeadlessSurface::LiveRow::Assign(std::string_view packed) {
+  Reserve(packed.size());
+  if (!packed.empty()) std::memcpy(bytes.get(), packed.data(), packed.size());
+  size = packed.size();
+}
+
+// The row's buffer, taken from the spare ones (so that a new row seldom
 // allocates) and holding its frozen texts, if any.
-std::string& HeadlessSurface::Mutable(Row& row) {
+HeadlessSurface::LiveRow& HeadlessSurface::Mutable(Row& row) {
   if (row.live >= 0) return live_[static_cast<std::size_t>(row.live)];
   if (spareLive_.empty()) {
     row.live = static_cast<std::int32_t>(live_.size());
@@ -103,8 +119,8 @@ std::string& HeadlessSurface::Mutable(Row& row) {
     row.live = spareLive_.back();
     spareLive_.pop_back();
   }
-  std::string& packed = live_[static_cast<std::size_t>(row.live)];
-  if (row.frozen != nullptr) packed.assign(row.frozen, row.frozenSize);
+  LiveRow& packed = live_[static_cast<std::size_t>(row.live)];
+  packed.Assign({row.frozen, row.frozenSize});
   row.frozen = nullptr;
   row.frozenSize = 0;
   return packed;
@@ -112,7 +128,7 @@ std::string& HeadlessSurface::Mutable(Row& row) {
 
 void HeadlessSurface::ReleaseLive(Row& row) {
   if (row.live < 0) return;
-  live_[static_cast<std::size_t>(row.live)].clear();
+  live_[static_cast<std::size_t>(row.live)].size = 0;
   spareLive_.push_back(row.live);
   row.live = -1;
 }
@@ -122,7 +138,7 @@ void HeadlessSurface::ReleaseLive(Row& row) {
 void HeadlessSurface::Freeze(int row) {
   Row& held = *HeldRow(row);
   if (held.live < 0) return;
-  const std::string& packed = live_[static_cast<std::size_t>(held.live)];
+  const std::string_view packed = live_[static_cast<std::size_t>(held.live)].view();
   if (!packed.empty()) {
     if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < packed.size()) {
       Block& block = blocks_.emplace_back();
@@ -156,38 +172,41 @@ std::string HeadlessSurface::CellOf(std::string_view packed, int col) {
   return {};
 }
 
-void HeadlessSurface::PutCell(std::string& packed, int col, std::string_view text) {
-  if (HasEntry(packed, col)) {
-    for (std::size_t at = kMaskBytes; at < packed.size();) {
-      const std::size_t size = kEntryHead + EntryLength(packed, at);
-      if (static_cast<unsigned char>(packed[at]) == col) {
-        packed.erase(at, size);
+void HeadlessSurface::PutCell(LiveRow& packed, int col, std::string_view text) {
+  if (HasEntry(packed.view(), col)) {
+    for (std::size_t at = kMaskBytes; at < packed.size;) {
+      const std::size_t size = kEntryHead + EntryLength(packed.view(), at);
+      if (static_cast<unsigned char>(packed.bytes[at]) == col) {
+        std::memmove(packed.bytes.get() + at, packed.bytes.get() + at + size, packed.size - at - size);
+        packed.size -= size;
         break;
       }
       at += size;
     }
-    MarkEntry(packed, col, false);
+    MarkEntry(packed.bytes.get(), col, false);
   }
   if (text.empty()) return;
-  if (packed.empty()) {
-    packed.reserve(256);  // room for a typical row's texts at once
-    packed.assign(kMaskBytes, '\0');
-  }
-  MarkEntry(packed, col, true);
+  const std::size_t start = packed.size == 0 ? kMaskBytes : packed.size;
+  packed.Reserve(start + kEntryHead + text.size());
+  char* const bytes = packed.bytes.get();
+  if (packed.size == 0) std::memset(bytes, 0, kMaskBytes);
+  MarkEntry(bytes, col, true);
   const auto length = static_cast<std::uint32_t>(text.size());
-  char head[kEntryHead];
-  head[0] = static_cast<char>(col);
-  std::memcpy(head + 1, &length, sizeof length);
-  packed.append(head, kEntryHead);
-  packed.append(text);
+  bytes[start] = static_cast<char>(col);
+  std::memcpy(bytes + start + 1, &length, sizeof length);
+  std::memcpy(bytes + start + kEntryHead, text.data(), text.size());
+  packed.size = start + kEntryHead + text.size();
 }
 
 void HeadlessSurface::setGridCell(int col, int row, std::string_view text) {
   if (col < 0 || col >= colCount_ || col > 255) return;
   Row* held = HeldRow(row);
   if (held == nullptr) return;
-  if (text.empty() && !HasEntry(Packed(*held), col)) return;  // nothing to clear
-  PutCell(Mutable(*held), col, text);
+  if (held->live >= 0) {
+    PutCell(live_[static_cast<std::size_t>(held->live)], col, text);
+  } else if (!text.empty() || HasEntry(Packed(*held), col)) {  // else nothing to clear
+    PutCell(Mutable(*held), col, text);
+  }
 }
 
 void HeadlessSurface::setGridRowOffset(int row, std::int64_t offset) {

@@ -70,13 +70,13 @@ class HeadlessSurface : public WindowSurface {
   static int Index(Edit edit) { return static_cast<int>(edit); }
   // A row's texts are one packed string: a mask of the columns it holds (32
   // bytes), then entries of column (1 byte), length (4 bytes), text. The rows
-  // near the grid's end, where texts are written, are mutable strings; the
+  // near the grid's end, where texts are written, are mutable buffers; the
   // rows above them are frozen into large shared blocks, and a write to a
-  // frozen row turns it back into a string.
+  // frozen row makes it mutable again.
   struct Row {
     const char* frozen = nullptr;  // the packed texts of a frozen row
     std::uint32_t frozenSize = 0;
-    std::int32_t live = -1;        // its string in live_ while mutable, -1 for none
+    std::int32_t live = -1;        // its entry in live_ while mutable, -1 for none
     std::int64_t offset = kNoRowOffset;
   };
   struct Block {
@@ -85,10 +85,19 @@ class HeadlessSurface : public WindowSurface {
     std::size_t capacity = 0;
     int lastRow = 0;  // the last row frozen into it
   };
+  // A mutable row's packed texts; its storage stays with it from row to row.
+  struct LiveRow {
+    std::unique_ptr<char[]> bytes;
+    std::size_t size = 0;
+    std::size_t capacity = 0;
+    std::string_view view() const { return {bytes.get(), size}; }
+    void Reserve(std::size_t wanted);
+    void Assign(std::string_view packed);
+  };
   static std::string CellOf(std::string_view packed, int col);
-  static void PutCell(std::string& packed, int col, std::string_view text);
+  static void PutCell(LiveRow& packed, int col, std::string_view text);
   std::string_view Packed(const Row& row) const;
-  std::string& Mutable(Row& row);
+  LiveRow& Mutable(Row& row);
   void ReleaseLive(Row& row);
   void Freeze(int row);
   void FreezeUpTo(int endRow);
@@ -105,7 +114,7 @@ class HeadlessSurface : public WindowSurface {
   std::vector<Row> rows_;     // from rowsHead_ on: rows firstHeldRow_ .. rowCount_-1
   std::size_t rowsHead_ = 0;  // entries before it belong to streamed rows
   int frozenUpTo_ = 0;        // rows below it have been through Freeze
-  std::vector<std::string> live_;     // the strings of mutable rows
+  std::vector<LiveRow> live_;            // the texts of mutable rows
   std::vector<std::int32_t> spareLive_;  // entries of live_ free for a row, emptied but keeping their storage
   std::deque<Block> blocks_;  // frozen rows, in row order
   std::array<std::string, 3> status_;

@@ -28,8 +28,14 @@ constexpr std::int64_t kMessageHeadSize = kMtiLength + 2 * kBitmapLength;
 constexpr std::size_t kReadBlock = 64 * 1024;
 constexpr auto kPrefixErrorWait = std::chrono::milliseconds(22);
 
-// A bitmap digit's four bits in reverse order: its first element in bit 0.
-constexpr std::array<std::uint8_t, 16> kReversedNibbles = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
+// Each character's bitmap bits in reverse order: the first of its four
+// elements in bit 0.
+constexpr std::array<std::uint8_t, 256> kReversedBitmapBits = [] {
+  constexpr std::array<std::uint8_t, 16> kReversedNibbles = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
+  std::array<std::uint8_t, 256> bits{};
+  for (int c = 0; c < 256; ++c) bits[static_cast<std::size_t>(c)] = kReversedNibbles[static_cast<std::size_t>(BitmapBits(static_cast<char>(c)))];
+  return bits;
+}();
 
 // A number as decimal text without allocating.
 class Decimal {
@@ -259,24 +265,29 @@ std::size_t FormatCheck::ReadDataRun(const char* chars, std::size_t at, std::siz
   const std::int32_t start = def.taken;
   const std::int32_t length = def.length;
   std::int32_t taken = start;
+  // Held in locals: the event pump could change any member as far as the
+  // compiler knows.
+  Progress& progress = *progress_;
+  WindowSurface& surface = surface_;
+  std::int64_t position = position_;
   while (taken < length && at < count && !IsControl(chars[at])) {
     buffer[taken++] = chars[at++];
-    ++position_;
-    if (taken == length) {
-      buffer[taken] = '\0';
-      def.taken = taken;
-      state_.dataCount += taken - start;
-      reading_.def = nullptr;
-      ElementDone(*reading_.set, reading_.element);
-      Follow(*reading_.set);
-      Pump();
-      return at;
-    }
-    if (!Pump()) break;
+    ++position;
+    if (taken == length) break;
+    progress.Update(position);
+    surface.processEvents();
+    if (state_.stopRequested) break;
   }
   buffer[taken] = '\0';
   def.taken = taken;
   state_.dataCount += taken - start;
+  position_ = position;
+  if (taken == length) {
+    reading_.def = nullptr;
+    ElementDone(*reading_.set, reading_.element);
+    Follow(*reading_.set);
+    Pump();
+  }
   return at;
 }
 
@@ -300,12 +311,16 @@ std::size_t FormatCheck::ReadBitmapRun(const char* chars, std::size_t at, std::s
 
 std::size_t FormatCheck::ReadGapRun(const char* chars, std::size_t at, std::size_t count) {
   state_.mtiDigits = 0;  // what MessageTypeStep does for each of these characters
-  bool going = true;
-  while (going && at < count && !IsControl(chars[at]) && !IsDigit(chars[at])) {
+  Progress& progress = *progress_;
+  WindowSurface& surface = surface_;
+  std::int64_t position = position_;
+  while (at < count && !IsControl(chars[at]) && !IsDigit(chars[at])) {
     GapStep(chars[at++]);
-    ++position_;
-    going = Pump();
+    progress.Update(++position);
+    surface.processEvents();
+    if (state_.stopRequested) break;
   }
+  position_ = position;
   return at;
 }
 
@@ -427,7 +442,7 @@ int FormatCheck::BitmapStep(char c, std::array<char, 16>& chars, int& count, int
   // Bit 0 is the bitmap's first element, bit 63 its last.
   marked = 0;
   for (int digit = 0; digit < kBitmapLength; ++digit) {
-    const auto bits = kReversedNibbles[static_cast<std::size_t>(BitmapBits(chars[static_cast<std::size_t>(digit)]))];
+    const auto bits = kReversedBitmapBits[static_cast<unsigned char>(chars[static_cast<std::size_t>(digit)])];
     marked |= static_cast<std::uint64_t>(bits) << (4 * digit);
   }
   for (std::uint64_t bits = marked; bits != 0; bits &= bits - 1) elements_.MarkPresent(firstElement + std::countr_zero(bits));
@@ -502,8 +517,21 @@ inline int FormatCheck::TakeData(char c) {
 // the characters that follow go to it without the search of ElementStep.
 // The end of the set is still ElementStep's to find, on the next character.
 void FormatCheck::Follow(const ElementSet& set) {
-  const int next = NextElement(set);
-  reading_ = next != 0 ? Reading{&elements_[next], &set, next} : Reading{};
+  // Elements complete in ascending order, each the lowest present one not
+  // yet complete: the next is the first present one above the element just
+  // completed, which is the cursor.
+  int& cursor = setCursor_[static_cast<std::size_t>(set.index)];
+  const int after = reading_.element + 1;
+  const int shift = after - set.mapFirst;
+  const std::uint64_t above = shift < 64 ? presentMask_[static_cast<std::size_t>(set.index)] >> shift : 0;
+  const int next = above != 0 ? after + std::countr_zero(above) : set.last + 1;
+  if (next > set.last) {
+    cursor = set.last + 1;
+    reading_ = {};
+    return;
+  }
+  cursor = next;
+  reading_ = {&elements_[next], &set, next};
 }
 
 // A character of the element that Follow found: a prefix digit or data.
