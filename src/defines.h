@@ -76,6 +76,9 @@ class WindowSurface {
   // the window as a whole
   virtual void repaint() = 0;
   virtual void processEvents() = 0;  // the window may throttle this; the core calls it freely
+  // A surface with no event loop behind it (no window, nobody to click) is
+  // never asked to process events.
+  virtual bool hasEventLoop() const { return true; }
 };
 
 // Decimal text to a signed 32-bit number the way the C library's atol reads

@@ -26,6 +26,7 @@ const std::string kZeroMaps(32, '0');
 class PumpCountingSurface : public HeadlessSurface {
  public:
   void processEvents() override { ++pumps_; }
+  bool hasEventLoop() const override { return true; }
   long long eventPumpCount() const { return pumps_; }
 
  private:

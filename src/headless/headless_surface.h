@@ -43,7 +43,8 @@ class HeadlessSurface : public WindowSurface {
   void setEditText(Edit edit, std::string_view text) override { edits_[Index(edit)] = text; }
   void setEditColour(Edit edit, TextColour colour) override { colours_[Index(edit)] = colour; }
   void repaint() override { ++repaints_; }
-  void processEvents() override {}  // nothing waits for events here
+  void processEvents() override {}
+  bool hasEventLoop() const override { return false; }  // nothing waits for events here
 
   // What the window would show.
   int gridFixedRows() const { return fixedRows_; }

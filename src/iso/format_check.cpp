@@ -148,6 +148,8 @@ class FormatCheck::Progress {
   void Update(std::int64_t position) {
     if (position >= next_) Show(position);
   }
+  // The position at which the bar moves next.
+  std::int64_t next() const { return next_; }
   // A file that grows while it is read still ends the bar at its maximum.
   void Show(std::int64_t position) {
     surface_.setProgressPosition(static_cast<int>(std::min(position, size_) >> shift_));
@@ -169,6 +171,7 @@ FormatCheck::FormatCheck(WindowSurface& surface) : surface_(surface) {}
 int FormatCheck::RunFormatCheck(std::string_view path) {
   if (running_) return 0;  // one run at a time: a nested call would wreck the one in progress
   running_ = true;
+  pumpsEvents_ = surface_.hasEventLoop();
   struct RunningGuard {
     bool& running;
     ~RunningGuard() { running = false; }
@@ -269,14 +272,21 @@ std::size_t FormatCheck::ReadDataRun(const char* chars, std::size_t at, std::siz
   // compiler knows.
   Progress& progress = *progress_;
   WindowSurface& surface = surface_;
+  const bool pumps = pumpsEvents_;
   std::int64_t position = position_;
+  std::int64_t nextShown = progress.next();
   while (taken < length && at < count && !IsControl(chars[at])) {
     buffer[taken++] = chars[at++];
     ++position;
     if (taken == length) break;
-    progress.Update(position);
-    surface.processEvents();
-    if (state_.stopRequested) break;
+    if (position >= nextShown) {
+      progress.Show(position);
+      nextShown = progress.next();
+    }
+    if (pumps) {
+      surface.processEvents();
+      if (state_.stopRequested) break;
+    }
   }
   buffer[taken] = '\0';
   def.taken = taken;
@@ -313,20 +323,37 @@ std::size_t FormatCheck::ReadGapRun(const char* chars, std::size_t at, std::size
   state_.mtiDigits = 0;  // what MessageTypeStep does for each of these characters
   Progress& progress = *progress_;
   WindowSurface& surface = surface_;
+  const bool pumps = pumpsEvents_;
   std::int64_t position = position_;
+  std::int64_t nextShown = progress.next();
+  std::int64_t gap = 0;
+  std::int64_t spaces = 0;
+  // GapStep's counting, kept in locals while the run lasts.
   while (at < count && !IsControl(chars[at]) && !IsDigit(chars[at])) {
-    GapStep(chars[at++]);
-    progress.Update(++position);
-    surface.processEvents();
-    if (state_.stopRequested) break;
+    spaces += chars[at++] == ' ';
+    ++gap;
+    if (++position >= nextShown) {
+      progress.Show(position);
+      nextShown = progress.next();
+    }
+    if (pumps) {
+      surface.processEvents();
+      if (state_.stopRequested) break;
+    }
   }
   position_ = position;
+  // Characters before the first message have no row to count into.
+  if (state_.recordCount != 0 && gap != 0) {
+    state_.padCount += spaces;
+    padPending_ = padPending_ || spaces != 0;
+    gapPending_ = true;
+  }
   return at;
 }
 
 inline bool FormatCheck::Pump() {
   progress_->Update(position_);
-  surface_.processEvents();
+  if (pumpsEvents_) surface_.processEvents();
   return !state_.stopRequested;
 }
 

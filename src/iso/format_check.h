@@ -114,6 +114,7 @@ class FormatCheck {
   ElementTable elements_;
   FormatRunState state_;
   bool running_ = false;
+  bool pumpsEvents_ = true;  // the surface has an event loop to run after each character
   Progress* progress_ = nullptr;  // during a run
   std::int64_t position_ = 0;     // characters read so far in this run
   std::array<std::int64_t, 4> mtiOffsets_{};  // the file offset of each digit in the MTI window
