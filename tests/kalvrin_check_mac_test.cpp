@@ -55,6 +55,19 @@ TEST(KalvrinCheckMac, ExitStatusFollowsTheColours) {
   }
 }
 
+TEST(KalvrinCheckMac, ReportShowsFiguresAndNoGrid) {
+  const Printed printed = Check({"mac", Sample("batch-nsp.dat")});
+  ASSERT_EQ(printed.exitCode, 0) << printed.err;
+  for (const char* line : {"File MAC: method 1, version 01, KCV B690D735, MAC 4F47F843\n",
+                           "MACALL:   BlockSize 512, MacCalls 4*512+430, ByteCount 2478\n",
+                           "MACNHD:   BlockSize 512, MacCalls 5, ByteCount 2100\n",
+                           "MACNSP:   BlockSize 512, MacCalls 4, ByteCount 1444\n",
+                           "txtCalcMacAll: 022E4A9E (mismatch)\n", "txtCalcMacNSP: 4F47F843 (match)\n"}) {
+    EXPECT_NE(printed.out.find(line), std::string::npos) << line << printed.out;
+  }
+  EXPECT_EQ(printed.out.find("Grid:"), std::string::npos) << "the MAC check leaves the grid untouched";
+}
+
 TEST(KalvrinCheckMac, JsonShowsTheMacPage) {
   const Printed printed = Check({"mac", Sample("batch-nsp.dat"), "--json"});
   ASSERT_EQ(printed.exitCode, 0) << printed.err;

@@ -128,6 +128,16 @@ void WriteTextReport(std::ostream& out, const HeadlessSurface& surface, std::str
         << Latin1ToUtf8(surface.editText(Edit::INFileMacVer)) << ", KCV "
         << Latin1ToUtf8(surface.editText(Edit::INFileKcv)) << ", MAC "
         << Latin1ToUtf8(surface.editText(Edit::INFileMac)) << '\n';
+    // Each variant's figures: BlockSize, MacCalls, ByteCount.
+    constexpr std::array<std::pair<std::string_view, std::array<Edit, 3>>, 3> kFigures{{
+        {"MACALL", {Edit::CalcMac1BSize, Edit::CalcMac1BNum, Edit::CalcMac1FSize}},
+        {"MACNHD", {Edit::CalcMac2BSize, Edit::CalcMac2BNum, Edit::CalcMac2FSize}},
+        {"MACNSP", {Edit::CalcMac3BSize, Edit::CalcMac3BNum, Edit::CalcMac3FSize}}}};
+    for (const auto& [name, edits] : kFigures) {
+      out << name << ":   BlockSize " << Latin1ToUtf8(surface.editText(edits[0])) << ", MacCalls "
+          << Latin1ToUtf8(surface.editText(edits[1])) << ", ByteCount " << Latin1ToUtf8(surface.editText(edits[2]))
+          << '\n';
+    }
     for (Edit edit : kMacResults) {
       const TextColour colour = surface.editColour(edit);
       out << EditName(edit) << ": " << Latin1ToUtf8(surface.editText(edit));
@@ -137,6 +147,7 @@ void WriteTextReport(std::ostream& out, const HeadlessSurface& surface, std::str
     }
   }
 
+  if (command != "iso") return;  // the MAC check leaves the grid as start-up left it
   const auto rows = HeldRows(surface);
   out << "Grid:     " << (rows.empty() ? 0 : rows.size() - 1) << " rows\n";
   WriteTable(out, rows);
