@@ -1,5 +1,6 @@
 // kalvrin-check mac FILE [--key HEX] [--expect all|nhd|nsp]: the MAC button
 // on a fresh window.
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -7,6 +8,7 @@
 
 #include "headless/check_app.h"
 #include "mac/file_mac_texts.h"
+#include "mac/key_install.h"
 #include "mac/mac_command.h"
 #include "mac/wipe.h"
 
@@ -49,7 +51,13 @@ std::string CannotRunReason(const HeadlessSurface& surface, const std::string& p
   return {};
 }
 
-std::string MismatchReason(const HeadlessSurface& surface, const MacOptions& options) {
+bool SameHex(std::string_view a, std::string_view b) {
+  auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return upper(x) == upper(y); });
+}
+
+// keyKcv: the key's own check value, to tell a wrong key from a wrong MAC.
+std::string MismatchReason(const HeadlessSurface& surface, const MacOptions& options, std::string_view keyKcv) {
   std::string text = "declared MAC " + surface.editText(Edit::INFileMac);
   text += options.expect.empty() ? " matches no computed MAC:" : " does not match";
   for (const auto& variant : kVariants) {
@@ -58,11 +66,19 @@ std::string MismatchReason(const HeadlessSurface& surface, const MacOptions& opt
     text += variant.caption;
     text += " " + surface.editText(variant.result);
   }
+  const std::string fileKcv = surface.editText(Edit::INFileKcv);
+  if (!keyKcv.empty() && !SameHex(keyKcv, fileKcv)) {
+    text += "; the key's check value ";
+    text += keyKcv;
+    text += " is not the file's " + fileKcv;
+  }
   return text;
 }
 
 CheckOutcome RunMac(CheckContext& context, MacOptions& options) {
   CheckOutcome outcome;
+  char keyKcv[9] = {};
+  if (CreateKCV(keyKcv, options.key, 8) == 0) keyKcv[0] = '\0';
   outcome.result = MacCommand(context.surface, context.path, kStartUpKcvText, options.key);
   SecureWipe(options.key.data(), options.key.size());
   const HeadlessSurface& surface = context.surface;
@@ -80,7 +96,7 @@ CheckOutcome RunMac(CheckContext& context, MacOptions& options) {
     if (options.expect.empty() || options.expect == variant.name) matched = matched || Matches(surface, variant.result);
   }
   outcome.exitCode = matched ? kExitSucceeded : kExitFailed;
-  if (!matched) outcome.error = MismatchReason(surface, options);
+  if (!matched) outcome.error = MismatchReason(surface, options, keyKcv);
   return outcome;
 }
 
