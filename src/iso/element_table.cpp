@@ -3,15 +3,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 
 namespace kalvrin {
-
-std::string_view ElementDef::Text() const {
-  const void* nul = std::memchr(buffer.data(), '\0', buffer.size());
-  const std::size_t size = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - buffer.data()) : buffer.size();
-  return {buffer.data(), size};
-}
 
 ElementTable::ElementTable() {
   // One block holds every element's buffer, so a message never allocates.

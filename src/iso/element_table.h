@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdint>
 #include <span>
-#include <string_view>
 #include <vector>
 
 namespace kalvrin {
@@ -72,9 +71,6 @@ struct ElementDef {
   std::int32_t present = 0;       // its bitmap bit is set in this message
   std::int32_t complete = 0;      // read in full, or announced empty
   std::span<char> buffer;         // maxLength characters and a terminating NUL
-
-  // What the grid shows of the element: its buffer up to the first NUL.
-  std::string_view Text() const;
 };
 
 // Elements 1 to 128 with their buffers; the buffers live as long as the table.
