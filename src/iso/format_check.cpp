@@ -1,10 +1,6 @@
 // The format check's reading loop, its MTI framing and its decoding steps.
 #include "iso/format_check.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <charconv>
@@ -18,6 +14,7 @@
 #include "iso/format_rules.h"
 #include "iso/iso_texts.h"
 #include "iso/result_grid.h"
+#include "iso/transaction_file.h"
 
 namespace kalvrin {
 
@@ -83,28 +80,6 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
-
-// Opens a transaction file read-only. Only a regular file is one: a
-// directory cannot be read, and a device or pipe may never end. The open
-// does not wait: a named pipe without a writer would otherwise hold the run,
-// and the window with it, for ever.
-File OpenTransactionFile(std::string_view path, std::int64_t& size) {
-  if (path.find('\0') != std::string_view::npos) return nullptr;
-  const int fd = ::open(std::string(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
-    ::close(fd);
-    return nullptr;
-  }
-  File file(::fdopen(fd, "rb"));
-  if (!file) {
-    ::close(fd);
-    return nullptr;
-  }
-  size = static_cast<std::int64_t>(info.st_size);
-  return file;
-}
 
 }  // namespace
 
@@ -182,7 +157,7 @@ int FormatCheck::RunFormatCheck(std::string_view path) {
   errorOffset_ = -1;
 
   std::int64_t size = 0;
-  File file = OpenTransactionFile(path, size);
+  File file(OpenTransactionFile(path, size));
   if (!file) {
     surface_.setStatus(kTotalsPanel, iso_text::kCannotOpenFile);
     return 0;

@@ -2,15 +2,12 @@
 // one character at a time, with the format check's table and rules.
 #include "iso/message_decoder.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 
 #include "iso/element_table.h"
 #include "iso/format_rules.h"
+#include "iso/transaction_file.h"
 
 namespace kalvrin {
 
@@ -156,20 +153,8 @@ std::string_view FormatName(ElementFormat format) {
 }
 
 MessageReader::MessageReader(std::string_view path) {
-  if (path.find('\0') != std::string_view::npos) return;
-  // The open does not wait, so that a named pipe put in the file's place is
-  // refused instead of waiting for a writer.
-  const int fd = ::open(std::string(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return;
-  // Only a regular file is a transaction file, as for the format check.
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0 ||
-      (file_ = ::fdopen(fd, "rb")) == nullptr) {
-    ::close(fd);
-    return;
-  }
-  size_ = static_cast<std::int64_t>(info.st_size);
-  window_ = std::make_unique<char[]>(kWindowSize);
+  file_ = OpenTransactionFile(path, size_);
+  if (file_ != nullptr) window_ = std::make_unique<char[]>(kWindowSize);
 }
 
 MessageReader::~MessageReader() {
