@@ -2,7 +2,6 @@
 // subcommands.
 #include "headless/check_app.h"
 
-#include <memory>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -18,8 +17,6 @@ const Subcommand kSubcommands[] = {
     IsoSubcommand(),
     MacSubcommand(),
 };
-
-constexpr int kLiveRows = 2;  // the current message's row and the empty row below it
 
 struct CommonOptions {
   std::string path;

@@ -22,6 +22,10 @@ inline constexpr int kExitSucceeded = 0;  // the command succeeded
 inline constexpr int kExitFailed = 1;     // it ran but did not succeed
 inline constexpr int kExitCannotRun = 2;  // it could not run: unreadable file, bad arguments, ...
 
+// The grid rows a streaming sink leaves on the surface: the current
+// message's row and the empty row below it.
+inline constexpr int kLiveRows = 2;
+
 // What a subcommand works on: the window right after start-up and the FILE
 // argument, and where its output goes in which format.
 struct CheckContext {

@@ -1,6 +1,5 @@
 // kalvrin-check iso FILE [--elements]: the ISO button on a fresh window, and
 // with --elements every message taken apart element by element.
-#include <cstdio>
 #include <memory>
 
 #include <CLI/CLI.hpp>
@@ -14,8 +13,6 @@
 namespace kalvrin {
 
 namespace {
-
-constexpr int kLiveRows = 2;  // the current message's row and the empty row below it
 
 struct IsoOptions {
   bool elements = false;
