@@ -15,8 +15,6 @@
 namespace kalvrin {
 
 inline constexpr int FIRST = 1, MIDDLE = 2, LAST = 3, SINGLE = 4;
-inline constexpr int kMacFirst = FIRST, kMacMiddle = MIDDLE, kMacLast = LAST,
-                     kMacSingle = SINGLE;
 
 // GenerateMAC's codes.
 inline constexpr int kMacDone = 0;
