@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "app/widget_helpers.h"
 #include "defines.h"
 
 namespace kalvrin {
@@ -167,7 +168,7 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
   const std::string_view text =
       CellOf(rows_[static_cast<std::size_t>(index.row() + fixedRows_)], index.column());
   if (text.empty()) return {};
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+  return Latin1(text);
 }
 
 bool GridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
@@ -189,7 +190,7 @@ QVariant GridModel::headerData(int section, Qt::Orientation orientation, int rol
   }
   if (section < 0 || section >= colCount_) return {};
   const std::string_view text = CellOf(rows_.front(), section);
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+  return Latin1(text);
 }
 
 }  // namespace kalvrin

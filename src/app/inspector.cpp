@@ -15,6 +15,7 @@
 
 #include <algorithm>
 
+#include "app/widget_helpers.h"
 #include "iso/result_grid.h"
 
 namespace kalvrin {
@@ -41,8 +42,6 @@ enum Column { kPartColumn, kTitleColumn, kFormatColumn, kPrefixColumn, kLengthCo
               kBytesColumn, kValueColumn, kColumnCount };
 constexpr const char* kColumnTitles[kColumnCount] = {"Element", "Title", "Format", "Prefix", "Length", "Offset",
                                                      "Bytes", "Value"};
-
-QString Latin1(std::string_view text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
 
 // "1234 (0x4D2)"
 QString OffsetText(std::int64_t offset) {

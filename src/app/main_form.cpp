@@ -55,10 +55,6 @@ const QColor kRed(255, 0, 0);
 const QColor kGreen(0, 128, 0);
 const QColor kGreyText(128, 128, 128);
 
-QString Latin1(std::string_view text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 std::string Bytes(const QString& text) { return text.toLatin1().toStdString(); }
 
 QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, QPoint at) {

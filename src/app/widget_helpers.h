@@ -1,18 +1,26 @@
-// Small pieces the windows share: controls that keep their distance to the
-// edges of their parent, and an edit's typing limit.
+// Small pieces the windows share: byte texts as widget texts, controls that
+// keep their distance to the edges of their parent, and an edit's typing
+// limit.
 #pragma once
 
 #include <QObject>
 #include <QRect>
 #include <QSize>
+#include <QString>
 #include <QValidator>
 
+#include <string_view>
 #include <vector>
 
 class QLineEdit;
 class QWidget;
 
 namespace kalvrin {
+
+// A byte text as the widgets show it: one character per byte.
+inline QString Latin1(std::string_view text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 // Every control keeps its distance to the parent's left edge; to the top
 // edge too unless kAnchorNoTop.
