@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/app_texts.h"
+
 namespace kalvrin {
 
 inline constexpr std::size_t kSettingsTextLimit = 2047;  // longer texts are cut here on reading
@@ -72,9 +74,9 @@ struct WindowSettings {
   std::int32_t left = 100;
   std::int32_t height = 460;
   std::int32_t width = 770;
-  std::string caption = "KALVRIN ";
+  std::string caption = app_text::kCaptionStem;
   bool initMax = false;
-  std::string key = "A4F1C07B3E9D2658";
+  std::string key = app_text::kDefaultKey;
 };
 
 WindowSettings ReadSettings(const IniFile& ini);
