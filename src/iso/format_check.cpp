@@ -8,7 +8,6 @@
 #include <climits>
 #include <cstdio>
 #include <memory>
-#include <string>
 #include <thread>
 
 #include "iso/format_rules.h"
@@ -24,6 +23,8 @@ namespace {
 constexpr std::int64_t kMessageHeadSize = kMtiLength + 2 * kBitmapLength;
 constexpr std::size_t kReadBlock = 64 * 1024;
 constexpr auto kPrefixErrorWait = std::chrono::milliseconds(22);
+constexpr int kSecurityElement = 53;  // the MAC method, version and key check value
+constexpr int kMacElement = 128;
 
 // Each character's bitmap bits in reverse order: the first of its four
 // elements in bit 0.
@@ -228,7 +229,7 @@ void FormatCheck::TakeOne(char c) {
   } else if (!state_.mtiFound) {
     MessageTypeStep(c);
   } else {
-    Dispatch(c, position_);
+    Dispatch(c);
   }
   Pump();
 }
@@ -336,7 +337,7 @@ void FormatCheck::RequestStop() {
   if (running_) state_.stopRequested = true;
 }
 
-int FormatCheck::Dispatch(char c, std::int64_t position) {
+int FormatCheck::Dispatch(char c) {
   if (!state_.mtiFound) return MessageTypeStep(c);
   if (!state_.primaryBitmapDone) return PrimaryBitmapStep(c);
   if (!state_.secondaryBitmapDone) return SecondaryBitmapStep(c);
@@ -348,7 +349,7 @@ int FormatCheck::Dispatch(char c, std::int64_t position) {
   if (state_.primarySetDone && state_.secondarySetDone) {
     state_.mtiFound = false;
     result = MessageTypeStep(c);
-    surface_.setStatus(kPositionPanel, Decimal(position).view());
+    surface_.setStatus(kPositionPanel, Decimal(position_).view());
     surface_.repaint();
   }
   return result;
@@ -586,13 +587,12 @@ void FormatCheck::ElementDone(const ElementSet& set, int element) {
   const std::string_view text(def.buffer.data(), static_cast<std::size_t>(def.taken));
   if (const int column = kElementColumns[static_cast<std::size_t>(element)]; column >= 0) WriteCell(column, text);
   if (element == kFunctionCodeElement) WriteCell(kFunctionCodeColumn, text);
-  if (element == 53) {
-    // The security element carries the MAC method, version and key check value.
+  if (element == kSecurityElement) {
     surface_.setEditText(Edit::INFileMacMeth, text.substr(0, 1));
     surface_.setEditText(Edit::INFileMacVer, text.substr(std::min<std::size_t>(1, text.size()), 2));
     surface_.setEditText(Edit::INFileKcv, text.substr(std::min<std::size_t>(3, text.size()), 8));
   }
-  if (element == 128) surface_.setEditText(Edit::INFileMac, text);
+  if (element == kMacElement) surface_.setEditText(Edit::INFileMac, text);
   def.complete = 1;
   surface_.setStatus(kCommandPanel, (*set.elementDone)[static_cast<std::size_t>(element)].view());
   surface_.repaintStatus();

@@ -81,7 +81,6 @@ class FormatCheck {
   const FormatRunState& state() const { return state_; }
   const ElementTable& elements() const { return elements_; }
 
- public:
   struct ElementSet;  // one of the two element sets, defined with the steps
 
  private:
@@ -103,7 +102,7 @@ class FormatCheck {
   std::size_t ReadBitmapRun(const char* chars, std::size_t at, std::size_t count);
   void TakeOne(char c);
   bool Pump();
-  int Dispatch(char c, std::int64_t position);
+  int Dispatch(char c);
   int MtiDigit(char c);
   int CloseRun();
   void FlushGap();
