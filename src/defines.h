@@ -29,6 +29,10 @@ inline constexpr std::string_view kEditNames[kEditCount] = {
 
 constexpr std::string_view EditName(Edit e) { return kEditNames[static_cast<int>(e)]; }
 
+// The three computed MACs, MACALL, MACNHD and MACNSP: the edits that turn
+// green or red.
+inline constexpr Edit kMacResultEdits[] = {Edit::CalcMacAll, Edit::CalcMacNHD, Edit::CalcMacNSP};
+
 // A grid row's file offset when the row holds no message.
 inline constexpr std::int64_t kNoRowOffset = -1;
 

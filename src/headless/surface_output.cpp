@@ -8,8 +8,6 @@ namespace kalvrin {
 
 namespace {
 
-constexpr std::array<Edit, 3> kMacResults = {Edit::CalcMacAll, Edit::CalcMacNHD, Edit::CalcMacNSP};
-
 std::string_view ColourName(TextColour colour) {
   switch (colour) {
     case TextColour::Red: return "red";
@@ -111,7 +109,7 @@ nlohmann::ordered_json SurfaceJson(const HeadlessSurface& surface, std::string_v
     json["edits"][std::string(kEditNames[edit])] = Latin1ToUtf8(surface.editText(static_cast<Edit>(edit)));
   }
   json["colors"] = nlohmann::ordered_json::object();
-  for (Edit edit : kMacResults) json["colors"][std::string(EditName(edit))] = ColourName(surface.editColour(edit));
+  for (Edit edit : kMacResultEdits) json["colors"][std::string(EditName(edit))] = ColourName(surface.editColour(edit));
   return json;
 }
 
@@ -138,7 +136,7 @@ void WriteTextReport(std::ostream& out, const HeadlessSurface& surface, std::str
           << Latin1ToUtf8(surface.editText(edits[1])) << ", ByteCount " << Latin1ToUtf8(surface.editText(edits[2]))
           << '\n';
     }
-    for (Edit edit : kMacResults) {
+    for (Edit edit : kMacResultEdits) {
       const TextColour colour = surface.editColour(edit);
       out << EditName(edit) << ": " << Latin1ToUtf8(surface.editText(edit));
       if (colour == TextColour::Green) out << " (match)";

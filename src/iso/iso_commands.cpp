@@ -13,7 +13,6 @@ constexpr Edit kClearedEdits[] = {
     Edit::CalcMac1BSize, Edit::CalcMac2BSize, Edit::CalcMac3BSize, Edit::CalcMac1BNum,
     Edit::CalcMac2BNum,  Edit::CalcMac3BNum,  Edit::CalcMac1FSize, Edit::CalcMac2FSize,
     Edit::CalcMac3FSize};
-constexpr Edit kMacResults[] = {Edit::CalcMacAll, Edit::CalcMacNHD, Edit::CalcMacNSP};
 }  // namespace
 
 int IsoCommand(FormatCheck& check, WindowSurface& surface, std::string_view path) {
@@ -26,7 +25,7 @@ int IsoCommand(FormatCheck& check, WindowSurface& surface, std::string_view path
 void ClearCommand(FormatCheck& check, WindowSurface& surface) {
   check.SetUpResultGrid();
   for (Edit edit : kClearedEdits) surface.setEditText(edit, {});
-  for (Edit edit : kMacResults) {
+  for (Edit edit : kMacResultEdits) {
     surface.setEditText(edit, {});
     surface.setEditColour(edit, TextColour::Black);
   }
