@@ -453,10 +453,9 @@ void ShowDeclaredValues(WindowSurface& surface, const MacRecords& records) {
 }
 
 void ColourResults(WindowSurface& surface) {
-  constexpr Edit kResults[] = {Edit::CalcMacAll, Edit::CalcMacNHD, Edit::CalcMacNSP};
-  for (const Edit edit : kResults) surface.setEditColour(edit, TextColour::Red);
+  for (const Edit edit : kMacResultEdits) surface.setEditColour(edit, TextColour::Red);
   const std::string declared = surface.editText(Edit::INFileMac);
-  for (const Edit edit : kResults) {
+  for (const Edit edit : kMacResultEdits) {
     if (surface.editText(edit) == declared) surface.setEditColour(edit, TextColour::Green);
   }
 }
