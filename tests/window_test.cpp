@@ -1,7 +1,9 @@
 // The desktop window, offscreen: start-up and settings, the commands on the
-// sample files, Clear, Open, the dialogs, the message inspector, errors that
+// sample files, Clear, Open, the dialogs, the grid's row store and the grid
+// against the headless surface's, the message inspector, errors that
 // escape a handler, and what happens when the window closes or clears during
 // a format check.
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -37,10 +40,15 @@
 
 #include "app/about_form.h"
 #include "app/config_form.h"
+#include "app/grid_model.h"
 #include "app/kalvrin_application.h"
 #include "app/inspector.h"
 #include "app/main_form.h"
+#include "app/widget_helpers.h"
 #include "filegen/filegen.h"
+#include "headless/headless_surface.h"
+#include "iso/format_check.h"
+#include "iso/iso_commands.h"
 #include "support/test_files.h"
 
 using namespace kalvrin;
@@ -904,6 +912,208 @@ class WindowTest : public QObject {
     ClickGridCell(form, 0, 3);  // the empty row Clear leaves
     QCOMPARE(form.Inspector->ElementGrid->model()->rowCount(), 0);
     QVERIFY(form.Inspector->HexView->toPlainText().isEmpty());
+  }
+
+  // ---- the grid's row store and its batched view updates -----------------
+
+  void gridRowsReachTheViewInBatches() {
+    GridModel model;
+    QAbstractItemModelTester tester(&model);
+    QTableView view;
+    view.setModel(&model);
+    view.show();
+    model.setGridColCount(3);
+    model.setGridRowCount(1);
+    model.setGridFixedRows(1);
+    model.setGridCell(0, 0, "Rec#");
+    model.flush();
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+
+    // Three batches of rows, each told to the view at its flush and not before.
+    for (int batch = 0; batch < 3; ++batch) {
+      const int first = model.gridRowCount();
+      for (int row = first; row < first + 100; ++row) {
+        model.setGridRowCount(row + 1);
+        model.setGridCell(0, row, std::to_string(row));
+        model.setGridCell(2, row, std::string(static_cast<std::size_t>(row % 7), 'x'));
+        model.setGridRowOffset(row, row * 512);
+      }
+      QCOMPARE(model.rowCount(), first - 1);
+      model.flush();
+      QCOMPARE(model.rowCount(), first + 99);
+      QCOMPARE(inserted.size(), batch + 1);
+      QCOMPARE(inserted.back().at(1).toInt(), first - 1);
+      QCOMPARE(inserted.back().at(2).toInt(), first + 98);
+    }
+    QCOMPARE(changed.size(), 0);  // new rows come whole with their insertion
+    for (int row = 1; row < model.gridRowCount(); ++row) {
+      QCOMPARE(model.data(model.index(row - 1, 0), Qt::DisplayRole).toString(), QString::number(row));
+      QCOMPARE(model.gridCell(2, row), std::string(static_cast<std::size_t>(row % 7), 'x'));
+      QCOMPARE(model.gridRowOffset(row), std::int64_t{row} * 512);
+    }
+    QCOMPARE(model.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QString("Rec#"));
+
+    // Cells of shown rows change in the view at the next flush, as one range.
+    model.setGridCell(1, 20, "late");
+    model.setGridCell(1, 250, "later");
+    QCOMPARE(changed.size(), 0);
+    model.flush();
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(changed.back().at(0).toModelIndex().row(), 19);
+    QCOMPARE(changed.back().at(1).toModelIndex().row(), 249);
+    QCOMPARE(model.data(model.index(249, 1), Qt::DisplayRole).toString(), QString("later"));
+    // Writes outside the grid go nowhere.
+    model.setGridCell(3, 5, "outside");
+    model.setGridCell(0, model.gridRowCount(), "outside");
+    model.setGridRowOffset(-1, 7);
+    QCOMPARE(model.gridCell(3, 5), std::string());
+    QCOMPARE(model.gridRowOffset(model.gridRowCount()), kNoRowOffset);
+  }
+
+  void gridRowsRemovedWhileShown() {
+    GridModel model;
+    QAbstractItemModelTester tester(&model);
+    QTableView view;
+    view.setModel(&model);
+    view.resize(300, 200);
+    view.show();
+    model.setGridColCount(4);
+    model.setGridRowCount(1);
+    model.setGridFixedRows(1);
+    model.setGridCell(1, 0, "title");
+    for (int row = 1; row <= 500; ++row) {
+      model.setGridRowCount(row + 1);
+      model.setGridCell(0, row, std::to_string(row));
+      model.setGridRowOffset(row, row);
+    }
+    model.flush();
+    const QModelIndex last = model.index(499, 2);
+    view.setCurrentIndex(last);
+    view.scrollTo(last);
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    // A shown row changed, then cut off before the flush: nothing may be said about it.
+    model.setGridCell(2, 400, "gone");
+    model.setGridCell(2, 10, "kept");
+    model.setGridRowCount(101);
+    QCOMPARE(removed.size(), 1);  // at once: the rows' data is gone
+    QCOMPARE(removed.back().at(1).toInt(), 100);
+    QCOMPARE(removed.back().at(2).toInt(), 499);
+    QCOMPARE(model.rowCount(), 100);
+    QVERIFY(view.currentIndex().row() < 100);
+    QCoreApplication::processEvents();  // the view paints what is left
+    model.flush();
+    for (const QList<QVariant>& signal : changed) {
+      QVERIFY(signal.at(1).toModelIndex().row() < model.rowCount());
+    }
+    QCOMPARE(model.gridCell(2, 10), std::string("kept"));
+
+    // Rows that come back start empty and without a message.
+    model.setGridRowCount(301);
+    model.flush();
+    QCOMPARE(model.rowCount(), 300);
+    QCOMPARE(model.gridCell(0, 150), std::string());
+    QCOMPARE(model.gridCell(2, 101 + 299), std::string());
+    QCOMPARE(model.gridRowOffset(150), kNoRowOffset);
+    QCOMPARE(model.gridRowOffset(100), std::int64_t{100});
+
+    // Down to nothing, the title row included, and up again.
+    model.setGridRowCount(0);
+    QCOMPARE(model.rowCount(), 0);
+    QVERIFY(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString().isEmpty());
+    model.setGridRowCount(2);
+    model.flush();
+    QCOMPARE(model.rowCount(), 1);
+    QCOMPARE(model.gridCell(1, 0), std::string());
+    QCoreApplication::processEvents();
+  }
+
+  void gridCellsLongerThanTheirColumn() {
+    GridModel model;
+    QAbstractItemModelTester tester(&model);
+    QTableView view;
+    view.setModel(&model);
+    model.setGridColCount(6);
+    model.setGridRowCount(2);
+    model.setGridFixedRows(1);
+    model.flush();
+    view.setColumnWidth(1, 32);
+    view.show();
+
+    // Lengths around the edges of the packed length field, and a track-2 sized text.
+    const std::string texts[] = {std::string(255, 'a'), std::string(256, 'b'), std::string(999, 'c'),
+                                 std::string(65535, 'd'), "\xE9t\xE9 \xFF"};
+    for (int col = 0; col < 5; ++col) model.setGridCell(col, 1, texts[col]);
+    for (int col = 0; col < 5; ++col) {
+      QCOMPARE(model.gridCell(col, 1), texts[col]);
+      QCOMPARE(model.data(model.index(0, col), Qt::DisplayRole).toString(), Latin1(texts[col]));
+    }
+    // Rewritten longer, shorter, emptied and set again: the neighbours stay whole.
+    model.setGridCell(1, 1, std::string(3000, 'B'));
+    model.setGridCell(0, 1, "short");
+    model.setGridCell(2, 1, "");
+    model.setGridCell(5, 1, "last");
+    model.setGridCell(2, 1, std::string(400, 'C'));
+    QCOMPARE(model.gridCell(0, 1), std::string("short"));
+    QCOMPARE(model.gridCell(1, 1), std::string(3000, 'B'));
+    QCOMPARE(model.gridCell(2, 1), std::string(400, 'C'));
+    QCOMPARE(model.gridCell(3, 1), texts[3]);
+    QCOMPARE(model.gridCell(4, 1), texts[4]);
+    QCOMPARE(model.gridCell(5, 1), std::string("last"));
+    // A text beyond what a cell holds is cut there, not wrapped into the next cell.
+    model.setGridCell(0, 1, std::string(70000, 'e'));
+    QCOMPARE(model.gridCell(0, 1), std::string(65535, 'e'));
+    QCOMPARE(model.gridCell(1, 1), std::string(3000, 'B'));
+    // Fewer columns drop the cells beyond them; more columns come back empty.
+    model.setGridColCount(2);
+    model.setGridColCount(6);
+    QCOMPARE(model.gridCell(5, 1), std::string());
+    QCOMPARE(model.gridCell(1, 1), std::string(3000, 'B'));
+    QCoreApplication::processEvents();
+  }
+
+  // The window and kalvrin-check run the same check; their grids must agree
+  // cell for cell, offsets included, also when the window's event loop runs
+  // at every chance and its view hears of rows in many small batches.
+  void windowAndHeadlessHoldTheSameGrid() {
+    QTemporaryDir dir;
+    const QString generated = dir.filePath("generated.dat");
+    filegen::FileOptions options;
+    options.size = 400 * 1024;
+    options.seed = 11;
+    QVERIFY(filegen::WriteGeneratedFile(generated.toStdString(), options));
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.setEventPumpInterval(0);
+    for (const QString& file : {generated, Sample("batch-bad-prefix.dat"), Sample("batch-nhd.dat")}) {
+      HeadlessSurface headless;
+      FormatCheck check(headless);
+      IsoCommand(check, headless, file.toStdString());
+      form.txtINFile->setText(file);
+      form.bbtnCheckFormatClick();
+      QVERIFY2(headless.gridRowCount() > 2, qPrintable(file));
+      QCOMPARE(form.gridRowCount(), headless.gridRowCount());
+      QCOMPARE(form.gridColCount(), headless.gridColCount());
+      const QAbstractItemModel* model = form.FormatGrid->model();
+      QCOMPARE(model->rowCount(), headless.gridRowCount() - 1);
+      for (int row = 0; row < headless.gridRowCount(); ++row) {
+        QCOMPARE(form.gridRowOffset(row), headless.gridRowOffset(row));
+        for (int col = 0; col < headless.gridColCount(); ++col) {
+          const std::string expected = headless.cell(col, row);
+          if (form.gridCell(col, row) != expected) {
+            QFAIL(qPrintable(QStringLiteral("%1: cell %2,%3").arg(file).arg(col).arg(row)));
+          }
+          const QVariant shown = row == 0 ? model->headerData(col, Qt::Horizontal, Qt::DisplayRole)
+                                          : model->data(model->index(row - 1, col), Qt::DisplayRole);
+          QCOMPARE(shown.toString(), Latin1(expected));
+        }
+      }
+      for (int panel = 0; panel < 3; ++panel) QCOMPARE(Status(form, panel), Latin1(headless.status(panel)));
+    }
   }
 
   // ---- closing and clearing during a format check ------------------------

@@ -1,5 +1,6 @@
-// MainForm: layout, commands, settings at start and close, and the window
-// surface with its coalesced updates.
+// MainForm: layout, commands, settings at start and close. The surface the
+// checks write into lives in form_surface.cpp, the busy state of a command
+// in busy_state.cpp.
 #include "app/main_form.h"
 
 #include <QAbstractItemView>
@@ -25,8 +26,10 @@
 #include <exception>
 
 #include "app/about_form.h"
+#include "app/busy_state.h"
 #include "app/app_texts.h"
 #include "app/config_form.h"
+#include "app/form_surface.h"
 #include "app/grid_model.h"
 #include "app/inspector.h"
 #include "app/widget_helpers.h"
@@ -50,9 +53,6 @@ constexpr int kColumnWidth = 32;
 // The share of the grid's room the inspector takes when it first opens.
 constexpr int kInspectorShare = 45;
 
-const QColor kBlack(0, 0, 0);
-const QColor kRed(255, 0, 0);
-const QColor kGreen(0, 128, 0);
 const QColor kGreyText(128, 128, 128);
 
 std::string Bytes(const QString& text) { return text.toLatin1().toStdString(); }
@@ -120,31 +120,6 @@ constexpr Edit kMacTabOrder[] = {Edit::CalcMacAll,    Edit::CalcMacNHD,    Edit:
 
 }  // namespace
 
-// The busy state of a command: busy cursor, then Open, ISO, MAC and Exit
-// disabled in that order; undone in the same order whatever the command did.
-class BusyState {
- public:
-  explicit BusyState(TMainForm& form) : form_(form) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    for (QPushButton* button : Buttons()) button->setEnabled(false);
-    form_.StartPumpClock();
-  }
-  ~BusyState() {
-    form_.longestGap_ = std::max(form_.longestGap_, form_.pumpClock_.elapsed());
-    form_.FlushSurface();
-    for (QPushButton* button : Buttons()) button->setEnabled(true);
-    QApplication::restoreOverrideCursor();
-  }
-  BusyState(const BusyState&) = delete;
-  BusyState& operator=(const BusyState&) = delete;
-
- private:
-  std::array<QPushButton*, 4> Buttons() const {
-    return {form_.bbtnFileOpen, form_.bbtnCheckFormat, form_.bbtnCheckMac, form_.bbtnExit};
-  }
-  TMainForm& form_;
-};
-
 TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs> dialogs, QWidget* parent)
     : QMainWindow(parent),
       dialogs_(std::move(dialogs)),
@@ -168,8 +143,19 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
   BuildMenu();
   SetTabOrder();
 
-  check_ = std::make_unique<FormatCheck>(*this);
-  pumpClock_.start();
+  FormSurface::Widgets widgets;
+  widgets.window = this;
+  widgets.grid = FormatGrid;
+  widgets.statusBar = StatusBar;
+  widgets.status = StatusPanels;
+  widgets.progress = ProgressBar1;
+  widgets.edits = edits_;
+  surface_ = std::make_unique<FormSurface>(widgets, *gridModel_, [this] { return check_ && check_->Running(); });
+  // The grid as it stands until the format check lays out its columns.
+  surface_->setGridColCount(5);
+  surface_->setGridRowCount(2);
+  surface_->setGridFixedRows(1);
+  check_ = std::make_unique<FormatCheck>(*surface_);
   FormCreate();
 }
 
@@ -261,10 +247,6 @@ void TMainForm::BuildResult(QWidget* client) {
   FormatGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   (new AnchorLayout(Format, kFormatPageDesign))->place(FormatSplitter, {8, 8, 570, 273}, kAnchorAll);
   BuildInspector();
-  // The grid as it stands until the format check lays out its columns.
-  setGridColCount(5);
-  setGridRowCount(2);
-  setGridFixedRows(1);
 
   Mac = new QWidget;
   Mac->setObjectName("Mac");
@@ -437,8 +419,8 @@ void TMainForm::SetTabOrder() {
 // Creation: version, grid set-up, Clear, the file edit, the settings.
 void TMainForm::FormCreate() {
   VersionText = app_text::kVersionText;
-  StartUpState(*check_, *this);
-  FlushSurface();
+  StartUpState(*check_, *surface_);
+  surface_->flush();
   txtINFile->setText(executableStem_);
   ApplySettings(ReadSettingsFile(settingsPath_));
 }
@@ -528,11 +510,11 @@ void TMainForm::cmbShortNameChange() {
 void TMainForm::bbtnCheckFormatClick() {
   if (check_->Running()) return;  // only the disabled buttons stand between a check and a second one
   Guarded([this] {
-    BusyState busy(*this);
+    BusyState busy(CommandButtons(), *surface_);
     const QByteArray path = QFile::encodeName(txtINFile->text());
     Inspector->clear();
     checkedPath_ = path.toStdString();
-    IsoCommand(*check_, *this, std::string_view(path.constData(), static_cast<std::size_t>(path.size())));
+    IsoCommand(*check_, *surface_, std::string_view(path.constData(), static_cast<std::size_t>(path.size())));
   });
   if (closeAfterRun_) {
     closeAfterRun_ = false;
@@ -543,11 +525,11 @@ void TMainForm::bbtnCheckFormatClick() {
 void TMainForm::bbtnCheckMacClick() {
   if (check_->Running()) return;
   Guarded([this] {
-    BusyState busy(*this);
+    BusyState busy(CommandButtons(), *surface_);
     const QByteArray path = QFile::encodeName(txtINFile->text());
     const std::string kcv = Bytes(txtCHECKKcv->text());
     const std::string key = Bytes(txtCHECKKey->text());
-    MacCommand(*this, std::string_view(path.constData(), static_cast<std::size_t>(path.size())), kcv, key);
+    MacCommand(*surface_, std::string_view(path.constData(), static_cast<std::size_t>(path.size())), kcv, key);
   });
 }
 
@@ -560,9 +542,9 @@ void TMainForm::VELDRUM1Click() {
 
 void TMainForm::bbtnClearClick() {
   Guarded([this] {
-    ClearCommand(*check_, *this);
+    ClearCommand(*check_, *surface_);
     Inspector->clear();
-    FlushSurface();
+    surface_->flush();
   });
 }
 
@@ -570,110 +552,16 @@ void TMainForm::btnConfigClick() {
   if (config_ != nullptr) config_->exec();
 }
 
-// --- the surface -------------------------------------------------------
-
-int TMainForm::gridRowCount() const { return gridModel_->gridRowCount(); }
-void TMainForm::setGridRowCount(int rows) { gridModel_->setGridRowCount(rows); }
-void TMainForm::setGridFixedRows(int rows) {
-  gridModel_->setGridFixedRows(rows);
-  FormatGrid->horizontalHeader()->setVisible(gridModel_->gridFixedRows() > 0);
-}
-void TMainForm::setGridColCount(int cols) { gridModel_->setGridColCount(cols); }
-void TMainForm::setGridColWidth(int col, int width) {
-  if (col >= 0 && col < gridModel_->gridColCount()) FormatGrid->setColumnWidth(col, std::max(width, 0));
-}
-void TMainForm::setGridCell(int col, int row, std::string_view text) { gridModel_->setGridCell(col, row, text); }
-void TMainForm::setGridRowOffset(int row, std::int64_t offset) { gridModel_->setGridRowOffset(row, offset); }
-std::int64_t TMainForm::gridRowOffset(int row) const { return gridModel_->gridRowOffset(row); }
-std::string TMainForm::gridCell(int col, int row) const { return gridModel_->gridCell(col, row); }
-int TMainForm::gridColCount() const { return gridModel_->gridColCount(); }
-
-void TMainForm::repaintGrid() {
-  gridModel_->flush();
-  if (!Throttled()) FormatGrid->repaint();
+std::array<QPushButton*, 4> TMainForm::CommandButtons() const {
+  return {bbtnFileOpen, bbtnCheckFormat, bbtnCheckMac, bbtnExit};
 }
 
-void TMainForm::setStatus(int panel, std::string_view text) {
-  if (panel < 0 || panel > 2) return;
-  status_[static_cast<std::size_t>(panel)] = text;
-  statusDirty_[static_cast<std::size_t>(panel)] = true;
-}
-
-void TMainForm::repaintStatus() {
-  if (Throttled()) return;  // the next pump shows it
-  FlushSurface();
-  StatusBar->repaint();
-}
-
-void TMainForm::setProgressMin(int value) {
-  progressMin_ = value;
-  progressDirty_ = true;
-}
-void TMainForm::setProgressMax(int value) {
-  progressMax_ = value;
-  progressDirty_ = true;
-}
-void TMainForm::setProgressPosition(int value) {
-  progressPosition_ = value;
-  progressDirty_ = true;
-}
-
-std::string TMainForm::editText(Edit which) const { return Bytes(edit(which)->text()); }
-void TMainForm::setEditText(Edit which, std::string_view text) { edit(which)->setText(Latin1(text)); }
-void TMainForm::setEditColour(Edit which, TextColour colour) {
-  QPalette palette = edit(which)->palette();
-  palette.setColor(QPalette::Text, colour == TextColour::Red ? kRed : colour == TextColour::Green ? kGreen : kBlack);
-  edit(which)->setPalette(palette);
-}
-
-void TMainForm::repaint() {
-  if (Throttled()) return;
-  FlushSurface();
-  QMainWindow::repaint();
-}
-
-// While a format check runs, paints wait for the next pump of the event loop.
-bool TMainForm::Throttled() const { return check_ && check_->Running(); }
-
-void TMainForm::processEvents() {
-  if (++pumpCalls_ < pumpCheckEvery_) return;
-  pumpCalls_ = 0;
-  if (pumpClock_.elapsed() < pumpInterval_) return;
-  Pump();
-}
-
-void TMainForm::Pump() {
-  longestGap_ = std::max(longestGap_, pumpClock_.restart());
-  ++pumps_;
-  FlushSurface();
-  QCoreApplication::processEvents();
-}
-
-void TMainForm::StartPumpClock() {
-  pumps_ = 0;
-  longestGap_ = 0;
-  pumpCalls_ = 0;
-  pumpClock_.start();
-}
-
-void TMainForm::setEventPumpInterval(int milliseconds) {
-  pumpInterval_ = std::max(milliseconds, 0);
-  pumpCheckEvery_ = pumpInterval_ == 0 ? 1 : 64;
-}
-
-void TMainForm::FlushSurface() {
-  for (std::size_t panel = 0; panel < 3; ++panel) {
-    if (!statusDirty_[panel]) continue;
-    StatusPanels[panel]->setText(Latin1(status_[panel]));
-    statusDirty_[panel] = false;
-  }
-  if (progressDirty_) {
-    // The bar shows what its range can; the position itself is kept as set.
-    ProgressBar1->setRange(progressMin_, std::max(progressMin_, progressMax_));
-    ProgressBar1->setValue(std::clamp(progressPosition_, ProgressBar1->minimum(), ProgressBar1->maximum()));
-    progressDirty_ = false;
-  }
-  gridModel_->flush();
-}
+int TMainForm::gridRowCount() const { return surface_->gridRowCount(); }
+int TMainForm::gridColCount() const { return surface_->gridColCount(); }
+std::string TMainForm::gridCell(int col, int row) const { return surface_->gridCell(col, row); }
+std::int64_t TMainForm::gridRowOffset(int row) const { return surface_->gridRowOffset(row); }
+void TMainForm::setEventPumpInterval(int milliseconds) { surface_->setEventPumpInterval(milliseconds); }
+long long TMainForm::eventPumps() const { return surface_->eventPumps(); }
+qint64 TMainForm::longestPumpGap() const { return surface_->longestPumpGap(); }
 
 }  // namespace kalvrin

@@ -4,7 +4,6 @@
 // check and the MAC check write into.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 
@@ -33,13 +32,14 @@ class QTableView;
 
 namespace kalvrin {
 
+class FormSurface;
 class FormatCheck;
 class GridModel;
 class MessageInspector;
 class TAboutForm;
 class TConfigForm;
 
-class TMainForm : public QMainWindow, public WindowSurface {
+class TMainForm : public QMainWindow {
   Q_OBJECT
 
  public:
@@ -104,43 +104,23 @@ class TMainForm : public QMainWindow, public WindowSurface {
   QLineEdit* edit(Edit which) const { return edits_[static_cast<int>(which)]; }
   const std::filesystem::path& settingsPath() const { return settingsPath_; }
 
+  // The surface the checks write into, and the grid as the core sees it,
+  // title row included.
+  FormSurface& surface() const { return *surface_; }
+  int gridRowCount() const;
+  int gridColCount() const;
+  std::string gridCell(int col, int row) const;
+  std::int64_t gridRowOffset(int row) const;
+
   // How often a format check lets the event loop run: at most once per
   // `milliseconds` of work (15 by default; 0 pumps at every call).
   void setEventPumpInterval(int milliseconds);
   // Of the last command: how often the event loop ran, and the longest
   // stretch of work without it.
-  long long eventPumps() const { return pumps_; }
-  qint64 longestPumpGap() const { return longestGap_; }
+  long long eventPumps() const;
+  qint64 longestPumpGap() const;
   // How often FormClose has written the settings.
   int settingsWrites() const { return settingsWrites_; }
-
-  // WindowSurface
-  int gridRowCount() const override;
-  void setGridRowCount(int rows) override;
-  void setGridFixedRows(int rows) override;
-  void setGridColCount(int cols) override;
-  void setGridColWidth(int col, int width) override;
-  void setGridCell(int col, int row, std::string_view text) override;
-  void repaintGrid() override;
-  void setGridRowOffset(int row, std::int64_t offset) override;
-  void setStatus(int panel, std::string_view text) override;
-  void repaintStatus() override;
-  int progressMin() const override { return progressMin_; }
-  void setProgressMin(int value) override;
-  int progressMax() const override { return progressMax_; }
-  void setProgressMax(int value) override;
-  int progressPosition() const override { return progressPosition_; }
-  void setProgressPosition(int value) override;
-  std::string editText(Edit which) const override;
-  void setEditText(Edit which, std::string_view text) override;
-  void setEditColour(Edit which, TextColour colour) override;
-  void repaint() override;
-  void processEvents() override;
-
-  // The grid as the core sees it, title row included.
-  std::string gridCell(int col, int row) const;
-  int gridColCount() const;
-  std::int64_t gridRowOffset(int row) const;
 
  public slots:
   void bbtnFileOpenClick();
@@ -156,8 +136,6 @@ class TMainForm : public QMainWindow, public WindowSurface {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  friend class BusyState;
-
   void BuildKeys(QWidget* client);
   void BuildFile(QWidget* client);
   void BuildResult(QWidget* client);
@@ -177,14 +155,12 @@ class TMainForm : public QMainWindow, public WindowSurface {
   // Runs a handler; an error that escapes it is shown and the window goes on.
   template <class Handler>
   void Guarded(Handler&& handler);
-  // Hands pending status, progress and grid changes to the widgets.
-  void FlushSurface();
-  void StartPumpClock();
-  void Pump();
-  bool Throttled() const;
+  // Open, ISO, MAC and Exit: the buttons a running command disables.
+  std::array<QPushButton*, 4> CommandButtons() const;
 
   std::unique_ptr<UserDialogs> dialogs_;
   std::unique_ptr<GridModel> gridModel_;
+  std::unique_ptr<FormSurface> surface_;
   std::unique_ptr<FormatCheck> check_;
   TAboutForm* about_ = nullptr;
   TConfigForm* config_ = nullptr;
@@ -194,21 +170,6 @@ class TMainForm : public QMainWindow, public WindowSurface {
   QString openDialogFileName_;  // kept from one use of the dialog to the next
   std::string checkedPath_;     // the file of the last format check, which the grid's offsets point into
   bool inspectorClosed_ = false;  // the user dragged the inspector shut
-
-  // Status and progress as the core last set them; the widgets follow at flushes.
-  std::array<std::string, 3> status_;
-  std::array<bool, 3> statusDirty_{};
-  int progressMin_ = 0;
-  int progressMax_ = 100;
-  int progressPosition_ = 0;
-  bool progressDirty_ = false;
-
-  QElapsedTimer pumpClock_;
-  int pumpInterval_ = 15;
-  int pumpCheckEvery_ = 64;
-  int pumpCalls_ = 0;
-  long long pumps_ = 0;
-  qint64 longestGap_ = 0;
 
   bool closeAfterRun_ = false;
   int settingsWrites_ = 0;

@@ -1,0 +1,28 @@
+// The busy state of a command: the busy cursor for the whole application,
+// then Open, ISO, MAC and Exit disabled in that order, and the surface's pump
+// clock started; undone in the same order whatever the command did, with a
+// last flush of the surface so the widgets show the command's end.
+#pragma once
+
+#include <array>
+
+class QPushButton;
+
+namespace kalvrin {
+
+class FormSurface;
+
+class BusyState {
+ public:
+  // `buttons`: Open, ISO, MAC and Exit, in the order they go busy.
+  BusyState(const std::array<QPushButton*, 4>& buttons, FormSurface& surface);
+  ~BusyState();
+  BusyState(const BusyState&) = delete;
+  BusyState& operator=(const BusyState&) = delete;
+
+ private:
+  std::array<QPushButton*, 4> buttons_;
+  FormSurface& surface_;
+};
+
+}  // namespace kalvrin

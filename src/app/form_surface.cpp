@@ -1,0 +1,152 @@
+// The window surface on the main window's widgets, with its batched updates
+// and its coalesced pumps of the event loop.
+#include "app/form_surface.h"
+
+#include <QColor>
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTableView>
+
+#include <algorithm>
+#include <utility>
+
+#include "app/grid_model.h"
+#include "app/widget_helpers.h"
+
+namespace kalvrin {
+
+namespace {
+const QColor kBlack(0, 0, 0);
+const QColor kRed(255, 0, 0);
+const QColor kGreen(0, 128, 0);
+
+std::string Bytes(const QString& text) { return text.toLatin1().toStdString(); }
+}  // namespace
+
+FormSurface::FormSurface(const Widgets& widgets, GridModel& model, std::function<bool()> paintsWait)
+    : widgets_(widgets), model_(model), paintsWait_(std::move(paintsWait)) {
+  pumpClock_.start();
+}
+
+void FormSurface::startRun() {
+  pumps_ = 0;
+  longestGap_ = 0;
+  pumpCalls_ = 0;
+  pumpClock_.start();
+}
+
+void FormSurface::endRun() {
+  longestGap_ = std::max(longestGap_, pumpClock_.elapsed());
+  flush();
+}
+
+void FormSurface::setEventPumpInterval(int milliseconds) {
+  pumpInterval_ = std::max(milliseconds, 0);
+  pumpCheckEvery_ = pumpInterval_ == 0 ? 1 : 64;
+}
+
+// --- the grid ------------------------------------------------------------
+
+int FormSurface::gridRowCount() const { return model_.gridRowCount(); }
+void FormSurface::setGridRowCount(int rows) { model_.setGridRowCount(rows); }
+void FormSurface::setGridFixedRows(int rows) {
+  model_.setGridFixedRows(rows);
+  widgets_.grid->horizontalHeader()->setVisible(model_.gridFixedRows() > 0);
+}
+void FormSurface::setGridColCount(int cols) { model_.setGridColCount(cols); }
+void FormSurface::setGridColWidth(int col, int width) {
+  if (col >= 0 && col < model_.gridColCount()) widgets_.grid->setColumnWidth(col, std::max(width, 0));
+}
+void FormSurface::setGridCell(int col, int row, std::string_view text) { model_.setGridCell(col, row, text); }
+void FormSurface::setGridRowOffset(int row, std::int64_t offset) { model_.setGridRowOffset(row, offset); }
+std::int64_t FormSurface::gridRowOffset(int row) const { return model_.gridRowOffset(row); }
+std::string FormSurface::gridCell(int col, int row) const { return model_.gridCell(col, row); }
+int FormSurface::gridColCount() const { return model_.gridColCount(); }
+
+void FormSurface::repaintGrid() {
+  model_.flush();
+  if (!Throttled()) widgets_.grid->repaint();
+}
+
+// --- status, progress, edits -------------------------------------------------
+
+void FormSurface::setStatus(int panel, std::string_view text) {
+  if (panel < 0 || panel > 2) return;
+  status_[static_cast<std::size_t>(panel)] = text;
+  statusDirty_[static_cast<std::size_t>(panel)] = true;
+}
+
+void FormSurface::repaintStatus() {
+  if (Throttled()) return;  // the next pump shows it
+  flush();
+  widgets_.statusBar->repaint();
+}
+
+void FormSurface::setProgressMin(int value) {
+  progressMin_ = value;
+  progressDirty_ = true;
+}
+void FormSurface::setProgressMax(int value) {
+  progressMax_ = value;
+  progressDirty_ = true;
+}
+void FormSurface::setProgressPosition(int value) {
+  progressPosition_ = value;
+  progressDirty_ = true;
+}
+
+std::string FormSurface::editText(Edit which) const {
+  return Bytes(widgets_.edits[static_cast<std::size_t>(which)]->text());
+}
+void FormSurface::setEditText(Edit which, std::string_view text) {
+  widgets_.edits[static_cast<std::size_t>(which)]->setText(Latin1(text));
+}
+void FormSurface::setEditColour(Edit which, TextColour colour) {
+  QLineEdit* edit = widgets_.edits[static_cast<std::size_t>(which)];
+  QPalette palette = edit->palette();
+  palette.setColor(QPalette::Text, colour == TextColour::Red ? kRed : colour == TextColour::Green ? kGreen : kBlack);
+  edit->setPalette(palette);
+}
+
+// --- the window and its event loop ------------------------------------------
+
+void FormSurface::repaint() {
+  if (Throttled()) return;
+  flush();
+  widgets_.window->repaint();
+}
+
+void FormSurface::processEvents() {
+  if (++pumpCalls_ < pumpCheckEvery_) return;
+  pumpCalls_ = 0;
+  if (pumpClock_.elapsed() < pumpInterval_) return;
+  Pump();
+}
+
+void FormSurface::Pump() {
+  longestGap_ = std::max(longestGap_, pumpClock_.restart());
+  ++pumps_;
+  flush();
+  QCoreApplication::processEvents();
+}
+
+void FormSurface::flush() {
+  for (std::size_t panel = 0; panel < 3; ++panel) {
+    if (!statusDirty_[panel]) continue;
+    widgets_.status[panel]->setText(Latin1(status_[panel]));
+    statusDirty_[panel] = false;
+  }
+  if (progressDirty_) {
+    // The bar shows what its range can; the position itself is kept as set.
+    QProgressBar* bar = widgets_.progress;
+    bar->setRange(progressMin_, std::max(progressMin_, progressMax_));
+    bar->setValue(std::clamp(progressPosition_, bar->minimum(), bar->maximum()));
+    progressDirty_ = false;
+  }
+  model_.flush();
+}
+
+}  // namespace kalvrin

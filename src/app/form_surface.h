@@ -1,0 +1,116 @@
+// FormSurface: the window surface that the format check and the MAC check
+// write into, on the main window's widgets.
+//
+// Writes are cheap and the widgets follow in batches: status texts and the
+// progress bar are kept here and handed to their widgets at flushes, grid
+// rows and cells go into the packed GridModel, which tells the view about
+// them at the same flushes. A flush happens at every pump of the event loop,
+// at every repaint the core asks for outside a running format check, and at
+// the end of each command. While a format check runs, the core's many
+// requests to let the event loop run are coalesced to at most one pump per
+// interval (15 ms by default).
+#pragma once
+
+#include <QElapsedTimer>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "defines.h"
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QTableView;
+class QWidget;
+
+namespace kalvrin {
+
+class GridModel;
+
+class FormSurface final : public WindowSurface {
+ public:
+  // The widgets the surface writes into; all belong to the window.
+  struct Widgets {
+    QWidget* window = nullptr;  // repainted as a whole
+    QTableView* grid = nullptr;  // shows `model`
+    QWidget* statusBar = nullptr;  // repainted with its panels
+    std::array<QLabel*, 3> status{};
+    QProgressBar* progress = nullptr;
+    std::array<QLineEdit*, kEditCount> edits{};
+  };
+  // `paintsWait` says whether a format check is running, during which paints
+  // wait for the next pump of the event loop.
+  FormSurface(const Widgets& widgets, GridModel& model, std::function<bool()> paintsWait);
+
+  // The pump clock of one command: started when the window goes busy,
+  // stopped (with a last flush) when it goes idle again.
+  void startRun();
+  void endRun();
+  // Hands pending status, progress and grid changes to the widgets.
+  void flush();
+
+  // How often a format check lets the event loop run: at most once per
+  // `milliseconds` of work (15 by default; 0 pumps at every call).
+  void setEventPumpInterval(int milliseconds);
+  // Of the last command: how often the event loop ran, and the longest
+  // stretch of work without it.
+  long long eventPumps() const { return pumps_; }
+  qint64 longestPumpGap() const { return longestGap_; }
+
+  // The grid as the core sees it, title row included.
+  std::string gridCell(int col, int row) const;
+  int gridColCount() const;
+  std::int64_t gridRowOffset(int row) const;
+
+  // WindowSurface
+  int gridRowCount() const override;
+  void setGridRowCount(int rows) override;
+  void setGridFixedRows(int rows) override;
+  void setGridColCount(int cols) override;
+  void setGridColWidth(int col, int width) override;
+  void setGridCell(int col, int row, std::string_view text) override;
+  void repaintGrid() override;
+  void setGridRowOffset(int row, std::int64_t offset) override;
+  void setStatus(int panel, std::string_view text) override;
+  void repaintStatus() override;
+  int progressMin() const override { return progressMin_; }
+  void setProgressMin(int value) override;
+  int progressMax() const override { return progressMax_; }
+  void setProgressMax(int value) override;
+  int progressPosition() const override { return progressPosition_; }
+  void setProgressPosition(int value) override;
+  std::string editText(Edit which) const override;
+  void setEditText(Edit which, std::string_view text) override;
+  void setEditColour(Edit which, TextColour colour) override;
+  void repaint() override;
+  void processEvents() override;
+
+ private:
+  bool Throttled() const { return paintsWait_ && paintsWait_(); }
+  void Pump();
+
+  Widgets widgets_;
+  GridModel& model_;
+  std::function<bool()> paintsWait_;
+
+  // Status and progress as the core last set them; the widgets follow at flushes.
+  std::array<std::string, 3> status_;
+  std::array<bool, 3> statusDirty_{};
+  int progressMin_ = 0;
+  int progressMax_ = 100;
+  int progressPosition_ = 0;
+  bool progressDirty_ = false;
+
+  QElapsedTimer pumpClock_;
+  int pumpInterval_ = 15;
+  int pumpCheckEvery_ = 64;
+  int pumpCalls_ = 0;
+  long long pumps_ = 0;
+  qint64 longestGap_ = 0;
+};
+
+}  // namespace kalvrin
