@@ -1,5 +1,7 @@
 // kalvrin-window-bench: the window's ISO command on one file, offscreen,
-// timed, with how often the event loop ran while the check read the file.
+// timed, with how often the event loop ran while the check read the file,
+// and what the grid's rows cost in memory: the row store's own bytes and the
+// process's peak, each per row.
 //   kalvrin-window-bench FILE
 #include <QElapsedTimer>
 #include <QLabel>
@@ -12,6 +14,7 @@
 
 #include "app/kalvrin_application.h"
 #include "app/main_form.h"
+#include "app/row_store.h"
 
 int main(int argc, char** argv) {
   kalvrin::KalvrinApplication app(argc, argv);
@@ -39,5 +42,8 @@ int main(int argc, char** argv) {
   std::printf("event loop: %lld pumps, %.1f per second, longest stretch without one %lld ms\n", form.eventPumps(),
               static_cast<double>(form.eventPumps()) / seconds, static_cast<long long>(form.longestPumpGap()));
   std::printf("peak memory: %ld MB\n", usage.ru_maxrss / 1024);
+  const double perRow = rows > 0 ? 1.0 / rows : 0.0;
+  std::printf("grid rows: %.1f bytes per row stored, %.1f bytes per row of peak memory\n",
+              static_cast<double>(form.gridRows().bytes()) * perRow, static_cast<double>(usage.ru_maxrss) * 1024.0 * perRow);
   return form.StatusPanels[2]->text() == "Format processed" ? 0 : 1;
 }

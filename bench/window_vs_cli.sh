@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The window's ISO command against `kalvrin-check iso` on the same generated
-# 100 MB transaction file, in one run. Target: the window takes at most twice
-# the command line's time, with its event loop running at least 20 times a
-# second throughout.
+# 100 MB transaction file, in one run. Target: the window takes at most 1.5
+# times the command line's time, with its event loop running at least 20 times
+# a second throughout.
 #   bench/window_vs_cli.sh [BUILD_DIR]      (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,8 +26,8 @@ echo "$window_report"
 window=$(sed -n 's/^window iso: \([0-9.]*\) s.*/\1/p' <<<"$window_report")
 gap=$(sed -n 's/.*longest stretch without one \([0-9]*\) ms.*/\1/p' <<<"$window_report")
 ratio=$(awk -v w="$window" -v c="$cli" 'BEGIN { print w / c }')
-printf 'window / command line: %.2f (target <= 2)\n' "$ratio"
-if awk -v r="$ratio" 'BEGIN { exit !(r <= 2) }' && ((gap <= 50)); then
+printf 'window / command line: %.2f (target <= 1.5)\n' "$ratio"
+if awk -v r="$ratio" 'BEGIN { exit !(r <= 1.5) }' && ((gap <= 50)); then
   echo "PASS"
 else
   echo "FAIL"

@@ -30,11 +30,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <numeric>
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <thread>
 
@@ -44,6 +48,7 @@
 #include "app/kalvrin_application.h"
 #include "app/inspector.h"
 #include "app/main_form.h"
+#include "app/row_store.h"
 #include "app/widget_helpers.h"
 #include "filegen/filegen.h"
 #include "headless/headless_surface.h"
@@ -1073,6 +1078,156 @@ class WindowTest : public QObject {
     QCOMPARE(model.gridCell(5, 1), std::string());
     QCOMPARE(model.gridCell(1, 1), std::string(3000, 'B'));
     QCoreApplication::processEvents();
+  }
+
+  // The row store against plain vectors, over enough rows that most blocks
+  // are frozen: rows added as a check adds them with late writes to the row
+  // before, random writes into frozen rows, columns dropped and added back,
+  // rows cut inside a block and added back, everything removed and started
+  // over. Every cell and offset must read back as written, in any order of
+  // reading.
+  void rowStoreKeepsEveryCellAndOffset() {
+    RowStore store;
+    std::vector<std::vector<std::string>> want;
+    std::vector<std::int64_t> wantOffsets;
+    std::mt19937 random(5);
+    auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    const std::string words[] = {"1440", "F234054028E08000", "SAMPLE SHOP   VIENNA    AT", "200", "978"};
+    auto chars = [&](const char* alphabet, int length) {
+      std::string text;
+      const int size = static_cast<int>(std::strlen(alphabet));
+      for (int i = 0; i < length; ++i) text += alphabet[pick(size)];
+      return text;
+    };
+    auto makeText = [&](int row, int col) -> std::string {
+      const std::string above = row > 0 && row - 1 < static_cast<int>(want.size()) ? want[static_cast<std::size_t>(row - 1)][static_cast<std::size_t>(col)] : "";
+      switch (pick(12)) {
+        case 0: return "";
+        case 1: return std::to_string(row);
+        case 2: return words[pick(5)];
+        case 3: return chars("0123456789", 1 + pick(40));
+        case 4: return chars("0123456789ABCDEF", 1 + pick(40));
+        case 5: return chars("0123456789 =D-./", 1 + pick(80));
+        case 6: {
+          std::string bytes(static_cast<std::size_t>(pick(300)), '\0');
+          for (char& c : bytes) c = static_cast<char>(pick(256));
+          return bytes;
+        }
+        case 7: return above;
+        case 8: return above.substr(0, above.size() / 2) + chars("0123456789AB", pick(20));
+        case 9: return above.substr(0, above.size() / 2);
+        case 10: return pick(50) == 0 ? chars("0123456789XYZ", 30 + pick(70000)) : chars("9", 31);
+        default: return chars("AZaz09 ", 1 + pick(20));
+      }
+    };
+    auto put = [&](int col, int row, std::string text) {
+      store.setCell(col, row, text);
+      if (text.size() > RowStore::kMaxCellLength) text.resize(RowStore::kMaxCellLength);
+      want[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)] = text;
+    };
+    auto setOffset = [&](int row, std::int64_t offset) {
+      store.setOffset(row, offset);
+      wantOffsets[static_cast<std::size_t>(row)] = offset;
+    };
+    auto resize = [&](int rows, int cols) {
+      store.setRowCount(rows);
+      store.setColCount(cols);
+      want.resize(static_cast<std::size_t>(rows));
+      for (auto& row : want) row.resize(static_cast<std::size_t>(cols));
+      wantOffsets.resize(static_cast<std::size_t>(rows), kNoRowOffset);
+    };
+    auto check = [&](const char* stage) {
+      QCOMPARE(store.rowCount(), static_cast<int>(want.size()));
+      std::vector<int> order(want.size());
+      std::iota(order.begin(), order.end(), 0);
+      if (pick(2) == 0) std::shuffle(order.begin(), order.end(), random);
+      for (int row : order) {
+        const auto r = static_cast<std::size_t>(row);
+        if (store.offset(row) != wantOffsets[r]) QFAIL(qPrintable(QStringLiteral("%1: offset of row %2").arg(stage).arg(row)));
+        if (store.row(row) != want[r]) QFAIL(qPrintable(QStringLiteral("%1: row %2").arg(stage).arg(row)));
+        const int col = pick(store.colCount());
+        if (store.cell(col, row) != want[r][static_cast<std::size_t>(col)]) {
+          QFAIL(qPrintable(QStringLiteral("%1: cell %2,%3").arg(stage).arg(col).arg(row)));
+        }
+      }
+      QCOMPARE(store.cell(store.colCount(), 0), std::string_view());
+      QCOMPARE(store.offset(store.rowCount()), kNoRowOffset);
+    };
+
+    for (int round = 0; round < 2; ++round) {
+      resize(0, 41);
+      std::int64_t offset = round == 0 ? 60 : 5'000'000'000;
+      for (int row = 0; row < 3000; ++row) {
+        resize(row + 1, 41);
+        for (int col = 0; col < 41; ++col) {
+          if (pick(3) != 0) put(col, row, makeText(row, col));
+        }
+        setOffset(row, pick(40) == 0 ? kNoRowOffset : offset);
+        offset += 400 + pick(200);
+        if (row > 0 && pick(4) == 0) put(40, row - 1, std::to_string(pick(1000)));  // a late write
+        if (row % 100 == 0) store.freezeSettled();
+      }
+      store.freezeSettled();
+      check("appended");
+
+      for (int i = 0; i < 2000; ++i) {
+        const int row = pick(store.rowCount());
+        put(pick(41), row, makeText(row, pick(41)));
+        if (pick(5) == 0) setOffset(row, pick(2) == 0 ? kNoRowOffset : std::int64_t{pick(1 << 30)} << pick(20));
+        if (i % 300 == 0) store.freezeSettled();
+      }
+      store.freezeSettled();
+      check("rewritten");
+
+      resize(3000, 30);
+      resize(3000, 41);
+      check("columns dropped");
+
+      resize(1037, 41);
+      check("rows cut");
+      resize(2500, 41);
+      for (int row = 1037; row < 2500; row += 7) put(3, row, makeText(row, 3));
+      store.freezeSettled();
+      check("rows added back");
+    }
+  }
+
+  // A file that changes after the check is not shown as if it were the one
+  // checked: the inspector says so instead of decoding the new bytes.
+  void inspectorNoticesAFileChangedSinceTheCheck() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("batch.dat");
+    QVERIFY(QFile::copy(Sample("batch-nsp.dat"), file));
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.txtINFile->setText(file);
+    form.bbtnCheckFormatClick();
+    ClickGridCell(form, 1, 5);
+    QVERIFY(form.Inspector->message().stop == DecodeStop::Complete);
+    const QString shown = form.Inspector->labMessage->text();
+
+    // Same size, other bytes, a later modification time.
+    QByteArray bytes = ReadText(file);
+    bytes.replace("1240", "1241");
+    WriteText(file, bytes);
+    QFile(file).setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime);
+    ClickGridCell(form, 2, 5);
+    QVERIFY(form.Inspector->labMessage->text().contains(inspector_text::kFileChanged));
+    QCOMPARE(form.Inspector->ElementGrid->model()->rowCount(), 0);
+    QVERIFY(form.Inspector->HexView->toPlainText().isEmpty());
+
+    // Gone altogether.
+    QVERIFY(QFile::remove(file));
+    ClickGridCell(form, 1, 5);
+    QVERIFY(form.Inspector->labMessage->text().contains(inspector_text::kFileChanged));
+
+    // A new check of the file as it now stands shows it again.
+    WriteText(file, bytes);
+    form.bbtnCheckFormatClick();
+    ClickGridCell(form, 1, 5);
+    QVERIFY(!form.Inspector->labMessage->text().contains(inspector_text::kFileChanged));
+    QVERIFY(form.Inspector->ElementGrid->model()->rowCount() > 0);
   }
 
   // The window and kalvrin-check run the same check; their grids must agree

@@ -1,8 +1,9 @@
-// The table model behind FormatGrid. Rows are kept as packed byte strings
-// (no object per cell), so a run of a million messages stays small. The
-// format check writes through the grid verbs of the window surface; rows it
-// adds and cells it changes reach the view in batches, when the window
-// flushes, so that a run does not pay for one view update per character.
+// The table model behind FormatGrid. The rows live in a RowStore (no object
+// per cell, settled rows encoded), so a run of millions of messages stays
+// small. The format check writes through the grid verbs of the window
+// surface; rows it adds and cells it changes reach the view in batches, when
+// the window flushes, so that a run does not pay for one view update per
+// character. Grid rows count the title row; the view's rows do not.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -11,6 +12,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "app/row_store.h"
 
 namespace kalvrin {
 
@@ -22,8 +25,8 @@ class GridModel : public QAbstractTableModel {
 
   // The grid as the format check sees it: row 0 is the title row and shows
   // as the view's header while the grid has a fixed row.
-  int gridRowCount() const { return static_cast<int>(rows_.size()); }
-  int gridColCount() const { return colCount_; }
+  int gridRowCount() const { return rows_.rowCount(); }
+  int gridColCount() const { return rows_.colCount(); }
   int gridFixedRows() const { return fixedRows_; }
   void setGridRowCount(int rows);
   void setGridColCount(int cols);
@@ -35,8 +38,11 @@ class GridModel : public QAbstractTableModel {
   void setGridRowOffset(int row, std::int64_t offset);
   std::int64_t gridRowOffset(int row) const;
 
-  // Hands rows added and cells changed since the last flush to the view.
+  // Hands rows added and cells changed since the last flush to the view,
+  // and lets the store freeze what has settled.
   void flush();
+  // Every row's cells, for reading many rows at once (row 0 is the title row).
+  const RowStore& rows() const { return rows_; }
 
   // QAbstractTableModel: the view's rows are the grid's rows below the fixed one.
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -47,15 +53,10 @@ class GridModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
  private:
-  // A row is a run of entries: column (1 byte), length (2 bytes), text.
-  static std::string_view CellOf(const std::string& packed, int col);
-  static void PutCell(std::string& packed, int col, std::string_view text);
   int viewRowOf(int gridRow) const { return gridRow - fixedRows_; }
   int shownViewRows() const { return shownRows_ > fixedRows_ ? shownRows_ - fixedRows_ : 0; }
 
-  std::vector<std::string> rows_;
-  std::vector<std::int64_t> offsets_;  // beside rows_: 8 bytes a row
-  int colCount_ = 0;
+  RowStore rows_;
   int fixedRows_ = 0;
   int shownRows_ = 0;     // grid rows the view has been told about
   int dirtyFirst_ = -1;   // grid rows changed since the last flush

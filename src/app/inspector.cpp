@@ -184,6 +184,13 @@ void MessageInspector::clear() {
   labMessage->setText(inspector_text::kNoMessage);
 }
 
+void MessageInspector::showFileChanged(int record) {
+  clear();
+  record_ = record;
+  labMessage->setStyleSheet(QStringLiteral("color: %1;").arg(kErrorText.name()));
+  labMessage->setText(QString::fromLatin1(inspector_text::kFileChanged));
+}
+
 void MessageInspector::showMessage(const std::string& path, int record, std::int64_t offset) {
   MessageReader reader(path);
   message_ = reader.Decode(offset);

@@ -27,6 +27,8 @@ inline constexpr char kBadPrefix[] = "%1 at offset %2";
 inline constexpr char kEndOfFile[] = "The file ends inside this message, at %1.";
 inline constexpr char kNotThere[] = "No message starts at %1 any more: the file has changed since the check.";
 inline constexpr char kCannotRead[] = "Cannot open file";
+inline constexpr char kFileChanged[] =
+    "The file has changed since the check (its size or modification time): check it again to see its messages.";
 inline constexpr char kMoreBytes[] = "... %1 more bytes";
 }  // namespace inspector_text
 
@@ -76,6 +78,8 @@ class MessageInspector : public QWidget {
   void showMessage(const std::string& path, int record, std::int64_t offset);
   // Back to showing nothing.
   void clear();
+  // Nothing decoded: the file is no longer the one the grid was made from.
+  void showFileChanged(int record);
   // Selects the part's line and highlights its bytes; false when the shown
   // message has no such part.
   bool selectPart(int part);

@@ -293,6 +293,12 @@ void TMainForm::InspectGridCell(const QModelIndex& current) {
     Inspector->clear();
     return;
   }
+  // The grid's offsets point into the file as it was checked; another file
+  // under the same name would be shown as if it were that one.
+  if (FileIdentity::Of(checkedPath_) != checkedFile_) {
+    Inspector->showFileChanged(row);
+    return;
+  }
   // Decoding happens here, for the one message selected, never during a run.
   if (Inspector->record() != row || Inspector->message().span.offset != offset) {
     Inspector->showMessage(checkedPath_, row, offset);
@@ -514,6 +520,7 @@ void TMainForm::bbtnCheckFormatClick() {
     const QByteArray path = QFile::encodeName(txtINFile->text());
     Inspector->clear();
     checkedPath_ = path.toStdString();
+    checkedFile_ = FileIdentity::Of(checkedPath_);
     IsoCommand(*check_, *surface_, std::string_view(path.constData(), static_cast<std::size_t>(path.size())));
   });
   if (closeAfterRun_) {
@@ -556,6 +563,7 @@ std::array<QPushButton*, 4> TMainForm::CommandButtons() const {
   return {bbtnFileOpen, bbtnCheckFormat, bbtnCheckMac, bbtnExit};
 }
 
+const RowStore& TMainForm::gridRows() const { return gridModel_->rows(); }
 int TMainForm::gridRowCount() const { return surface_->gridRowCount(); }
 int TMainForm::gridColCount() const { return surface_->gridColCount(); }
 std::string TMainForm::gridCell(int col, int row) const { return surface_->gridCell(col, row); }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "app/file_identity.h"
 #include "app/settings.h"
 #include "app/user_dialogs.h"
 #include "defines.h"
@@ -35,6 +36,7 @@ namespace kalvrin {
 class FormSurface;
 class FormatCheck;
 class GridModel;
+class RowStore;
 class MessageInspector;
 class TAboutForm;
 class TConfigForm;
@@ -107,6 +109,8 @@ class TMainForm : public QMainWindow {
   // The surface the checks write into, and the grid as the core sees it,
   // title row included.
   FormSurface& surface() const { return *surface_; }
+  // The grid's rows as stored, title row included.
+  const RowStore& gridRows() const;
   int gridRowCount() const;
   int gridColCount() const;
   std::string gridCell(int col, int row) const;
@@ -169,6 +173,7 @@ class TMainForm : public QMainWindow {
   std::filesystem::path settingsPath_;
   QString openDialogFileName_;  // kept from one use of the dialog to the next
   std::string checkedPath_;     // the file of the last format check, which the grid's offsets point into
+  FileIdentity checkedFile_;    // its size and modification time when the check began
   bool inspectorClosed_ = false;  // the user dragged the inspector shut
 
   bool closeAfterRun_ = false;

@@ -1,0 +1,532 @@
+// The grid's rows in blocks: packed while open, encoded once frozen.
+//
+// A frozen block is its rows one after the other. A row is a map of its
+// non-empty cells (one bit a column, encodedCols bits), the cells in column
+// order, then the offset as a zigzag LEB128 difference to the row above.
+// A cell starts with a tag byte:
+//   00 000000          the same text as the cell above (the row before in the block)
+//   00 000001          the row's number in decimal
+//   00 000010, id      entry `id` of the column's dictionary
+//   kk p lllll ...     kk 01: hexadecimal digits 0-9 A-F two to a byte,
+//                      kk 10: the digits and " =D-./" two to a byte,
+//                      kk 11: bytes as they are;
+//                      p: a byte follows with how many leading characters
+//                      the text shares with the cell above;
+//                      lllll: the length of the rest, 31 for 31 plus a
+//                      LEB128 number that follows.
+#include "app/row_store.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "defines.h"
+
+namespace kalvrin {
+
+namespace {
+
+constexpr std::size_t kEntryHead = 3;  // packed cell: column, length (two bytes, little-endian)
+
+constexpr std::uint8_t kSame = 0x00;
+constexpr std::uint8_t kRowNumber = 0x01;
+constexpr std::uint8_t kWord = 0x02;
+constexpr std::uint8_t kHexKind = 0x40;
+constexpr std::uint8_t kAltKind = 0x80;
+constexpr std::uint8_t kRawKind = 0xC0;
+constexpr std::uint8_t kKindMask = 0xC0;
+constexpr std::uint8_t kSharedFlag = 0x20;
+constexpr std::uint8_t kLengthMask = 0x1F;
+constexpr std::size_t kLongLength = 31;
+constexpr std::size_t kMinShared = 2;    // a shorter shared beginning is not worth its byte
+constexpr std::size_t kMaxShared = 255;
+constexpr std::size_t kMaxWordLength = 64;
+constexpr std::size_t kMaxWords = 255;
+// A full dictionary is given up for its column when fewer than one in
+// kWordHitShare of this many lookups found its text.
+constexpr std::uint32_t kWordTrial = 4096;
+constexpr std::uint32_t kWordHitShare = 8;
+
+constexpr char kHexDigits[17] = "0123456789ABCDEF";
+constexpr char kAltDigits[17] = "0123456789 =D-./";
+
+struct NibbleTables {
+  std::array<std::uint8_t, 256> hex{};    // the character's nibble among the hex digits
+  std::array<std::uint8_t, 256> alt{};    // and among the alt digits
+  std::array<std::uint8_t, 256> kinds{};  // bit 0: a hex character, bit 1: an alt character
+};
+
+constexpr NibbleTables MakeNibbleTables() {
+  NibbleTables t{};
+  for (int i = 0; i < 16; ++i) {
+    const auto hex = static_cast<std::uint8_t>(kHexDigits[i]);
+    const auto alt = static_cast<std::uint8_t>(kAltDigits[i]);
+    t.kinds[hex] |= 1;
+    t.kinds[alt] |= 2;
+    t.hex[hex] = static_cast<std::uint8_t>(i);
+    t.alt[alt] = static_cast<std::uint8_t>(i);
+  }
+  return t;
+}
+constexpr NibbleTables kNibbles = MakeNibbleTables();
+
+std::size_t EntryLength(const std::string& packed, std::size_t at) {
+  return static_cast<std::uint8_t>(packed[at + 1]) | (static_cast<std::size_t>(static_cast<std::uint8_t>(packed[at + 2])) << 8);
+}
+
+std::string_view CellOf(const std::string& packed, int col) {
+  for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
+    const std::size_t length = EntryLength(packed, at);
+    if (static_cast<std::uint8_t>(packed[at]) == col) return std::string_view(packed).substr(at + kEntryHead, length);
+    at += kEntryHead + length;
+  }
+  return {};
+}
+
+void AppendEntry(std::string& packed, int col, std::string_view text) {
+  const char head[kEntryHead] = {static_cast<char>(col), static_cast<char>(text.size() & 0xFF),
+                                 static_cast<char>(text.size() >> 8)};
+  packed.append(head, kEntryHead).append(text);
+}
+
+void PutCell(std::string& packed, int col, std::string_view text) {
+  for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
+    const std::size_t length = EntryLength(packed, at);
+    if (static_cast<std::uint8_t>(packed[at]) == col) {
+      if (length == text.size()) {
+        packed.replace(at + kEntryHead, length, text);
+        return;
+      }
+      packed.erase(at, kEntryHead + length);
+      break;
+    }
+    at += kEntryHead + length;
+  }
+  if (!text.empty()) AppendEntry(packed, col, text);
+}
+
+void DropColumnsFrom(std::string& packed, int cols) {
+  for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
+    const std::size_t length = EntryLength(packed, at);
+    if (static_cast<std::uint8_t>(packed[at]) >= cols) {
+      packed.erase(at, kEntryHead + length);
+    } else {
+      at += kEntryHead + length;
+    }
+  }
+}
+
+void PutNumber(std::string& out, std::uint64_t value) {
+  while (value >= 0x80) {
+    out.push_back(static_cast<char>((value & 0x7F) | 0x80));
+    value >>= 7;
+  }
+  out.push_back(static_cast<char>(value));
+}
+
+struct Reader {
+  const char* at;
+  std::uint8_t Byte() { return static_cast<std::uint8_t>(*at++); }
+  std::uint64_t Number() {
+    std::uint64_t value = 0;
+    for (int shift = 0;; shift += 7) {
+      const std::uint8_t b = Byte();
+      value |= static_cast<std::uint64_t>(b & 0x7F) << shift;
+      if ((b & 0x80) == 0) return value;
+    }
+  }
+};
+
+std::uint64_t ZigZag(std::int64_t value) {
+  return (static_cast<std::uint64_t>(value) << 1) ^ static_cast<std::uint64_t>(value >> 63);
+}
+std::int64_t UnZigZag(std::uint64_t value) {
+  return static_cast<std::int64_t>(value >> 1) ^ -static_cast<std::int64_t>(value & 1);
+}
+
+std::string_view RowNumberText(int row, std::array<char, 16>& buffer) {
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), row);
+  return {buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data())};
+}
+
+const std::string kEmptyRow;
+
+}  // namespace
+
+RowStore::OpenRows::OpenRows() { offsets.fill(kNoRowOffset); }
+
+RowStore::RowStore() = default;
+RowStore::~RowStore() = default;
+
+// --- shape ------------------------------------------------------------------
+
+void RowStore::setRowCount(int rows) {
+  rows = std::max(rows, 0);
+  const auto blocksNeeded = static_cast<std::size_t>((rows + kBlockRows - 1) / kBlockRows);
+  if (rows >= rowCount_) {
+    blocks_.resize(blocksNeeded);  // new blocks hold empty rows
+    rowCount_ = rows;
+    FreezeBehind();
+    return;
+  }
+  for (std::size_t block = blocksNeeded; block < blocks_.size(); ++block) {
+    if (blocks_[block].frozen) --frozenBlocks_;
+    ForgetCached(block);
+  }
+  blocks_.resize(blocksNeeded);
+  rowCount_ = rows;
+  // The rows of the last block beyond the new end must come back empty.
+  const int kept = rows % kBlockRows;
+  if (kept != 0) {
+    const std::size_t last = blocksNeeded - 1;
+    if (blocks_[last].open || blocks_[last].frozen) {
+      OpenRows& open = Open(last);
+      for (int i = kept; i < kBlockRows; ++i) {
+        open.rows[static_cast<std::size_t>(i)].clear();
+        open.offsets[static_cast<std::size_t>(i)] = kNoRowOffset;
+      }
+    }
+  }
+  nextFreeze_ = std::min(nextFreeze_, blocks_.size());
+  reopened_.erase(std::remove_if(reopened_.begin(), reopened_.end(),
+                                 [this](std::size_t block) { return block >= blocks_.size(); }),
+                  reopened_.end());
+  if (blocks_.capacity() > 2 * blocks_.size() + 64) blocks_.shrink_to_fit();  // a big run's rows go back
+  ResetDictionariesIfUnused();
+}
+
+void RowStore::setColCount(int cols) {
+  cols = std::clamp(cols, 0, kMaxColumns);
+  if (cols < colCount_) {
+    ForgetAllCached();
+    for (std::size_t block = 0; block < blocks_.size(); ++block) {
+      Block& b = blocks_[block];
+      if (!b.open && !b.frozen) continue;
+      const bool wasFrozen = b.frozen != nullptr;
+      OpenRows& open = Open(block);
+      for (std::string& packed : open.rows) DropColumnsFrom(packed, cols);
+      if (wasFrozen) {
+        reopened_.erase(std::remove(reopened_.begin(), reopened_.end(), block), reopened_.end());
+        colCount_ = cols;  // the encoding's row maps cover only what is kept
+        Freeze(block);
+      }
+    }
+  }
+  colCount_ = cols;
+  if (dictionaries_.size() < static_cast<std::size_t>(cols)) dictionaries_.resize(static_cast<std::size_t>(cols));
+}
+
+// --- cells and offsets -----------------------------------------------------------
+
+void RowStore::setCell(int col, int row, std::string_view text) {
+  if (row < 0 || row >= rowCount_ || col < 0 || col >= colCount_) return;
+  text = text.substr(0, kMaxCellLength);
+  const auto block = static_cast<std::size_t>(row / kBlockRows);
+  const Block& b = blocks_[block];
+  if (!b.open && !b.frozen && text.empty()) return;  // already empty
+  PutCell(Open(block).rows[static_cast<std::size_t>(row % kBlockRows)], col, text);
+}
+
+std::string_view RowStore::cell(int col, int row) const {
+  if (row < 0 || row >= rowCount_ || col < 0 || col >= colCount_) return {};
+  return CellOf(PackedRow(row), col);
+}
+
+std::vector<std::string> RowStore::row(int row) const {
+  std::vector<std::string> cells(static_cast<std::size_t>(colCount_));
+  if (row < 0 || row >= rowCount_) return cells;
+  const std::string& packed = PackedRow(row);
+  for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
+    const std::size_t length = EntryLength(packed, at);
+    const auto col = static_cast<std::uint8_t>(packed[at]);
+    if (col < cells.size()) cells[col].assign(packed, at + kEntryHead, length);
+    at += kEntryHead + length;
+  }
+  return cells;
+}
+
+void RowStore::setOffset(int row, std::int64_t offset) {
+  if (row < 0 || row >= rowCount_) return;
+  const auto block = static_cast<std::size_t>(row / kBlockRows);
+  const Block& b = blocks_[block];
+  if (!b.open && !b.frozen && offset == kNoRowOffset) return;
+  Open(block).offsets[static_cast<std::size_t>(row % kBlockRows)] = offset;
+}
+
+std::int64_t RowStore::offset(int row) const {
+  if (row < 0 || row >= rowCount_) return kNoRowOffset;
+  const auto block = static_cast<std::size_t>(row / kBlockRows);
+  const Block& b = blocks_[block];
+  const auto i = static_cast<std::size_t>(row % kBlockRows);
+  if (b.open) return b.open->offsets[i];
+  if (!b.frozen) return kNoRowOffset;
+  return Cached(block).rows.offsets[i];
+}
+
+const std::string& RowStore::PackedRow(int row) const {
+  const auto block = static_cast<std::size_t>(row / kBlockRows);
+  const Block& b = blocks_[block];
+  const auto i = static_cast<std::size_t>(row % kBlockRows);
+  if (b.open) return b.open->rows[i];
+  if (!b.frozen) return kEmptyRow;
+  return Cached(block).rows.rows[i];
+}
+
+// --- opening and freezing -------------------------------------------------------
+
+RowStore::OpenRows& RowStore::Open(std::size_t block) {
+  Block& b = blocks_[block];
+  if (b.open) return *b.open;
+  b.open = spare_ ? std::move(spare_) : std::make_unique<OpenRows>();
+  if (b.frozen) {
+    Decode(b, static_cast<int>(block) * kBlockRows, *b.open);
+    b.frozen.reset();
+    b.frozenSize = 0;
+    --frozenBlocks_;
+    ForgetCached(block);
+  }
+  if (block < nextFreeze_) reopened_.push_back(block);
+  return *b.open;
+}
+
+void RowStore::Freeze(std::size_t block) {
+  Block& b = blocks_[block];
+  if (!b.open) return;
+  const bool empty = std::all_of(b.open->rows.begin(), b.open->rows.end(), [](const std::string& r) { return r.empty(); }) &&
+                     std::all_of(b.open->offsets.begin(), b.open->offsets.end(),
+                                 [](std::int64_t o) { return o == kNoRowOffset; });
+  if (!empty) {
+    Encode(*b.open, static_cast<int>(block) * kBlockRows, scratch_);
+    b.frozen = std::make_unique<char[]>(scratch_.size());
+    std::copy(scratch_.begin(), scratch_.end(), b.frozen.get());
+    b.frozenSize = static_cast<std::uint32_t>(scratch_.size());
+    b.encodedCols = static_cast<std::uint16_t>(colCount_);
+    ++frozenBlocks_;
+  }
+  // The next block to open takes these rows over, their strings' room included.
+  for (std::string& packed : b.open->rows) packed.clear();
+  b.open->offsets.fill(kNoRowOffset);
+  spare_ = std::move(b.open);
+}
+
+void RowStore::FreezeBehind() {
+  while (nextFreeze_ < blocks_.size() && Settled(nextFreeze_)) Freeze(nextFreeze_++);
+}
+
+void RowStore::freezeSettled() {
+  if (!reopened_.empty()) {
+    std::vector<std::size_t> still;
+    for (std::size_t block : reopened_) {
+      if (block >= blocks_.size() || !blocks_[block].open) continue;
+      if (Settled(block)) {
+        Freeze(block);
+      } else {
+        still.push_back(block);
+      }
+    }
+    still.erase(std::unique(still.begin(), still.end()), still.end());
+    reopened_.swap(still);
+  }
+  FreezeBehind();
+}
+
+// --- the encoding -----------------------------------------------------------------
+
+void RowStore::Encode(const OpenRows& rows, int firstRow, std::string& out) {
+  out.clear();
+  const auto cols = static_cast<std::size_t>(colCount_);
+  const std::size_t mapBytes = (cols + 7) / 8;
+  std::array<std::string_view, kMaxColumns> above{};
+  std::array<std::string_view, kMaxColumns> here{};
+  std::array<char, 16> numberBuffer{};
+  std::int64_t lastOffset = 0;
+  for (std::size_t r = 0; r < static_cast<std::size_t>(kBlockRows); ++r) {
+    const std::string& packed = rows.rows[r];
+    std::fill_n(here.begin(), cols, std::string_view());
+    for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
+      const std::size_t length = EntryLength(packed, at);
+      const auto col = static_cast<std::uint8_t>(packed[at]);
+      if (col < cols) here[col] = std::string_view(packed).substr(at + kEntryHead, length);
+      at += kEntryHead + length;
+    }
+    const std::size_t mapAt = out.size();
+    out.append(mapBytes, '\0');
+    const std::string_view number = RowNumberText(firstRow + static_cast<int>(r), numberBuffer);
+    for (std::size_t col = 0; col < cols; ++col) {
+      const std::string_view text = here[col];
+      if (text.empty()) continue;
+      out[mapAt + col / 8] = static_cast<char>(out[mapAt + col / 8] | (1 << (col % 8)));
+      const std::string_view prev = above[col];
+      if (text == prev) {
+        out.push_back(static_cast<char>(kSame));
+        continue;
+      }
+      if (text == number) {
+        out.push_back(static_cast<char>(kRowNumber));
+        continue;
+      }
+      Dictionary& words = dictionaries_[col];
+      if (words.enabled && text.size() <= kMaxWordLength) {
+        ++words.tries;
+        const auto found = words.index.find(text);
+        if (found != words.index.end()) {
+          ++words.hits;
+          out.push_back(static_cast<char>(kWord));
+          out.push_back(static_cast<char>(found->second));
+          continue;
+        }
+        if (words.words.size() < kMaxWords) {
+          if (words.words.capacity() < kMaxWords) words.words.reserve(kMaxWords);
+          words.words.emplace_back(text);
+          words.index.emplace(words.words.back(), static_cast<std::uint8_t>(words.words.size() - 1));
+        } else if (words.tries >= kWordTrial) {
+          if (words.hits * kWordHitShare < words.tries) words.enabled = false;
+          words.tries = words.hits = 0;
+        }
+      }
+      std::size_t shared = 0;
+      const std::size_t most = std::min({text.size(), prev.size(), kMaxShared});
+      while (shared < most && text[shared] == prev[shared]) ++shared;
+      if (shared < kMinShared) shared = 0;
+      const std::string_view rest = text.substr(shared);
+      unsigned kinds = 3;
+      for (char c : rest) kinds &= kNibbles.kinds[static_cast<std::uint8_t>(c)];
+      const std::uint8_t kind = (kinds & 1) != 0 ? kHexKind : (kinds & 2) != 0 ? kAltKind : kRawKind;
+      const std::size_t shortLength = std::min(rest.size(), kLongLength);
+      out.push_back(static_cast<char>(kind | (shared != 0 ? kSharedFlag : 0) | shortLength));
+      if (shared != 0) out.push_back(static_cast<char>(shared));
+      if (shortLength == kLongLength) PutNumber(out, rest.size() - kLongLength);
+      if (kind == kRawKind) {
+        out.append(rest);
+      } else {
+        const std::array<std::uint8_t, 256>& value = kind == kHexKind ? kNibbles.hex : kNibbles.alt;
+        for (std::size_t i = 0; i < rest.size(); i += 2) {
+          const unsigned high = value[static_cast<std::uint8_t>(rest[i])];
+          const unsigned low = i + 1 < rest.size() ? value[static_cast<std::uint8_t>(rest[i + 1])] : 0;
+          out.push_back(static_cast<char>((high << 4) | low));
+        }
+      }
+    }
+    std::copy_n(here.begin(), cols, above.begin());
+    PutNumber(out, ZigZag(rows.offsets[r] - lastOffset));
+    lastOffset = rows.offsets[r];
+  }
+}
+
+void RowStore::Decode(const Block& block, int firstRow, OpenRows& out) const {
+  const std::size_t cols = block.encodedCols;
+  const std::size_t mapBytes = (cols + 7) / 8;
+  // Where each column's text stands in the row above: position and length.
+  std::array<std::uint32_t, kMaxColumns> abovePos{};
+  std::array<std::uint32_t, kMaxColumns> aboveLength{};
+  std::array<std::uint32_t, kMaxColumns> herePos{};
+  std::array<std::uint32_t, kMaxColumns> hereLength{};
+  std::array<char, 16> numberBuffer{};
+  Reader in{block.frozen.get()};
+  std::int64_t lastOffset = 0;
+  for (std::size_t r = 0; r < static_cast<std::size_t>(kBlockRows); ++r) {
+    std::string& packed = out.rows[r];
+    packed.clear();
+    const std::string* above = r > 0 ? &out.rows[r - 1] : nullptr;
+    const char* map = in.at;
+    in.at += mapBytes;
+    for (std::size_t col = 0; col < cols; ++col) {
+      hereLength[col] = 0;
+      if ((static_cast<std::uint8_t>(map[col / 8]) & (1 << (col % 8))) == 0) continue;
+      const std::uint8_t tag = in.Byte();
+      const std::size_t start = packed.size() + kEntryHead;
+      auto aboveText = [&]() -> std::string_view {
+        if (above == nullptr || aboveLength[col] == 0) return {};
+        return std::string_view(*above).substr(abovePos[col], aboveLength[col]);
+      };
+      if (tag == kSame) {
+        AppendEntry(packed, static_cast<int>(col), aboveText());
+      } else if (tag == kRowNumber) {
+        AppendEntry(packed, static_cast<int>(col), RowNumberText(firstRow + static_cast<int>(r), numberBuffer));
+      } else if (tag == kWord) {
+        AppendEntry(packed, static_cast<int>(col), dictionaries_[col].words[in.Byte()]);
+      } else {
+        const std::size_t shared = (tag & kSharedFlag) != 0 ? in.Byte() : 0;
+        std::size_t length = tag & kLengthMask;
+        if (length == kLongLength) length += in.Number();
+        const std::size_t total = shared + length;
+        const char head[kEntryHead] = {static_cast<char>(col), static_cast<char>(total & 0xFF),
+                                       static_cast<char>(total >> 8)};
+        packed.append(head, kEntryHead);
+        packed.append(aboveText().substr(0, shared));
+        const std::uint8_t kind = tag & kKindMask;
+        if (kind == kRawKind) {
+          packed.append(in.at, length);
+          in.at += length;
+        } else {
+          const char* digits = kind == kHexKind ? kHexDigits : kAltDigits;
+          for (std::size_t i = 0; i < length; i += 2) {
+            const std::uint8_t pair = in.Byte();
+            packed.push_back(digits[pair >> 4]);
+            if (i + 1 < length) packed.push_back(digits[pair & 0x0F]);
+          }
+        }
+      }
+      herePos[col] = static_cast<std::uint32_t>(start);
+      hereLength[col] = static_cast<std::uint32_t>(packed.size() - start);
+    }
+    std::copy_n(herePos.begin(), cols, abovePos.begin());
+    std::copy_n(hereLength.begin(), cols, aboveLength.begin());
+    lastOffset += UnZigZag(in.Number());
+    out.offsets[r] = lastOffset;
+  }
+}
+
+// --- the read cache and the dictionaries ------------------------------------------
+
+const RowStore::Decoded& RowStore::Cached(std::size_t block) const {
+  Decoded* slot = &cache_.front();
+  for (Decoded& entry : cache_) {
+    if (entry.block == static_cast<int>(block)) {
+      entry.lastUse = ++uses_;
+      return entry;
+    }
+    if (entry.lastUse < slot->lastUse) slot = &entry;
+  }
+  Decode(blocks_[block], static_cast<int>(block) * kBlockRows, slot->rows);
+  slot->block = static_cast<int>(block);
+  slot->lastUse = ++uses_;
+  return *slot;
+}
+
+void RowStore::ForgetCached(std::size_t block) {
+  for (Decoded& entry : cache_) {
+    if (entry.block == static_cast<int>(block)) entry.block = -1;
+  }
+}
+
+void RowStore::ForgetAllCached() {
+  for (Decoded& entry : cache_) entry.block = -1;
+}
+
+void RowStore::ResetDictionariesIfUnused() {
+  if (frozenBlocks_ != 0) return;
+  for (Dictionary& words : dictionaries_) words = Dictionary();
+}
+
+std::size_t RowStore::bytes() const {
+  std::size_t total = blocks_.capacity() * sizeof(Block);
+  for (const Block& b : blocks_) {
+    total += b.frozenSize;
+    if (b.open) {
+      total += sizeof(OpenRows);
+      for (const std::string& packed : b.open->rows) total += packed.capacity() > 15 ? packed.capacity() + 1 : 0;
+    }
+  }
+  for (const Dictionary& words : dictionaries_) {
+    total += words.words.capacity() * sizeof(std::string) + words.index.size() * 48;
+    for (const std::string& word : words.words) total += word.capacity() > 15 ? word.capacity() + 1 : 0;
+  }
+  if (spare_) total += sizeof(OpenRows);
+  total += sizeof(cache_);
+  for (const Decoded& entry : cache_) {
+    for (const std::string& packed : entry.rows.rows) total += packed.capacity() > 15 ? packed.capacity() + 1 : 0;
+  }
+  return total;
+}
+
+}  // namespace kalvrin
