@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "filegen/filegen.h"
+#include "testgen/filegen.h"
 #include "iso/message_decoder.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "filegen/filegen.h"
+#include "testgen/filegen.h"
 #include "headless/headless_surface.h"
 #include "iso/format_check.h"
 #include "iso/iso_commands.h"

@@ -13,7 +13,7 @@
 #include <span>
 #include <string>
 
-#include "filegen/filegen.h"
+#include "testgen/filegen.h"
 #include "headless/headless_surface.h"
 #include "mac/file_mac.h"
 

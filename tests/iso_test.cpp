@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "filegen/filegen.h"
+#include "testgen/filegen.h"
 #include "headless/headless_surface.h"
 #include "iso/element_table.h"
 #include "iso/format_check.h"

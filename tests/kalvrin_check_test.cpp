@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "filegen/filegen.h"
+#include "testgen/filegen.h"
 #include "headless/check_app.h"
 #include "support/check_runner.h"
 #include "support/test_files.h"

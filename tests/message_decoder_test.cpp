@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "filegen/filegen.h"
+#include "testgen/filegen.h"
 #include "headless/check_app.h"
 #include "headless/headless_surface.h"
 #include "iso/element_table.h"

@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "filegen/filegen.h"
+#include "testgen/filegen.h"
 #include "headless/headless_surface.h"
 #include "iso/format_check.h"
 #include "iso/iso_commands.h"

@@ -50,10 +50,10 @@
 #include "app/main_form.h"
 #include "app/row_store.h"
 #include "app/widget_helpers.h"
-#include "filegen/filegen.h"
 #include "headless/headless_surface.h"
 #include "iso/format_check.h"
 #include "iso/iso_commands.h"
+#include "testgen/filegen.h"
 #include "support/test_files.h"
 
 using namespace kalvrin;

@@ -16,6 +16,7 @@ namespace {
 const Subcommand kSubcommands[] = {
     IsoSubcommand(),
     MacSubcommand(),
+    VerifySubcommand(),
 };
 
 struct CommonOptions {
@@ -46,7 +47,7 @@ int RunSubcommand(const Declared& chosen, const CommonOptions& options, std::ost
     surface.setRowSink([&out](int, const std::vector<std::string>& cells) { WriteCsvRow(out, cells); }, kLiveRows);
   }
 
-  CheckContext context{surface, formatCheck, options.path, out, format};
+  CheckContext context{surface, formatCheck, options.path, out, format, err};
   const CheckOutcome outcome = chosen.run(context);
 
   if (!outcome.printed) {
@@ -70,10 +71,12 @@ int RunKalvrinCheck(int argc, const char* const* argv, std::ostream& out, std::o
   std::vector<Declared> declared;
   for (const Subcommand& subcommand : kSubcommands) {
     CLI::App* sub = app.add_subcommand(std::string(subcommand.name), std::string(subcommand.description));
-    sub->add_option("FILE", options.path, "the transaction file")->required();
-    CLI::Option* json = sub->add_flag("--json", options.json, "print the window state as one JSON object");
-    CLI::Option* csv = sub->add_flag("--csv", options.csv, "print the grid as CSV, title row first");
-    json->excludes(csv);
+    if (!subcommand.declaresFiles) {
+      sub->add_option("FILE", options.path, "the transaction file")->required();
+      CLI::Option* json = sub->add_flag("--json", options.json, "print the window state as one JSON object");
+      CLI::Option* csv = sub->add_flag("--csv", options.csv, "print the grid as CSV, title row first");
+      json->excludes(csv);
+    }
     declared.push_back({sub, subcommand.name, subcommand.declare(*sub)});
   }
 

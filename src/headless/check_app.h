@@ -34,6 +34,7 @@ struct CheckContext {
   const std::string& path;
   std::ostream& out;
   OutputFormat format;
+  std::ostream& err;  // for a subcommand that reports more than one error line
 };
 
 // What a subcommand hands back once it has run.
@@ -50,11 +51,14 @@ struct Subcommand {
   // Declares the subcommand's own options (FILE, --json and --csv are
   // declared for every subcommand) and returns what runs it after parsing.
   std::function<CheckOutcome(CheckContext&)> (*declare)(CLI::App& app);
+  // Declares its own file arguments and output flags instead of the common ones.
+  bool declaresFiles = false;
 };
 
 // The subcommands, one line each in check_app.cpp.
 Subcommand IsoSubcommand();
 Subcommand MacSubcommand();
+Subcommand VerifySubcommand();
 
 // The whole program: parses argv, runs the chosen subcommand, prints to out
 // and err, returns the exit status.

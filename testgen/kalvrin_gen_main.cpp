@@ -5,7 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "filegen/filegen.h"
+#include "testgen/filegen.h"
 
 int main(int argc, char** argv) {
   CLI::App app("Writes a batch file of ISO 8583 messages for tests and benchmarks.", "kalvrin-gen");

@@ -1,5 +1,5 @@
 // Builds ISO 8583 messages and batch files of any size.
-#include "filegen/filegen.h"
+#include "testgen/filegen.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,0 +1,381 @@
+// kalvrin-check verify FILE... [--key HEX] [--json | --csv] [--disable RULE,...]
+// [--strict] [--jobs N]: every fault of each file, files checked side by
+// side and printed in argument order.
+#include "headless/verify_subcommand.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include "headless/check_app.h"
+#include "mac/wipe.h"
+#include "verify/mac_rules.h"
+#include "verify/rules.h"
+
+namespace kalvrin {
+
+namespace {
+
+using verify::Finding;
+using verify::VerifySummary;
+
+// Bytes as they may stand on a terminal: control characters escaped,
+// 0x80-0xFF as Latin-1.
+std::string Printable(std::string_view text) {
+  std::string shown;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      shown += "\\x";
+      shown += kHex[byte >> 4];
+      shown += kHex[byte & 15];
+    } else {
+      shown += c;
+    }
+  }
+  return Latin1ToUtf8(shown);
+}
+
+nlohmann::json OrNull(std::int64_t value, std::int64_t none) {
+  return value == none ? nlohmann::json(nullptr) : nlohmann::json(value);
+}
+
+std::string TotalsName(std::size_t index) { return verify::ElementName(verify::kTotalElements[index]); }
+
+std::string Declared(const verify::BatchSummary& batch, std::size_t index) {
+  return batch.declared[index] ? Printable(*batch.declared[index]) : std::string("-");
+}
+
+void WriteTextSummary(std::ostream& out, std::string_view file, const VerifySummary& summary) {
+  const std::string name = Printable(file);
+  if (!summary.read) {
+    out << name << ": not checked: " << summary.error << '\n';
+    return;
+  }
+  out << name << ": " << summary.bytes << " bytes, " << summary.messages << " messages";
+  if (!summary.messagesByType.empty()) {
+    out << " (";
+    bool first = true;
+    for (const auto& [mti, count] : summary.messagesByType) {
+      out << (first ? "" : ", ") << Printable(mti) << ": " << count;
+      first = false;
+    }
+    out << ")";
+  }
+  out << '\n';
+  std::size_t number = 0;
+  for (const verify::BatchSummary& batch : summary.batches) {
+    ++number;
+    out << name << ": batch " << number;
+    if (batch.totalsRecord != 0) {
+      out << ", totals at record " << batch.totalsRecord << (batch.cumulative ? " (read as totals since the file header)" : "");
+    } else {
+      out << ", not closed by totals";
+    }
+    out << ": computed/declared";
+    using namespace verify;
+    const struct {
+      const char* label;
+      std::size_t count;
+      std::size_t amount;
+    } kinds[] = {{"credits", kCredits, kCreditAmount},
+                 {"debits", kDebits, kDebitAmount},
+                 {"reversed credits", kCreditReversals, kCreditReversalAmount},
+                 {"reversed debits", kDebitReversals, kDebitReversalAmount}};
+    for (const auto& kind : kinds) {
+      out << ' ' << kind.label << ' ' << SumText(batch.computed.values[kind.count]) << '/' << Declared(batch, kind.count)
+          << " amount " << SumText(batch.computed.values[kind.amount]) << '/' << Declared(batch, kind.amount) << ';';
+    }
+    out << " 1140s " << SumText(batch.computed.values[kAuthorisations]) << '/' << Declared(batch, kAuthorisations);
+    if (!batch.notJudged.empty()) out << " (not judged: " << batch.notJudged << ')';
+    out << '\n';
+  }
+  if (summary.batchesNotListed != 0) out << name << ": " << summary.batchesNotListed << " more batches not listed\n";
+  const verify::MacSummary& mac = summary.mac;
+  out << name << ": ";
+  if (!mac.matched.empty()) {
+    out << "MAC " << mac.matched << " equals the declared " << Printable(mac.declared) << '\n';
+  } else if (mac.checked && mac.note.empty()) {
+    out << "MAC: no variant equals the declared " << Printable(mac.declared) << '\n';
+  } else {
+    out << mac.note << '\n';
+  }
+  if (summary.stopped) out << name << ": stopped before the end of the file\n";
+  out << name << ": " << summary.errors << (summary.errors == 1 ? " error, " : " errors, ") << summary.warnings
+      << (summary.warnings == 1 ? " warning" : " warnings") << '\n';
+}
+
+nlohmann::ordered_json SummaryJson(const VerifySummary& summary) {
+  nlohmann::ordered_json json;
+  json["read"] = summary.read;
+  if (!summary.read) {
+    json["error"] = summary.error;
+    return json;
+  }
+  json["bytes"] = summary.bytes;
+  json["messages"] = summary.messages;
+  nlohmann::ordered_json byType = nlohmann::ordered_json::object();
+  for (const auto& [mti, count] : summary.messagesByType) byType[Latin1ToUtf8(mti)] = count;
+  json["messagesByType"] = byType;
+  json["batches"] = nlohmann::ordered_json::array();
+  for (const verify::BatchSummary& batch : summary.batches) {
+    nlohmann::ordered_json entry;
+    entry["totalsRecord"] = OrNull(batch.totalsRecord, 0);
+    entry["reading"] = batch.cumulative ? "cumulative" : "batch";
+    entry["judged"] = batch.notJudged.empty();
+    if (!batch.notJudged.empty()) entry["note"] = batch.notJudged;
+    nlohmann::ordered_json computed;
+    nlohmann::ordered_json declared;
+    for (std::size_t i = 0; i < verify::kTotalElements.size(); ++i) {
+      computed[TotalsName(i)] = verify::SumText(batch.computed.values[i]);
+      declared[TotalsName(i)] = batch.declared[i] ? nlohmann::ordered_json(Latin1ToUtf8(*batch.declared[i])) : nullptr;
+    }
+    entry["computed"] = computed;
+    entry["declared"] = declared;
+    json["batches"].push_back(entry);
+  }
+  json["batchesNotListed"] = summary.batchesNotListed;
+  nlohmann::ordered_json mac;
+  mac["checked"] = summary.mac.checked;
+  if (!summary.mac.note.empty()) mac["note"] = summary.mac.note;
+  if (summary.mac.checked) {
+    mac["declared"] = Latin1ToUtf8(summary.mac.declared);
+    for (std::size_t i = 0; i < verify::kVariantNames.size(); ++i) {
+      mac[std::string(verify::kVariantNames[i])] = summary.mac.computed[i];
+    }
+    mac["matched"] = summary.mac.matched.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(summary.mac.matched);
+  }
+  json["mac"] = mac;
+  json["stopped"] = summary.stopped;
+  json["errors"] = summary.errors;
+  json["warnings"] = summary.warnings;
+  return json;
+}
+
+// ---- several files ------------------------------------------------------------
+
+// Each file's output in argument order: the first unfinished file writes
+// straight through, the others collect theirs until every file before them
+// is done.
+class OrderedOutput {
+ public:
+  OrderedOutput(std::ostream& out, std::size_t files) : out_(out), pending_(files), done_(files, false) {}
+
+  void Write(std::size_t file, const std::string& text) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (file == head_) {
+      out_ << text;
+    } else {
+      pending_[file] += text;
+    }
+  }
+
+  void Finish(std::size_t file) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    done_[file] = true;
+    while (head_ < done_.size() && done_[head_]) {
+      ++head_;
+      if (head_ < done_.size()) {
+        out_ << pending_[head_];
+        std::string().swap(pending_[head_]);
+      }
+    }
+    out_.flush();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::ostream& out_;
+  std::vector<std::string> pending_;
+  std::vector<bool> done_;
+  std::size_t head_ = 0;
+};
+
+class PrintingSink final : public verify::FindingSink {
+ public:
+  PrintingSink(OrderedOutput& output, std::size_t file, OutputFormat format, std::string_view name)
+      : output_(output), file_(file), format_(format), name_(name) {}
+  void OnFinding(const Finding& finding) override { output_.Write(file_, FormatFinding(format_, name_, finding)); }
+
+ private:
+  OrderedOutput& output_;
+  std::size_t file_;
+  OutputFormat format_;
+  std::string_view name_;
+};
+
+struct VerifyCommandOptions {
+  std::vector<std::string> files;
+  std::string key;
+  bool json = false;
+  bool csv = false;
+  std::vector<std::string> disable;
+  bool strict = false;
+  unsigned jobs = 0;
+};
+
+CheckOutcome RunVerify(CheckContext& context, VerifyCommandOptions& options) {
+  CheckOutcome outcome;
+  outcome.printed = true;
+  struct KeyWipe {
+    std::string& key;
+    ~KeyWipe() { SecureWipe(key.data(), key.size()); }
+  } keyWipe{options.key};
+
+  verify::VerifyOptions verifyOptions;
+  for (const std::string& id : options.disable) {
+    const auto rule = verify::RuleById(id);
+    if (!rule) {
+      outcome.exitCode = kExitCannotRun;
+      outcome.error = "unknown rule '" + id + "' for --disable (the rules are listed by kalvrin-check verify --help)";
+      return outcome;
+    }
+    verifyOptions.rules.Disable(*rule);
+  }
+  if (!options.key.empty() && !verify::IsMacKey(options.key)) {
+    outcome.exitCode = kExitCannotRun;
+    outcome.error = "the key must be 16 hex digits";
+    return outcome;
+  }
+  verifyOptions.key = options.key;
+
+  const OutputFormat format = options.json ? OutputFormat::Json : options.csv ? OutputFormat::Csv : OutputFormat::Text;
+  if (format == OutputFormat::Csv) context.out << CsvFindingsTitle();
+
+  const std::size_t count = options.files.size();
+  std::vector<VerifySummary> summaries(count);
+  OrderedOutput output(context.out, count);
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    for (std::size_t file = next++; file < count; file = next++) {
+      PrintingSink sink(output, file, format, options.files[file]);
+      summaries[file] = verify::VerifyFile(options.files[file], verifyOptions, sink);
+      output.Write(file, FormatSummary(format, options.files[file], summaries[file]));
+      output.Finish(file);
+    }
+  };
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t threads = std::min<std::size_t>(count, options.jobs == 0 ? cores : options.jobs);
+  std::vector<std::thread> workers;
+  for (std::size_t i = 1; i < threads; ++i) workers.emplace_back(work);
+  work();
+  for (std::thread& worker : workers) worker.join();
+  SecureWipe(verifyOptions.key.data(), verifyOptions.key.size());
+
+  bool unreadable = false;
+  bool failed = false;
+  for (std::size_t file = 0; file < count; ++file) {
+    const VerifySummary& summary = summaries[file];
+    if (!summary.read) {
+      unreadable = true;
+      context.err << "kalvrin-check: " << options.files[file] << ": " << summary.error << '\n';
+    }
+    failed = failed || summary.errors != 0 || (options.strict && summary.warnings != 0);
+  }
+  outcome.exitCode = unreadable ? kExitCannotRun : failed ? kExitFailed : kExitSucceeded;
+  outcome.result = failed ? 0 : 1;
+  return outcome;
+}
+
+std::string RulesHelp() {
+  std::string text = "Rules (id, severity: what it checks):\n";
+  for (const verify::RuleInfo& info : verify::kRules) {
+    text += "  " + std::string(info.id) + ", " + std::string(verify::SeverityName(info.severity)) + ": " +
+            std::string(info.checks) + "\n";
+  }
+  return text;
+}
+
+std::function<CheckOutcome(CheckContext&)> DeclareVerify(CLI::App& app) {
+  auto options = std::make_shared<VerifyCommandOptions>();
+  app.add_option("FILE", options->files, "the transaction files")->required();
+  app.add_option("--key", options->key, "the MAC key, 16 hex digits: also check the declared MAC");
+  CLI::Option* json = app.add_flag("--json", options->json, "JSON Lines: one object per finding, then a summary per file");
+  CLI::Option* csv = app.add_flag("--csv", options->csv, "the findings as CSV, title row first");
+  json->excludes(csv);
+  app.add_option("--disable", options->disable, "rule ids not to report, separated by commas")->delimiter(',');
+  app.add_flag("--strict", options->strict, "warnings count as errors for the exit status");
+  app.add_option("--jobs", options->jobs, "files checked at once (default: the number of cores)")
+      ->check(CLI::Range(1u, 1024u));
+  app.footer(RulesHelp() +
+             "Exit status: 0 no error found, 1 an error found (or a warning with --strict), 2 a file could not be read "
+             "or the arguments are wrong.");
+  return [options](CheckContext& context) { return RunVerify(context, *options); };
+}
+
+}  // namespace
+
+std::string FormatFinding(OutputFormat format, std::string_view file, const Finding& finding) {
+  const std::string element = finding.element == verify::kNoElement ? std::string() : verify::ElementName(finding.element);
+  switch (format) {
+    case OutputFormat::Json: {
+      nlohmann::ordered_json json;
+      json["file"] = Latin1ToUtf8(file);
+      json["rule"] = finding.rule;
+      json["severity"] = verify::SeverityName(finding.severity);
+      json["record"] = OrNull(finding.record, verify::kNoRecord);
+      json["offset"] = OrNull(finding.offset, verify::kNoOffset);
+      json["element"] = OrNull(finding.element, verify::kNoElement);
+      json["message"] = Latin1ToUtf8(finding.message);
+      if (finding.declared) json["declared"] = Latin1ToUtf8(*finding.declared);
+      if (finding.computed) json["computed"] = Latin1ToUtf8(*finding.computed);
+      return json.dump() + "\n";
+    }
+    case OutputFormat::Csv: {
+      std::ostringstream out;
+      WriteCsvRow(out, {std::string(file), std::string(finding.rule), std::string(verify::SeverityName(finding.severity)),
+                        finding.record == verify::kNoRecord ? "" : std::to_string(finding.record),
+                        finding.offset == verify::kNoOffset ? "" : std::to_string(finding.offset), element,
+                        finding.message, finding.declared.value_or(""), finding.computed.value_or("")});
+      return out.str();
+    }
+    case OutputFormat::Text: break;
+  }
+  std::string line = Printable(file) + ":";
+  if (finding.offset != verify::kNoOffset) line += std::to_string(finding.offset) + ":";
+  line += " " + std::string(verify::SeverityName(finding.severity)) + "[" + std::string(finding.rule) + "]: " +
+          Printable(finding.message);
+  std::string where;
+  if (finding.record != verify::kNoRecord) where = "record " + std::to_string(finding.record);
+  if (!element.empty()) where += (where.empty() ? "element " : ", element ") + element;
+  if (!where.empty()) line += " (" + where + ")";
+  return line + "\n";
+}
+
+std::string CsvFindingsTitle() {
+  std::ostringstream out;
+  WriteCsvRow(out, {"file", "rule", "severity", "record", "offset", "element", "message", "declared", "computed"});
+  return out.str();
+}
+
+std::string FormatSummary(OutputFormat format, std::string_view file, const VerifySummary& summary) {
+  std::ostringstream out;
+  switch (format) {
+    case OutputFormat::Json: {
+      nlohmann::ordered_json json;
+      json["file"] = Latin1ToUtf8(file);
+      json["summary"] = SummaryJson(summary);
+      out << json.dump() << '\n';
+      break;
+    }
+    case OutputFormat::Csv: break;
+    case OutputFormat::Text: WriteTextSummary(out, file, summary); break;
+  }
+  return out.str();
+}
+
+Subcommand VerifySubcommand() {
+  return {"verify", "find every fault of each batch file: framing, elements, totals, envelope and MAC", DeclareVerify,
+          true};
+}
+
+}  // namespace kalvrin

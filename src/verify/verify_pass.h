@@ -1,0 +1,66 @@
+// The verify pass: reads a transaction file once, front to back, with the
+// format check's framing, never stops at a fault, and hands every finding to
+// a sink. Memory stays flat in the file's size apart from the index of
+// transaction keys.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "verify/batch_rules.h"
+#include "verify/finding.h"
+#include "verify/rules.h"
+
+namespace kalvrin::verify {
+
+struct VerifyOptions {
+  RuleSet rules;
+  std::string key;  // 16 hex digits: the MAC rules run; empty: they are skipped
+  ProgressCallback progress;
+};
+
+// One batch: the transactions since the previous message carrying totals (or
+// since the file header) and what the message closing it declares.
+struct BatchSummary {
+  std::int64_t totalsRecord = 0;  // 0: no message closed it before the end of the file
+  Totals computed;                // since the previous totals
+  std::array<std::optional<std::string>, kTotalElements.size()> declared;  // as the message holds them
+  bool cumulative = false;        // the declared values were read as totals since the file header
+  std::string notJudged;          // why the totals were not judged, empty when they were
+};
+
+struct MacSummary {
+  bool checked = false;   // a key was given and the MAC variants ran
+  std::string note;       // why not, or what stopped them
+  std::string declared;   // as the MAC check reads it
+  std::array<std::string, 3> computed;  // MACALL, MACNHD, MACNSP
+  std::string matched;    // the first variant that equals the declared MAC, empty when none
+};
+
+inline constexpr std::size_t kMaxBatchesListed = 1000;
+
+struct VerifySummary {
+  bool read = false;   // false: the file could not be read, see error
+  std::string error;
+  bool stopped = false;  // the progress callback asked to stop
+  std::int64_t bytes = 0;
+  std::int64_t messages = 0;
+  std::map<std::string, std::int64_t> messagesByType;  // by MTI as the file holds it
+  std::vector<BatchSummary> batches;                   // the first kMaxBatchesListed
+  std::int64_t batchesNotListed = 0;
+  MacSummary mac;
+  std::int64_t errors = 0;    // findings reported, by severity
+  std::int64_t warnings = 0;
+  std::size_t duplicateIndexBytes = 0;
+};
+
+// Checks one file. Findings go to `sink` as they are found; the summary
+// comes back at the end.
+VerifySummary VerifyFile(std::string_view path, const VerifyOptions& options, FindingSink& sink);
+
+}  // namespace kalvrin::verify
