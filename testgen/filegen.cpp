@@ -1,10 +1,16 @@
-// Builds ISO 8583 messages and batch files of any size.
+// Builds ISO 8583 messages and valid batch files of any size, with faults
+// injected on demand.
 #include "testgen/filegen.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <random>
+
+#include "mac/des.h"
+#include "mac/key_install.h"
 
 namespace kalvrin::filegen {
 
@@ -26,7 +32,7 @@ bool InRanges(int element, const auto& ranges) {
 
 constexpr char kHex[] = "0123456789ABCDEF";
 
-std::string Padded(std::size_t value, int digits) {
+std::string Padded(std::uint64_t value, int digits) {
   std::string text = std::to_string(value);
   if (static_cast<int>(text.size()) < digits) text.insert(0, static_cast<std::size_t>(digits) - text.size(), '0');
   return text;
@@ -48,66 +54,448 @@ class Random {
     for (char& c : text) c = kHex[Below(16)];
     return text;
   }
+  std::string Two(std::uint32_t first, std::uint32_t last) { return Padded(first + Below(last - first + 1), 2); }
 
  private:
   std::mt19937 engine_;
 };
 
-constexpr std::string_view kMacHeader =
-    "DORVMAC HEADER GENERATED BATCH           "  // 41 bytes not interpreted
-    "1"                                          // MAC method
-    "01"                                         // MAC version
-    "B690D735"                                   // check value of the default key
-    "20261208";                                  // not interpreted
-static_assert(kMacHeader.size() == kMacHeaderLength);
+// ---- valid values ------------------------------------------------------------
 
-constexpr std::string_view kMessageTypes[] = {"1140", "1240", "1440", "1542"};
-constexpr std::size_t kMessageRoom = kRecordLength - 2;
-
-std::string FileHeader(std::uint32_t batch) {
-  return BuildMessage("1644", {{24, "692"}, {71, Padded(1, 8)}, {72, "BATCH GENERATED " + Padded(batch, 5)}});
+char LuhnDigit(std::string_view digits) {
+  int sum = 0;
+  bool twice = true;  // the check digit is the one not doubled
+  for (auto c = digits.rbegin(); c != digits.rend(); ++c) {
+    int digit = *c - '0';
+    if (twice && (digit *= 2) > 9) digit -= 9;
+    sum += digit;
+    twice = !twice;
+  }
+  return static_cast<char>('0' + (10 - sum % 10) % 10);
 }
 
-std::string Trailer(std::uint64_t messages, const std::string& mac) {
-  return BuildMessage("1844", {{24, "971"}, {71, Padded(messages % 100000000, 8)}, {128, mac}});
+std::string CardNumber(Random& random) {
+  std::string pan = "4" + random.Digits(14 + random.Below(4));
+  pan += LuhnDigit(pan);
+  return pan;
 }
 
-std::string BatchMessage(Random& random, std::uint64_t number) {
-  const std::string pan = "4" + random.Digits(15 + random.Below(4));
-  std::map<int, std::string> elements = {
-      {2, pan},
-      {3, "000000"},
-      {4, random.Digits(12)},
-      {7, "1208" + random.Digits(6)},
-      {11, Padded(number % 1000000, 6)},
-      {12, "261208" + random.Digits(6)},
-      {14, "2812"},
-      {22, "51010151134C"},
-      {24, "200"},
-      {26, "5999"},
-      {37, random.Digits(12)},
-      {41, "TERM" + Padded(number % 10000, 4) + "        "},
-      {42, "MERCHANT0000001"},
-      {43, "SAMPLE SHOP   VIENNA    AT"},
-      {49, "978"},
-      {71, Padded(number % 100000000, 8)},
-      {74, random.Digits(10)},
-      {86, random.Digits(16)},
-  };
-  if (random.Chance(50)) elements[35] = pan + "=2812201" + random.Digits(29 - pan.size());  // 37 at most
-  if (random.Chance(40)) elements[55] = "9F2608" + random.HexDigits(16) + "9F2701809F1007" + random.HexDigits(14 + 2 * random.Below(20));
-  if (random.Chance(20)) elements[72] = "DATA RECORD " + random.Digits(random.Below(40));
-  if (random.Chance(15)) elements[101] = "FILE" + random.Digits(random.Below(12));
-  if (random.Chance(10)) elements[123] = random.HexDigits(random.Below(60));
-  return BuildMessage(kMessageTypes[random.Below(4)], elements);
+// A day that every month has, so that any month fits.
+std::string MonthDay(Random& random) { return random.Two(1, 12) + random.Two(1, 28); }
+std::string TimeOfDay(Random& random) { return random.Two(0, 23) + random.Two(0, 59) + random.Two(0, 59); }
+
+constexpr std::string_view kCurrencies[] = {"978", "840", "826", "756", "985"};
+
+// ---- the MAC the file declares: MACNSP -----------------------------------
+
+// CBC-MAC under a single DES key over the bytes the MACNSP variant keeps:
+// no CR, LF, TAB or space; every byte outside 0x20-0x7E as 0xAA.
+class NspMac {
+ public:
+  explicit NspMac(std::string_view key) {
+    DesBytes bytes{};
+    HexToBytes(bytes.data(), key, bytes.size());
+    BuildKeySchedule(schedule_, bytes);
+  }
+  void Feed(std::string_view text) {
+    for (const char c : text) {
+      const auto byte = static_cast<std::uint8_t>(c);
+      if (byte == '\r' || byte == '\n' || byte == '\t' || byte == ' ') continue;
+      block_[filled_++] = byte >= 0x20 && byte <= 0x7E ? byte : 0xAA;
+      if (filled_ == block_.size()) Encrypt();
+    }
+  }
+  std::string Finish() {
+    if (filled_ != 0) {
+      std::fill(block_.begin() + static_cast<std::ptrdiff_t>(filled_), block_.end(), 0);
+      Encrypt();
+    }
+    char hex[17] = {};
+    BytesToHex(hex, chain_.data(), 4);
+    return std::string(hex, 8);
+  }
+
+ private:
+  void Encrypt() {
+    for (std::size_t i = 0; i < chain_.size(); ++i) chain_[i] ^= block_[i];
+    DesBlock(chain_, kModeEncrypt, schedule_, chain_);
+    filled_ = 0;
+  }
+  KeySchedule schedule_{};
+  DesBytes chain_{};
+  DesBytes block_{};
+  std::size_t filled_ = 0;
+};
+
+std::string CheckValue(std::string_view key) {
+  char kcv[17] = {};
+  if (CreateKCV(kcv, key, 8) == 0) return "00000000";
+  return std::string(kcv, 8);
 }
 
-// One message in its record: spaces up to the record length, then CR LF.
-void EmitRecord(std::string& out, const std::string& message) {
-  out += message;
-  if (message.size() < kMessageRoom) out.append(kMessageRoom - message.size(), ' ');
-  out += "\r\n";
-}
+// ---- faults ---------------------------------------------------------------------
+
+constexpr std::string_view kFaultIds[] = {
+    "envelope.mac-header", "envelope.file-header", "envelope.trailer-missing", "envelope.trailer-not-last",
+    "envelope.trailer-mac", "envelope.kcv-mismatch", "message.bad-prefix", "message.truncated",
+    "message.bitmap-char", "message.no-secondary-bit", "message.stray-text", "element.not-numeric",
+    "element.date", "element.pan-luhn", "element.currency", "element.track2-mismatch",
+    "batch.message-number", "batch.duplicate", "batch.totals", "mac.kcv", "mac.mismatch"};
+
+enum class Kind { FileHeader, Transaction, Totals, Trailer };
+
+struct Message {
+  std::string mti;
+  std::map<int, std::string> elements;
+};
+
+// One record on its way to the file: the message, then what a fault did to
+// its text.
+struct Record {
+  Kind kind;
+  std::int64_t number = 0;
+  Message message;
+};
+
+class Generator {
+ public:
+  Generator(const FileOptions& options, const std::function<void(std::string_view)>& sink)
+      : options_(options), sink_(sink), random_(options.seed), mac_(options.key) {
+    for (const Fault& fault : options.faults) pending_.push_back({fault, false});
+  }
+
+  FileSummary Run() {
+    for (const auto& [fault, done] : pending_) {
+      if (std::find(std::begin(kFaultIds), std::end(kFaultIds), fault.rule) == std::end(kFaultIds)) {
+        summary_.error = "no such fault: " + fault.rule;
+        return summary_;
+      }
+    }
+    constexpr std::size_t kFixedPart = kMacHeaderLength + 2 + 2 * kRecordLength;  // header record, 1644, 1844
+    const std::uint64_t batchMessages =
+        options_.size > kFixedPart ? (options_.size - kFixedPart + kRecordLength - 1) / kRecordLength : 0;
+    out_.reserve(256 * kRecordLength);
+
+    WriteMacHeader();
+    Emit(Record{Kind::FileHeader, 1, FileHeader()});
+    std::uint64_t left = batchMessages;
+    while (left > 0 && !cut_) {
+      std::uint64_t transactions = 2 + random_.Below(10);
+      if (transactions >= left) transactions = left - 1;
+      for (std::uint64_t i = 0; i < transactions && !cut_; ++i) Emit(Record{Kind::Transaction, next_, Transaction()});
+      if (!cut_) Emit(Record{Kind::Totals, next_, TotalsMessage()});
+      left -= transactions + 1;
+    }
+    if (!cut_) {
+      if (Take("envelope.trailer-missing", 0)) {
+        Note("envelope.trailer-missing", 0, 0, -1, "no trailer written");
+      } else {
+        Emit(Record{Kind::Trailer, next_, Trailer()});
+        if (!cut_ && Take("envelope.trailer-not-last", 0)) {
+          const std::int64_t at = offset_ + static_cast<std::int64_t>(out_.size());
+          const std::int64_t record = next_;
+          Emit(Record{Kind::Transaction, next_, Transaction()}, false);
+          Note("envelope.trailer-not-last", record, 0, at, "a transaction after the trailer");
+        }
+      }
+    }
+    Drain();
+    for (const auto& [fault, done] : pending_) {
+      if (!done) {
+        summary_.error = "cannot inject " + fault.rule +
+                         (fault.record != 0 ? " at record " + std::to_string(fault.record) : std::string()) +
+                         " into this file";
+        break;
+      }
+    }
+    summary_.messages = static_cast<std::uint64_t>(next_ - 1);
+    return summary_;
+  }
+
+ private:
+  // ---- fault bookkeeping ---------------------------------------------------------
+
+  // True (once) when a fault of this rule is pending for the record: its own
+  // number, or 0 and the record is the first suitable one.
+  bool Take(std::string_view rule, std::int64_t record, bool suitable = true) {
+    for (auto& [fault, done] : pending_) {
+      if (done || fault.rule != rule) continue;
+      if (fault.record == record || (fault.record == 0 && suitable)) {
+        done = true;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void Note(std::string_view rule, std::int64_t record, int element, std::int64_t offset, std::string what) {
+    summary_.injected.push_back({std::string(rule), record, element, offset, std::move(what)});
+  }
+
+  // ---- the envelope -------------------------------------------------------------
+
+  void WriteMacHeader() {
+    std::string kcv = CheckValue(options_.key);
+    if (Take("mac.kcv", 0)) {
+      std::string other(options_.key);
+      other.back() = other.back() == '0' ? '1' : '0';
+      kcv = CheckValue(other);
+      Note("mac.kcv", 0, 0, 44, "the MAC header record and P53 declare the check value of another key");
+    }
+    securityKcv_ = kcv;
+    std::string header = "DORVMAC HEADER GENERATED BATCH           1" "01" + kcv + "20261208";
+    if (Take("envelope.mac-header", 0)) {
+      header[44] = 'Z';
+      Note("envelope.mac-header", 0, 0, 44, "the key check value of the MAC header record holds a Z");
+    }
+    out_ += header;
+    out_ += "\r\n";
+    if (Take("envelope.file-header", 0)) {
+      out_ += "9";
+      Note("envelope.file-header", 0, 0, static_cast<std::int64_t>(out_.size()) - 1, "a 9 before the 1644");
+    }
+  }
+
+  Message FileHeader() {
+    std::string security = "1" "01" + securityKcv_;
+    return {"1644", {{7, MonthDay(random_) + TimeOfDay(random_)},
+                     {24, "692"},
+                     {53, security},
+                     {71, ""},
+                     {72, "BATCH GENERATED " + Padded(options_.seed % 100000, 5)}}};
+  }
+
+  Message Trailer() { return {"1844", {{24, "971"}, {71, ""}, {128, ""}}}; }
+
+  // ---- batches ----------------------------------------------------------------------
+
+  Message Transaction() {
+    static constexpr std::string_view kTypes[] = {"1140", "1240", "1440"};
+    const std::string_view mti = kTypes[random_.Below(3)];
+    const std::string pan = CardNumber(random_);
+    const std::string expiry = Padded(27 + random_.Below(9), 2) + random_.Two(1, 12);
+    Message message{std::string(mti), {
+        {2, pan},
+        {3, mti == "1140" || random_.Chance(60) ? "000000" : "200000"},
+        {4, random_.Digits(12)},
+        {7, MonthDay(random_) + TimeOfDay(random_)},
+        {11, Padded(static_cast<std::uint64_t>(next_) % 1000000, 6)},
+        {12, random_.Two(20, 29) + MonthDay(random_) + TimeOfDay(random_)},
+        {14, expiry},
+        {22, "51010151134C"},
+        {24, "200"},
+        {26, "5999"},
+        {37, random_.Digits(12)},
+        {41, "TERM" + Padded(static_cast<std::uint64_t>(next_) % 10000, 4) + "        "},
+        {42, "MERCHANT0000001"},
+        {43, "SAMPLE SHOP   VIENNA    AT"},
+        {49, std::string(kCurrencies[random_.Below(5)])},
+        {71, ""},
+    }};
+    // 37 characters at most
+    if (random_.Chance(50)) message.elements[35] = pan + "=" + expiry + "201" + random_.Digits(29 - pan.size());
+    if (random_.Chance(40)) {
+      message.elements[55] = "9F2608" + random_.HexDigits(16) + "9F2701809F1007" + random_.HexDigits(14 + 2 * random_.Below(20));
+    }
+    if (random_.Chance(20)) message.elements[72] = "DATA RECORD " + random_.Digits(random_.Below(40));
+    if (random_.Chance(15)) message.elements[101] = "FILE" + random_.Digits(random_.Below(12));
+    if (random_.Chance(10)) message.elements[123] = random_.HexDigits(random_.Below(60));
+    return message;
+  }
+
+  Message TotalsMessage() {
+    return {"1542", {{7, MonthDay(random_) + TimeOfDay(random_)}, {24, "500"}, {71, ""}, {72, "RECONCILIATION"}}};
+  }
+
+  // The batch's totals as the scheme counts them.
+  void Count(const Message& message) {
+    const std::string& code = message.elements.at(3);
+    const std::uint64_t amount = std::stoull(message.elements.at(4));
+    if (message.mti == "1140") {
+      ++counts_[4];
+      return;
+    }
+    const bool credit = code.compare(0, 2, "20") == 0;
+    const std::size_t index = message.mti == "1240" ? (credit ? 0 : 2) : (credit ? 1 : 3);
+    ++counts_[index];
+    amounts_[index] += amount;
+  }
+
+  void FillTotals(Message& message) {
+    constexpr int kCounts[] = {74, 75, 76, 77, 81};
+    constexpr int kAmounts[] = {86, 87, 88, 89};
+    for (std::size_t i = 0; i < 5; ++i) message.elements[kCounts[i]] = Padded(counts_[i], 10);
+    for (std::size_t i = 0; i < 4; ++i) message.elements[kAmounts[i]] = Padded(amounts_[i], 16);
+    counts_ = {};
+    amounts_ = {};
+  }
+
+  // ---- one record -----------------------------------------------------------------
+
+  void Emit(Record record, bool inRange = true) {
+    Message& message = record.message;
+    const std::int64_t number = record.number;
+    const bool transaction = record.kind == Kind::Transaction;
+    const std::int64_t start = offset_ + static_cast<std::int64_t>(out_.size());
+    std::map<int, std::size_t> starts;
+    auto at = [&](int element, std::size_t index) {
+      BuildMessage(message.mti, message.elements, &starts);
+      return start + static_cast<std::int64_t>(starts.at(element) + index);
+    };
+    auto dataAt = [&](int element, std::size_t index) {
+      return at(element, static_cast<std::size_t>(PrefixDigits(element)) + index);
+    };
+
+    // values first: S71, the duplicate's key, the element faults, the totals
+    std::uint64_t messageNumber = static_cast<std::uint64_t>(number);
+    bool wrongNumber = false;
+    if (number > 1 && Take("batch.message-number", number, transaction)) {
+      messageNumber += 5;
+      wrongNumber = true;
+    }
+    message.elements[71] = Padded(messageNumber % 100000000, 8);
+    if (transaction && lastTransaction_ && Take("batch.duplicate", number, true)) {
+      const std::string ownNumber = message.elements[71];
+      message = *lastTransaction_;
+      message.elements[71] = ownNumber;
+      Note("batch.duplicate", number, 0, start, "a copy of record " + std::to_string(lastTransactionRecord_));
+    }
+    if (transaction && Take("element.pan-luhn", number, true)) {
+      std::string& pan = message.elements[2];
+      pan.back() = static_cast<char>('0' + (pan.back() - '0' + 1) % 10);
+      if (message.elements.count(35) != 0) message.elements[35].replace(0, pan.size(), pan);
+      Note("element.pan-luhn", number, 2, dataAt(2, pan.size() - 1), "the card number's last digit changed");
+    }
+    if (transaction && Take("element.currency", number, true)) {
+      message.elements[49] = "000";
+      Note("element.currency", number, 49, dataAt(49, 0), "P49 000");
+    }
+    if (transaction && Take("element.track2-mismatch", number, true)) {
+      const std::string& pan = message.elements[2];
+      const std::string expiry = message.elements[14];
+      const std::string other = Padded((std::stoul(expiry.substr(0, 2)) + 1) % 100, 2) + expiry.substr(2);
+      message.elements[35] = pan + "=" + other + "201";
+      Note("element.track2-mismatch", number, 35, dataAt(35, pan.size() + 1), "P35's expiry date is not P14's");
+    }
+    if (Take("element.not-numeric", number, transaction)) {
+      const int element = transaction ? 11 : record.kind == Kind::Trailer ? 71 : 7;
+      std::string& value = message.elements[element];
+      value.back() = 'X';
+      Note("element.not-numeric", number, element, dataAt(element, value.size() - 1), "an X in a numeric element");
+    }
+    if (record.kind != Kind::Trailer && Take("element.date", number, transaction)) {
+      const int element = transaction ? 12 : 7;
+      const std::size_t month = transaction ? 2 : 0;
+      message.elements[element].replace(month, 2, "13");
+      Note("element.date", number, element, dataAt(element, month), "month 13");
+    }
+    if (record.kind == Kind::Trailer && Take("envelope.trailer-mac", number, true)) {
+      message.elements[72] = "TRAILER";
+      Note("envelope.trailer-mac", number, 72, at(72, 0), "S72 in the trailer moves S128");
+    }
+    if (record.number == 1 && Take("envelope.kcv-mismatch", number, true)) {
+      std::string& security = message.elements[53];
+      security[3] = security[3] == 'F' ? '0' : 'F';
+      Note("envelope.kcv-mismatch", number, 53, dataAt(53, 3), "P53's check value changed");
+    }
+    if (transaction) {
+      Count(message);
+      lastTransaction_ = message;
+      lastTransactionRecord_ = number;
+    }
+    if (record.kind == Kind::Totals) {
+      FillTotals(message);
+      if (Take("batch.totals", number, true)) {
+        std::string& amount = message.elements[86];
+        amount = Padded(std::stoull(amount) + 1, 16);
+        Note("batch.totals", number, 86, dataAt(86, 0), "S86 one more than the credits' sum");
+      }
+    }
+    if (record.kind == Kind::Trailer) {
+      message.elements[128] = options_.mac.empty() ? mac_.Finish() : options_.mac;
+      if (Take("mac.mismatch", number, true)) {
+        std::string& mac = message.elements[128];
+        mac[0] = mac[0] == '0' ? '1' : '0';
+        Note("mac.mismatch", number, 128, dataAt(128, 0), "the declared MAC's first digit changed");
+      }
+    }
+    if (wrongNumber) Note("batch.message-number", number, 71, dataAt(71, 0), "S71 five more than its number");
+
+    // then the text
+    std::string text = BuildMessage(message.mti, message.elements, &starts);
+    if (Take("message.bad-prefix", number, transaction)) {
+      const auto prefixed = std::find_if(starts.begin(), starts.end(), [](const auto& s) { return PrefixDigits(s.first) != 0; });
+      if (prefixed == starts.end()) {
+        summary_.error = "record " + std::to_string(number) + " has no length prefix to spoil";
+      } else {
+        text[prefixed->second + 1] = 'A';
+        Note("message.bad-prefix", number, prefixed->first, start + static_cast<std::int64_t>(prefixed->second),
+             "an A in the length prefix");
+      }
+    }
+    if (Take("message.bitmap-char", number, transaction)) {
+      const std::size_t zero = text.find_last_of('0', 35);
+      if (zero < 4 || zero == std::string::npos) {
+        summary_.error = "record " + std::to_string(number) + " has no 0 in its bitmaps";
+      } else {
+        text[zero] = 'a';
+        Note("message.bitmap-char", number, 0, start + static_cast<std::int64_t>(zero), "a lower-case a in a bitmap");
+      }
+    }
+    if (Take("message.no-secondary-bit", number, transaction)) {
+      const int bits = text[4] >= 'A' ? text[4] - 'A' + 10 : text[4] - '0';
+      text[4] = kHex[bits & 7];
+      Note("message.no-secondary-bit", number, 0, start + 4, "bit 1 cleared");
+    }
+    std::size_t cutAt = std::string::npos;
+    if (Take("message.truncated", number, record.kind == Kind::Trailer)) {
+      const int last = message.elements.rbegin()->first;
+      const std::size_t from = starts.at(last);
+      cutAt = from + (text.size() - from) / 2;
+      Note("message.truncated", number, last, start + static_cast<std::int64_t>(from), "the file ends inside it");
+    }
+
+    std::string padded = text;
+    if (padded.size() < kRecordLength - 2) padded.append(kRecordLength - 2 - padded.size(), ' ');
+    if (Take("message.stray-text", number, transaction)) {
+      const std::size_t stray = text.size() + 2;
+      padded.replace(stray, 3, "XYZ");
+      Note("message.stray-text", number, 0, start + static_cast<std::int64_t>(stray), "XYZ in the padding");
+    }
+    padded += "\r\n";
+    if (cutAt != std::string::npos) {
+      padded.resize(cutAt);
+      cut_ = true;
+    }
+    if (inRange && record.kind != Kind::Trailer) mac_.Feed(padded);
+    out_ += padded;
+    ++next_;
+    if (out_.size() >= 255 * kRecordLength) Drain();
+  }
+
+  void Drain() {
+    offset_ += static_cast<std::int64_t>(out_.size());
+    summary_.bytes += out_.size();
+    sink_(out_);
+    out_.clear();
+  }
+
+  const FileOptions& options_;
+  const std::function<void(std::string_view)>& sink_;
+  Random random_;
+  NspMac mac_;
+  FileSummary summary_;
+  std::vector<std::pair<Fault, bool>> pending_;
+  std::string out_;
+  std::int64_t offset_ = 0;  // of out_'s first byte
+  std::int64_t next_ = 1;    // the next record's number
+  bool cut_ = false;
+  std::string securityKcv_;
+  std::array<std::uint64_t, 5> counts_{};   // S74 S75 S76 S77 S81
+  std::array<std::uint64_t, 4> amounts_{};  // S86 S87 S88 S89
+  std::optional<Message> lastTransaction_;
+  std::int64_t lastTransactionRecord_ = 0;
+};
 
 }  // namespace
 
@@ -139,39 +527,32 @@ std::string BuildRawMessage(std::string_view mti, const std::map<int, std::strin
   return message;
 }
 
-std::string BuildMessage(std::string_view mti, const std::map<int, std::string>& elements) {
+std::string BuildMessage(std::string_view mti, const std::map<int, std::string>& elements,
+                         std::map<int, std::size_t>* starts) {
   std::map<int, std::string> raw;
   for (const auto& [element, value] : elements) {
     const int digits = PrefixDigits(element);
     raw[element] = digits == 0 ? value : Padded(value.size(), digits) + value;
   }
+  if (starts != nullptr) {
+    starts->clear();
+    std::size_t at = mti.size() + 32;
+    for (const auto& [element, value] : raw) {
+      if (element < 2 || element > 128 || element == 64) continue;
+      (*starts)[element] = at;
+      at += value.size();
+    }
+  }
   return BuildRawMessage(mti, raw);
 }
 
-FileSummary GenerateFile(const FileOptions& options, const std::function<void(std::string_view)>& sink) {
-  constexpr std::size_t kFixedPart = kMacHeaderLength + 2 + 2 * kRecordLength;  // header record, 1644, 1844
-  const std::uint64_t batchMessages =
-      options.size > kFixedPart ? (options.size - kFixedPart + kRecordLength - 1) / kRecordLength : 0;
-  Random random(options.seed);
-  FileSummary summary;
-  std::string out;
-  out.reserve(256 * kRecordLength);
-  auto drain = [&] {
-    summary.bytes += out.size();
-    sink(out);
-    out.clear();
-  };
+const std::vector<std::string_view>& InjectableFaults() {
+  static const std::vector<std::string_view> ids(std::begin(kFaultIds), std::end(kFaultIds));
+  return ids;
+}
 
-  out.append(kMacHeader).append("\r\n");
-  EmitRecord(out, FileHeader(options.seed % 100000));
-  for (std::uint64_t number = 1; number <= batchMessages; ++number) {
-    EmitRecord(out, BatchMessage(random, number));
-    if (out.size() >= 255 * kRecordLength) drain();
-  }
-  EmitRecord(out, Trailer(batchMessages + 2, options.mac));
-  drain();
-  summary.messages = batchMessages + 2;
-  return summary;
+FileSummary GenerateFile(const FileOptions& options, const std::function<void(std::string_view)>& sink) {
+  return Generator(options, sink).Run();
 }
 
 std::string GenerateFileBytes(const FileOptions& options, FileSummary* summary) {
@@ -192,6 +573,12 @@ bool WriteGeneratedFile(const std::filesystem::path& path, const FileOptions& op
     written = written && std::fwrite(piece.data(), 1, piece.size(), file.get()) == piece.size();
   });
   if (summary != nullptr) *summary = made;
+  if (!made.error.empty()) {
+    file.reset();
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    return false;
+  }
   return written && std::fclose(file.release()) == 0;
 }
 
