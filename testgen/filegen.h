@@ -56,8 +56,8 @@ struct FileOptions {
   std::uint64_t size = 0;  // the file is the smallest whole number of records reaching this size
   std::uint32_t seed = 1;
   std::string key{kDefaultKey};  // the MAC key: check values and the declared MAC (MACNSP)
-  std::string mac;               // when not empty, what the trailer declares instead
-  std::vector<Fault> faults;
+  std::string mac{};             // when not empty, what the trailer declares instead
+  std::vector<Fault> faults{};
 };
 
 struct FileSummary {

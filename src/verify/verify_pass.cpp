@@ -714,6 +714,10 @@ class Pass {
       mac.note = "no trailer declares a MAC";
       return;
     }
+    if (trailerSeen_ && !trailer_.complete) {
+      mac.note = "the trailer is cut short: its MAC was not judged";
+      return;
+    }
     for (std::size_t i = 0; i < macs.variants.size(); ++i) {
       if (macs.variants[i] == macs.declared) {
         mac.matched = kVariantNames[i];
