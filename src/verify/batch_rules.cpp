@@ -78,7 +78,7 @@ void MessageNumbers::Accept(std::vector<std::uint64_t> next) {
   expected_ = std::move(kept);
 }
 
-std::uint64_t KeyHash(const std::vector<std::string_view>& fields) {
+std::uint64_t KeyHash(std::initializer_list<std::string_view> fields) {
   std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a, each field ended by a byte no field holds
   for (const std::string_view field : fields) {
     for (const char c : field) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,6 +74,6 @@ class DuplicateIndex {
   std::size_t used_ = 0;
 };
 
-std::uint64_t KeyHash(const std::vector<std::string_view>& fields);
+std::uint64_t KeyHash(std::initializer_list<std::string_view> fields);
 
 }  // namespace kalvrin::verify

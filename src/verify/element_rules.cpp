@@ -132,9 +132,24 @@ bool PassesLuhn(std::string_view digits) {
 }
 
 bool IsCurrencyCode(std::string_view code) {
-  return std::any_of(std::begin(kCurrencies), std::end(kCurrencies), [code](const CurrencyCode& currency) {
-    return currency.numeric == code || currency.alphabetic == code;
-  });
+  // Every three-character code as an index: 000-999 for the numeric ones,
+  // 1000 on for three upper-case letters.
+  constexpr auto kIndex = [](std::string_view text) -> int {
+    if (text.size() != 3) return -1;
+    if (std::all_of(text.begin(), text.end(), IsDigit)) return (text[0] - '0') * 100 + (text[1] - '0') * 10 + (text[2] - '0');
+    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; })) return -1;
+    return 1000 + ((text[0] - 'A') * 26 + (text[1] - 'A')) * 26 + (text[2] - 'A');
+  };
+  static constexpr auto kAssigned = [kIndex] {
+    std::array<bool, 1000 + 26 * 26 * 26> assigned{};
+    for (const CurrencyCode& currency : kCurrencies) {
+      assigned[static_cast<std::size_t>(kIndex(currency.numeric))] = true;
+      assigned[static_cast<std::size_t>(kIndex(currency.alphabetic))] = true;
+    }
+    return assigned;
+  }();
+  const int index = kIndex(code);
+  return index >= 0 && kAssigned[static_cast<std::size_t>(index)];
 }
 
 void CheckElements(const DecodedMessage& message, const RuleSet& rules,
@@ -143,9 +158,9 @@ void CheckElements(const DecodedMessage& message, const RuleSet& rules,
     if (!element.complete) continue;
     const int number = element.number;
     if (rules.Enabled(Rule::NotNumeric) && IsNumericElement(number)) CheckNumeric(element, report);
-    if (rules.Enabled(Rule::Date) && AllDigits(element.value)) {
+    if (rules.Enabled(Rule::Date)) {
       for (const DateElement& date : kDateElements) {
-        if (date.element != number) continue;
+        if (date.element != number || !AllDigits(element.value)) continue;
         if (const auto fault = CheckDateTime(element.value, date.layout)) {
           report({Rule::Date, number, fault->index,
                   ElementName(number) + " " + Quoted(element.value) + " is not a date and time (" +

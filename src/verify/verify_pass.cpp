@@ -300,7 +300,11 @@ class Pass {
         if (!IsDigit(c)) {
           if (count > 0) stray(digitAt[0]);
           count = 0;
-          if (c != ' ') stray(base + static_cast<std::int64_t>(i));
+          if (c != ' ') {
+            stray(base + static_cast<std::int64_t>(i));
+          } else {
+            while (i + 1 < block.size() && block[i + 1] == ' ') ++i;  // padding comes in long runs
+          }
           continue;
         }
         digits[static_cast<std::size_t>(count)] = c;
