@@ -31,6 +31,8 @@
 #include "app/config_form.h"
 #include "app/form_surface.h"
 #include "app/grid_model.h"
+#include "app/grid_rows.h"
+#include "app/grid_tools.h"
 #include "app/inspector.h"
 #include "app/widget_helpers.h"
 #include "iso/format_check.h"
@@ -124,6 +126,7 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
     : QMainWindow(parent),
       dialogs_(std::move(dialogs)),
       gridModel_(std::make_unique<GridModel>()),
+      gridRows_(std::make_unique<GridRowFilter>(*gridModel_)),
       executableStem_(QString::fromStdString(ExecutableStem(executablePath.toStdString()))),
       settingsPath_(SettingsPathFor(std::filesystem::path(QFile::encodeName(executablePath).toStdString()))) {
   setObjectName("MainForm");
@@ -141,6 +144,11 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
   BuildCommands(client);
   BuildStatusBar();
   BuildMenu();
+  gridTools_ = std::make_unique<GridTools>(*this, *gridModel_, *gridRows_);  // before the tab order: it moves the grid
+  connect(gridTools_.get(), &GridTools::inspectRequested, this, [this](const QModelIndex& index) {
+    inspectorClosed_ = false;
+    Guarded([&] { InspectGridCell(index); });
+  });
   SetTabOrder();
 
   FormSurface::Widgets widgets;
@@ -160,13 +168,15 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
 }
 
 TMainForm::~TMainForm() {
-  // The view goes with the window's children; the model and the check after it.
+  // The view goes with the window's children; the models and the check after it.
   if (FormatGrid != nullptr) FormatGrid->setModel(nullptr);
+  gridTools_.reset();
 }
 
 void TMainForm::AttachDialogs(TAboutForm* about, TConfigForm* config) {
   about_ = about;
   config_ = config;
+  gridTools_->attachConfig(config);
 }
 
 void TMainForm::BuildKeys(QWidget* client) {
@@ -228,7 +238,7 @@ void TMainForm::BuildResult(QWidget* client) {
   FormatSplitter->setChildrenCollapsible(true);
   FormatGrid = new QTableView(FormatSplitter);
   FormatGrid->setObjectName("FormatGrid");
-  FormatGrid->setModel(gridModel_.get());
+  FormatGrid->setModel(gridRows_.get());
   FormatGrid->setSelectionMode(QAbstractItemView::ExtendedSelection);
   FormatGrid->setSelectionBehavior(QAbstractItemView::SelectItems);
   FormatGrid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
@@ -287,7 +297,7 @@ int PartOfColumn(int column, const DecodedMessage& message) {
 
 void TMainForm::InspectGridCell(const QModelIndex& current) {
   if (!current.isValid()) return;
-  const int row = current.row() + gridModel_->gridFixedRows();
+  const int row = gridRows_->gridRowOf(current.row());
   const std::int64_t offset = gridModel_->gridRowOffset(row);
   if (offset == kNoRowOffset || checkedPath_.empty()) {
     Inspector->clear();
@@ -428,7 +438,10 @@ void TMainForm::FormCreate() {
   StartUpState(*check_, *surface_);
   surface_->flush();
   txtINFile->setText(executableStem_);
-  ApplySettings(ReadSettingsFile(settingsPath_));
+  IniFile ini;
+  ini.Load(settingsPath_);
+  ApplySettings(ReadSettings(ini));
+  gridTools_->readSettings(ini);
 }
 
 void TMainForm::ApplySettings(const WindowSettings& s) {
@@ -460,7 +473,7 @@ bool TMainForm::FormClose() {
   ++settingsWrites_;
   bool written = false;
   try {
-    written = WriteSettingsFile(settingsPath_, CurrentSettings());
+    written = WriteSettingsFile(settingsPath_, CurrentSettings(), [this](IniFile& ini) { gridTools_->writeSettings(ini); });
   } catch (const std::exception&) {
     written = false;
   }

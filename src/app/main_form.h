@@ -36,6 +36,8 @@ namespace kalvrin {
 class FormSurface;
 class FormatCheck;
 class GridModel;
+class GridRowFilter;
+class GridTools;
 class RowStore;
 class MessageInspector;
 class TAboutForm;
@@ -126,6 +128,9 @@ class TMainForm : public QMainWindow {
   // How often FormClose has written the settings.
   int settingsWrites() const { return settingsWrites_; }
 
+  // Find, filter, copy, export and the columns' choice and widths.
+  GridTools& gridTools() const { return *gridTools_; }
+
  public slots:
   void bbtnFileOpenClick();
   void bbtnExitClick();
@@ -164,6 +169,8 @@ class TMainForm : public QMainWindow {
 
   std::unique_ptr<UserDialogs> dialogs_;
   std::unique_ptr<GridModel> gridModel_;
+  std::unique_ptr<GridRowFilter> gridRows_;  // the rows FormatGrid shows
+  std::unique_ptr<GridTools> gridTools_;
   std::unique_ptr<FormSurface> surface_;
   std::unique_ptr<FormatCheck> check_;
   TAboutForm* about_ = nullptr;
