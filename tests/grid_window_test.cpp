@@ -1,6 +1,7 @@
 // The result grid as a tool, offscreen: copy of a block and of a row, find
 // and filter on a generated file, export against kalvrin-check --csv, the
-// columns chosen in the configuration dialog, fitting and hand-set widths.
+// columns chosen in the configuration dialog, fitting and hand-set widths;
+// and the Findings page of Tool > Verify, down to a double-click on a finding.
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -10,10 +11,12 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -21,6 +24,7 @@
 
 #include "app/config_form.h"
 #include "app/find_bar.h"
+#include "app/findings_page.h"
 #include "app/form_surface.h"
 #include "app/grid_export.h"
 #include "app/grid_columns.h"
@@ -40,7 +44,7 @@ namespace {
 
 struct QuietDialogs : UserDialogs {
   std::optional<QString> chooseFile(QWidget*, const QString&) override { return std::nullopt; }
-  void showError(QWidget*, const QString&) override {}
+  void showError(QWidget*, const QString& text) override { QFAIL(qPrintable("an error escaped: " + text)); }
   bool closeWithoutSaving(QWidget*, const QString&) override { return true; }
 };
 
@@ -95,6 +99,15 @@ void Select(const TMainForm& form, int top, int left, int bottom, int right,
             QItemSelectionModel::SelectionFlags how = QItemSelectionModel::ClearAndSelect) {
   const QAbstractItemModel* model = form.FormatGrid->model();
   form.FormatGrid->selectionModel()->select(QItemSelection(model->index(top, left), model->index(bottom, right)), how);
+}
+
+// A double-click as a mouse gives it: press, release, then the second press
+// arrives as the double-click.
+void DoubleClick(QTableView& view, const QModelIndex& index) {
+  const QPoint at = view.visualRect(index).center();
+  QTest::mousePress(view.viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, at);
 }
 
 }  // namespace
@@ -431,6 +444,133 @@ class GridWindowTest : public QObject {
     KalvrinWindows again = Start(dir);
     QCOMPARE(again.mainForm->FormatGrid->columnWidth(1), 36);
     QCOMPARE(again.mainForm->FormatGrid->columnWidth(3), 104);
+  }
+
+  // ---- findings --------------------------------------------------------------
+
+  void verifyRunsBusyWithProgressAndListsItsFindings() {
+    QTemporaryDir dir;
+    KalvrinWindows w = Start(dir);
+    TMainForm& form = *w.mainForm;
+    form.show();
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.txtCHECKKey->setText("0123456789ABCDEF");
+    std::string seenPath, seenKey;
+    bool busyInside = false;
+    form.setVerifyRunner([&](const std::string& path, const std::string& key,
+                             const std::function<bool(std::int64_t, std::int64_t)>& progress) {
+      seenPath = path;
+      seenKey = key;
+      busyInside = !form.bbtnCheckFormat->isEnabled() && !form.bbtnExit->isEnabled() &&
+                   QApplication::overrideCursor() != nullptr;
+      progress(1000, 2478);
+      progress(2478, 2478);
+      FindingsRun run;
+      run.read = true;
+      run.findings = {{false, "batch.message-number", 6, 1900, 71, "S71 is 5, expected 4"},
+                      {true, "element.date", 3, 700, 12, "P12 261399120000 is not a date"},
+                      {true, "envelope.trailer-missing", kNoFindingRecord, kNoFindingOffset, kNoFindingElement,
+                       "no trailer"},
+                      {true, "element.date", 2, 420, 7, "P7 1332000000 is not a date"}};
+      return run;
+    });
+    form.Verify->trigger();
+    QCOMPARE(seenPath, Sample("batch-nsp.dat").toStdString());
+    QCOMPARE(seenKey, std::string("0123456789ABCDEF"));
+    QVERIFY(busyInside);
+    QVERIFY(form.bbtnCheckFormat->isEnabled());
+    QCOMPARE(form.ProgressBar1->maximum(), 2478);
+    QCOMPARE(form.ProgressBar1->value(), 2478);
+    QCOMPARE(form.StatusPanels[2]->text(), QString(findings_text::kVerified));
+    QCOMPARE(form.pgResult->currentWidget(), form.Findings);
+    QCOMPARE(form.pgResult->tabText(2), QString("Findings"));
+
+    FindingsPage& page = *form.Findings;
+    const QAbstractItemModel* shown = page.FindingsGrid->model();
+    QCOMPARE(shown->rowCount(), 4);
+    QCOMPARE(page.labSummary->text(), QString("3 errors, 1 warnings"));
+    QCOMPARE(shown->headerData(0, Qt::Horizontal).toString(), QString("Severity"));
+    QCOMPARE(shown->index(1, 0).data().toString(), QString("error"));
+    QCOMPARE(shown->index(1, 4).data().toString(), QString("P12"));
+    QCOMPARE(shown->index(0, 4).data().toString(), QString("S71"));
+    QVERIFY(shown->index(2, 2).data().toString().isEmpty());  // a finding of the file has no record
+
+    // Sorted by record as numbers, the file's own finding first.
+    page.FindingsGrid->sortByColumn(FindingsModel::kRecord, Qt::AscendingOrder);
+    QStringList records;
+    for (int row = 0; row < 4; ++row) records << shown->index(row, 2).data().toString();
+    QCOMPARE(records, QStringList({"", "2", "3", "6"}));
+
+    // One rule, then one severity.
+    page.cmbRule->setCurrentIndex(page.cmbRule->findData("element.date"));
+    QCOMPARE(shown->rowCount(), 2);
+    QCOMPARE(page.labSummary->text(), QString("3 errors, 1 warnings (2 shown)"));
+    page.cmbRule->setCurrentIndex(0);
+    page.cmbSeverity->setCurrentIndex(page.cmbSeverity->findData("warning"));
+    QCOMPARE(shown->rowCount(), 1);
+    QCOMPARE(shown->index(0, 1).data().toString(), QString("batch.message-number"));
+
+    // A file that cannot be read says so, with no findings left from before.
+    form.setVerifyRunner([](const std::string&, const std::string&, const auto&) {
+      FindingsRun run;
+      run.error = "No such file or directory";
+      return run;
+    });
+    form.Verify->trigger();
+    QCOMPARE(page.model().rowCount(), 0);
+    QCOMPARE(page.labSummary->text(), QString("Not verified: No such file or directory"));
+    QCOMPARE(form.StatusPanels[2]->text(), QString(findings_text::kVerifyFailed));
+  }
+
+  void doubleClickOnAFindingShowsItsMessage() {
+    QTemporaryDir dir;
+    KalvrinWindows w = Start(dir);
+    TMainForm& form = *w.mainForm;
+    form.resize(1000, 700);
+    form.show();
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.setVerifyRunner([](const std::string&, const std::string&, const auto&) {
+      FindingsRun run;
+      run.read = true;
+      run.findings = {{true, "element.not-numeric", 5, 1500, 4, "P4 holds a letter"},
+                      {true, "message.stray-text", 7, 2000, kNoFindingElement, "text between messages"}};
+      return run;
+    });
+    form.Verify->trigger();
+    QCOMPARE(form.gridRowCount(), 2);  // verify leaves the grid alone
+    // The user changes the file edit meanwhile; the finding is still of the verified file.
+    form.txtINFile->setText(Sample("batch-nhd.dat"));
+    // A filter that hides the row gives way.
+    form.gridTools().rows().setFilter(1, "1644");
+
+    QTableView& findings = *form.Findings->FindingsGrid;
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QModelIndex first = findings.model()->index(0, 5);
+    QVERIFY(findings.isVisible());
+    DoubleClick(findings, first);
+    QCOMPARE(form.txtINFile->text(), Sample("batch-nsp.dat"));
+    QCOMPARE(form.StatusPanels[2]->text(), QString("Format processed"));  // the grid was empty: checked first
+    QCOMPARE(form.pgResult->currentWidget(), form.Format);
+    QCOMPARE(CurrentCell(form), qMakePair(5, 7));  // record 5, P4's column
+    QCOMPARE(form.Inspector->record(), 5);
+    QVERIFY(form.Inspector->isVisible());
+    const FileSpan highlighted = form.Inspector->highlighted();
+    bool p4 = false;
+    for (const DecodedElement& element : form.Inspector->message().elements) {
+      if (element.number == 4) p4 = element.span.offset == highlighted.offset;
+    }
+    QVERIFY(p4);
+
+    // A finding without an element: the row's first shown cell; the grid is not checked again.
+    form.Findings->FindingsGrid->setFocus();
+    w.configForm->columnBoxes[0]->setChecked(false);
+    form.StatusPanels[2]->clear();
+    const QModelIndex second = findings.model()->index(1, 5);
+    form.pgResult->setCurrentWidget(form.Findings);
+    DoubleClick(findings, second);
+    QVERIFY(form.StatusPanels[2]->text().isEmpty());
+    QCOMPARE(CurrentCell(form), qMakePair(7, 1));
+    QCOMPARE(form.Inspector->record(), 7);
   }
 };
 

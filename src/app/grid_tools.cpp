@@ -27,6 +27,7 @@
 #include "app/grid_rows.h"
 #include "app/grid_search.h"
 #include "app/main_form.h"
+#include "iso/result_grid.h"
 
 namespace kalvrin {
 
@@ -177,6 +178,23 @@ void GridTools::FillFilterColumns() {
 void GridTools::applyFilter() {
   const QString text = findBar->filterEdit->text();
   rows_.setFilter(text.isEmpty() ? -1 : findBar->filterColumn->currentData().toInt(), text);
+}
+
+QModelIndex GridTools::reveal(int gridRow, int element) {
+  const std::vector<int> shown = columns_->shownColumns();
+  if (shown.empty()) return {};
+  int column = element > 0 && element <= kElementCount ? kElementColumns[static_cast<std::size_t>(element)] : -1;
+  if (column < 0 || !columns_->shown(column)) column = shown.front();
+  if (rows_.viewRowOf(gridRow) < 0) {
+    findBar->filterEdit->clear();
+    rows_.clearFilter();
+  }
+  const int viewRow = rows_.viewRowOf(gridRow);
+  if (viewRow < 0) return {};
+  const QModelIndex index = rows_.index(viewRow, column);
+  view_.selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  view_.scrollTo(index);
+  return index;
 }
 
 void GridTools::UpdateCount() {

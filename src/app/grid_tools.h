@@ -70,6 +70,10 @@ class GridTools : public QObject {
   // and made current.
   bool find(bool forwards);
   void applyFilter();
+  // Makes the grid row's cell of `element` current (its first shown cell
+  // when the element has no shown column), showing every row again if the
+  // filter hides it; the index made current, or none.
+  QModelIndex reveal(int gridRow, int element);
   void copySelection();
   void copyCurrentRowAsCsv();
   // Asks for a file and writes the grid to it, with a progress dialog.

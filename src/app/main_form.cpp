@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -24,6 +25,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <limits>
 
 #include "app/about_form.h"
 #include "app/busy_state.h"
@@ -149,6 +151,14 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
     inspectorClosed_ = false;
     Guarded([&] { InspectGridCell(index); });
   });
+  Findings = new FindingsPage;
+  pgResult->addTab(Findings, findings_text::kCaption);
+  connect(Findings, &FindingsPage::findingActivated, this,
+          [this](qint64 record, int element) { Guarded([&] { ShowFinding(record, element); }); });
+  Verify = menuBar()->findChild<QMenu*>("Tool1")->addAction("Verify");
+  Verify->setObjectName("Verify");
+  connect(Verify, &QAction::triggered, this, &TMainForm::VerifyClick);
+  setVerifyRunner({});
   SetTabOrder();
 
   FormSurface::Widgets widgets;
@@ -484,6 +494,12 @@ bool TMainForm::FormClose() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  if (verifying_) {
+    stopVerify_ = true;
+    closeAfterRun_ = true;
+    event->ignore();
+    return;
+  }
   if (check_->Running()) {
     // Inside the check's event pump: stop it, and close once it has returned.
     check_->RequestStop();
@@ -570,6 +586,59 @@ void TMainForm::bbtnClearClick() {
 
 void TMainForm::btnConfigClick() {
   if (config_ != nullptr) config_->exec();
+}
+
+void TMainForm::setVerifyRunner(VerifyRunner runner) {
+  verifyRunner_ = std::move(runner);
+  Verify->setEnabled(static_cast<bool>(verifyRunner_));
+}
+
+// Tool > Verify: the verify pass over the file in the file edit under the
+// key in the key edit, busy and with progress as the format check is.
+void TMainForm::VerifyClick() {
+  if (check_->Running() || verifying_ || !verifyRunner_) return;
+  Guarded([this] {
+    BusyState busy(CommandButtons(), *surface_);
+    verifying_ = true;
+    stopVerify_ = false;
+    const QByteArray path = QFile::encodeName(txtINFile->text());
+    surface_->setStatus(2, findings_text::kVerifying);
+    surface_->setProgressMin(0);
+    surface_->setProgressPosition(0);
+    const auto progress = [this](std::int64_t done, std::int64_t total) {
+      // The bar counts bytes while they fit its range, thousandths beyond.
+      const bool fits = total <= std::numeric_limits<int>::max();
+      surface_->setProgressMax(fits ? static_cast<int>(total) : 1000);
+      surface_->setProgressPosition(fits ? static_cast<int>(done) : static_cast<int>(done * 1000 / std::max<std::int64_t>(total, 1)));
+      surface_->processEvents();
+      return !stopVerify_;
+    };
+    const bool read = Findings->run(verifyRunner_, path.toStdString(), Bytes(txtCHECKKey->text()), progress);
+    verifying_ = false;
+    surface_->setStatus(2, read ? findings_text::kVerified : findings_text::kVerifyFailed);
+    pgResult->setCurrentWidget(Findings);
+  });
+  verifying_ = false;
+  if (closeAfterRun_) {
+    closeAfterRun_ = false;
+    close();
+  }
+}
+
+void TMainForm::ShowFinding(std::int64_t record, int element) {
+  if (record <= 0) return;
+  const bool gridHoldsFile = gridModel_->gridRowOffset(1) != kNoRowOffset && checkedPath_ == Findings->path();
+  if (!gridHoldsFile) {
+    txtINFile->setText(QFile::decodeName(QByteArray::fromStdString(Findings->path())));
+    bbtnCheckFormatClick();
+  }
+  if (record >= gridModel_->gridRowCount()) return;
+  const QModelIndex index = gridTools_->reveal(static_cast<int>(record), element);
+  if (!index.isValid()) return;
+  pgResult->setCurrentWidget(Format);
+  inspectorClosed_ = false;
+  InspectGridCell(index);
+  if (element != kNoFindingElement) Inspector->selectPart(element);
 }
 
 std::array<QPushButton*, 4> TMainForm::CommandButtons() const {
