@@ -76,6 +76,10 @@ std::int64_t GridModel::gridRowOffset(int row) const { return rows_.offset(row);
 
 std::string GridModel::gridCell(int col, int row) const { return std::string(rows_.cell(col, row)); }
 
+std::string_view GridModel::gridCellView(int col, int row) const { return rows_.cell(col, row); }
+
+void GridModel::gridRowView(int row, std::span<std::string_view> cells) const { rows_.rowCells(row, cells); }
+
 void GridModel::flush() {
   if (gridRowCount() > shownRows_) {
     const int first = shownViewRows();

@@ -9,6 +9,7 @@
 #include <QAbstractTableModel>
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,12 @@ class GridModel : public QAbstractTableModel {
   void setGridFixedRows(int rows);
   void setGridCell(int col, int row, std::string_view text);  // dropped outside the grid
   std::string gridCell(int col, int row) const;               // empty outside the grid
+  // The same without a copy, for the tools that read the whole grid (find,
+  // filter, clipboard, export): one cell, or every cell of a row in one pass
+  // (cells[col], empty where the row holds nothing). The texts stay valid
+  // until the next read or change of the grid.
+  std::string_view gridCellView(int col, int row) const;
+  void gridRowView(int row, std::span<std::string_view> cells) const;
   // Where the row's message starts in the file; kNoRowOffset outside the
   // grid and for a row without a message.
   void setGridRowOffset(int row, std::int64_t offset);

@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -24,6 +25,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <limits>
 
 #include "app/about_form.h"
 #include "app/busy_state.h"
@@ -31,6 +33,8 @@
 #include "app/config_form.h"
 #include "app/form_surface.h"
 #include "app/grid_model.h"
+#include "app/grid_rows.h"
+#include "app/grid_tools.h"
 #include "app/inspector.h"
 #include "app/widget_helpers.h"
 #include "iso/format_check.h"
@@ -124,6 +128,7 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
     : QMainWindow(parent),
       dialogs_(std::move(dialogs)),
       gridModel_(std::make_unique<GridModel>()),
+      gridRows_(std::make_unique<GridRowFilter>(*gridModel_)),
       executableStem_(QString::fromStdString(ExecutableStem(executablePath.toStdString()))),
       settingsPath_(SettingsPathFor(std::filesystem::path(QFile::encodeName(executablePath).toStdString()))) {
   setObjectName("MainForm");
@@ -141,6 +146,19 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
   BuildCommands(client);
   BuildStatusBar();
   BuildMenu();
+  gridTools_ = std::make_unique<GridTools>(*this, *gridModel_, *gridRows_);  // before the tab order: it moves the grid
+  connect(gridTools_.get(), &GridTools::inspectRequested, this, [this](const QModelIndex& index) {
+    inspectorClosed_ = false;
+    Guarded([&] { InspectGridCell(index); });
+  });
+  Findings = new FindingsPage;
+  pgResult->addTab(Findings, findings_text::kCaption);
+  connect(Findings, &FindingsPage::findingActivated, this,
+          [this](qint64 record, int element) { Guarded([&] { ShowFinding(record, element); }); });
+  Verify = menuBar()->findChild<QMenu*>("Tool1")->addAction("Verify");
+  Verify->setObjectName("Verify");
+  connect(Verify, &QAction::triggered, this, &TMainForm::VerifyClick);
+  setVerifyRunner({});
   SetTabOrder();
 
   FormSurface::Widgets widgets;
@@ -160,13 +178,15 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
 }
 
 TMainForm::~TMainForm() {
-  // The view goes with the window's children; the model and the check after it.
+  // The view goes with the window's children; the models and the check after it.
   if (FormatGrid != nullptr) FormatGrid->setModel(nullptr);
+  gridTools_.reset();
 }
 
 void TMainForm::AttachDialogs(TAboutForm* about, TConfigForm* config) {
   about_ = about;
   config_ = config;
+  gridTools_->attachConfig(config);
 }
 
 void TMainForm::BuildKeys(QWidget* client) {
@@ -228,7 +248,7 @@ void TMainForm::BuildResult(QWidget* client) {
   FormatSplitter->setChildrenCollapsible(true);
   FormatGrid = new QTableView(FormatSplitter);
   FormatGrid->setObjectName("FormatGrid");
-  FormatGrid->setModel(gridModel_.get());
+  FormatGrid->setModel(gridRows_.get());
   FormatGrid->setSelectionMode(QAbstractItemView::ExtendedSelection);
   FormatGrid->setSelectionBehavior(QAbstractItemView::SelectItems);
   FormatGrid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
@@ -287,7 +307,7 @@ int PartOfColumn(int column, const DecodedMessage& message) {
 
 void TMainForm::InspectGridCell(const QModelIndex& current) {
   if (!current.isValid()) return;
-  const int row = current.row() + gridModel_->gridFixedRows();
+  const int row = gridRows_->gridRowOf(current.row());
   const std::int64_t offset = gridModel_->gridRowOffset(row);
   if (offset == kNoRowOffset || checkedPath_.empty()) {
     Inspector->clear();
@@ -428,7 +448,10 @@ void TMainForm::FormCreate() {
   StartUpState(*check_, *surface_);
   surface_->flush();
   txtINFile->setText(executableStem_);
-  ApplySettings(ReadSettingsFile(settingsPath_));
+  IniFile ini;
+  ini.Load(settingsPath_);
+  ApplySettings(ReadSettings(ini));
+  gridTools_->readSettings(ini);
 }
 
 void TMainForm::ApplySettings(const WindowSettings& s) {
@@ -460,7 +483,7 @@ bool TMainForm::FormClose() {
   ++settingsWrites_;
   bool written = false;
   try {
-    written = WriteSettingsFile(settingsPath_, CurrentSettings());
+    written = WriteSettingsFile(settingsPath_, CurrentSettings(), [this](IniFile& ini) { gridTools_->writeSettings(ini); });
   } catch (const std::exception&) {
     written = false;
   }
@@ -471,6 +494,12 @@ bool TMainForm::FormClose() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  if (verifying_) {
+    stopVerify_ = true;
+    closeAfterRun_ = true;
+    event->ignore();
+    return;
+  }
   if (check_->Running()) {
     // Inside the check's event pump: stop it, and close once it has returned.
     check_->RequestStop();
@@ -557,6 +586,59 @@ void TMainForm::bbtnClearClick() {
 
 void TMainForm::btnConfigClick() {
   if (config_ != nullptr) config_->exec();
+}
+
+void TMainForm::setVerifyRunner(VerifyRunner runner) {
+  verifyRunner_ = std::move(runner);
+  Verify->setEnabled(static_cast<bool>(verifyRunner_));
+}
+
+// Tool > Verify: the verify pass over the file in the file edit under the
+// key in the key edit, busy and with progress as the format check is.
+void TMainForm::VerifyClick() {
+  if (check_->Running() || verifying_ || !verifyRunner_) return;
+  Guarded([this] {
+    BusyState busy(CommandButtons(), *surface_);
+    verifying_ = true;
+    stopVerify_ = false;
+    const QByteArray path = QFile::encodeName(txtINFile->text());
+    surface_->setStatus(2, findings_text::kVerifying);
+    surface_->setProgressMin(0);
+    surface_->setProgressPosition(0);
+    const auto progress = [this](std::int64_t done, std::int64_t total) {
+      // The bar counts bytes while they fit its range, thousandths beyond.
+      const bool fits = total <= std::numeric_limits<int>::max();
+      surface_->setProgressMax(fits ? static_cast<int>(total) : 1000);
+      surface_->setProgressPosition(fits ? static_cast<int>(done) : static_cast<int>(done * 1000 / std::max<std::int64_t>(total, 1)));
+      surface_->processEvents();
+      return !stopVerify_;
+    };
+    const bool read = Findings->run(verifyRunner_, path.toStdString(), Bytes(txtCHECKKey->text()), progress);
+    verifying_ = false;
+    surface_->setStatus(2, read ? findings_text::kVerified : findings_text::kVerifyFailed);
+    pgResult->setCurrentWidget(Findings);
+  });
+  verifying_ = false;
+  if (closeAfterRun_) {
+    closeAfterRun_ = false;
+    close();
+  }
+}
+
+void TMainForm::ShowFinding(std::int64_t record, int element) {
+  if (record <= 0) return;
+  const bool gridHoldsFile = gridModel_->gridRowOffset(1) != kNoRowOffset && checkedPath_ == Findings->path();
+  if (!gridHoldsFile) {
+    txtINFile->setText(QFile::decodeName(QByteArray::fromStdString(Findings->path())));
+    bbtnCheckFormatClick();
+  }
+  if (record >= gridModel_->gridRowCount()) return;
+  const QModelIndex index = gridTools_->reveal(static_cast<int>(record), element);
+  if (!index.isValid()) return;
+  pgResult->setCurrentWidget(Format);
+  inspectorClosed_ = false;
+  InspectGridCell(index);
+  if (element != kNoFindingElement) Inspector->selectPart(element);
 }
 
 std::array<QPushButton*, 4> TMainForm::CommandButtons() const {

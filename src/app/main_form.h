@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/file_identity.h"
+#include "app/findings_page.h"
 #include "app/settings.h"
 #include "app/user_dialogs.h"
 #include "defines.h"
@@ -36,6 +37,8 @@ namespace kalvrin {
 class FormSurface;
 class FormatCheck;
 class GridModel;
+class GridRowFilter;
+class GridTools;
 class RowStore;
 class MessageInspector;
 class TAboutForm;
@@ -80,6 +83,8 @@ class TMainForm : public QMainWindow {
   // row's message, element by element.
   QSplitter* FormatSplitter = nullptr;
   MessageInspector* Inspector = nullptr;
+  // The third page: what Tool > Verify found.
+  FindingsPage* Findings = nullptr;
   QWidget* Mac = nullptr;
   QLineEdit* txtCalcMacAll = nullptr;
   QLineEdit* txtCalcMacNHD = nullptr;
@@ -102,6 +107,7 @@ class TMainForm : public QMainWindow {
   QAction* ISO85831 = nullptr;
   QAction* SaveShortName = nullptr;
   QAction* VELDRUM1 = nullptr;
+  QAction* Verify = nullptr;  // Tool > Verify
 
   QLineEdit* edit(Edit which) const { return edits_[static_cast<int>(which)]; }
   const std::filesystem::path& settingsPath() const { return settingsPath_; }
@@ -126,6 +132,11 @@ class TMainForm : public QMainWindow {
   // How often FormClose has written the settings.
   int settingsWrites() const { return settingsWrites_; }
 
+  // Find, filter, copy, export and the columns' choice and widths.
+  GridTools& gridTools() const { return *gridTools_; }
+  // The verify pass that Tool > Verify runs.
+  void setVerifyRunner(VerifyRunner runner);
+
  public slots:
   void bbtnFileOpenClick();
   void bbtnExitClick();
@@ -135,6 +146,7 @@ class TMainForm : public QMainWindow {
   void VELDRUM1Click();
   void bbtnClearClick();
   void btnConfigClick();
+  void VerifyClick();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -147,6 +159,9 @@ class TMainForm : public QMainWindow {
   // A grid cell became current: its row's message goes into the inspector,
   // with the cell's element selected.
   void InspectGridCell(const QModelIndex& current);
+  // A finding's message in the grid and the inspector, checking the file
+  // first when the grid does not hold it.
+  void ShowFinding(std::int64_t record, int element);
   void BuildMacPage();
   void BuildCommands(QWidget* client);
   void BuildStatusBar();
@@ -164,6 +179,8 @@ class TMainForm : public QMainWindow {
 
   std::unique_ptr<UserDialogs> dialogs_;
   std::unique_ptr<GridModel> gridModel_;
+  std::unique_ptr<GridRowFilter> gridRows_;  // the rows FormatGrid shows
+  std::unique_ptr<GridTools> gridTools_;
   std::unique_ptr<FormSurface> surface_;
   std::unique_ptr<FormatCheck> check_;
   TAboutForm* about_ = nullptr;
@@ -177,6 +194,9 @@ class TMainForm : public QMainWindow {
   bool inspectorClosed_ = false;  // the user dragged the inspector shut
 
   bool closeAfterRun_ = false;
+  VerifyRunner verifyRunner_;
+  bool verifying_ = false;
+  bool stopVerify_ = false;
   int settingsWrites_ = 0;
 };
 

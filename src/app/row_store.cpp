@@ -244,6 +244,18 @@ std::vector<std::string> RowStore::row(int row) const {
   return cells;
 }
 
+void RowStore::rowCells(int row, std::span<std::string_view> cells) const {
+  std::fill(cells.begin(), cells.end(), std::string_view());
+  if (row < 0 || row >= rowCount_) return;
+  const std::string& packed = PackedRow(row);
+  for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
+    const std::size_t length = EntryLength(packed, at);
+    const auto col = static_cast<std::uint8_t>(packed[at]);
+    if (col < cells.size()) cells[col] = std::string_view(packed).substr(at + kEntryHead, length);
+    at += kEntryHead + length;
+  }
+}
+
 void RowStore::setOffset(int row, std::int64_t offset) {
   if (row < 0 || row >= rowCount_) return;
   const auto block = static_cast<std::size_t>(row / kBlockRows);

@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -53,6 +54,10 @@ class RowStore {
   std::string_view cell(int col, int row) const;
   // Every cell of a row, in column order: one text per column.
   std::vector<std::string> row(int row) const;
+  // The same without copies, in one pass over the row: cells[col] for the
+  // columns `cells` has room for, empty where the row holds nothing. Valid
+  // until the next call on the store.
+  void rowCells(int row, std::span<std::string_view> cells) const;
 
   // Where the row's message starts in the file; -1 (kNoRowOffset) for a row
   // without a message and outside the grid.

@@ -195,10 +195,12 @@ WindowSettings ReadSettingsFile(const std::filesystem::path& path) {
   return ReadSettings(ini);
 }
 
-bool WriteSettingsFile(const std::filesystem::path& path, const WindowSettings& settings) {
+bool WriteSettingsFile(const std::filesystem::path& path, const WindowSettings& settings,
+                       const std::function<void(IniFile&)>& alsoWrite) {
   IniFile ini;
   ini.Load(path);
   WriteSettings(ini, settings);
+  if (alsoWrite) alsoWrite(ini);
   return ini.Save(path);
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -85,6 +86,9 @@ void WriteSettings(IniFile& ini, const WindowSettings& settings);
 // The whole round trip on a file: what it holds (defaults where it holds
 // nothing), and writing the entries into it with its other content kept.
 WindowSettings ReadSettingsFile(const std::filesystem::path& path);
-bool WriteSettingsFile(const std::filesystem::path& path, const WindowSettings& settings);
+// `alsoWrite` adds the entries of sections of the window's own (the grid's
+// columns) in the same write.
+bool WriteSettingsFile(const std::filesystem::path& path, const WindowSettings& settings,
+                       const std::function<void(IniFile&)>& alsoWrite = {});
 
 }  // namespace kalvrin

@@ -31,10 +31,6 @@ bool AnyEditSet(const HeadlessSurface& surface) {
   return false;
 }
 
-bool NeedsQuotes(std::string_view field) {
-  return field.find_first_of(",\"\r\n") != std::string_view::npos;
-}
-
 // Columns are as wide as their widest text, counted in characters.
 void WriteTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
   std::vector<std::size_t> widths;
@@ -55,39 +51,6 @@ void WriteTable(std::ostream& out, const std::vector<std::vector<std::string>>& 
 }
 
 }  // namespace
-
-std::string Latin1ToUtf8(std::string_view text) {
-  std::string utf8;
-  utf8.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      utf8 += c;
-    } else {
-      utf8 += static_cast<char>(0xC0 | (byte >> 6));
-      utf8 += static_cast<char>(0x80 | (byte & 0x3F));
-    }
-  }
-  return utf8;
-}
-
-void WriteCsvRow(std::ostream& out, const std::vector<std::string>& cells) {
-  for (std::size_t col = 0; col < cells.size(); ++col) {
-    if (col > 0) out << ',';
-    const std::string field = Latin1ToUtf8(cells[col]);
-    if (!NeedsQuotes(field)) {
-      out << field;
-      continue;
-    }
-    out << '"';
-    for (const char c : field) {
-      if (c == '"') out << '"';
-      out << c;
-    }
-    out << '"';
-  }
-  out << "\r\n";
-}
 
 nlohmann::ordered_json SurfaceJson(const HeadlessSurface& surface, std::string_view command, int result) {
   nlohmann::ordered_json json;

@@ -10,16 +10,11 @@
 #include <nlohmann/json.hpp>
 
 #include "headless/headless_surface.h"
+#include "iso/grid_csv.h"  // Latin1ToUtf8, WriteCsvRow
 
 namespace kalvrin {
 
 enum class OutputFormat { Text, Json, Csv };
-
-// The window's single-byte texts as UTF-8, each byte read as Latin-1.
-std::string Latin1ToUtf8(std::string_view text);
-
-// One grid row as a CSV record (RFC 4180 quoting, CRLF at the end).
-void WriteCsvRow(std::ostream& out, const std::vector<std::string>& cells);
 
 // The window state as the documented JSON object: command, result, status,
 // progress, grid (every row still held, title row first), edits, colors.

@@ -1,0 +1,136 @@
+// The Findings page: what the verify pass found in the file, one line per
+// finding (severity, rule, record, offset, element, message), sortable by
+// any column and filtered by rule and severity. A double-click asks the
+// window to show the finding's message in the grid and the inspector.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QSortFilterProxyModel>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QTableView;
+
+namespace kalvrin {
+
+namespace findings_text {
+inline constexpr char kCaption[] = "Findings";
+inline constexpr char kAllRules[] = "All rules";
+inline constexpr char kAllSeverities[] = "All severities";
+inline constexpr char kError[] = "error";
+inline constexpr char kWarning[] = "warning";
+inline constexpr char kCounts[] = "%1 errors, %2 warnings";
+inline constexpr char kShown[] = "%1 errors, %2 warnings (%3 shown)";
+inline constexpr char kNone[] = "No findings: the file passes every rule.";
+inline constexpr char kNotRead[] = "Not verified: %1";
+inline constexpr char kVerifying[] = "Verifying";  // status panel 2 while the pass runs
+inline constexpr char kVerified[] = "Verified";
+inline constexpr char kVerifyFailed[] = "Verify failed";
+inline constexpr char kStopped[] = "Stopped before the end of the file: %1 errors, %2 warnings so far";
+}  // namespace findings_text
+
+inline constexpr std::int64_t kNoFindingRecord = 0;   // the finding concerns the file
+inline constexpr std::int64_t kNoFindingOffset = -1;  // no byte is at fault
+inline constexpr int kNoFindingElement = 0;
+
+struct FindingRow {
+  bool error = true;  // else a warning
+  std::string rule;   // "element.date"
+  std::int64_t record = kNoFindingRecord;  // the grid's Rec#
+  std::int64_t offset = kNoFindingOffset;
+  int element = kNoFindingElement;
+  std::string message;  // bytes as the file holds them
+};
+
+// What one verify run hands the page.
+struct FindingsRun {
+  bool read = false;     // false: the file could not be read
+  bool stopped = false;  // asked to stop before the end
+  std::string error;     // why it could not be read
+  std::vector<FindingRow> findings;
+};
+
+// Runs the verify pass on `path` under `key`; `progress(done, total)`
+// returns false to stop it.
+using VerifyRunner = std::function<FindingsRun(const std::string& path, const std::string& key,
+                                               const std::function<bool(std::int64_t, std::int64_t)>& progress)>;
+
+class FindingsModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  enum Column { kSeverity, kRule, kRecord, kOffset, kElement, kMessage, kColumns };
+  static constexpr int kSortRole = Qt::UserRole;
+
+  using QAbstractTableModel::QAbstractTableModel;
+  void setFindings(std::vector<FindingRow> findings);
+  const std::vector<FindingRow>& findings() const { return findings_; }
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+ private:
+  std::vector<FindingRow> findings_;
+};
+
+// Rows of one rule and one severity, or of all.
+class FindingsFilter : public QSortFilterProxyModel {
+  Q_OBJECT
+
+ public:
+  using QSortFilterProxyModel::QSortFilterProxyModel;
+  void setRule(const QString& rule);          // empty: every rule
+  void setSeverity(const QString& severity);  // empty: both
+
+ protected:
+  bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+ private:
+  QString rule_;
+  QString severity_;
+};
+
+class FindingsPage : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit FindingsPage(QWidget* parent = nullptr);
+
+  QComboBox* cmbRule = nullptr;      // "All rules", then the rules found
+  QComboBox* cmbSeverity = nullptr;  // "All severities", "error", "warning"
+  QLabel* labSummary = nullptr;
+  QTableView* FindingsGrid = nullptr;
+
+  // Runs `runner` and shows what it found; true when the file was read.
+  bool run(const VerifyRunner& runner, const std::string& path, const std::string& key,
+           const std::function<bool(std::int64_t, std::int64_t)>& progress);
+  void show(FindingsRun run, const std::string& path);
+  void clear();
+  // The file the findings are of.
+  const std::string& path() const { return path_; }
+  const FindingsModel& model() const { return *model_; }
+  FindingsFilter& filter() { return *filter_; }
+
+ signals:
+  // A finding was double-clicked: its record (0 for none) and element.
+  void findingActivated(qint64 record, int element);
+
+ private:
+  void FillRules();
+  void ShowSummary();
+
+  FindingsModel* model_ = nullptr;
+  FindingsFilter* filter_ = nullptr;
+  FindingsRun last_;
+  std::string path_;
+};
+
+}  // namespace kalvrin

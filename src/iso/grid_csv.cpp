@@ -1,0 +1,59 @@
+// CSV records of grid rows.
+#include "iso/grid_csv.h"
+
+namespace kalvrin {
+
+namespace {
+// The bytes that call for quotes are ASCII, so the Latin-1 text tells as
+// well as its UTF-8 form would.
+bool NeedsQuotes(std::string_view field) { return field.find_first_of(",\"\r\n") != std::string_view::npos; }
+}  // namespace
+
+void AppendLatin1AsUtf8(std::string& out, std::string_view text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      out += c;
+    } else {
+      out += static_cast<char>(0xC0 | (byte >> 6));
+      out += static_cast<char>(0x80 | (byte & 0x3F));
+    }
+  }
+}
+
+std::string Latin1ToUtf8(std::string_view text) {
+  std::string utf8;
+  utf8.reserve(text.size());
+  AppendLatin1AsUtf8(utf8, text);
+  return utf8;
+}
+
+void AppendCsvRow(std::string& out, std::span<const std::string_view> cells) {
+  for (std::size_t col = 0; col < cells.size(); ++col) {
+    if (col > 0) out += ',';
+    const std::string_view field = cells[col];
+    if (!NeedsQuotes(field)) {
+      AppendLatin1AsUtf8(out, field);
+      continue;
+    }
+    out += '"';
+    std::size_t from = 0;
+    for (std::size_t quote = field.find('"'); quote != std::string_view::npos; quote = field.find('"', from)) {
+      AppendLatin1AsUtf8(out, field.substr(from, quote + 1 - from));
+      out += '"';
+      from = quote + 1;
+    }
+    AppendLatin1AsUtf8(out, field.substr(from));
+    out += '"';
+  }
+  out += "\r\n";
+}
+
+void WriteCsvRow(std::ostream& out, const std::vector<std::string>& cells) {
+  std::vector<std::string_view> views(cells.begin(), cells.end());
+  std::string record;
+  AppendCsvRow(record, views);
+  out << record;
+}
+
+}  // namespace kalvrin

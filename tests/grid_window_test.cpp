@@ -1,0 +1,578 @@
+// The result grid as a tool, offscreen: copy of a block and of a row, find
+// and filter on a generated file, export against kalvrin-check --csv, the
+// columns chosen in the configuration dialog, fitting and hand-set widths;
+// and the Findings page of Tool > Verify, down to a double-click on a finding.
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <optional>
+
+#include "app/config_form.h"
+#include "app/find_bar.h"
+#include "app/findings_page.h"
+#include "app/form_surface.h"
+#include "app/grid_export.h"
+#include "app/grid_columns.h"
+#include "app/grid_rows.h"
+#include "app/grid_tools.h"
+#include "app/inspector.h"
+#include "app/kalvrin_application.h"
+#include "app/main_form.h"
+#include "app/user_dialogs.h"
+#include "filegen/filegen.h"
+#include "support/check_runner.h"
+#include "support/test_files.h"
+
+using namespace kalvrin;
+
+namespace {
+
+struct QuietDialogs : UserDialogs {
+  std::optional<QString> chooseFile(QWidget*, const QString&) override { return std::nullopt; }
+  void showError(QWidget*, const QString& text) override { QFAIL(qPrintable("an error escaped: " + text)); }
+  bool closeWithoutSaving(QWidget*, const QString&) override { return true; }
+};
+
+KalvrinWindows Start(const QTemporaryDir& dir) {
+  return CreateWindows(dir.filePath("kalvrin"), std::make_unique<QuietDialogs>());
+}
+
+QString Sample(const char* name) { return QString::fromStdString(test::SamplePath(name).string()); }
+
+QString Cell(const TMainForm& form, int col, int row) { return QString::fromLatin1(form.gridCell(col, row)); }
+
+void RunIso(TMainForm& form, const QString& path) {
+  form.txtINFile->setText(path);
+  form.bbtnCheckFormatClick();
+}
+
+// A generated batch file of about `records` messages.
+QString Generated(const QTemporaryDir& dir, int records, std::uint32_t seed = 7) {
+  filegen::FileOptions options;
+  options.size = static_cast<std::uint64_t>(records) * filegen::kRecordLength;
+  options.seed = seed;
+  const QString path = dir.filePath("generated.dat");
+  if (!filegen::WriteGeneratedFile(path.toStdString(), options)) return {};
+  return path;
+}
+
+QByteArray ReadBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every cell of the grid holding `text`, in reading order, found the plain
+// way: the order the find bar must visit them in.
+QList<QPair<int, int>> CellsHolding(const TMainForm& form, const QString& text) {
+  QList<QPair<int, int>> cells;
+  for (int row = 1; row < form.gridRowCount(); ++row) {
+    for (int col = 0; col < form.gridColCount(); ++col) {
+      if (!form.FormatGrid->isColumnHidden(col) && Cell(form, col, row).contains(text, Qt::CaseInsensitive)) {
+        cells.append({row, col});
+      }
+    }
+  }
+  return cells;
+}
+
+QPair<int, int> CurrentCell(const TMainForm& form) {
+  const QModelIndex current = form.FormatGrid->currentIndex();
+  return {form.gridTools().rows().gridRowOf(current.row()), current.column()};
+}
+
+void Select(const TMainForm& form, int top, int left, int bottom, int right,
+            QItemSelectionModel::SelectionFlags how = QItemSelectionModel::ClearAndSelect) {
+  const QAbstractItemModel* model = form.FormatGrid->model();
+  form.FormatGrid->selectionModel()->select(QItemSelection(model->index(top, left), model->index(bottom, right)), how);
+}
+
+// A double-click as a mouse gives it: press, release, then the second press
+// arrives as the double-click.
+void DoubleClick(QTableView& view, const QModelIndex& index) {
+  const QPoint at = view.visualRect(index).center();
+  QTest::mousePress(view.viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, at);
+}
+
+}  // namespace
+
+class GridWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // ---- copy ------------------------------------------------------------
+
+  void copyBlockAsTabSeparatedTextWithTitles() {
+    QTemporaryDir dir;
+    KalvrinWindows w = Start(dir);
+    TMainForm& form = *w.mainForm;
+    form.show();
+    RunIso(form, Sample("batch-nsp.dat"));
+    QClipboard* clipboard = QGuiApplication::clipboard();
+
+    // Rows 2 to 3, columns TCode to PMAP, by Ctrl+C on the grid itself.
+    Select(form, 1, 1, 2, 3);
+    QApplication::setActiveWindow(&form);
+    form.FormatGrid->setFocus();
+    QTest::keyClick(form.FormatGrid, Qt::Key_C, Qt::ControlModifier);
+    const QString expected = "TCode\tFCode=P24\tPMAP\n" + Cell(form, 1, 2) + "\t" + Cell(form, 2, 2) + "\t" +
+                             Cell(form, 3, 2) + "\n" + Cell(form, 1, 3) + "\t" + Cell(form, 2, 3) + "\t" +
+                             Cell(form, 3, 3) + "\n";
+    QCOMPARE(clipboard->text(), expected);
+
+    // A hidden column is left out; cells of the block outside the selection stay empty.
+    w.configForm->columnBoxes[2]->setChecked(false);
+    Select(form, 0, 0, 0, 1);
+    Select(form, 1, 3, 1, 3, QItemSelectionModel::Select);
+    form.gridTools().copyAction->trigger();
+    QCOMPARE(clipboard->text(), "Rec#\tTCode\tPMAP\n1\t1644\t\n\t\t" + Cell(form, 3, 2) + "\n");
+
+    // The row as the CSV export writes it: one line of kalvrin-check --csv.
+    form.FormatGrid->setCurrentIndex(form.FormatGrid->model()->index(7, 5));
+    form.gridTools().copyRowCsvAction->trigger();
+    const std::string csv = test::Check({"iso", Sample("batch-nsp.dat").toStdString(), "--csv"}).out;
+    const std::size_t lastRow = csv.rfind("\r\n", csv.size() - 3) + 2;
+    QCOMPARE(clipboard->text(), QString::fromStdString(csv.substr(lastRow)));
+  }
+
+  void showInInspectorFollowsTheFilteredRow() {
+    QTemporaryDir dir;
+    KalvrinWindows w = Start(dir);
+    TMainForm& form = *w.mainForm;
+    form.show();
+    RunIso(form, Sample("batch-nsp.dat"));
+    form.gridTools().findBar->filterColumn->setCurrentIndex(form.gridTools().findBar->filterColumn->findData(1));
+    form.gridTools().findBar->filterEdit->setText("1844");
+    form.gridTools().applyFilter();
+    QCOMPARE(form.FormatGrid->model()->rowCount(), 1);
+    // The one row shown is the grid's last; the inspector must show that message.
+    form.FormatGrid->selectionModel()->setCurrentIndex(form.FormatGrid->model()->index(0, 37),
+                                                       QItemSelectionModel::ClearAndSelect);
+    QCOMPARE(form.Inspector->record(), 8);
+    QCOMPARE(form.Inspector->message().mti, std::string("1844"));
+    form.Inspector->clear();
+    form.gridTools().showInInspectorAction->trigger();
+    QCOMPARE(form.Inspector->record(), 8);
+    QVERIFY(form.Inspector->isVisible());
+  }
+
+  // ---- find and filter ---------------------------------------------------
+
+  void findVisitsEveryMatchInOrderBothWays() {
+    QTemporaryDir dir;
+    KalvrinWindows w = Start(dir);
+    TMainForm& form = *w.mainForm;
+    form.show();
+    RunIso(form, Generated(dir, 300));
+    QVERIFY(form.gridRowCount() > 250);
+    GridTools& tools = form.gridTools();
+    FindBar& bar = *tools.findBar;
+    tools.findAction->trigger();
+    QVERIFY(bar.isVisible());
+
+    // Letters match whatever their case; the cells come in reading order, then round again.
+    bar.findEdit->setText("vienna");
+    const QList<QPair<int, int>> cells = CellsHolding(form, "vienna");
+    QVERIFY(cells.size() > 100);
+    for (const auto& cell : cells) {
+      QVERIFY(tools.find(true));
+      QCOMPARE(CurrentCell(form), cell);
+      QVERIFY(form.FormatGrid->selectionModel()->isSelected(form.FormatGrid->currentIndex()));
+    }
+    QVERIFY(bar.findStatus->text().isEmpty());
+    QVERIFY(tools.find(true));
+    QCOMPARE(CurrentCell(form), cells.first());
+    QCOMPARE(bar.findStatus->text(), QString(grid_text::kWrapped));
+    QVERIFY(tools.find(false));
+    QCOMPARE(CurrentCell(form), cells.last());
+    QVERIFY(tools.find(false));
+    QCOMPARE(CurrentCell(form), cells.at(cells.size() - 2));
+
+    // Digits, from a cell in the middle: the next cell holding them, not the first.
+    const QString amount = Cell(form, 7, 150);
+    QVERIFY(!amount.isEmpty());
+    bar.findEdit->setText(amount);
+    form.FormatGrid->setCurrentIndex(form.FormatGrid->model()->index(148, 0));
+    const QList<QPair<int, int>> holding = CellsHolding(form, amount);
+    QPair<int, int> next = holding.first();
+    for (const auto& cell : holding) {
+      if (cell.first > 149) {
+        next = cell;
+        break;
+      }
+    }
+    QVERIFY(tools.find(true));
+    QCOMPARE(CurrentCell(form), next);
+
+    // A hidden column is not searched; a text nowhere is said to be nowhere.
+    w.configForm->columnBoxes[21]->setChecked(false);
+    bar.findEdit->setText("VIENNA");
+    QVERIFY(!tools.find(true));
+    QCOMPARE(bar.findStatus->text(), QString(grid_text::kNotFound));
+    QCOMPARE(CurrentCell(form), next);  // the current cell stays
+  }
+
+  void filterKeepsMatchingRowsAndCountsThem() {
+    QTemporaryDir dir;
+    KalvrinWindows w = Start(dir);
+    TMainForm& form = *w.mainForm;
+    form.show();
+    RunIso(form, Generated(dir, 300));
+    GridTools& tools = form.gridTools();
+    FindBar& bar = *tools.findBar;
+    tools.findAction->trigger();
+    const int total = form.gridRowCount() - 1;
+
+    QList<int> transfers;
+    for (int row = 1; row <= total; ++row) {
+      if (Cell(form, 1, row) == "1240") transfers << row;
+    }
+    QVERIFY(transfers.size() > 10 && transfers.size() < total);
+    bar.filterColumn->setCurrentIndex(bar.filterColumn->findData(1));
+    bar.filterEdit->setText("1240");
+    QTest::keyClick(bar.filterEdit, Qt::Key_Return);
+    QCOMPARE(form.FormatGrid->model()->rowCount(), transfers.size());
+    for (int viewRow = 0; viewRow < transfers.size(); ++viewRow) {
+      QCOMPARE(form.FormatGrid->model()->index(viewRow, 0).data().toString(),
+               QString::number(transfers[viewRow]));
+    }
+    QCOMPARE(bar.filterCount->text(), QString("%1 of %2 rows").arg(transfers.size()).arg(total));
+
+    // Find walks the rows shown only.
+    bar.findEdit->setText("VIENNA");
+    form.FormatGrid->setCurrentIndex({});
+    QVERIFY(tools.find(true));
+    QCOMPARE(CurrentCell(form).first, transfers.first());
+
+    // An edit that takes a row's text away takes the row out of the filter.
+    QAbstractItemModel* shown = form.FormatGrid->model();
+    QVERIFY(shown->setData(shown->index(0, 1), "9999", Qt::EditRole));
+    QCOMPARE(shown->rowCount(), transfers.size() - 1);
+    QCOMPARE(bar.filterCount->text(), QString("%1 of %2 rows").arg(transfers.size() - 1).arg(total));
+
+    // A new check fills the filtered view as it reads; closing the bar shows every row.
+    RunIso(form, Generated(dir, 300));
+    QCOMPARE(shown->rowCount(), transfers.size());
+    QTest::keyClick(bar.filterEdit, Qt::Key_Escape);
+    QVERIFY(bar.isHidden());
+    QCOMPARE(shown->rowCount(), total);
+    QVERIFY(bar.filterCount->text().isEmpty());
+  }
+
+  // ---- export --------------------------------------------------------------
+
+  void exportIsKalvrinCheckCsvByteForByte_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("generated") << "generated";
+    QTest::newRow("stopped at a bad prefix") << "bad-prefix";
+    QTest::newRow("quotes, commas and Latin-1") << "quoted";
+  }
+
+  void exportIsKalvrinCheckCsvByteForByte() {
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    QString file;
+    if (kind == "generated") file = Generated(dir, 200);
+    if (kind == "bad-prefix") file = Sample("batch-bad-prefix.dat");
+    if (kind == "quoted") {
+      file = dir.filePath("quoted.dat");
+      QFile out(file);
+      QVERIFY(out.open(QIODevice::WriteOnly));
+      out.write(QByteArray::fromStdString(filegen::BuildMessage("1644", {{24, "961"}})));
+      out.write(QByteArray::fromStdString(
+          filegen::BuildMessage("1240", {{24, "200"}, {43, "Caf\xE9 \"Zum Stern\", Wien"}, {2, "4000001234567899"}})));
+    }
+    KalvrinWindows w = Start(dir);
+    TMainForm& form = *w.mainForm;
+    RunIso(form, file);
+    QVERIFY(form.gridRowCount() > 1);
+    // What the user sees changes nothing of what is written: hidden columns, a filter.
+    w.configForm->columnBoxes[5]->setChecked(false);
+    form.gridTools().rows().setFilter(1, "1644");
+
+    const QString target = dir.filePath("grid.csv");
+    form.gridTools().chooseExportFile = [&](QWidget*) { return std::optional<QString>(target); };
+    form.gridTools().exportAction->trigger();
+    const std::string expected = test::Check({"iso", file.toStdString(), "--csv"}).out;
+    QCOMPARE(ReadBytes(target), QByteArray::fromStdString(expected));
+  }
+
+  void exportThatCannotBeWrittenSaysWhyAndLeavesNothing() {
+    QTemporaryDir dir;
+    KalvrinWindows w = Start(dir);
+    TMainForm& form = *w.mainForm;
+    RunIso(form, Sample("batch-nsp.dat"));
+    const QString target = dir.filePath("no-such-folder/grid.csv");
+    QStringList errors;
+    form.gridTools().chooseExportFile = [&](QWidget*) { return std::optional<QString>(target); };
+    form.gridTools().showError = [&](const QString& text) { errors << text; };
+    form.gridTools().exportGrid();
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors.first().startsWith("Cannot write " + target + ": "), qPrintable(errors.first()));
+    QVERIFY(!QFile::exists(target));
+
+    // A cancelled export leaves an existing file as it was.
+    const QString existing = dir.filePath("kept.csv");
+    QFile keep(existing);
+    QVERIFY(keep.open(QIODevice::WriteOnly));
+    keep.write("kept");
+    keep.close();
+    RunIso(form, Generated(dir, 9000));
+    int reports = 0;
+    const ExportResult result = ExportGridCsv(form.gridTools().rows().grid(), existing, [&](int done, int total) {
+      ++reports;
+      return done < total / 2;  // Cancel pressed half way
+    });
+    QVERIFY(result.cancelled);
+    QVERIFY(!result.written);
+    QVERIFY(reports >= 2);
+    QCOMPARE(ReadBytes(existing), QByteArray("kept"));
+  }
+
+  // ---- columns -------------------------------------------------------------
+
+  void configDialogChoosesTheColumnsAndTheSettingsKeepThem() {
+    QTemporaryDir dir;
+    {
+      KalvrinWindows w = Start(dir);
+      TMainForm& form = *w.mainForm;
+      TConfigForm* config = w.configForm;
+      // Today's grid by default: every column ticked and shown.
+      for (int col = 0; col < 41; ++col) {
+        QVERIFY(config->columnBoxes[static_cast<std::size_t>(col)]->isChecked());
+      }
+      QCOMPARE(config->columnBoxes[5], config->checkBoxes[0]);  // "P2 - Sec.map"
+      QVERIFY(!config->checkBoxes[3]->isEnabled());            // P5 has no column
+      RunIso(form, Sample("batch-nsp.dat"));
+      for (int col = 0; col < 41; ++col) QVERIFY(!form.FormatGrid->isColumnHidden(col));
+
+      // Through the menu, as a user reaches the dialog.
+      QTimer::singleShot(0, config, [config] {
+        config->checkBoxes[0]->setChecked(false);
+        config->columnBoxes[30]->setChecked(false);
+        config->btnExit->click();
+      });
+      form.ISO85831->trigger();
+      QVERIFY(form.FormatGrid->isColumnHidden(5));
+      QVERIFY(form.FormatGrid->isColumnHidden(30));
+      // The next check lays the grid out anew; the choice stays.
+      RunIso(form, Sample("batch-nhd.dat"));
+      QVERIFY(form.FormatGrid->isColumnHidden(5));
+      QVERIFY(!form.FormatGrid->isColumnHidden(6));
+      form.close();
+    }
+    const QByteArray saved = ReadBytes(dir.filePath("kalvrin.ini"));
+    QVERIFY2(saved.contains("[Grid]\nHiddenColumns=5,30\n"), saved.constData());
+    QVERIFY(saved.startsWith("[Form]\nTop=100\nLeft=100\nHeight=460\nWidth=770\nCaption=KALVRIN 1.23\nInitMax=0\n"));
+    {
+      KalvrinWindows w = Start(dir);
+      QVERIFY(w.mainForm->FormatGrid->isColumnHidden(5));
+      QVERIFY(!w.configForm->checkBoxes[0]->isChecked());
+      QVERIFY(!w.configForm->columnBoxes[30]->isChecked());
+      w.configForm->columnBoxes[5]->setChecked(true);
+      w.configForm->columnBoxes[30]->setChecked(true);
+      QVERIFY(!w.mainForm->FormatGrid->isColumnHidden(5));
+      w.mainForm->close();
+    }
+    QVERIFY(ReadBytes(dir.filePath("kalvrin.ini")).contains("[Grid]\nHiddenColumns=\n"));
+  }
+
+  void hiddenColumnsTextReadsWhatAPersonMayType() {
+    const std::vector<bool> hidden = GridColumns::ParseHidden(" 5, x,300,-1,, 7 ,40");
+    QCOMPARE(GridColumns::HiddenText(hidden), std::string("5,7,40"));
+    QCOMPARE(GridColumns::HiddenText(GridColumns::ParseHidden("")), std::string());
+  }
+
+  void fitMeasuresTheRowsOnScreenAndHandWidthsStay() {
+    QTemporaryDir dir;
+    KalvrinWindows w = Start(dir);
+    TMainForm& form = *w.mainForm;
+    form.show();
+    RunIso(form, Generated(dir, 300));
+    QTableView& grid = *form.FormatGrid;
+    QCOMPARE(grid.columnWidth(21), 32);
+    // A far row, off the screen, with a longer text than any row on it.
+    const int last = form.gridRowCount() - 1;
+    const std::string wide(40, 'W');
+    form.surface().setGridCell(21, last, wide);
+    form.surface().flush();
+    grid.scrollToTop();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(grid.rowAt(grid.viewport()->height() - 1) < last - 1);
+
+    form.gridTools().fitAction->trigger();
+    const QFontMetrics metrics = grid.fontMetrics();
+    const int onScreen = metrics.horizontalAdvance(Cell(form, 21, 2));
+    QVERIFY(onScreen > 100);
+    QVERIFY2(grid.columnWidth(21) > onScreen, qPrintable(QString::number(grid.columnWidth(21))));
+    QVERIFY(grid.columnWidth(21) < metrics.horizontalAdvance(QString::fromStdString(wide)));
+    QVERIFY(grid.columnWidth(3) >= metrics.horizontalAdvance(Cell(form, 3, 1)));
+    QVERIFY(grid.columnWidth(3) != 104);
+    const int fitted3 = grid.columnWidth(3);
+
+    // A width dragged by hand; the next check's set-up keeps both.
+    QHeaderView* header = grid.horizontalHeader();
+    const int edge = header->sectionViewportPosition(1) + header->sectionSize(1) - 1;
+    const int y = header->height() / 2;
+    const int before = header->sectionSize(1);
+    QTest::mousePress(header->viewport(), Qt::LeftButton, {}, QPoint(edge, y));
+    QTest::mouseMove(header->viewport(), QPoint(edge + 40, y));
+    QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(edge + 40, y));
+    QCOMPARE(header->sectionSize(1), before + 40);
+    RunIso(form, Sample("batch-nsp.dat"));
+    QCOMPARE(header->sectionSize(1), before + 40);
+    QCOMPARE(grid.columnWidth(3), fitted3);
+
+    // The next start lays the columns out as designed.
+    form.close();
+    KalvrinWindows again = Start(dir);
+    QCOMPARE(again.mainForm->FormatGrid->columnWidth(1), 36);
+    QCOMPARE(again.mainForm->FormatGrid->columnWidth(3), 104);
+  }
+
+  // ---- findings --------------------------------------------------------------
+
+  void verifyRunsBusyWithProgressAndListsItsFindings() {
+    QTemporaryDir dir;
+    KalvrinWindows w = Start(dir);
+    TMainForm& form = *w.mainForm;
+    form.show();
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.txtCHECKKey->setText("0123456789ABCDEF");
+    std::string seenPath, seenKey;
+    bool busyInside = false;
+    form.setVerifyRunner([&](const std::string& path, const std::string& key,
+                             const std::function<bool(std::int64_t, std::int64_t)>& progress) {
+      seenPath = path;
+      seenKey = key;
+      busyInside = !form.bbtnCheckFormat->isEnabled() && !form.bbtnExit->isEnabled() &&
+                   QApplication::overrideCursor() != nullptr;
+      progress(1000, 2478);
+      progress(2478, 2478);
+      FindingsRun run;
+      run.read = true;
+      run.findings = {{false, "batch.message-number", 6, 1900, 71, "S71 is 5, expected 4"},
+                      {true, "element.date", 3, 700, 12, "P12 261399120000 is not a date"},
+                      {true, "envelope.trailer-missing", kNoFindingRecord, kNoFindingOffset, kNoFindingElement,
+                       "no trailer"},
+                      {true, "element.date", 2, 420, 7, "P7 1332000000 is not a date"}};
+      return run;
+    });
+    form.Verify->trigger();
+    QCOMPARE(seenPath, Sample("batch-nsp.dat").toStdString());
+    QCOMPARE(seenKey, std::string("0123456789ABCDEF"));
+    QVERIFY(busyInside);
+    QVERIFY(form.bbtnCheckFormat->isEnabled());
+    QCOMPARE(form.ProgressBar1->maximum(), 2478);
+    QCOMPARE(form.ProgressBar1->value(), 2478);
+    QCOMPARE(form.StatusPanels[2]->text(), QString(findings_text::kVerified));
+    QCOMPARE(form.pgResult->currentWidget(), form.Findings);
+    QCOMPARE(form.pgResult->tabText(2), QString("Findings"));
+
+    FindingsPage& page = *form.Findings;
+    const QAbstractItemModel* shown = page.FindingsGrid->model();
+    QCOMPARE(shown->rowCount(), 4);
+    QCOMPARE(page.labSummary->text(), QString("3 errors, 1 warnings"));
+    QCOMPARE(shown->headerData(0, Qt::Horizontal).toString(), QString("Severity"));
+    QCOMPARE(shown->index(1, 0).data().toString(), QString("error"));
+    QCOMPARE(shown->index(1, 4).data().toString(), QString("P12"));
+    QCOMPARE(shown->index(0, 4).data().toString(), QString("S71"));
+    QVERIFY(shown->index(2, 2).data().toString().isEmpty());  // a finding of the file has no record
+
+    // Sorted by record as numbers, the file's own finding first.
+    page.FindingsGrid->sortByColumn(FindingsModel::kRecord, Qt::AscendingOrder);
+    QStringList records;
+    for (int row = 0; row < 4; ++row) records << shown->index(row, 2).data().toString();
+    QCOMPARE(records, QStringList({"", "2", "3", "6"}));
+
+    // One rule, then one severity.
+    page.cmbRule->setCurrentIndex(page.cmbRule->findData("element.date"));
+    QCOMPARE(shown->rowCount(), 2);
+    QCOMPARE(page.labSummary->text(), QString("3 errors, 1 warnings (2 shown)"));
+    page.cmbRule->setCurrentIndex(0);
+    page.cmbSeverity->setCurrentIndex(page.cmbSeverity->findData("warning"));
+    QCOMPARE(shown->rowCount(), 1);
+    QCOMPARE(shown->index(0, 1).data().toString(), QString("batch.message-number"));
+
+    // A file that cannot be read says so, with no findings left from before.
+    form.setVerifyRunner([](const std::string&, const std::string&, const auto&) {
+      FindingsRun run;
+      run.error = "No such file or directory";
+      return run;
+    });
+    form.Verify->trigger();
+    QCOMPARE(page.model().rowCount(), 0);
+    QCOMPARE(page.labSummary->text(), QString("Not verified: No such file or directory"));
+    QCOMPARE(form.StatusPanels[2]->text(), QString(findings_text::kVerifyFailed));
+  }
+
+  void doubleClickOnAFindingShowsItsMessage() {
+    QTemporaryDir dir;
+    KalvrinWindows w = Start(dir);
+    TMainForm& form = *w.mainForm;
+    form.resize(1000, 700);
+    form.show();
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.setVerifyRunner([](const std::string&, const std::string&, const auto&) {
+      FindingsRun run;
+      run.read = true;
+      run.findings = {{true, "element.not-numeric", 5, 1500, 4, "P4 holds a letter"},
+                      {true, "message.stray-text", 7, 2000, kNoFindingElement, "text between messages"}};
+      return run;
+    });
+    form.Verify->trigger();
+    QCOMPARE(form.gridRowCount(), 2);  // verify leaves the grid alone
+    // The user changes the file edit meanwhile; the finding is still of the verified file.
+    form.txtINFile->setText(Sample("batch-nhd.dat"));
+    // A filter that hides the row gives way.
+    form.gridTools().rows().setFilter(1, "1644");
+
+    QTableView& findings = *form.Findings->FindingsGrid;
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QModelIndex first = findings.model()->index(0, 5);
+    QVERIFY(findings.isVisible());
+    DoubleClick(findings, first);
+    QCOMPARE(form.txtINFile->text(), Sample("batch-nsp.dat"));
+    QCOMPARE(form.StatusPanels[2]->text(), QString("Format processed"));  // the grid was empty: checked first
+    QCOMPARE(form.pgResult->currentWidget(), form.Format);
+    QCOMPARE(CurrentCell(form), qMakePair(5, 7));  // record 5, P4's column
+    QCOMPARE(form.Inspector->record(), 5);
+    QVERIFY(form.Inspector->isVisible());
+    const FileSpan highlighted = form.Inspector->highlighted();
+    bool p4 = false;
+    for (const DecodedElement& element : form.Inspector->message().elements) {
+      if (element.number == 4) p4 = element.span.offset == highlighted.offset;
+    }
+    QVERIFY(p4);
+
+    // A finding without an element: the row's first shown cell; the grid is not checked again.
+    form.Findings->FindingsGrid->setFocus();
+    w.configForm->columnBoxes[0]->setChecked(false);
+    form.StatusPanels[2]->clear();
+    const QModelIndex second = findings.model()->index(1, 5);
+    form.pgResult->setCurrentWidget(form.Findings);
+    DoubleClick(findings, second);
+    QVERIFY(form.StatusPanels[2]->text().isEmpty());
+    QCOMPARE(CurrentCell(form), qMakePair(7, 1));
+    QCOMPARE(form.Inspector->record(), 7);
+  }
+};
+
+QTEST_MAIN(GridWindowTest)
+#include "grid_window_test.moc"
