@@ -2,9 +2,21 @@
 // and that every entry written reads back unchanged.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "app/settings.h"
 #include "support/test_files.h"
@@ -18,6 +30,53 @@ IniFile Loaded(std::string_view text) {
   ini.LoadText(text);
   return ini;
 }
+
+namespace fs = std::filesystem;
+
+mode_t ModeOf(const fs::path& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return 0;
+  return info.st_mode & 07777;
+}
+
+std::vector<std::string> NamesIn(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value != nullptr) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// A fresh folder for the files of one test.
+struct TempFolder {
+  test::TempFile placeholder{"", "placeholder"};
+  fs::path path() const { return placeholder.path().parent_path(); }
+};
 
 }  // namespace
 
@@ -148,7 +207,7 @@ TEST(SettingsFileTest, ReportsAFileThatCannotBeWritten) {
   const std::filesystem::path folder = file.path().parent_path() / "kalvrin.ini";
   std::filesystem::create_directory(folder);
   EXPECT_FALSE(WriteSettingsFile(folder, WindowSettings{}));
-  EXPECT_FALSE(WriteSettingsFile(file.path().parent_path() / "missing" / "kalvrin.ini", WindowSettings{}));
+  EXPECT_FALSE(WriteSettingsFile(file.path() / "kalvrin.ini", WindowSettings{}));  // under a file, not a folder
   // Reading such a place gives the defaults.
   EXPECT_EQ(ReadSettingsFile(folder).key, "A4F1C07B3E9D2658");
 }
@@ -174,4 +233,125 @@ TEST(SettingsReadTest, ArbitraryBytesAreSafe) {
     ASSERT_EQ(back.caption, s.caption.substr(0, s.caption.find_first_of(std::string_view("\r\n\0", 3))));
     ASSERT_EQ(back.top, s.top);
   }
+}
+
+// ---- where the file lives ------------------------------------------------
+
+TEST(SettingsLocationTest, BesideTheExecutableWhenItsFolderTakesFiles) {
+  const TempFolder home;
+  const ScopedEnv xdg("XDG_CONFIG_HOME", (home.path() / "config").c_str());
+  fs::create_directory(home.path() / "bin");
+  EXPECT_TRUE(FolderTakesNewFiles(home.path() / "bin"));
+  EXPECT_EQ(ChooseSettingsPath(home.path() / "bin" / "kalvrin", "/usr/bin"), home.path() / "bin" / "kalvrin.ini");
+  EXPECT_EQ(NamesIn(home.path() / "bin"), std::vector<std::string>{});  // the probe leaves nothing
+}
+
+TEST(SettingsLocationTest, TheUsersFileWhenTheExecutableFolderCannotBeWritten) {
+  const TempFolder home;
+  const ScopedEnv xdg("XDG_CONFIG_HOME", (home.path() / "config").c_str());
+  const fs::path userFile = home.path() / "config" / "kalvrin" / "kalvrin.ini";
+  // No one makes files in /proc/self, root included, whatever its mode says.
+  EXPECT_FALSE(FolderTakesNewFiles("/proc/self"));
+  EXPECT_EQ(ChooseSettingsPath("/proc/self/kalvrin", "/usr/bin"), userFile);
+  EXPECT_FALSE(FolderTakesNewFiles(home.path() / "missing"));
+  EXPECT_EQ(ChooseSettingsPath(home.path() / "missing" / "kalvrin", "/usr/bin"), userFile);
+  // The installed copy, even when whoever runs it could write its folder.
+  fs::create_directory(home.path() / "bin");
+  EXPECT_EQ(ChooseSettingsPath(home.path() / "bin" / "kalvrin", home.path() / "bin"), userFile);
+
+  // The window's whole round: the folders are made, owner only, and read back.
+  WindowSettings s;
+  s.top = 42;
+  s.key = "1C587F1C13924FEF";
+  ASSERT_TRUE(WriteSettingsFile(ChooseSettingsPath("/proc/self/kalvrin", "/usr/bin"), s));
+  EXPECT_EQ(ModeOf(home.path() / "config"), 0700U);
+  EXPECT_EQ(ModeOf(userFile.parent_path()), 0700U);
+  EXPECT_EQ(ReadSettingsFile(userFile).top, 42);
+  EXPECT_EQ(ReadSettingsFile(userFile).key, "1C587F1C13924FEF");
+}
+
+TEST(SettingsLocationTest, UserFileFollowsXdgConfigHomeOrHome) {
+  const ScopedEnv home("HOME", "/home/tester");
+  {
+    const ScopedEnv xdg("XDG_CONFIG_HOME", "/srv/conf");
+    EXPECT_EQ(UserSettingsPath(), fs::path("/srv/conf/kalvrin/kalvrin.ini"));
+  }
+  for (const char* ignored : {static_cast<const char*>(nullptr), "", "relative/conf"}) {
+    SCOPED_TRACE(ignored == nullptr ? "unset" : ignored);
+    const ScopedEnv xdg("XDG_CONFIG_HOME", ignored);
+    EXPECT_EQ(UserSettingsPath(), fs::path("/home/tester/.config/kalvrin/kalvrin.ini"));
+  }
+}
+
+// ---- how it is written -----------------------------------------------------
+
+TEST(SettingsWriteTest, OwnerOnlyWhateverTheUmaskAndTheOldMode) {
+  const TempFolder folder;
+  const fs::path file = folder.path() / "kalvrin.ini";
+  const mode_t oldMask = ::umask(0);
+  ASSERT_TRUE(WriteSettingsFile(file, WindowSettings{}));
+  EXPECT_EQ(ModeOf(file), 0600U);
+  ::chmod(file.c_str(), 0644);
+  ASSERT_TRUE(WriteSettingsFile(file, WindowSettings{}));
+  EXPECT_EQ(ModeOf(file), 0600U);
+  ::umask(0277);  // a mask that would leave the owner unable to write it next time
+  ASSERT_TRUE(WriteSettingsFile(file, WindowSettings{}));
+  EXPECT_EQ(ModeOf(file), 0600U);
+  ::umask(oldMask);
+  EXPECT_EQ(NamesIn(folder.path()), (std::vector<std::string>{"kalvrin.ini", "placeholder"}));
+}
+
+TEST(SettingsWriteTest, ASymbolicLinkIsNeitherReadNorWrittenThrough) {
+  const TempFolder folder;
+  const fs::path other = folder.path() / "notes.txt";
+  const std::string notes = "shopping list, not settings\n[Form]\nTop=5\n[SDES-KEYS]\nTESTKEY=0123456789ABCDEF\n";
+  {
+    std::FILE* f = std::fopen(other.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(notes.data(), 1, notes.size(), f);
+    std::fclose(f);
+  }
+  const fs::path link = folder.path() / "kalvrin.ini";
+  fs::create_symlink(other, link);
+
+  const WindowSettings read = ReadSettingsFile(link);
+  EXPECT_EQ(read.top, 100);  // the defaults, not the other file's lines
+  EXPECT_EQ(read.key, "A4F1C07B3E9D2658");
+
+  WindowSettings s;
+  s.caption = "KALVRIN 1.23";
+  ASSERT_TRUE(WriteSettingsFile(link, s));
+  EXPECT_EQ(test::ReadFileBytes(other), notes);
+  EXPECT_FALSE(fs::is_symlink(link));
+  EXPECT_EQ(ModeOf(link), 0600U);
+  EXPECT_EQ(ReadSettingsFile(link).caption, "KALVRIN 1.23");
+  EXPECT_EQ(test::ReadFileBytes(link).find("shopping"), std::string::npos);
+}
+
+// A write that fails half way (here: the disk's size limit for this process)
+// leaves the old file whole and no scraps beside it.
+TEST(SettingsWriteTest, AFailedWriteKeepsTheOldFile) {
+  const TempFolder folder;
+  const fs::path file = folder.path() / "kalvrin.ini";
+  WindowSettings old;
+  old.key = "1C587F1C13924FEF";
+  ASSERT_TRUE(WriteSettingsFile(file, old));
+  const std::string before = test::ReadFileBytes(file);
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit tiny{16, 16};
+    ::setrlimit(RLIMIT_FSIZE, &tiny);
+    WindowSettings changed;
+    changed.caption = std::string(1000, 'c');
+    ::_exit(WriteSettingsFile(file, changed) ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);  // reported as failed
+  EXPECT_EQ(test::ReadFileBytes(file), before);
+  EXPECT_EQ(NamesIn(folder.path()), (std::vector<std::string>{"kalvrin.ini", "placeholder"}));
 }

@@ -130,7 +130,7 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
       gridModel_(std::make_unique<GridModel>()),
       gridRows_(std::make_unique<GridRowFilter>(*gridModel_)),
       executableStem_(QString::fromStdString(ExecutableStem(executablePath.toStdString()))),
-      settingsPath_(SettingsPathFor(std::filesystem::path(QFile::encodeName(executablePath).toStdString()))) {
+      settingsPath_(ChooseSettingsPath(std::filesystem::path(QFile::encodeName(executablePath).toStdString()))) {
   setObjectName("MainForm");
   QFont font = this->font();
   font.setPointSize(8);

@@ -6,15 +6,26 @@
 #define SI_IMPLEMENTATION  // the template bodies, here in the one file that uses them
 #include <SimpleIni.h>
 
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <limits>
 
 namespace kalvrin {
 
 namespace {
 
+#ifndef KALVRIN_INSTALLED_BINDIR
+#define KALVRIN_INSTALLED_BINDIR "/usr/bin"
+#endif
+
 constexpr const char* kFormSection = "Form";
+constexpr mode_t kOwnerOnlyFile = 0600;
+constexpr mode_t kOwnerOnlyFolder = 0700;
 constexpr const char* kKeysSection = "SDES-KEYS";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -46,6 +57,57 @@ std::string DecodeText(std::string_view raw) {
   return std::string(raw.substr(0, kSettingsTextLimit));
 }
 
+// Closes a descriptor when it leaves scope.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now, reporting what close says (a late write error shows here).
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+// The folder and the folders above it that are missing, each readable by
+// its owner only.
+bool MakeFolders(const std::filesystem::path& folder) {
+  if (folder.empty()) return true;
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
+  if (folder.has_relative_path() && folder.parent_path() != folder && !MakeFolders(folder.parent_path())) return false;
+  return ::mkdir(folder.c_str(), kOwnerOnlyFolder) == 0 || errno == EEXIST;
+}
+
+std::filesystem::path FolderOf(const std::filesystem::path& path) {
+  return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+}
+
+std::filesystem::path HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+  if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) return entry->pw_dir;
+  return {};
+}
+
 }  // namespace
 
 std::string ExecutableStem(const std::string& executablePath) {
@@ -62,6 +124,38 @@ std::filesystem::path SettingsPathFor(const std::filesystem::path& executablePat
   std::filesystem::path settings = executablePath;
   settings.replace_extension(".ini");
   return settings;
+}
+
+std::filesystem::path UserSettingsPath() {
+  std::filesystem::path config;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
+    config = xdg;
+  } else {
+    config = HomeFolder() / ".config";
+  }
+  return config / "kalvrin" / "kalvrin.ini";
+}
+
+bool FolderTakesNewFiles(const std::filesystem::path& folder) {
+  std::string probe = (folder / ".kalvrin-probe-XXXXXX").string();
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) return false;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return true;
+}
+
+std::filesystem::path ChooseSettingsPath(const std::filesystem::path& executablePath,
+                                         const std::filesystem::path& installedBinFolder) {
+  const std::filesystem::path folder = FolderOf(executablePath);
+  std::error_code error;
+  const bool installed = !installedBinFolder.empty() && std::filesystem::equivalent(folder, installedBinFolder, error);
+  if (!installed && FolderTakesNewFiles(folder)) return SettingsPathFor(executablePath);
+  return UserSettingsPath();
+}
+
+std::filesystem::path ChooseSettingsPath(const std::filesystem::path& executablePath) {
+  return ChooseSettingsPath(executablePath, KALVRIN_INSTALLED_BINDIR);
 }
 
 std::optional<std::int32_t> ParseIniInteger(std::string_view text) {
@@ -106,13 +200,20 @@ IniFile& IniFile::operator=(IniFile&&) noexcept = default;
 
 void IniFile::Load(const std::filesystem::path& path) {
   std::string text;
-  std::error_code error;
-  if (std::filesystem::is_regular_file(path, error)) {
-    std::ifstream in(path, std::ios::binary);
-    try {
-      text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    } catch (const std::ios_base::failure&) {
-      text.clear();  // a file that cannot be read counts as missing
+  // No following of a link, and no waiting on a pipe put in the file's place.
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  struct stat info {};
+  if (fd.get() >= 0 && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode)) {
+    char buffer[4096];
+    for (;;) {
+      const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        text.clear();  // a file that cannot be read counts as missing
+        break;
+      }
+      if (got == 0) break;
+      text.append(buffer, static_cast<std::size_t>(got));
     }
   }
   LoadText(text);
@@ -158,12 +259,22 @@ std::string IniFile::Text() const {
 }
 
 bool IniFile::Save(const std::filesystem::path& path) const {
-  const std::string text = Text();
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  return !out.fail();
+  const std::filesystem::path folder = FolderOf(path);
+  if (!MakeFolders(folder)) return false;
+  std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+  Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+  if (fd.get() < 0) return false;
+  // fchmod, not the umask's leftovers: the file holds a key.
+  const bool written = ::fchmod(fd.get(), kOwnerOnlyFile) == 0 && WriteAll(fd.get(), Text()) &&
+                       ::fsync(fd.get()) == 0 && fd.Close();
+  if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  // The rename itself on disk; a folder that cannot be synced changes nothing.
+  Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) ::fsync(dir.get());
+  return true;
 }
 
 WindowSettings ReadSettings(const IniFile& ini) {

@@ -1,6 +1,7 @@
-// The settings file beside the executable: an INI layer over SimpleIni with
-// the file's value encodings, and the seven entries the main window keeps
-// from one run to the next. No Qt here, so it can be fed any INI text.
+// The settings file: where it lives (beside the executable, or in the user's
+// configuration folder), an INI layer over SimpleIni with the file's value
+// encodings, and the seven entries the main window keeps from one run to the
+// next. No Qt here, so it can be fed any INI text.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +26,24 @@ inline constexpr std::size_t kSettingsTextLimit = 2047;  // longer texts are cut
 std::string ExecutableStem(const std::string& executablePath);
 std::filesystem::path SettingsPathFor(const std::filesystem::path& executablePath);
 
+// The user's own settings file: $XDG_CONFIG_HOME/kalvrin/kalvrin.ini, or
+// ~/.config/kalvrin/kalvrin.ini when that variable is unset, empty or not an
+// absolute path.
+std::filesystem::path UserSettingsPath();
+
+// Whether a new file can be made in the folder. Tried, not guessed from the
+// permission bits, which say nothing of root or of a read-only mount.
+bool FolderTakesNewFiles(const std::filesystem::path& folder);
+
+// The file the window reads at start and writes at close: beside the
+// executable when its folder takes new files (a copy run from its own folder
+// keeps its settings with it), else the user's own file. installedBinFolder
+// is where an installed copy lives (/usr/bin for the package): settings are
+// never written among the system's programs, whoever runs the window.
+std::filesystem::path ChooseSettingsPath(const std::filesystem::path& executablePath,
+                                         const std::filesystem::path& installedBinFolder);
+std::filesystem::path ChooseSettingsPath(const std::filesystem::path& executablePath);
+
 // An integer as the settings file writes it (decimal) or as a person may
 // have typed it: leading blanks, a sign, decimal digits or hexadecimal after
 // "$", "x" or "0x" (either case of the x). Nothing for anything else,
@@ -44,7 +63,8 @@ class IniFile {
   IniFile(IniFile&&) noexcept;
   IniFile& operator=(IniFile&&) noexcept;
 
-  // The file's content; a missing or unreadable file reads as empty.
+  // The file's content; a missing or unreadable file, and a symbolic link,
+  // read as empty.
   void Load(const std::filesystem::path& path);
   void LoadText(std::string_view text);
 
@@ -61,7 +81,11 @@ class IniFile {
   void WriteBool(const char* section, const char* key, bool value);
 
   std::string Text() const;
-  // False when the file cannot be opened for writing or the write fails.
+  // Writes a new file, readable and writable by its owner only, in the same
+  // folder (made, owner only, when missing) and renames it over the old one:
+  // a crash leaves the old file or the new one, never half of one, and a
+  // symbolic link in the file's place is replaced, not written through.
+  // False when any step fails; the old file is then as it was.
   bool Save(const std::filesystem::path& path) const;
 
  private:
