@@ -101,6 +101,8 @@ TEST(KalvrinCheckMac, CannotRunPrintsTheWindowAndOneLine) {
       {{noFileHeader.str()}, "MAC Records error", "File Header not found", "File Header not found: " + noFileHeader.str()},
       {{sample, "--key", "A4F1C07B3E9D265"}, "Create KCV error ", "Processing MAC",
        "Create KCV error: the key must be 16 hex digits"},
+      {{sample, "--key", "A4F1C07B3E9D265O"}, "Create KCV error ", "Processing MAC",
+       "Create KCV error: the key must be 16 hex digits"},
       {{sample, "--key", "A4F1C07B3E9D26581C587F1C13924FEF"}, "InstallKey error: 1", "Processing MAC",
        "InstallKey error: 1 (the key cannot be installed as a single DES key)"},
   };

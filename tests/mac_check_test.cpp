@@ -4,17 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "headless/headless_surface.h"
+#include "mac/core_dumps.h"
 #include "mac/file_mac.h"
 #include "mac/mac_command.h"
 #include "support/reference_mac.h"
@@ -457,6 +462,11 @@ TEST(CheckFileMac, StopsBeforeTheVariants) {
       {"15-digit key", "A4F1C07B3E9D265", good.str(), "Create KCV error ", ""},
       {"17-digit key", "A4F1C07B3E9D26580", good.str(), "Create KCV error ", ""},
       {"empty key", "", good.str(), "Create KCV error ", ""},
+      // not hex: refused like a wrong length, not read as some other key
+      {"letter O for zero", "A4F1C07B3E9D265O", good.str(), "Create KCV error ", ""},
+      {"blank inside", "A4F1C07B 3E9D265", good.str(), "Create KCV error ", ""},
+      {"byte above ASCII", "A4F1C07B3E9D265\xC6", good.str(), "Create KCV error ", ""},
+      {"32 digits, the second half not hex", "A4F1C07B3E9D2658GHIJKLMNOPQRSTUV", good.str(), "Create KCV error ", ""},
       {"32-digit key", "A4F1C07B3E9D26581C587F1C13924FEF", good.str(), "InstallKey error: 1", ""},
       {"empty path", std::string(kKey), "", "MAC Records error", "DORV open error"},
       {"no file header", std::string(kKey), noFileHeader.str(), "MAC Records error", "File Header not found"},
@@ -548,6 +558,30 @@ TEST(CheckFileMac, KeyMaterialIsWipedWhenTheRunEnds) {
     EXPECT_EQ(liveDuringRun, result == 1);
     EXPECT_TRUE(allZero(secrets));
   }
+}
+
+// While a clear key is held the process makes no core dump; afterwards it
+// is as it was, however the holders of keys overlap.
+TEST(NoCoreDumps, OffWhileAnyKeyIsHeld) {
+  const int dumpableBefore = ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0);
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_CORE, &before), 0);
+  const auto coreLimit = [] {
+    rlimit now{};
+    ::getrlimit(RLIMIT_CORE, &now);
+    return now.rlim_cur;
+  };
+  {
+    auto first = std::make_unique<NoCoreDumps>();
+    EXPECT_EQ(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
+    EXPECT_EQ(coreLimit(), 0u);
+    auto second = std::make_unique<NoCoreDumps>();
+    first.reset();  // the first holder ends while the second still holds its key
+    EXPECT_EQ(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
+    EXPECT_EQ(coreLimit(), 0u);
+  }
+  EXPECT_EQ(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), dumpableBefore);
+  EXPECT_EQ(coreLimit(), before.rlim_cur);
 }
 
 // ---------------------------------------------------------------------------

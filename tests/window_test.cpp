@@ -27,6 +27,7 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -406,6 +407,40 @@ class WindowTest : public QObject {
     QVERIFY(s.form().isMaximized());
   }
 
+  // A copy whose folder takes no new files keeps its settings in the user's
+  // configuration folder, readable by its owner only; and while the window
+  // holds a key, the process makes no core dump.
+  void settingsInTheUsersFolderWhenTheProgramFolderIsReadOnly() {
+    QTemporaryDir config;
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    const bool hadConfig = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const int dumpableBefore = ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0);
+    {
+      KalvrinWindows windows = CreateWindows("/proc/self/kalvrin", std::make_unique<FakeDialogs>());
+      TMainForm& form = *windows.mainForm;
+      QCOMPARE(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
+      form.show();
+      form.txtCHECKKey->setText("1C587F1C13924FEF");
+      QVERIFY(form.close());
+    }
+    QCOMPARE(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), dumpableBefore);
+    const QString file = config.filePath("kalvrin/kalvrin.ini");
+    QVERIFY(ReadText(file).contains("TESTKEY=1C587F1C13924FEF\n"));
+    struct stat info {};
+    QCOMPARE(::stat(QFile::encodeName(file).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 07777, 0600U);
+    {
+      KalvrinWindows windows = CreateWindows("/proc/self/kalvrin", std::make_unique<FakeDialogs>());
+      QCOMPARE(windows.mainForm->txtCHECKKey->text(), QString("1C587F1C13924FEF"));
+    }
+    if (hadConfig) {
+      qputenv("XDG_CONFIG_HOME", oldConfig);
+    } else {
+      qunsetenv("XDG_CONFIG_HOME");
+    }
+  }
+
   // The settings file cannot be written: the user chooses to stay or to go.
   void unwritableSettingsFileDoesNotTrapTheUser() {
     QTemporaryDir dir;
@@ -519,6 +554,21 @@ class WindowTest : public QObject {
     QCOMPARE(Status(form, 1), QString("MAC Records error"));
     QVERIFY(CommandButtonsEnabled(form));
     QVERIFY(QApplication::overrideCursor() == nullptr);
+  }
+
+  // A key text with a letter O for a zero is refused like one of the wrong
+  // length, not taken for another key that makes every MAC red.
+  void macRefusesAKeyThatIsNotHex() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.txtCHECKKey->setText("A4F1C07B3E9D265O");
+    form.bbtnCheckMacClick();
+    QCOMPARE(Status(form, 1), QString("Create KCV error "));
+    QCOMPARE(form.txtCalcMacNSP->text(), QString());
+    QCOMPARE(TextColourOf(form.txtCalcMacNSP), kBlack);
+    QVERIFY(CommandButtonsEnabled(form));
   }
 
   // A named pipe and a folder: one text each in the status bar, and the

@@ -29,6 +29,7 @@ bool KalvrinApplication::notify(QObject* receiver, QEvent* event) {
 
 KalvrinWindows CreateWindows(const QString& executablePath, std::unique_ptr<UserDialogs> dialogs) {
   KalvrinWindows windows;
+  windows.noCoreDumps = std::make_unique<NoCoreDumps>();
   windows.mainForm = std::make_unique<TMainForm>(executablePath, std::move(dialogs));
   windows.aboutForm = new TAboutForm(*windows.mainForm);
   windows.configForm = new TConfigForm(windows.mainForm.get());

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/user_dialogs.h"
+#include "mac/core_dumps.h"
 
 namespace kalvrin {
 
@@ -30,8 +31,10 @@ class KalvrinApplication : public QApplication {
 
 // The three windows, created in start-up order: the main window (with its
 // FormCreate), the About box, which reads the main window's version, and the
-// configuration dialog, both hidden and owned by the main window.
+// configuration dialog, both hidden and owned by the main window. The key
+// edit holds a clear key from start to close, so no core dump meanwhile.
 struct KalvrinWindows {
+  std::unique_ptr<NoCoreDumps> noCoreDumps;
   std::unique_ptr<TMainForm> mainForm;
   TAboutForm* aboutForm = nullptr;
   TConfigForm* configForm = nullptr;

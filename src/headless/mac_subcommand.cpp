@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include "headless/check_app.h"
+#include "mac/core_dumps.h"
 #include "mac/file_mac_texts.h"
 #include "mac/key_install.h"
 #include "mac/mac_command.h"
@@ -76,6 +77,7 @@ std::string MismatchReason(const HeadlessSurface& surface, const MacOptions& opt
 }
 
 CheckOutcome RunMac(CheckContext& context, MacOptions& options) {
+  const NoCoreDumps noCoreDumps;
   CheckOutcome outcome;
   char keyKcv[9] = {};
   if (CreateKCV(keyKcv, options.key, 8) == 0) keyKcv[0] = '\0';

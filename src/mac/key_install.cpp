@@ -55,7 +55,14 @@ void TripleDesHex(char* result, std::string_view keyText, std::string_view block
 int CreateKCV(char* kcv, std::string_view keyText, int digits) {
   if (kcv == nullptr) return 0;
   char result[2 * 8 + 1];
-  if (keyText.size() == kSingleKeyDigits) {
+  // An O for a 0 would otherwise make another key, and red MACs with it.
+  const bool allHex = std::all_of(keyText.begin(), keyText.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+  });
+  if (!allHex) {
+    kcv[0] = '\0';
+    return 0;
+  } else if (keyText.size() == kSingleKeyDigits) {
     DesHex(result, keyText, kZeroBlockText);
   } else if (keyText.size() == kDoubleKeyDigits) {
     TripleDesHex(result, keyText, kZeroBlockText);

@@ -24,8 +24,9 @@ inline constexpr int kWrongCheckValue = 1;
 
 // Fills kcv with `digits` (clamped to 0..16) upper-case hex digits of the
 // zero block encrypted under the key, and a NUL: kcv needs digits+1 chars.
-// 16 digits are a single DES key, 32 a two-key triple-DES key. Returns 1, or
-// 0 (with an empty text) for a key text of any other length.
+// 16 digits are a single DES key, 32 a two-key triple-DES key, in either
+// case. Returns 1, or 0 (with an empty text) for a key text of any other
+// length or with any character that is not a hex digit.
 int CreateKCV(char* kcv, std::string_view keyText, int digits);
 
 // Checks the first 16 characters of keyText against the first 8 of kcvText
