@@ -1,0 +1,33 @@
+// Card numbers masked for output that must not show them whole: the first
+// six and the last four digits stay, every character between becomes '*',
+// and every text keeps its length, so masked output lines up like the clear.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kalvrin {
+
+inline constexpr char kMaskCharacter = '*';
+
+// A card number (element 2). One of ten characters or fewer would show whole
+// with six and four kept: of those only the last four stay, from eight on,
+// and below eight nothing does.
+std::string MaskPan(std::string_view pan);
+
+// Track 2 data (element 35): the card number before the field separator
+// ('=' or 'D'), after an optional start sentinel ';'; the rest stays. A text
+// without a separator is masked as a card number throughout.
+std::string MaskTrack2(std::string_view track);
+
+// Track 1 data (element 45): the card number between the format code ('B',
+// after an optional start sentinel '%') and the first '^'. Without that
+// shape it is masked as a card number throughout.
+std::string MaskTrack1(std::string_view track);
+
+// An element's value as masked output shows it: the three above for
+// elements 2, 35 and 45, every other element as it is.
+bool ElementHoldsCardNumber(int element);
+std::string MaskElement(int element, std::string_view value);
+
+}  // namespace kalvrin
