@@ -1,5 +1,5 @@
-// kalvrin-check mac FILE [--key HEX] [--expect all|nhd|nsp]: the MAC button
-// on a fresh window.
+// kalvrin-check mac FILE [--key HEX|-] [--key-file PATH] [--expect all|nhd|nsp]:
+// the MAC button on a fresh window.
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include "headless/check_app.h"
+#include "headless/key_source.h"
 #include "mac/core_dumps.h"
 #include "mac/file_mac_texts.h"
 #include "mac/key_install.h"
@@ -25,7 +26,7 @@ constexpr std::string_view kDefaultKey = "A4F1C07B3E9D2658";
 constexpr std::string_view kStartUpKcvText = "(B690D735)";
 
 struct MacOptions {
-  std::string key{kDefaultKey};
+  KeyOptions keySource;
   std::string expect;  // all, nhd or nsp; empty: any variant may match
 };
 
@@ -76,13 +77,25 @@ std::string MismatchReason(const HeadlessSurface& surface, const MacOptions& opt
   return text;
 }
 
+// Zeroes the whole buffer of a key text, not only what it holds at the end.
+struct KeyText {
+  std::string text;
+  ~KeyText() { SecureWipe(text.data(), text.capacity()); }
+};
+
 CheckOutcome RunMac(CheckContext& context, MacOptions& options) {
   const NoCoreDumps noCoreDumps;
   CheckOutcome outcome;
+  KeyText key;
+  if (!ReadKey(options.keySource, kDefaultKey, key.text, outcome.error)) {
+    // Like a bad argument: the command did not run, so no window state.
+    outcome.exitCode = kExitCannotRun;
+    outcome.printed = true;
+    return outcome;
+  }
   char keyKcv[9] = {};
-  if (CreateKCV(keyKcv, options.key, 8) == 0) keyKcv[0] = '\0';
-  outcome.result = MacCommand(context.surface, context.path, kStartUpKcvText, options.key);
-  SecureWipe(options.key.data(), options.key.size());
+  if (CreateKCV(keyKcv, key.text, 8) == 0) keyKcv[0] = '\0';
+  outcome.result = MacCommand(context.surface, context.path, kStartUpKcvText, key.text);
   const HeadlessSurface& surface = context.surface;
 
   if (outcome.result == 0) {
@@ -104,7 +117,7 @@ CheckOutcome RunMac(CheckContext& context, MacOptions& options) {
 
 std::function<CheckOutcome(CheckContext&)> DeclareMac(CLI::App& app) {
   auto options = std::make_shared<MacOptions>();
-  app.add_option("--key", options->key, "the MAC key, 16 hex digits (default A4F1C07B3E9D2658)");
+  DeclareKeyOptions(app, options->keySource, kDefaultKey);
   app.add_option("--expect", options->expect, "succeed only when this variant's MAC equals the declared one")
       ->check(CLI::IsMember({"all", "nhd", "nsp"}));
   return [options](CheckContext& context) { return RunMac(context, *options); };

@@ -1,0 +1,182 @@
+// kalvrin-check mac's key sources, run as the built program: each gives the
+// same MAC, a key file open to other users is refused, and the key never
+// shows: not in the process list, not in any output or error line.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/test_files.h"
+
+namespace kalvrin {
+namespace {
+
+using test::ChildProcess;
+using test::Printed;
+using test::RunProgram;
+
+const std::string kNhdKey = "1C587F1C13924FEF";  // batch-nhd.dat's key; not the default one
+const std::string kNoKeyInEnvironment = "KALVRIN_KEY=";
+
+std::string Sample(const char* name) { return test::SamplePath(name).string(); }
+
+std::vector<std::string> MacArgs(std::vector<std::string> more) {
+  std::vector<std::string> args{test::CheckProgramPath(), "mac", Sample("batch-nhd.dat"), "--expect", "nhd"};
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+// A key file of the given mode in a folder of its own.
+struct KeyFile {
+  test::TempFile file;
+  KeyFile(const std::string& text, mode_t mode) : file(text, "mac.key") { ::chmod(file.path().c_str(), mode); }
+  std::string str() const { return file.str(); }
+};
+
+void ExpectNoKeyIn(const Printed& printed, const std::string& key) {
+  EXPECT_EQ(printed.out.find(key), std::string::npos) << printed.out;
+  EXPECT_EQ(printed.err.find(key), std::string::npos) << printed.err;
+  // nor its halves, which a message could quote
+  EXPECT_EQ(printed.err.find(key.substr(0, 8)), std::string::npos) << printed.err;
+  EXPECT_EQ(printed.err.find(key.substr(8)), std::string::npos) << printed.err;
+}
+
+TEST(KalvrinCheckKey, EverySourceGivesTheKeysMac) {
+  const KeyFile file(kNhdKey + "\n", 0600);
+  const KeyFile crlfBlanks("  " + kNhdKey + " \r\nsecond line ignored\n", 0400);
+  struct Case {
+    const char* source;
+    std::vector<std::string> args;
+    std::string input;
+    std::vector<std::string> env;
+  };
+  const Case cases[] = {
+      {"--key HEX", {"--key", kNhdKey}, "", {kNoKeyInEnvironment}},
+      {"--key - (standard input)", {"--key", "-"}, kNhdKey + "\n", {kNoKeyInEnvironment}},
+      {"--key - without a line end", {"--key", "-"}, kNhdKey, {kNoKeyInEnvironment}},
+      {"--key-file", {"--key-file", file.str()}, "", {kNoKeyInEnvironment}},
+      {"--key-file, blanks and CR LF", {"--key-file", crlfBlanks.str()}, "", {kNoKeyInEnvironment}},
+      {"KALVRIN_KEY", {}, "", {"KALVRIN_KEY=" + kNhdKey}},
+      // an option comes before the environment
+      {"--key over KALVRIN_KEY", {"--key", kNhdKey}, "", {"KALVRIN_KEY=A4F1C07B3E9D2658"}},
+      {"--key-file over KALVRIN_KEY", {"--key-file", file.str()}, "", {"KALVRIN_KEY=A4F1C07B3E9D2658"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    for (const char* format : {"--json", "--csv", "--text"}) {
+      SCOPED_TRACE(format);
+      std::vector<std::string> args = c.args;
+      if (std::string(format) != "--text") args.push_back(format);
+      const Printed printed = RunProgram(MacArgs(args), c.input, c.env);
+      EXPECT_EQ(printed.exitCode, 0) << printed.err;
+      if (std::string(format) == "--json") {
+        EXPECT_NE(printed.out.find("\"txtCalcMacNHD\":\"green\""), std::string::npos) << printed.out;
+      }
+      ExpectNoKeyIn(printed, kNhdKey);
+    }
+  }
+  // Without any source: the default key, which is not this file's.
+  const Printed fallback = RunProgram(MacArgs({}), "", {kNoKeyInEnvironment});
+  EXPECT_EQ(fallback.exitCode, 1);
+}
+
+TEST(KalvrinCheckKey, UnusableSourcesAreRefusedInOneLine) {
+  const KeyFile groupReadable(kNhdKey + "\n", 0640);
+  const KeyFile worldReadable(kNhdKey + "\n", 0604);
+  const KeyFile groupWritable(kNhdKey + "\n", 0620);
+  const KeyFile empty("\n", 0600);
+  struct Case {
+    std::vector<std::string> args;
+    std::string input;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"--key-file", groupReadable.str()}, "",
+       "key file " + groupReadable.str() + " is open to other users (mode 0640); make it readable by its owner only: "
+       "chmod 600 " + groupReadable.str()},
+      {{"--key-file", worldReadable.str()}, "",
+       "key file " + worldReadable.str() + " is open to other users (mode 0604); make it readable by its owner only: "
+       "chmod 600 " + worldReadable.str()},
+      {{"--key-file", groupWritable.str()}, "",
+       "key file " + groupWritable.str() + " is open to other users (mode 0620); make it readable by its owner only: "
+       "chmod 600 " + groupWritable.str()},
+      {{"--key-file", "/nonexistent/mac.key"}, "", "cannot open key file /nonexistent/mac.key: No such file or directory"},
+      {{"--key-file", empty.file.path().parent_path().string()}, "",
+       "key file " + empty.file.path().parent_path().string() + " is a folder"},
+      {{"--key-file", empty.str()}, "", "no key on the first line of key file " + empty.str()},
+      {{"--key", "-"}, "", "no key on the first line of standard input"},
+      {{"--key", kNhdKey, "--key-file", empty.str()}, "", "--key excludes --key-file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    for (const char* format : {"--json", "--csv"}) {
+      std::vector<std::string> args = c.args;
+      args.push_back(format);
+      const Printed printed = RunProgram(MacArgs(args), c.input, {kNoKeyInEnvironment});
+      EXPECT_EQ(printed.exitCode, 2);
+      EXPECT_EQ(printed.out, "");
+      EXPECT_EQ(printed.err, "kalvrin-check: " + c.err + "\n");
+      ExpectNoKeyIn(printed, kNhdKey);
+    }
+  }
+}
+
+// Keys that fail in every way: none of them is ever printed back.
+TEST(KalvrinCheckKey, AKeyThatFailsIsNotPrintedEither) {
+  for (const std::string key : {"0123456789ABCDEF", "A4F1C07B3E9D265O", "A4F1C07B3E9D26581C587F1C13924FEF",
+                                "A4F1C07B3E9D26", "A4F1C07B3E9D2658AB"}) {
+    SCOPED_TRACE(key);
+    for (const char* format : {"--json", "--csv", "--text"}) {
+      std::vector<std::string> args{"--key", "-"};
+      if (std::string(format) != "--text") args.push_back(format);
+      const Printed printed = RunProgram(MacArgs(args), key + "\n", {kNoKeyInEnvironment});
+      EXPECT_NE(printed.exitCode, 0);
+      EXPECT_FALSE(printed.err.empty());
+      ExpectNoKeyIn(printed, key);
+    }
+  }
+}
+
+// While the program runs (here: waiting for its key file, a pipe, to be
+// written), its command line, which every user can read, holds no key.
+TEST(KalvrinCheckKey, TheRunningProgramsCommandLineHoldsNoKey) {
+  const test::TempFile folder("", "placeholder");
+  const std::filesystem::path pipe = folder.path().parent_path() / "mac.key";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const std::vector<std::string> args = MacArgs({"--key-file", pipe.string(), "--json"});
+  ChildProcess child(args, {kNoKeyInEnvironment});
+
+  // The command line once the program has replaced the test's copy of itself.
+  const std::string procFile = "/proc/" + std::to_string(child.pid()) + "/cmdline";
+  std::string cmdline;
+  for (int tries = 0; tries < 500 && cmdline.find(" mac ") == std::string::npos; ++tries) {
+    std::ifstream in(procFile, std::ios::binary);
+    cmdline.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    for (char& c : cmdline) c = c == '\0' ? ' ' : c;
+    if (cmdline.find(" mac ") == std::string::npos) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_NE(cmdline.find(" mac " + Sample("batch-nhd.dat")), std::string::npos) << cmdline;
+  EXPECT_NE(cmdline.find("--key-file " + pipe.string()), std::string::npos) << cmdline;
+  EXPECT_EQ(cmdline.find(kNhdKey), std::string::npos) << cmdline;
+
+  {
+    std::ofstream key(pipe);  // opens once the program opens its end
+    key << kNhdKey << '\n';
+  }
+  const std::string out = child.ReadRest();
+  EXPECT_EQ(child.Wait(), 0) << child.Errors();
+  EXPECT_NE(out.find("\"txtCalcMacNHD\":\"green\""), std::string::npos) << out;
+  EXPECT_EQ(out.find(kNhdKey), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kalvrin
