@@ -23,6 +23,7 @@ struct CommonOptions {
   std::string path;
   bool json = false;
   bool csv = false;
+  bool maskPan = false;
 };
 
 struct Declared {
@@ -41,13 +42,14 @@ int RunSubcommand(const Declared& chosen, const CommonOptions& options, std::ost
   HeadlessSurface surface;
   FormatCheck formatCheck(surface);
   StartUpState(formatCheck, surface);
+  surface.setMaskCardNumbers(options.maskPan);
   const OutputFormat format = FormatOf(options);
   // CSV rows leave as soon as no step can change them any more.
   if (format == OutputFormat::Csv) {
     surface.setRowSink([&out](int, const std::vector<std::string>& cells) { WriteCsvRow(out, cells); }, kLiveRows);
   }
 
-  CheckContext context{surface, formatCheck, options.path, out, format, err};
+  CheckContext context{surface, formatCheck, options.path, out, format, err, options.maskPan};
   const CheckOutcome outcome = chosen.run(context);
 
   if (!outcome.printed) {
@@ -77,6 +79,8 @@ int RunKalvrinCheck(int argc, const char* const* argv, std::ostream& out, std::o
       CLI::Option* csv = sub->add_flag("--csv", options.csv, "print the grid as CSV, title row first");
       json->excludes(csv);
     }
+    sub->add_flag("--mask-pan", options.maskPan,
+                  "mask card numbers (element 2, and inside tracks 1 and 2): first six and last four digits kept");
     declared.push_back({sub, subcommand.name, subcommand.declare(*sub)});
   }
 

@@ -35,6 +35,7 @@ struct CheckContext {
   std::ostream& out;
   OutputFormat format;
   std::ostream& err;  // for a subcommand that reports more than one error line
+  bool maskCardNumbers = false;  // --mask-pan: card numbers masked in every output
 };
 
 // What a subcommand hands back once it has run.

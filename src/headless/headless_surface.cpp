@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "iso/pan_mask.h"
+#include "iso/result_grid.h"
+
 namespace kalvrin {
 
 namespace {
@@ -200,6 +203,11 @@ void HeadlessSurface::PutCell(LiveRow& packed, int col, std::string_view text) {
 
 void HeadlessSurface::setGridCell(int col, int row, std::string_view text) {
   if (col < 0 || col >= colCount_ || col > 255) return;
+  std::string masked;
+  if (maskCardNumbers_ && row >= fixedRows_ && GridColumnHoldsCardNumber(col)) {
+    masked = MaskElement(kGridColumns[static_cast<std::size_t>(col)].element, text);
+    text = masked;
+  }
   Row* held = HeldRow(row);
   if (held == nullptr) return;
   if (held->live >= 0) {

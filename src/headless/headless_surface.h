@@ -67,6 +67,10 @@ class HeadlessSurface : public WindowSurface {
   // Hands every row not yet streamed to the sink (at the end of a run).
   void flushRows();
 
+  // Card numbers masked as they are written (below the fixed title row), so
+  // that every output made from the grid shows them masked.
+  void setMaskCardNumbers(bool mask) { maskCardNumbers_ = mask; }
+
  private:
   static int Index(Edit edit) { return static_cast<int>(edit); }
   // A row's texts are one packed string: a mask of the columns it holds (32
@@ -127,6 +131,7 @@ class HeadlessSurface : public WindowSurface {
   long long repaints_ = 0;
   RowSink sink_;
   int liveRows_ = 0;
+  bool maskCardNumbers_ = false;
 };
 
 }  // namespace kalvrin

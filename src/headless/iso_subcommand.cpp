@@ -9,6 +9,7 @@
 #include "iso/iso_commands.h"
 #include "iso/iso_texts.h"
 #include "iso/message_decoder.h"
+#include "iso/pan_mask.h"
 
 namespace kalvrin {
 
@@ -24,11 +25,13 @@ void StreamElements(CheckContext& context, MessageReader& reader) {
   std::ostream& out = context.out;
   const bool json = context.format == OutputFormat::Json;
   HeadlessSurface& surface = context.surface;
+  const bool mask = context.maskCardNumbers;
   surface.setRowSink(
-      [&out, &reader, &surface, json](int row, const std::vector<std::string>&) {
+      [&out, &reader, &surface, json, mask](int row, const std::vector<std::string>&) {
         const std::int64_t offset = surface.gridRowOffset(row);
         if (offset == kNoRowOffset) return;  // the title row
-        const DecodedMessage message = reader.Decode(offset);
+        DecodedMessage message = reader.Decode(offset);
+        if (mask) MaskCardNumbers(message);
         if (json) {
           out << MessageJson(row, message).dump() << '\n';
         } else {

@@ -1,6 +1,8 @@
 // Masking of the elements that hold a card number.
 #include "iso/pan_mask.h"
 
+#include "iso/result_grid.h"
+
 namespace kalvrin {
 
 namespace {
@@ -61,6 +63,17 @@ std::string MaskElement(int element, std::string_view value) {
     case 35: return MaskTrack2(value);
     case 45: return MaskTrack1(value);
     default: return std::string(value);
+  }
+}
+
+bool GridColumnHoldsCardNumber(int column) {
+  return column >= 0 && column < kGridColumnCount &&
+         ElementHoldsCardNumber(kGridColumns[static_cast<std::size_t>(column)].element);
+}
+
+void MaskCardNumbers(DecodedMessage& message) {
+  for (DecodedElement& element : message.elements) {
+    if (ElementHoldsCardNumber(element.number)) element.value = MaskElement(element.number, element.value);
   }
 }
 

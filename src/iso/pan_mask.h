@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "iso/message_decoder.h"
+
 namespace kalvrin {
 
 inline constexpr char kMaskCharacter = '*';
@@ -29,5 +31,12 @@ std::string MaskTrack1(std::string_view track);
 // elements 2, 35 and 45, every other element as it is.
 bool ElementHoldsCardNumber(int element);
 std::string MaskElement(int element, std::string_view value);
+
+// The result grid's columns of card numbers (elements 2 and 35); the title
+// row is no card number.
+bool GridColumnHoldsCardNumber(int column);
+
+// Every element of a decoded message that holds a card number, masked.
+void MaskCardNumbers(DecodedMessage& message);
 
 }  // namespace kalvrin

@@ -60,6 +60,7 @@ ChildProcess::~ChildProcess() {
   }
   CloseInput();
   if (output_ != nullptr) std::fclose(output_);
+  std::free(lineBuffer_);
   if (errors_ != nullptr) std::fclose(errors_);
 }
 
@@ -77,12 +78,14 @@ void ChildProcess::CloseInput() {
 }
 
 bool ChildProcess::ReadLine(std::string& line) {
-  line.clear();
-  for (int c = std::getc(output_); c != EOF; c = std::getc(output_)) {
-    if (c == '\n') return true;
-    line.push_back(static_cast<char>(c));
+  const ssize_t length = ::getline(&lineBuffer_, &lineCapacity_, output_);
+  if (length <= 0) {
+    line.clear();
+    return false;
   }
-  return !line.empty();
+  const std::size_t size = static_cast<std::size_t>(length);
+  line.assign(lineBuffer_, lineBuffer_[size - 1] == '\n' ? size - 1 : size);
+  return true;
 }
 
 std::string ChildProcess::ReadRest() {

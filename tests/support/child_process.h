@@ -40,6 +40,8 @@ class ChildProcess {
   pid_t pid_ = -1;
   int input_ = -1;
   std::FILE* output_ = nullptr;
+  char* lineBuffer_ = nullptr;  // getline's
+  std::size_t lineCapacity_ = 0;
   std::FILE* errors_ = nullptr;  // an unnamed temporary file
   bool waited_ = false;
   int status_ = -1;
