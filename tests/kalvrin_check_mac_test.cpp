@@ -97,7 +97,7 @@ TEST(KalvrinCheckMac, CannotRunPrintsTheWindowAndOneLine) {
     std::string status1, status2, err;
   };
   const Case cases[] = {
-      {{missing}, "MAC Records error", "DORV open error", "DORV open error: " + missing},
+      {{missing}, "MAC Records error", "DORV open error", "DORV open error: " + missing + ": No such file or directory"},
       {{noFileHeader.str()}, "MAC Records error", "File Header not found", "File Header not found: " + noFileHeader.str()},
       {{sample, "--key", "A4F1C07B3E9D265"}, "Create KCV error ", "Processing MAC",
        "Create KCV error: the key must be 16 hex digits"},

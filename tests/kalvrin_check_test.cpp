@@ -83,7 +83,8 @@ TEST(KalvrinCheckJson, FailuresStillPrintTheWindow) {
   const std::string missing = Sample("no-such-file.dat");
   const Printed printed = Check({"iso", missing, "--json"});
   EXPECT_EQ(printed.exitCode, 2);
-  EXPECT_EQ(printed.err, "kalvrin-check: Cannot open file: " + missing + "\n");
+  // the reason on standard error only; the status text stays the window's
+  EXPECT_EQ(printed.err, "kalvrin-check: Cannot open file: " + missing + ": No such file or directory\n");
   const auto json = nlohmann::json::parse(printed.out);
   EXPECT_EQ(json["result"], 0);
   EXPECT_EQ(json["status"], (std::vector<std::string>{"", "Cannot open file", "Processing format"}));
@@ -117,6 +118,16 @@ TEST(KalvrinCheckArguments, BadArgumentsPrintOneErrorLineAndNoOutput) {
     EXPECT_EQ(printed.out, "");
     ASSERT_EQ(Lines(printed.err).size(), 1u) << printed.err;
     EXPECT_EQ(printed.err.rfind("kalvrin-check: ", 0), 0u) << printed.err;
+  }
+}
+
+TEST(KalvrinCheckArguments, AnUnknownCommandIsNamed) {
+  for (const std::string command : {"frob", "ISO", "isocheck", ""}) {
+    SCOPED_TRACE(command);
+    const Printed printed = Check({command, Sample("batch-nsp.dat")});
+    EXPECT_EQ(printed.exitCode, 2);
+    EXPECT_EQ(printed.out, "");
+    EXPECT_EQ(printed.err, "kalvrin-check: unknown command '" + command + "'; use iso or mac\n");
   }
 }
 

@@ -203,15 +203,18 @@ TEST(BadInput, EachFileGivesOneClearText) {
     int isoResult;
     std::string isoPanel1;  // "Cannot open file", or the size when the check ran
     std::string macPanel2;  // the envelope lookup's message
+    std::string reason;     // what the system says, on standard error only
   };
   const Case cases[] = {
-      {"a folder", folder.string(), 0, "Cannot open file", "DORV open error"},
-      {"a missing file", (folder / "missing.dat").string(), 0, "Cannot open file", "DORV open error"},
-      {"a file of 0 bytes", empty.str(), 1, "0", "MAC Header read error"},
+      {"a folder", folder.string(), 0, "Cannot open file", "DORV open error", ": Is a directory"},
+      {"a missing file", (folder / "missing.dat").string(), 0, "Cannot open file", "DORV open error",
+       ": No such file or directory"},
+      {"a file of 0 bytes", empty.str(), 1, "0", "MAC Header read error", ""},
       // a regular file that opens but whose every read fails
-      {"a file that cannot be read", "/proc/self/mem", 0, "Cannot open file", "MAC Header read error"},
+      {"a file that cannot be read", "/proc/self/mem", 0, "Cannot open file", "MAC Header read error",
+       ": Input/output error"},
       // the lookup takes the four bytes after the first digit as they stand
-      {"NUL bytes everywhere", nuls.str(), 1, std::to_string(2 * sample.size()), "File Header not found"},
+      {"NUL bytes everywhere", nuls.str(), 1, std::to_string(2 * sample.size()), "File Header not found", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -230,9 +233,10 @@ TEST(BadInput, EachFileGivesOneClearText) {
     if (c.isoResult != 0) {
       EXPECT_TRUE(isoRan.exited && isoRan.exitCode == 0 && isoRan.err.empty()) << isoRan.err;
     } else {
-      ExpectCannotRun(isoRan, "Cannot open file: " + c.path);
+      ExpectCannotRun(isoRan, "Cannot open file: " + c.path + c.reason);
     }
-    ExpectCannotRun(RunCheck({"mac", c.path, "--json"}), c.macPanel2 + ": " + c.path);
+    const bool macOpened = c.macPanel2 != "DORV open error";
+    ExpectCannotRun(RunCheck({"mac", c.path, "--json"}), c.macPanel2 + ": " + c.path + (macOpened ? "" : c.reason));
   }
 }
 
@@ -329,8 +333,10 @@ TEST(BadInput, NamedPipeIsRefusedWithoutWaitingForAWriter) {
     EXPECT_EQ(message.stop, DecodeStop::CannotRead);
   }
   if (CheckProgram() == nullptr) GTEST_SKIP() << "KALVRIN_CHECK is not set";
-  ExpectCannotRun(RunCheck({"iso", fifo.string()}, std::nullopt, 20), "Cannot open file: " + fifo.string());
-  ExpectCannotRun(RunCheck({"mac", fifo.string()}, std::nullopt, 20), "DORV open error: " + fifo.string());
+  ExpectCannotRun(RunCheck({"iso", fifo.string()}, std::nullopt, 20),
+                  "Cannot open file: " + fifo.string() + ": a named pipe, not a file");
+  ExpectCannotRun(RunCheck({"mac", fifo.string()}, std::nullopt, 20),
+                  "DORV open error: " + fifo.string() + ": a named pipe, not a file");
 }
 
 // Runs `body` as a user the file's permission bits keep out. Tests run as
@@ -379,8 +385,8 @@ TEST(BadInput, FileWithoutReadPermission) {
 
   if (CheckProgram() == nullptr) return;
   const std::optional<uid_t> user = ::geteuid() == 0 ? std::optional<uid_t>(kNobody) : std::nullopt;
-  ExpectCannotRun(RunCheck({"iso", file.str()}, user), "Cannot open file: " + file.str());
-  ExpectCannotRun(RunCheck({"mac", file.str()}, user), "DORV open error: " + file.str());
+  ExpectCannotRun(RunCheck({"iso", file.str()}, user), "Cannot open file: " + file.str() + ": Permission denied");
+  ExpectCannotRun(RunCheck({"mac", file.str()}, user), "DORV open error: " + file.str() + ": Permission denied");
 }
 
 // The variants open the file again after the lookup: one that has gone by

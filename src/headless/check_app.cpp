@@ -2,6 +2,12 @@
 // subcommands.
 #include "headless/check_app.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -66,7 +72,56 @@ int RunSubcommand(const Declared& chosen, const CommonOptions& options, std::ost
 
 }  // namespace
 
+std::string OpenFailureReason(const std::string& path) {
+  if (path.find('\0') != std::string::npos) return "the path holds a NUL byte";
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::strerror(errno);
+  if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
+  if (S_ISFIFO(info.st_mode)) return "a named pipe, not a file";
+  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "a device, not a file";
+  if (!S_ISREG(info.st_mode)) return "not a file";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return std::strerror(errno);
+  char byte = 0;
+  const bool unreadable = ::read(fd, &byte, 1) < 0;
+  const int readError = errno;
+  ::close(fd);
+  return unreadable ? std::strerror(readError) : std::string();
+}
+
+std::string OpenFailureText(std::string_view what, const std::string& path) {
+  std::string text = std::string(what) + ": " + path;
+  if (const std::string reason = OpenFailureReason(path); !reason.empty()) text += ": " + reason;
+  return text;
+}
+
+namespace {
+
+// "iso, mac or verify"
+std::string SubcommandList() {
+  std::string list;
+  const std::size_t count = std::size(kSubcommands);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) list += i + 1 == count ? " or " : ", ";
+    list += kSubcommands[i].name;
+  }
+  return list;
+}
+
+bool IsSubcommand(std::string_view name) {
+  for (const Subcommand& subcommand : kSubcommands) {
+    if (subcommand.name == name) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int RunKalvrinCheck(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  if (argc > 1 && argv[1][0] != '-' && !IsSubcommand(argv[1])) {
+    err << "kalvrin-check: unknown command '" << argv[1] << "'; use " << SubcommandList() << '\n';
+    return kExitCannotRun;
+  }
   CLI::App app("Checks a batch file of ISO 8583 messages the way the window's buttons do.", "kalvrin-check");
   app.require_subcommand(1);
   CommonOptions options;

@@ -61,6 +61,13 @@ Subcommand IsoSubcommand();
 Subcommand MacSubcommand();
 Subcommand VerifySubcommand();
 
+// Why a file that a command could not open or read fails, as the system
+// words it ("No such file or directory"); empty when it opens and reads now.
+std::string OpenFailureReason(const std::string& path);
+
+// "<what>: <path>", and ": <reason>" when the system tells one.
+std::string OpenFailureText(std::string_view what, const std::string& path);
+
 // The whole program: parses argv, runs the chosen subcommand, prints to out
 // and err, returns the exit status.
 int RunKalvrinCheck(int argc, const char* const* argv, std::ostream& out, std::ostream& err);

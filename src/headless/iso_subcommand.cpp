@@ -57,7 +57,7 @@ CheckOutcome RunIso(CheckContext& context, const IsoOptions& options) {
     outcome.exitCode = kExitSucceeded;
   } else if (context.surface.status(kTotalsPanel) == iso_text::kCannotOpenFile) {
     outcome.exitCode = kExitCannotRun;
-    outcome.error = std::string(iso_text::kCannotOpenFile) + ": " + context.path;
+    outcome.error = OpenFailureText(iso_text::kCannotOpenFile, context.path);
   } else if (context.formatCheck.ErrorOffset() >= 0) {
     // The bad length prefix, and where it stands in the file.
     outcome.error = context.surface.status(kCommandPanel) + " at offset " + OffsetText(context.formatCheck.ErrorOffset());

@@ -49,6 +49,7 @@ std::string CannotRunReason(const HeadlessSurface& surface, const std::string& p
   const std::string panel1 = surface.status(1);
   if (panel1 == t::kCreateKcvError) return "Create KCV error: the key must be 16 hex digits";
   if (panel1.starts_with(t::kInstallKeyError)) return panel1 + " (the key cannot be installed as a single DES key)";
+  if (panel1 == t::kMacRecordsError && surface.status(2) == t::kDorvOpenError) return OpenFailureText(t::kDorvOpenError, path);
   if (panel1 == t::kMacRecordsError) return surface.status(2) + ": " + path;
   return {};
 }
