@@ -41,6 +41,7 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <numeric>
 #include <optional>
 #include <random>
@@ -1180,7 +1181,11 @@ class WindowTest : public QObject {
       for (int i = 0; i < 2000; ++i) {
         const int row = pick(store.rowCount());
         put(pick(41), row, makeText(row, pick(41)));
-        if (pick(5) == 0) setOffset(row, pick(2) == 0 ? kNoRowOffset : std::int64_t{pick(1 << 30)} << pick(20));
+        if (pick(5) == 0) {
+          const std::int64_t offsets[] = {kNoRowOffset, std::numeric_limits<std::int64_t>::max(),
+                                          std::int64_t{pick(1 << 30)} << pick(20)};
+          setOffset(row, offsets[pick(3)]);
+        }
         if (i % 300 == 0) store.freezeSettled();
       }
       store.freezeSettled();

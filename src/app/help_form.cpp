@@ -46,10 +46,15 @@ marked ✗. A line below them says which variant matches, and whether the
 key's check value is the file's: when it is not, the key is wrong, not the
 file.
 
-## Verify
+## Verify: every fault of a batch file
 
-`kalvrin-check verify FILE` checks a file against the rules of the batch
-scheme from the command line and lists its findings (see the README).
+`kalvrin-check verify FILE... [--key HEX]` reads each file once, front to
+back, with the format check's framing, and reports every fault it finds
+instead of stopping at the first: the MAC envelope, each message's framing,
+its elements, the batch's message numbers, duplicates and reconciliation
+totals, and with `--key` the declared MAC. Each finding names its severity,
+rule, record (counted as the grid's Rec#) and the file offset of the first
+offending byte.
 
 ## Command line
 
