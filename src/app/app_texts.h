@@ -16,4 +16,27 @@ inline constexpr const char* kMakerAddress = "kalvrin.example";
 inline constexpr const char* kConfigCaption = "Config";
 inline constexpr const char* kDefaultKey = "A4F1C07B3E9D2658";
 
+// Status panel 2 after Clear or Escape stopped a running format check.
+inline constexpr const char* kFormatStopped = "Format check stopped";
+
+// The MAC page's verdict after a MAC check, and the marks beside the results
+// that do not depend on their colour.
+inline constexpr const char* kMatchMark = "\u2713";     // check mark
+inline constexpr const char* kMismatchMark = "\u2717";  // ballot x
+inline constexpr const char* kVerdictMatch = "%1 %2 the file's MAC %3.";  // mark, variants, MAC
+inline constexpr const char* kVerdictNoMatch = "%1 No computed MAC equals the file's MAC %2.";
+inline constexpr const char* kVerdictNoMac = "%1 No MAC was computed: %2";  // mark, the check's message
+inline constexpr const char* kKcvSame = "%1 The key's check value %2 is the file's.";
+inline constexpr const char* kKcvDiffers = "%1 The key's check value %2 is not the file's %3: a wrong key, not a wrong file.";
+inline constexpr const char* kKcvNotDeclared = "The key's check value is %1; the file declares none.";
+inline constexpr const char* kKcvNone = "%1 The key gives no check value: it is not 16 or 32 hexadecimal digits.";
+
+// Menu items added around the specified ones.
+inline constexpr const char* kRecentFilesMenu = "Recent files";
+inline constexpr const char* kHelpItem = "Help";
+inline constexpr const char* kOpenFilter = "Transaction files (*.dat)";
+inline constexpr const char* kAllFilesFilter = "All files (*)";
+// The status line's second half when a command's file cannot be opened.
+inline constexpr const char* kNoFileNamed = "No file named in the file edit";
+
 }  // namespace kalvrin::app_text

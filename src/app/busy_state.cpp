@@ -8,8 +8,8 @@
 
 namespace kalvrin {
 
-BusyState::BusyState(const std::array<QPushButton*, 4>& buttons, FormSurface& surface)
-    : buttons_(buttons), surface_(surface) {
+BusyState::BusyState(const std::array<QPushButton*, 4>& buttons, FormSurface& surface, QPushButton* starter)
+    : buttons_(buttons), surface_(surface), starter_(starter) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   for (QPushButton* button : buttons_) button->setEnabled(false);
   surface_.startRun();
@@ -18,6 +18,7 @@ BusyState::BusyState(const std::array<QPushButton*, 4>& buttons, FormSurface& su
 BusyState::~BusyState() {
   surface_.endRun();
   for (QPushButton* button : buttons_) button->setEnabled(true);
+  if (starter_ != nullptr) starter_->setFocus(Qt::OtherFocusReason);
   QApplication::restoreOverrideCursor();
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "app/column_notes.h"
 #include "app/widget_helpers.h"
 #include "defines.h"
 
@@ -111,7 +112,8 @@ int GridModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant GridModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole)) return {};
+  // A cell's tooltip is its whole text, which the column may be too narrow to show.
+  if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ToolTipRole)) return {};
   const std::string_view text = rows_.cell(index.column(), index.row() + fixedRows_);
   if (text.empty()) return {};
   return Latin1(text);
@@ -130,11 +132,17 @@ Qt::ItemFlags GridModel::flags(const QModelIndex& index) const {
 }
 
 QVariant GridModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || role != Qt::DisplayRole || fixedRows_ == 0 || gridRowCount() == 0) {
+  if (orientation != Qt::Horizontal || (role != Qt::DisplayRole && role != Qt::ToolTipRole) || fixedRows_ == 0 ||
+      gridRowCount() == 0) {
     return {};
   }
   if (section < 0 || section >= gridColCount()) return {};
-  return Latin1(rows_.cell(section, 0));
+  const std::string_view title = rows_.cell(section, 0);
+  if (role == Qt::DisplayRole) return Latin1(title);
+  // The title's tooltip: the column's element, its name and format.
+  const std::string note = ColumnNote(title);
+  if (note.empty()) return title.empty() ? QVariant() : QVariant(Latin1(title));
+  return Latin1(title) + QStringLiteral("\n") + Latin1(note);
 }
 
 }  // namespace kalvrin

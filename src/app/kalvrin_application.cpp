@@ -1,6 +1,8 @@
 // Start-up of the windows and the application-wide error net.
 #include "app/kalvrin_application.h"
 
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 
 #include <exception>
@@ -35,6 +37,11 @@ KalvrinWindows CreateWindows(const QString& executablePath, std::unique_ptr<User
   windows.configForm = new TConfigForm(windows.mainForm.get());
   windows.mainForm->AttachDialogs(windows.aboutForm, windows.configForm);
   return windows;
+}
+
+void ApplyStartArguments(TMainForm& form, const QStringList& arguments) {
+  if (arguments.isEmpty() || arguments.front().isEmpty()) return;
+  form.txtINFile->setText(QFileInfo(arguments.front()).absoluteFilePath());
 }
 
 }  // namespace kalvrin

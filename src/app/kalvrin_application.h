@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -41,5 +42,9 @@ struct KalvrinWindows {
 };
 KalvrinWindows CreateWindows(const QString& executablePath,
                              std::unique_ptr<UserDialogs> dialogs = MakeStandardDialogs());
+
+// `kalvrin FILE`: the program's arguments after its own name; the first one
+// names the transaction file, which goes into the file edit as a full path.
+void ApplyStartArguments(TMainForm& form, const QStringList& arguments);
 
 }  // namespace kalvrin

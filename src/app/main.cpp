@@ -1,5 +1,6 @@
 // kalvrin: the desktop window. Start-up creates the main window, the About
-// box and the configuration dialog, shows the main window and runs until it
+// box and the configuration dialog, puts a file named on the command line
+// (kalvrin FILE) into the file edit, shows the main window and runs until it
 // closes.
 #include <QMessageBox>
 
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
   kalvrin::KalvrinApplication app(argc, argv);
   try {
     kalvrin::KalvrinWindows windows = kalvrin::CreateWindows(QCoreApplication::applicationFilePath());
+    kalvrin::ApplyStartArguments(*windows.mainForm, QCoreApplication::arguments().mid(1));
     windows.mainForm->show();  // maximised when the settings say so
     return app.exec();
   } catch (const std::exception& error) {

@@ -8,22 +8,34 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <limits>
 
@@ -32,6 +44,7 @@
 #include "app/app_texts.h"
 #include "app/config_form.h"
 #include "app/form_surface.h"
+#include "app/help_form.h"
 #include "app/grid_model.h"
 #include "app/grid_rows.h"
 #include "app/grid_tools.h"
@@ -58,6 +71,9 @@ constexpr int kColumnWidth = 32;
 constexpr int kInspectorShare = 45;
 
 const QColor kGreyText(128, 128, 128);
+const QColor kBlack(0, 0, 0);
+const QColor kVerdictRed(255, 0, 0);
+const QColor kVerdictGreen(0, 128, 0);
 
 std::string Bytes(const QString& text) { return text.toLatin1().toStdString(); }
 
@@ -75,6 +91,23 @@ QLineEdit* AddEdit(QWidget* parent, const char* name, QRect geometry, int typing
   edit->setGeometry(geometry);
   if (typingLimit > 0) edit->setValidator(new TypingLimit(edit, typingLimit));
   return edit;
+}
+
+// The Mac page's edits: figures up to a 64-bit count must stay readable in
+// their narrow design widths.
+QLineEdit* AddElidingEdit(QWidget* parent, const char* name, QRect geometry) {
+  auto* edit = new ElidingEdit(parent);
+  edit->setObjectName(name);
+  edit->setGeometry(geometry);
+  return edit;
+}
+
+QString Utf8(const char* text) { return QString::fromUtf8(text); }
+
+void SetTextColour(QLabel* label, const QColor& colour) {
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, colour);
+  label->setPalette(palette);
 }
 
 QPushButton* AddButton(QWidget* parent, const char* name, const char* caption) {
@@ -160,6 +193,7 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
   connect(Verify, &QAction::triggered, this, &TMainForm::VerifyClick);
   setVerifyRunner({});
   SetTabOrder();
+  BuildShortcuts();
 
   FormSurface::Widgets widgets;
   widgets.window = this;
@@ -343,15 +377,25 @@ void TMainForm::BuildMacPage() {
     const int widths[3] = {49, 97, 65};
     for (int i = 0; i < 3; ++i) {
       const std::string name(EditName(edits[i]));
-      edits_[static_cast<int>(edits[i])] = AddEdit(Mac, name.c_str(), {lefts[i], row.top, widths[i], 21});
+      edits_[static_cast<int>(edits[i])] = AddElidingEdit(Mac, name.c_str(), {lefts[i], row.top, widths[i], 21});
     }
     AddLabel(Mac, row.labelName, row.label, {224, row.top})->setFont(bold);
   }
-  for (const ResultRow& row : kResultRows) {
+  for (std::size_t i = 0; i < std::size(kResultRows); ++i) {
+    const ResultRow& row = kResultRows[i];
     const std::string name(EditName(row.edit));
-    edits_[static_cast<int>(row.edit)] = AddEdit(Mac, name.c_str(), {8, row.top, 73, 21});
+    edits_[static_cast<int>(row.edit)] = AddElidingEdit(Mac, name.c_str(), {8, row.top, 73, 21});
     AddLabel(Mac, row.labelName, row.label, {96, row.top + 8});
+    ResultMarks[i] = new QLabel(Mac);
+    ResultMarks[i]->setObjectName(QStringLiteral("labMark%1").arg(i + 1));
+    ResultMarks[i]->setGeometry(83, row.top + 2, 12, 17);
   }
+  labVerdict = new QLabel(Mac);
+  labVerdict->setObjectName("labVerdict");
+  labVerdict->setGeometry(8, 214, 570, 17);
+  labKcvVerdict = new QLabel(Mac);
+  labKcvVerdict->setObjectName("labKcvVerdict");
+  labKcvVerdict->setGeometry(8, 234, 570, 17);
   txtCalcMacAll = edit(Edit::CalcMacAll);
   txtCalcMacNHD = edit(Edit::CalcMacNHD);
   txtCalcMacNSP = edit(Edit::CalcMacNSP);
@@ -410,6 +454,9 @@ void TMainForm::BuildStatusBar() {
     StatusBar->addWidget(label);
     StatusPanels[static_cast<std::size_t>(panel)] = label;
   }
+  StatusReason = new QLabel(StatusBar);
+  StatusReason->setObjectName("StatusReason");
+  StatusBar->addWidget(StatusReason, 1);
   setStatusBar(StatusBar);
 }
 
@@ -424,11 +471,19 @@ void TMainForm::BuildMenu() {
   tool->setObjectName("Tool1");
   SaveShortName = tool->addAction("Save keys");
   SaveShortName->setObjectName("SaveShortName");
+  RecentFilesMenu = tool->addMenu(app_text::kRecentFilesMenu);
+  RecentFilesMenu->setObjectName("RecentFiles");
+  RecentFilesMenu->setEnabled(false);
   QMenu* about = bar->addMenu("About");
   about->setObjectName("About1");
   VELDRUM1 = about->addAction("KALVRIN");
   VELDRUM1->setObjectName("VELDRUM1");
   connect(VELDRUM1, &QAction::triggered, this, &TMainForm::VELDRUM1Click);
+  HelpAction = about->addAction(app_text::kHelpItem);
+  HelpAction->setObjectName("HelpAction");
+  HelpAction->setShortcut(QKeySequence::HelpContents);
+  HelpAction->setShortcutContext(Qt::WindowShortcut);
+  connect(HelpAction, &QAction::triggered, this, &TMainForm::HelpClick);
 }
 
 void TMainForm::SetTabOrder() {
@@ -452,6 +507,8 @@ void TMainForm::FormCreate() {
   ini.Load(settingsPath_);
   ApplySettings(ReadSettings(ini));
   gridTools_->readSettings(ini);
+  recentFiles_.read(ini);
+  FillRecentFilesMenu();
 }
 
 void TMainForm::ApplySettings(const WindowSettings& s) {
@@ -483,7 +540,10 @@ bool TMainForm::FormClose() {
   ++settingsWrites_;
   bool written = false;
   try {
-    written = WriteSettingsFile(settingsPath_, CurrentSettings(), [this](IniFile& ini) { gridTools_->writeSettings(ini); });
+    written = WriteSettingsFile(settingsPath_, CurrentSettings(), [this](IniFile& ini) {
+      gridTools_->writeSettings(ini);
+      recentFiles_.write(ini);  // a section of its own, after the window's entries
+    });
   } catch (const std::exception&) {
     written = false;
   }
@@ -528,8 +588,11 @@ void TMainForm::Guarded(Handler&& handler) {
 
 void TMainForm::bbtnFileOpenClick() {
   Guarded([this] {
+    // The dialog opens in the current file's folder when there is one.
+    const QFileInfo current(txtINFile->text());
+    const QString folder = !txtINFile->text().isEmpty() && current.absoluteDir().exists() ? current.absolutePath() : QString();
     txtINFile->setText(executableStem_);
-    const std::optional<QString> chosen = dialogs_->chooseFile(this, txtINFile->text());
+    const std::optional<QString> chosen = dialogs_->chooseFile(this, folder.isEmpty() ? txtINFile->text() : folder);
     if (chosen) openDialogFileName_ = *chosen;
     txtINFile->setText(openDialogFileName_);
   });
@@ -545,7 +608,8 @@ void TMainForm::cmbShortNameChange() {
 void TMainForm::bbtnCheckFormatClick() {
   if (check_->Running()) return;  // only the disabled buttons stand between a check and a second one
   Guarded([this] {
-    BusyState busy(CommandButtons(), *surface_);
+    BusyState busy(CommandButtons(), *surface_, bbtnCheckFormat);
+    NoteCommandFile(txtINFile->text());
     const QByteArray path = QFile::encodeName(txtINFile->text());
     Inspector->clear();
     checkedPath_ = path.toStdString();
@@ -554,18 +618,39 @@ void TMainForm::bbtnCheckFormatClick() {
   });
   if (closeAfterRun_) {
     closeAfterRun_ = false;
+    clearAfterRun_ = false;
     close();
+    return;
   }
+  if (clearAfterRun_) {
+    // Clear or Escape stopped the check: now the clear itself, and a word
+    // that the grid holds no finished check.
+    clearAfterRun_ = false;
+    bbtnClearClick();
+    surface_->setStatus(kCommandPanel, app_text::kFormatStopped);
+    surface_->flush();
+    return;
+  }
+  Guarded([this] { SelectBadPrefix(); });
 }
 
 void TMainForm::bbtnCheckMacClick() {
   if (check_->Running()) return;
-  Guarded([this] {
-    BusyState busy(CommandButtons(), *surface_);
+  QString keyKcv;
+  Guarded([this, &keyKcv] {
+    BusyState busy(CommandButtons(), *surface_, bbtnCheckMac);
+    ClearVerdict();
+    NoteCommandFile(txtINFile->text());
     const QByteArray path = QFile::encodeName(txtINFile->text());
     const std::string kcv = Bytes(txtCHECKKcv->text());
     const std::string key = Bytes(txtCHECKKey->text());
+    std::array<char, 17> keyKcvText{};
+    if (CreateKCV(keyKcvText.data(), key, 8) != 0) keyKcv = QString::fromLatin1(keyKcvText.data(), 8);
     MacCommand(*surface_, std::string_view(path.constData(), static_cast<std::size_t>(path.size())), kcv, key);
+  });
+  Guarded([this, &keyKcv] {
+    ShowVerdict(keyKcv);
+    pgResult->setCurrentWidget(Mac);
   });
 }
 
@@ -577,9 +662,19 @@ void TMainForm::VELDRUM1Click() {
 }
 
 void TMainForm::bbtnClearClick() {
+  if (check_->Running()) {
+    // Inside the check's event pump: stop it first; the clear follows once
+    // it has returned, so no row of it lands in the cleared grid.
+    check_->RequestStop();
+    clearAfterRun_ = true;
+    return;
+  }
   Guarded([this] {
     ClearCommand(*check_, *surface_);
     Inspector->clear();
+    ClearVerdict();
+    StatusReason->clear();
+    for (QLabel* panel : StatusPanels) panel->setToolTip({});
     surface_->flush();
   });
 }
@@ -598,7 +693,7 @@ void TMainForm::setVerifyRunner(VerifyRunner runner) {
 void TMainForm::VerifyClick() {
   if (check_->Running() || verifying_ || !verifyRunner_) return;
   Guarded([this] {
-    BusyState busy(CommandButtons(), *surface_);
+    BusyState busy(CommandButtons(), *surface_, nullptr);
     verifying_ = true;
     stopVerify_ = false;
     const QByteArray path = QFile::encodeName(txtINFile->text());
@@ -639,6 +734,166 @@ void TMainForm::ShowFinding(std::int64_t record, int element) {
   inspectorClosed_ = false;
   InspectGridCell(index);
   if (element != kNoFindingElement) Inspector->selectPart(element);
+}
+
+void TMainForm::HelpClick() {
+  if (Help == nullptr) Help = new HelpForm(this);
+  Help->show();
+  Help->raise();
+  Help->activateWindow();
+}
+
+void TMainForm::BuildShortcuts() {
+  setAcceptDrops(true);
+  txtINFile->setAcceptDrops(false);  // a file dropped on the edit is the window's drop
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, [this] {
+    if (check_->Running()) bbtnClearClick();
+  });
+  auto* open = new QShortcut(QKeySequence::Open, this);
+  connect(open, &QShortcut::activated, this, [this] {
+    if (bbtnFileOpen->isEnabled()) bbtnFileOpenClick();
+  });
+  connect(txtINFile, &QLineEdit::returnPressed, this, [this] {
+    if (bbtnCheckFormat->isEnabled()) bbtnCheckFormatClick();
+  });
+}
+
+namespace {
+QString DroppedFile(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls()) return {};
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) return url.toLocalFile();
+  }
+  return {};
+}
+}  // namespace
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedFile(event->mimeData()).isEmpty() && bbtnFileOpen->isEnabled()) event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+  const QString file = DroppedFile(event->mimeData());
+  if (file.isEmpty() || !bbtnFileOpen->isEnabled()) return;
+  txtINFile->setText(QDir::toNativeSeparators(file));
+  event->acceptProposedAction();
+}
+
+void TMainForm::SelectBadPrefix() {
+  const std::int64_t error = check_->ErrorOffset();
+  if (error < 0) return;
+  const int fixed = gridModel_->gridFixedRows();
+  for (int row = gridRowCount() - 1; row >= fixed; --row) {
+    const std::int64_t offset = gridRowOffset(row);
+    if (offset == kNoRowOffset || offset > error) continue;
+    QAbstractItemModel* model = FormatGrid->model();
+    FormatGrid->setCurrentIndex(model->index(row - fixed, 0));  // the inspector decodes the message
+    const DecodedMessage& message = Inspector->message();
+    if (message.stop != DecodeStop::BadPrefix || message.elements.empty()) return;
+    const int element = message.elements.back().number;
+    const int column = kElementColumns[static_cast<std::size_t>(element)];
+    if (column > 0) FormatGrid->setCurrentIndex(model->index(row - fixed, column));
+    Inspector->selectPart(element);
+    FormatGrid->scrollTo(FormatGrid->currentIndex());
+    return;
+  }
+}
+
+void TMainForm::ShowVerdict(const QString& keyKcv) {
+  const QString match = Utf8(app_text::kMatchMark);
+  const QString mismatch = Utf8(app_text::kMismatchMark);
+  const QString declared = txtINFileMac->text();
+  QStringList matching;
+  int computed = 0;
+  for (std::size_t i = 0; i < std::size(kMacResultEdits); ++i) {
+    const QString result = edit(kMacResultEdits[i])->text();
+    if (result.isEmpty()) {
+      ResultMarks[i]->clear();
+      continue;
+    }
+    ++computed;
+    const bool same = result == declared;
+    ResultMarks[i]->setText(same ? match : mismatch);
+    SetTextColour(ResultMarks[i], same ? kVerdictGreen : kVerdictRed);
+    if (same) matching << QString::fromLatin1(kFigureRows[i].label);
+  }
+  if (computed == 0) {
+    QStringList said;
+    for (int panel : {2, 1}) {
+      const QString text = StatusPanels[static_cast<std::size_t>(panel)]->text();
+      if (!text.isEmpty()) said << text;
+    }
+    labVerdict->setText(Utf8(app_text::kVerdictNoMac).arg(mismatch, said.join(QStringLiteral(", "))));
+    SetTextColour(labVerdict, kVerdictRed);
+  } else if (matching.isEmpty()) {
+    labVerdict->setText(Utf8(app_text::kVerdictNoMatch).arg(mismatch, declared));
+    SetTextColour(labVerdict, kVerdictRed);
+  } else {
+    QString names = matching.front();
+    for (qsizetype i = 1; i < matching.size(); ++i) {
+      names += (i + 1 == matching.size() ? QStringLiteral(" and ") : QStringLiteral(", ")) + matching[i];
+    }
+    names += matching.size() == 1 ? QStringLiteral(" equals") : QStringLiteral(" equal");
+    labVerdict->setText(Utf8(app_text::kVerdictMatch).arg(match, names, declared));
+    SetTextColour(labVerdict, kVerdictGreen);
+  }
+
+  const QString fileKcv = txtINFileKcv->text();
+  if (keyKcv.isEmpty()) {
+    labKcvVerdict->setText(Utf8(app_text::kKcvNone).arg(mismatch));
+    SetTextColour(labKcvVerdict, kVerdictRed);
+  } else if (fileKcv.isEmpty()) {
+    labKcvVerdict->setText(Utf8(app_text::kKcvNotDeclared).arg(keyKcv));
+    SetTextColour(labKcvVerdict, kBlack);
+  } else if (fileKcv.compare(keyKcv, Qt::CaseInsensitive) == 0) {
+    labKcvVerdict->setText(Utf8(app_text::kKcvSame).arg(match, keyKcv));
+    SetTextColour(labKcvVerdict, kVerdictGreen);
+  } else {
+    labKcvVerdict->setText(Utf8(app_text::kKcvDiffers).arg(mismatch, keyKcv, fileKcv));
+    SetTextColour(labKcvVerdict, kVerdictRed);
+  }
+}
+
+void TMainForm::ClearVerdict() {
+  for (QLabel* mark : ResultMarks) mark->clear();
+  labVerdict->clear();
+  labKcvVerdict->clear();
+}
+
+void TMainForm::NoteCommandFile(const QString& file) {
+  QString reason;
+  const QByteArray path = QFile::encodeName(file);
+  if (path.isEmpty()) {
+    reason = Utf8(app_text::kNoFileNamed);
+  } else {
+    // Non-blocking, so that a named pipe does not hold the window here.
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      reason = QString::fromLocal8Bit(std::strerror(errno));
+    } else {
+      struct stat status {};
+      if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) reason = QString::fromLocal8Bit(std::strerror(EISDIR));
+      ::close(fd);
+    }
+  }
+  const QString said = reason.isEmpty() ? QString() : file.isEmpty() ? reason : file + QStringLiteral(": ") + reason;
+  StatusReason->setText(said);
+  for (QLabel* panel : StatusPanels) panel->setToolTip(said);
+  if (!reason.isEmpty()) return;
+  recentFiles_.add(QFileInfo(file).absoluteFilePath());
+  FillRecentFilesMenu();
+}
+
+void TMainForm::FillRecentFilesMenu() {
+  RecentFilesMenu->clear();
+  for (const QString& file : recentFiles_.files()) {
+    QAction* action = RecentFilesMenu->addAction(file);
+    connect(action, &QAction::triggered, this, [this, file] {
+      if (bbtnFileOpen->isEnabled()) txtINFile->setText(file);
+    });
+  }
+  RecentFilesMenu->setEnabled(!recentFiles_.files().isEmpty());
 }
 
 std::array<QPushButton*, 4> TMainForm::CommandButtons() const {

@@ -14,6 +14,7 @@
 
 #include "app/file_identity.h"
 #include "app/findings_page.h"
+#include "app/recent_files.h"
 #include "app/settings.h"
 #include "app/user_dialogs.h"
 #include "defines.h"
@@ -39,6 +40,7 @@ class FormatCheck;
 class GridModel;
 class GridRowFilter;
 class GridTools;
+class HelpForm;
 class RowStore;
 class MessageInspector;
 class TAboutForm;
@@ -92,6 +94,11 @@ class TMainForm : public QMainWindow {
   QLabel* labCalcMac1 = nullptr;
   QLabel* labCalcMac2 = nullptr;
   QLabel* labCalcMac3 = nullptr;
+  // Beside each computed MAC, a mark that says what its colour says; below
+  // them, the MAC check's verdict and the key's check value against the file's.
+  std::array<QLabel*, 3> ResultMarks{};
+  QLabel* labVerdict = nullptr;
+  QLabel* labKcvVerdict = nullptr;
   // commands, file, progress, status
   QPushButton* bbtnCheckMac = nullptr;
   QPushButton* bbtnClear = nullptr;
@@ -103,11 +110,16 @@ class TMainForm : public QMainWindow {
   QProgressBar* ProgressBar1 = nullptr;
   QStatusBar* StatusBar = nullptr;
   std::array<QLabel*, 3> StatusPanels{};
+  // The rest of the status line: why the last command could not open its file.
+  QLabel* StatusReason = nullptr;
   // menu
   QAction* ISO85831 = nullptr;
   QAction* SaveShortName = nullptr;
   QAction* VELDRUM1 = nullptr;
   QAction* Verify = nullptr;  // Tool > Verify
+  QMenu* RecentFilesMenu = nullptr;  // Tool ▸ Recent files
+  QAction* HelpAction = nullptr;     // About ▸ Help, F1
+  HelpForm* Help = nullptr;          // created when first shown
 
   QLineEdit* edit(Edit which) const { return edits_[static_cast<int>(which)]; }
   const std::filesystem::path& settingsPath() const { return settingsPath_; }
@@ -131,6 +143,7 @@ class TMainForm : public QMainWindow {
   qint64 longestPumpGap() const;
   // How often FormClose has written the settings.
   int settingsWrites() const { return settingsWrites_; }
+  const RecentFiles& recentFiles() const { return recentFiles_; }
 
   // Find, filter, copy, export and the columns' choice and widths.
   GridTools& gridTools() const { return *gridTools_; }
@@ -147,9 +160,14 @@ class TMainForm : public QMainWindow {
   void bbtnClearClick();
   void btnConfigClick();
   void VerifyClick();
+  // Shows the help text beside the window.
+  void HelpClick();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // A file dropped onto the window goes into the file edit.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void BuildKeys(QWidget* client);
@@ -176,6 +194,17 @@ class TMainForm : public QMainWindow {
   void Guarded(Handler&& handler);
   // Open, ISO, MAC and Exit: the buttons a running command disables.
   std::array<QPushButton*, 4> CommandButtons() const;
+  void BuildShortcuts();
+  // After a format check that stopped on a bad length prefix: the broken
+  // message's row selected, the inspector on its prefix.
+  void SelectBadPrefix();
+  // After a MAC check: the marks, the verdict and the check values compared.
+  void ShowVerdict(const QString& keyKcv);
+  void ClearVerdict();
+  // The file of a command into the recent files, or why it cannot be opened
+  // into the status line.
+  void NoteCommandFile(const QString& file);
+  void FillRecentFilesMenu();
 
   std::unique_ptr<UserDialogs> dialogs_;
   std::unique_ptr<GridModel> gridModel_;
@@ -197,6 +226,8 @@ class TMainForm : public QMainWindow {
   VerifyRunner verifyRunner_;
   bool verifying_ = false;
   bool stopVerify_ = false;
+  bool clearAfterRun_ = false;  // Clear or Escape during a format check
+  RecentFiles recentFiles_;
   int settingsWrites_ = 0;
 };
 

@@ -419,7 +419,9 @@ void RowStore::Encode(const OpenRows& rows, int firstRow, std::string& out) {
       }
     }
     std::copy_n(here.begin(), cols, above.begin());
-    PutNumber(out, ZigZag(rows.offsets[r] - lastOffset));
+    // Differences taken modulo 2^64, so that no pair of offsets overflows.
+    PutNumber(out, ZigZag(static_cast<std::int64_t>(static_cast<std::uint64_t>(rows.offsets[r]) -
+                                                    static_cast<std::uint64_t>(lastOffset))));
     lastOffset = rows.offsets[r];
   }
 }
@@ -483,7 +485,8 @@ void RowStore::Decode(const Block& block, int firstRow, OpenRows& out) const {
     }
     std::copy_n(herePos.begin(), cols, abovePos.begin());
     std::copy_n(hereLength.begin(), cols, aboveLength.begin());
-    lastOffset += UnZigZag(in.Number());
+    lastOffset = static_cast<std::int64_t>(static_cast<std::uint64_t>(lastOffset) +
+                                           static_cast<std::uint64_t>(UnZigZag(in.Number())));
     out.offsets[r] = lastOffset;
   }
 }

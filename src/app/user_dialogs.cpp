@@ -17,6 +17,7 @@ class StandardDialogs : public UserDialogs {
   std::optional<QString> chooseFile(QWidget* parent, const QString& initialFolder) override {
     QFileDialog dialog(parent);
     dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters({QString::fromLatin1(app_text::kOpenFilter), QString::fromLatin1(app_text::kAllFilesFilter)});
     const QFileInfo start(initialFolder);
     dialog.setDirectory(start.isDir() ? start.absoluteFilePath() : start.absolutePath());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;

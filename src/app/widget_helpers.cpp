@@ -1,7 +1,10 @@
-// Anchored placement and the typing limit.
+// Anchored placement, the typing limit and the eliding edit.
 #include "app/widget_helpers.h"
 
 #include <QEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QLineEdit>
 #include <QWidget>
 
@@ -51,6 +54,35 @@ TypingLimit::TypingLimit(QLineEdit* edit, int limit)
 QValidator::State TypingLimit::validate(QString& input, int&) const {
   if (input.size() <= limit_ || input.size() <= shownLength_) return Acceptable;
   return Invalid;
+}
+
+ElidingEdit::ElidingEdit(QWidget* parent) : QLineEdit(parent) {
+  connect(this, &QLineEdit::textChanged, this, [this](const QString& text) { setToolTip(text); });
+}
+
+QRect ElidingEdit::TextRect() const {
+  QStyleOptionFrame panel;
+  initStyleOption(&panel);
+  const QMargins margins = textMargins();
+  return style()->subElementRect(QStyle::SE_LineEditContents, &panel, this).marginsRemoved(margins).adjusted(2, 0, -2, 0);
+}
+
+QString ElidingEdit::shownText() const {
+  return fontMetrics().elidedText(text(), Qt::ElideMiddle, std::max(TextRect().width(), 0));
+}
+
+void ElidingEdit::paintEvent(QPaintEvent* event) {
+  const QString shown = shownText();
+  if (hasFocus() || shown == text()) {
+    QLineEdit::paintEvent(event);
+    return;
+  }
+  QPainter painter(this);
+  QStyleOptionFrame panel;
+  initStyleOption(&panel);
+  style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
+  painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text));
+  painter.drawText(TextRect(), Qt::AlignVCenter | Qt::AlignLeft, shown);
 }
 
 }  // namespace kalvrin

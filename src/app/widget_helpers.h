@@ -7,12 +7,12 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <QLineEdit>
 #include <QValidator>
 
 #include <string_view>
 #include <vector>
 
-class QLineEdit;
 class QWidget;
 
 namespace kalvrin {
@@ -65,6 +65,23 @@ class TypingLimit : public QValidator {
  private:
   int limit_;
   qsizetype shownLength_;  // the length of the text before the keystroke being checked
+};
+
+// An edit whose whole value can be read however narrow it is: while it does
+// not have the focus and its text is wider than it, it shows the text cut in
+// the middle with an ellipsis, and its tooltip always holds the whole text.
+// The text itself is never changed.
+class ElidingEdit : public QLineEdit {
+ public:
+  explicit ElidingEdit(QWidget* parent = nullptr);
+  // What the edit shows while it does not have the focus.
+  QString shownText() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QRect TextRect() const;
 };
 
 }  // namespace kalvrin

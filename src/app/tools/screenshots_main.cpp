@@ -1,6 +1,7 @@
 // kalvrin-screenshots: pictures of the real window for the README, taken
 // offscreen after a format check, with the message inspector open on one
-// row, and after a MAC check.
+// row, after a MAC check, and after a MAC check under a wrong key (the
+// verdict).
 //   kalvrin-screenshots SAMPLE_FILE OUTPUT_DIR
 #include <QDir>
 #include <QLineEdit>
@@ -51,7 +52,16 @@ int main(int argc, char** argv) {
   QCoreApplication::processEvents();
   const bool macSaved = form.grab().save(out.filePath("window-mac.png"));
 
-  if (!isoSaved || !inspectorSaved || !macSaved) {
+  // A key that is not the file's: every result red and marked, and the
+  // verdict naming the check values.
+  const QString key = form.txtCHECKKey->text();
+  form.txtCHECKKey->setText(QStringLiteral("1C587F1C13924FEF"));
+  form.bbtnCheckMacClick();
+  QCoreApplication::processEvents();
+  const bool verdictSaved = form.grab().save(out.filePath("window-verdict.png"));
+  form.txtCHECKKey->setText(key);  // the settings of this run are thrown away, but keep them honest
+
+  if (!isoSaved || !inspectorSaved || !macSaved || !verdictSaved) {
     std::fprintf(stderr, "kalvrin-screenshots: cannot write the pictures into %s\n", argv[2]);
     return 1;
   }
