@@ -34,7 +34,7 @@
 #include "app/kalvrin_application.h"
 #include "app/main_form.h"
 #include "app/user_dialogs.h"
-#include "filegen/filegen.h"
+#include "testgen/filegen.h"
 #include "support/check_runner.h"
 #include "support/test_files.h"
 

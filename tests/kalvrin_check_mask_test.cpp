@@ -8,7 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "filegen/filegen.h"
+#include "testgen/filegen.h"
 #include "iso/result_grid.h"
 #include "support/check_runner.h"
 #include "support/child_process.h"
