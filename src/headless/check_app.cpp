@@ -2,6 +2,8 @@
 // subcommands.
 #include "headless/check_app.h"
 
+#include <exception>
+#include <new>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -53,16 +55,41 @@ int RunSubcommand(const Declared& chosen, const CommonOptions& options, std::ost
   if (!outcome.printed) {
     switch (format) {
       case OutputFormat::Csv: surface.flushRows(); break;
-      case OutputFormat::Json: out << SurfaceJson(surface, chosen.name, outcome.result).dump() << '\n'; break;
+      case OutputFormat::Json: WriteSurfaceJson(out, surface, chosen.name, outcome.result); break;
       case OutputFormat::Text: WriteTextReport(out, surface, chosen.name, outcome.result); break;
     }
   }
   out.flush();
   if (!outcome.error.empty()) err << "kalvrin-check: " << outcome.error << '\n';
-  return outcome.exitCode;
+  return ExitStatus(outcome.outcome);
+}
+
+// Whatever escapes a subcommand ends it with one line and exit status 2;
+// what it printed before stays printed.
+int RunGuarded(const Declared& chosen, const CommonOptions& options, std::ostream& out, std::ostream& err) {
+  try {
+    return RunSubcommand(chosen, options, out, err);
+  } catch (const std::bad_alloc&) {
+    out.flush();
+    err << "kalvrin-check: out of memory while reading " << PathForLine(options.path) << '\n';
+  } catch (const std::exception& error) {
+    out.flush();
+    err << "kalvrin-check: " << FileTextForLine(error.what()) << " while reading " << PathForLine(options.path)
+        << '\n';
+  }
+  return kExitCannotRun;
 }
 
 }  // namespace
+
+int ExitStatus(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::Succeeded: return kExitSucceeded;
+    case Outcome::Failed: return kExitFailed;
+    case Outcome::CannotRun: break;
+  }
+  return kExitCannotRun;
+}
 
 int RunKalvrinCheck(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   CLI::App app("Checks a batch file of ISO 8583 messages the way the window's buttons do.", "kalvrin-check");
@@ -84,12 +111,12 @@ int RunKalvrinCheck(int argc, const char* const* argv, std::ostream& out, std::o
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == 0) return app.exit(error, out, err);  // --help
-    err << "kalvrin-check: " << error.what() << '\n';
+    err << "kalvrin-check: " << PathForLine(error.what()) << '\n';
     return kExitCannotRun;
   }
 
   for (const Declared& candidate : declared) {
-    if (candidate.app->parsed()) return RunSubcommand(candidate, options, out, err);
+    if (candidate.app->parsed()) return RunGuarded(candidate, options, out, err);
   }
   return kExitCannotRun;  // not reached: parsing requires one subcommand
 }
