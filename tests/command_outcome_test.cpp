@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "filegen/filegen.h"
+#include "testgen/filegen.h"
 #include "headless/check_app.h"
 #include "headless/headless_surface.h"
 #include "iso/format_check.h"

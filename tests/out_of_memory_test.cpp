@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "filegen/filegen.h"
+#include "testgen/filegen.h"
 #include "headless/check_app.h"
 #include "support/test_files.h"
 
