@@ -1,13 +1,17 @@
 // The MAC button over arbitrary file bytes with a fixed key, on a window
 // right after start-up: the envelope lookup, the three variants and the
 // colours. Each MAC shown must be the one a single GenerateMAC call gives
-// over the same bytes, and no key material may outlive the run.
+// over the same bytes, and no key material may outlive the run. Every output
+// of kalvrin-check mac is made from the same file and read back.
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "fuzz_output.h"
+#include "headless/check_app.h"
 #include "fuzz_support.h"
 #include "headless/headless_surface.h"
 #include "iso/format_check.h"
@@ -105,6 +109,20 @@ void CheckVariants(const HeadlessSurface& surface, const std::uint8_t* data, std
   }
 }
 
+// kalvrin-check mac itself in one of its three forms (the input's size picks
+// which), read back: its exit status follows from the outcome, and the
+// outcome from what the check found.
+void CheckCommandLine(const std::string& path, std::size_t size, const MacOutcome& outcome, bool trailerFound) {
+  static const std::vector<std::string> kForms[] = {{}, {"--json"}, {"--csv"}};
+  const std::vector<std::string>& form = kForms[size % std::size(kForms)];
+  std::vector<std::string> args{"mac", path};
+  args.insert(args.end(), form.begin(), form.end());
+  const Printed printed = RunCheck(args);
+  CheckPrinted(printed.out, form);
+  FUZZ_CHECK(printed.exitCode == ExitStatus(outcome.outcome));
+  if (!trailerFound) FUZZ_CHECK(printed.exitCode == 2);
+}
+
 }  // namespace
 }  // namespace kalvrin::fuzz
 
@@ -115,7 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FormatCheck check(surface);
   StartUpState(check, surface);
   MacCheckSecrets secrets;
-  const int result = MacCommand(surface, path, "(B690D735)", fuzz::kKey, secrets);
+  MacOutcome outcome;
+  const int result = MacCommand(surface, path, "(B690D735)", fuzz::kKey, secrets, outcome);
   FUZZ_CHECK(fuzz::AllZero(secrets));
 
   HeadlessSurface lookupSurface;
@@ -124,14 +143,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!found) {
     // the driver stopped with the lookup's message; no variant ran
     FUZZ_CHECK(result == 0);
+    FUZZ_CHECK(outcome.reason == MacReason::NoEnvelope);
     FUZZ_CHECK(surface.status(1) == "MAC Records error");
     FUZZ_CHECK(surface.status(2) == lookupSurface.status(2));
     FUZZ_CHECK(surface.editText(Edit::CalcMacAll).empty());
+    fuzz::CheckCommandLine(path, size, outcome, false);
     return 0;
   }
   FUZZ_CHECK(result == 1);
   FUZZ_CHECK(surface.status(2) == "MAC processed");
+  const bool trailerFound = records.trailerLength != 0;
+  FUZZ_CHECK((outcome.reason == MacReason::NoTrailer) == !trailerFound);
   fuzz::CheckEnvelope(data, size, records);
   fuzz::CheckVariants(surface, data, size, records);
+  fuzz::CheckCommandLine(path, size, outcome, trailerFound);
   return 0;
 }

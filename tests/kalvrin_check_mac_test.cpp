@@ -123,6 +123,42 @@ TEST(KalvrinCheckMac, CannotRunPrintsTheWindowAndOneLine) {
   }
 }
 
+// Without a trailer (an 1844 message with function code 971) there is no
+// declared MAC to verify: the command cannot run, whatever the variants show.
+// The window state printed is the one the window shows.
+TEST(KalvrinCheckMac, FileWithoutTrailerCannotBeVerified) {
+  const std::string bytes = test::ReadFileBytes(test::SamplePath("batch-nsp.dat"));
+  const std::size_t trailer = bytes.rfind("1844");
+  ASSERT_NE(trailer, std::string::npos);
+  const test::TempFile cut(bytes.substr(0, trailer));
+  std::string otherCode = bytes;
+  const std::size_t code = otherCode.find("971", trailer);
+  ASSERT_NE(code, std::string::npos);
+  otherCode.replace(code, 3, "972");
+  const test::TempFile notMac(otherCode);
+  for (const test::TempFile* file : {&cut, &notMac}) {
+    SCOPED_TRACE(file == &cut ? "no 1844 at the end" : "an 1844 with another function code");
+    const std::string err =
+        "kalvrin-check: the file has no MAC trailer (1844 with function code 971): " + file->str() + "\n";
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{}, {"--expect", "nsp"}, {"--key", std::string(kNhdKey)}}) {
+      std::vector<std::string> args{"mac", file->str()};
+      args.insert(args.end(), options.begin(), options.end());
+      const Printed printed = Check(args);
+      EXPECT_EQ(printed.exitCode, 2) << testing::PrintToString(options);
+      EXPECT_EQ(printed.err, err);
+    }
+    const Printed printed = Check({"mac", file->str(), "--json"});
+    EXPECT_EQ(printed.exitCode, 2);
+    const auto json = nlohmann::json::parse(printed.out);
+    EXPECT_EQ(json["result"], 1);
+    EXPECT_EQ(json["status"][2], "MAC processed");
+    EXPECT_EQ(json["edits"]["txtINFileMac"], "");
+    EXPECT_EQ(json["edits"]["txtCalcMacNSP"].get<std::string>().size(), 8u);
+    EXPECT_EQ(json["colors"]["txtCalcMacNSP"], "red");
+  }
+}
+
 TEST(KalvrinCheckMac, BadArgumentsPrintNoWindow) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"mac", Sample("batch-nsp.dat"), "--expect", "any"},
                                                std::vector<std::string>{"mac"},

@@ -103,6 +103,83 @@ TEST(KalvrinCheckJson, BytesAboveAsciiAreLatin1) {
   EXPECT_EQ(json["grid"][1][21], "CAF\u00c9 \u00ff");
 }
 
+// A text for standard error is one line of UTF-8 with no control character.
+void ExpectOneCleanLine(const std::string& err) {
+  ASSERT_FALSE(err.empty());
+  EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+  for (const char c : err.substr(0, err.size() - 1)) {
+    const auto byte = static_cast<unsigned char>(c);
+    EXPECT_TRUE(byte >= 0x20 && byte != 0x7F) << err;
+  }
+  EXPECT_NO_THROW((void)nlohmann::json(err).dump()) << "not UTF-8: " << err;
+}
+
+// Length prefixes with bytes above 0x7F, and a file that ends inside a
+// prefix, in every form the messages are listed in: every object of the
+// JSON is printed and parses, and the bytes read as Latin-1.
+TEST(KalvrinCheckElements, PrefixBytesAreTextInEveryForm) {
+  std::string bytes = test::ReadFileBytes(SamplePath("batch-bad-prefix.dat"));
+  const std::size_t prefixAt = bytes.find("1A");
+  ASSERT_NE(prefixAt, std::string::npos);
+  bytes.replace(prefixAt, 2, "1\xff");
+  const TempFile highPrefix(bytes);
+  // the file ends after the first digit of element 35's prefix
+  const TempFile cutPrefix(bytes.substr(0, prefixAt + 1));
+  for (const TempFile* file : {&highPrefix, &cutPrefix}) {
+    SCOPED_TRACE(file == &highPrefix ? "0xFF in a prefix" : "file ends inside a prefix");
+    const Printed json = Check({"iso", file->str(), "--elements", "--json"});
+    EXPECT_EQ(json.exitCode, 1);
+    ExpectOneCleanLine(json.err);
+    const std::vector<std::string> objects = Lines(json.out);
+    ASSERT_EQ(objects.size(), 3u);  // the two messages before it, and the one it stops
+    nlohmann::json last;
+    for (const std::string& object : objects) ASSERT_NO_THROW(last = nlohmann::json::parse(object)) << object;
+    const nlohmann::json& element = last["elements"].back();
+    EXPECT_EQ(element["element"], 35);
+    if (file == &highPrefix) {
+      EXPECT_EQ(last["stop"], "bad prefix");
+      EXPECT_EQ(element["prefix"], "1\u00ff");
+      EXPECT_EQ(json.err, "kalvrin-check: Error Process P 35 Len: '1\u00ff' at offset 789 (0x315)\n");
+    } else {
+      EXPECT_EQ(last["stop"], "end of file");
+      EXPECT_EQ(element["prefix"], "1");
+    }
+    const Printed listing = Check({"iso", file->str(), "--elements"});
+    EXPECT_EQ(listing.exitCode, 1);
+    EXPECT_NO_THROW((void)nlohmann::json(listing.out).dump()) << "not UTF-8";
+    for (const char* form : {"--json", "--csv"}) {
+      const Printed printed = Check({"iso", file->str(), form});
+      EXPECT_EQ(printed.exitCode, 1) << form;
+      EXPECT_NO_THROW((void)nlohmann::json(printed.out).dump()) << form << " is not UTF-8";
+    }
+  }
+}
+
+// Line ends, escape sequences and bytes that are not UTF-8, from the file or
+// in its path, never break the one line of standard error.
+TEST(KalvrinCheckErrors, OneLineWhateverTheFileOrPathHolds) {
+  const std::string missing = "/nonexistent/a\nb\xff\x1b[31m\xc3\xa9.dat";
+  const Printed iso = Check({"iso", missing});
+  EXPECT_EQ(iso.exitCode, 2);
+  // a path keeps its UTF-8 (the é), everything else is escaped
+  EXPECT_EQ(iso.err, "kalvrin-check: Cannot open file: /nonexistent/a\\nb\\xFF\\x1B[31m\xc3\xa9.dat\n");
+  const Printed mac = Check({"mac", missing, "--json"});
+  EXPECT_EQ(mac.exitCode, 2);
+  ExpectOneCleanLine(mac.err);
+
+  // a declared MAC holding a line end and 0xFF
+  std::string bytes = test::ReadFileBytes(SamplePath("batch-nsp.dat"));
+  const std::size_t mac8 = bytes.find("4F47F843");
+  ASSERT_NE(mac8, std::string::npos);
+  bytes.replace(mac8, 8, "4F\n7\xff\r43");
+  const TempFile file(bytes);
+  const Printed mismatch = Check({"mac", file.str()});
+  EXPECT_EQ(mismatch.exitCode, 1);
+  ExpectOneCleanLine(mismatch.err);
+  EXPECT_EQ(mismatch.err.rfind("kalvrin-check: declared MAC 4F\\n7\u00ff\\r43 matches no computed MAC:", 0), 0u)
+      << mismatch.err;
+}
+
 TEST(KalvrinCheckArguments, BadArgumentsPrintOneErrorLineAndNoOutput) {
   const std::vector<std::vector<std::string>> cases = {
       {},

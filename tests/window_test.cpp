@@ -43,6 +43,7 @@
 #include <deque>
 #include <functional>
 #include <limits>
+#include <new>
 #include <numeric>
 #include <optional>
 #include <random>
@@ -875,6 +876,32 @@ class WindowTest : public QObject {
     QCoreApplication::postEvent(&throwing, new QEvent(QEvent::User));
     QCoreApplication::sendPostedEvents(&throwing);
     QCOMPARE(caught, QStringList{"handler failed"});
+  }
+
+  // A failed allocation is named as such, and the window stays usable.
+  void outOfMemoryIsShownAndTheWindowGoesOn() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    s.dialogs->onChooseFile = [] { throw std::bad_alloc(); };
+    form.bbtnFileOpenClick();
+    QCOMPARE(s.dialogs->errors, QStringList{"Out of memory"});
+    QVERIFY(CommandButtonsEnabled(form));
+    s.dialogs->onChooseFile = nullptr;
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.bbtnCheckFormatClick();
+    QCOMPARE(Status(form, 2), QString("Format processed"));
+    QCOMPARE(form.gridRowCount(), 9);
+
+    auto* app = static_cast<KalvrinApplication*>(QCoreApplication::instance());
+    QStringList caught;
+    app->setErrorHandler([&caught](const QString& text) { caught << text; });
+    struct Throwing : QObject {
+      bool event(QEvent*) override { throw std::bad_alloc(); }
+    } throwing;
+    QCoreApplication::postEvent(&throwing, new QEvent(QEvent::User));
+    QCoreApplication::sendPostedEvents(&throwing);
+    QCOMPARE(caught, QStringList{"Out of memory"});
   }
 
   // ---- the message inspector --------------------------------------------------

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 
 #include <exception>
+#include <new>
 
 #include "app/about_form.h"
 #include "app/app_texts.h"
@@ -13,6 +14,15 @@
 #include "app/main_form.h"
 
 namespace kalvrin {
+
+namespace {
+constexpr const char* kOutOfMemory = "Out of memory";
+}  // namespace
+
+QString ErrorText(const std::exception& error) {
+  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return QString::fromLatin1(kOutOfMemory);
+  return QString::fromLocal8Bit(error.what());
+}
 
 KalvrinApplication::KalvrinApplication(int& argc, char** argv) : QApplication(argc, argv) {
   errorHandler_ = [](const QString& text) { QMessageBox::critical(nullptr, QString(), text); };
@@ -22,7 +32,7 @@ bool KalvrinApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::exception& error) {
-    errorHandler_(QString::fromLocal8Bit(error.what()));
+    errorHandler_(ErrorText(error));
   } catch (...) {
     errorHandler_(app_text::kUnknownError);
   }

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QStringList>
 
+#include <exception>
 #include <functional>
 #include <memory>
 
@@ -16,6 +17,10 @@ namespace kalvrin {
 class TAboutForm;
 class TConfigForm;
 class TMainForm;
+
+// The text an escaping error is shown with: its own text, or "Out of memory"
+// for a failed allocation.
+QString ErrorText(const std::exception& error);
 
 // An exception that leaves an event handler is shown with its text and the
 // event counts as unhandled; the window goes on.

@@ -17,7 +17,8 @@ int main(int argc, char** argv) {
     windows.mainForm->show();  // maximised when the settings say so
     return app.exec();
   } catch (const std::exception& error) {
-    QMessageBox::critical(nullptr, QString(), QString::fromLocal8Bit(error.what()));
+    // start-up failed: say why, and let the caller see that it did
+    QMessageBox::critical(nullptr, QString(), kalvrin::ErrorText(error));
   }
-  return 0;
+  return 1;
 }

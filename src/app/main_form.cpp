@@ -49,6 +49,7 @@
 #include "app/grid_rows.h"
 #include "app/grid_tools.h"
 #include "app/inspector.h"
+#include "app/kalvrin_application.h"
 #include "app/widget_helpers.h"
 #include "iso/format_check.h"
 #include "iso/iso_commands.h"
@@ -580,7 +581,7 @@ void TMainForm::Guarded(Handler&& handler) {
   try {
     handler();
   } catch (const std::exception& error) {
-    dialogs_->showError(this, QString::fromLocal8Bit(error.what()));
+    dialogs_->showError(this, ErrorText(error));
   } catch (...) {
     dialogs_->showError(this, app_text::kUnknownError);
   }

@@ -8,10 +8,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
+#include "headless/surface_output.h"
 #include "iso/iso_commands.h"
 
 namespace kalvrin {
@@ -61,13 +64,29 @@ int RunSubcommand(const Declared& chosen, const CommonOptions& options, std::ost
   if (!outcome.printed) {
     switch (format) {
       case OutputFormat::Csv: surface.flushRows(); break;
-      case OutputFormat::Json: out << SurfaceJson(surface, chosen.name, outcome.result).dump() << '\n'; break;
+      case OutputFormat::Json: WriteSurfaceJson(out, surface, chosen.name, outcome.result); break;
       case OutputFormat::Text: WriteTextReport(out, surface, chosen.name, outcome.result); break;
     }
   }
   out.flush();
   if (!outcome.error.empty()) err << "kalvrin-check: " << outcome.error << '\n';
-  return outcome.exitCode;
+  return ExitStatus(outcome.outcome);
+}
+
+// Whatever escapes a subcommand ends it with one line and exit status 2;
+// what it printed before stays printed.
+int RunGuarded(const Declared& chosen, const CommonOptions& options, std::ostream& out, std::ostream& err) {
+  try {
+    return RunSubcommand(chosen, options, out, err);
+  } catch (const std::bad_alloc&) {
+    out.flush();
+    err << "kalvrin-check: out of memory while reading " << PathForLine(options.path) << '\n';
+  } catch (const std::exception& error) {
+    out.flush();
+    err << "kalvrin-check: " << FileTextForLine(error.what()) << " while reading " << PathForLine(options.path)
+        << '\n';
+  }
+  return kExitCannotRun;
 }
 
 }  // namespace
@@ -90,7 +109,7 @@ std::string OpenFailureReason(const std::string& path) {
 }
 
 std::string OpenFailureText(std::string_view what, const std::string& path) {
-  std::string text = std::string(what) + ": " + path;
+  std::string text = std::string(what) + ": " + PathForLine(path);
   if (const std::string reason = OpenFailureReason(path); !reason.empty()) text += ": " + reason;
   return text;
 }
@@ -117,9 +136,18 @@ bool IsSubcommand(std::string_view name) {
 
 }  // namespace
 
+int ExitStatus(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::Succeeded: return kExitSucceeded;
+    case Outcome::Failed: return kExitFailed;
+    case Outcome::CannotRun: break;
+  }
+  return kExitCannotRun;
+}
+
 int RunKalvrinCheck(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   if (argc > 1 && argv[1][0] != '-' && !IsSubcommand(argv[1])) {
-    err << "kalvrin-check: unknown command '" << argv[1] << "'; use " << SubcommandList() << '\n';
+    err << "kalvrin-check: unknown command '" << PathForLine(argv[1]) << "'; use " << SubcommandList() << '\n';
     return kExitCannotRun;
   }
   CLI::App app("Checks a batch file of ISO 8583 messages the way the window's buttons do.", "kalvrin-check");
@@ -143,12 +171,12 @@ int RunKalvrinCheck(int argc, const char* const* argv, std::ostream& out, std::o
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == 0) return app.exit(error, out, err);  // --help
-    err << "kalvrin-check: " << error.what() << '\n';
+    err << "kalvrin-check: " << PathForLine(error.what()) << '\n';
     return kExitCannotRun;
   }
 
   for (const Declared& candidate : declared) {
-    if (candidate.app->parsed()) return RunSubcommand(candidate, options, out, err);
+    if (candidate.app->parsed()) return RunGuarded(candidate, options, out, err);
   }
   return kExitCannotRun;  // not reached: parsing requires one subcommand
 }

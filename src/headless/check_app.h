@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "command_outcome.h"
 #include "headless/headless_surface.h"
 #include "headless/surface_output.h"
 #include "iso/format_check.h"
@@ -38,11 +39,16 @@ struct CheckContext {
   bool maskCardNumbers = false;  // --mask-pan: card numbers masked in every output
 };
 
+// The exit status of each outcome.
+int ExitStatus(Outcome outcome);
+
 // What a subcommand hands back once it has run.
 struct CheckOutcome {
   int result = 0;        // the driver's integer, as the JSON's "result"
-  int exitCode = kExitFailed;
-  std::string error;     // one line for standard error when the command did not succeed
+  Outcome outcome = Outcome::Failed;
+  std::string error;     // one line of UTF-8 without control characters for standard error when the
+                         // command did not succeed (texts from the file through FileTextForLine, paths
+                         // through PathForLine)
   bool printed = false;  // the subcommand wrote its own output instead of the window state
 };
 

@@ -47,7 +47,7 @@ nlohmann::ordered_json MessageJson(int record, const DecodedMessage& message) {
   for (const DecodedElement& element : message.elements) {
     elements.push_back({{"element", element.number},
                         {"format", FormatName(element.format)},
-                        {"prefix", element.prefix},
+                        {"prefix", Latin1ToUtf8(element.prefix)},
                         {"length", element.length},
                         {"value", Latin1ToUtf8(element.value)},
                         {"offset", element.span.offset},

@@ -48,23 +48,27 @@ CheckOutcome RunIso(CheckContext& context, const IsoOptions& options) {
     reader = std::make_unique<MessageReader>(context.path);
     StreamElements(context, *reader);
   }
-  outcome.result = IsoCommand(context.formatCheck, context.surface, context.path);
+  IsoOutcome iso;
+  outcome.result = IsoCommand(context.formatCheck, context.surface, context.path, iso);
+  outcome.outcome = iso.outcome;
   if (reader) {
     context.surface.flushRows();
     outcome.printed = true;
   }
-  if (outcome.result != 0) {
-    outcome.exitCode = kExitSucceeded;
-  } else if (context.surface.status(kTotalsPanel) == iso_text::kCannotOpenFile) {
-    outcome.exitCode = kExitCannotRun;
-    outcome.error = OpenFailureText(iso_text::kCannotOpenFile, context.path);
-  } else if (context.formatCheck.ErrorOffset() >= 0) {
-    // The bad length prefix, and where it stands in the file.
-    outcome.error = context.surface.status(kCommandPanel) + " at offset " + OffsetText(context.formatCheck.ErrorOffset());
-  } else if (context.formatCheck.state().stopRequested) {
-    outcome.error = context.surface.status(kCommandPanel);
-  } else {
-    outcome.error = "File ends inside message " + std::to_string(context.formatCheck.state().recordCount);
+  switch (iso.reason) {
+    case IsoReason::Processed: break;
+    case IsoReason::CannotReadFile:
+      outcome.error = OpenFailureText(iso_text::kCannotOpenFile, context.path);
+      break;
+    case IsoReason::BadPrefix:
+      // the bad length prefix, and where it stands in the file
+      outcome.error = FileTextForLine(context.surface.status(kCommandPanel)) + " at offset " +
+                      OffsetText(context.formatCheck.ErrorOffset());
+      break;
+    case IsoReason::Stopped: outcome.error = FileTextForLine(context.surface.status(kCommandPanel)); break;
+    case IsoReason::EndsInsideMessage:
+      outcome.error = "File ends inside message " + std::to_string(context.formatCheck.state().recordCount);
+      break;
   }
   return outcome;
 }

@@ -1,6 +1,7 @@
 // kalvrin-check mac FILE [--key HEX|-] [--key-file PATH] [--expect all|nhd|nsp]:
 // the MAC button on a fresh window.
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -40,20 +41,6 @@ constexpr struct {
     {"nsp", Edit::CalcMacNSP, "MACNSP"},
 };
 
-bool Matches(const HeadlessSurface& surface, Edit result) {
-  return surface.editColour(result) == TextColour::Green;
-}
-
-// Why the driver stopped before its variants, or empty when it did not.
-std::string CannotRunReason(const HeadlessSurface& surface, const std::string& path) {
-  const std::string panel1 = surface.status(1);
-  if (panel1 == t::kCreateKcvError) return "Create KCV error: the key must be 16 hex digits";
-  if (panel1.starts_with(t::kInstallKeyError)) return panel1 + " (the key cannot be installed as a single DES key)";
-  if (panel1 == t::kMacRecordsError && surface.status(2) == t::kDorvOpenError) return OpenFailureText(t::kDorvOpenError, path);
-  if (panel1 == t::kMacRecordsError) return surface.status(2) + ": " + path;
-  return {};
-}
-
 bool SameHex(std::string_view a, std::string_view b) {
   auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return upper(x) == upper(y); });
@@ -61,19 +48,19 @@ bool SameHex(std::string_view a, std::string_view b) {
 
 // keyKcv: the key's own check value, to tell a wrong key from a wrong MAC.
 std::string MismatchReason(const HeadlessSurface& surface, const MacOptions& options, std::string_view keyKcv) {
-  std::string text = "declared MAC " + surface.editText(Edit::INFileMac);
+  std::string text = "declared MAC " + FileTextForLine(surface.editText(Edit::INFileMac));
   text += options.expect.empty() ? " matches no computed MAC:" : " does not match";
   for (const auto& variant : kVariants) {
     if (!options.expect.empty() && options.expect != variant.name) continue;
     text += " ";
     text += variant.caption;
-    text += " " + surface.editText(variant.result);
+    text += " " + FileTextForLine(surface.editText(variant.result));
   }
   const std::string fileKcv = surface.editText(Edit::INFileKcv);
   if (!keyKcv.empty() && !SameHex(keyKcv, fileKcv)) {
     text += "; the key's check value ";
     text += keyKcv;
-    text += " is not the file's " + fileKcv;
+    text += " is not the file's " + FileTextForLine(fileKcv);
   }
   return text;
 }
@@ -84,35 +71,59 @@ struct KeyText {
   ~KeyText() { SecureWipe(text.data(), text.capacity()); }
 };
 
+// The variant --expect names has matched, or any has when it names none.
+bool Expected(const MacOptions& options, const MacOutcome& mac) {
+  bool matched = false;
+  for (std::size_t i = 0; i < std::size(kVariants); ++i) {
+    if (options.expect.empty() || options.expect == kVariants[i].name) matched = matched || mac.matches[i];
+  }
+  return matched;
+}
+
 CheckOutcome RunMac(CheckContext& context, MacOptions& options) {
   const NoCoreDumps noCoreDumps;
   CheckOutcome outcome;
   KeyText key;
   if (!ReadKey(options.keySource, kDefaultKey, key.text, outcome.error)) {
     // Like a bad argument: the command did not run, so no window state.
-    outcome.exitCode = kExitCannotRun;
+    outcome.outcome = Outcome::CannotRun;
     outcome.printed = true;
     return outcome;
   }
   char keyKcv[9] = {};
   if (CreateKCV(keyKcv, key.text, 8) == 0) keyKcv[0] = '\0';
-  outcome.result = MacCommand(context.surface, context.path, kStartUpKcvText, key.text);
+  MacOutcome mac;
+  outcome.result = MacCommand(context.surface, context.path, kStartUpKcvText, key.text, mac);
   const HeadlessSurface& surface = context.surface;
 
-  if (outcome.result == 0) {
-    const std::string reason = CannotRunReason(surface, context.path);
-    outcome.exitCode = reason.empty() ? kExitFailed : kExitCannotRun;
-    // otherwise MACNSP stopped, with its own message
-    const std::string variantMessage = surface.status(2) == t::kProcessingMac ? surface.status(1) : surface.status(2);
-    outcome.error = reason.empty() ? variantMessage : reason;
-    return outcome;
+  outcome.outcome = mac.outcome;
+  switch (mac.reason) {
+    case MacReason::Matched:
+    case MacReason::Mismatch:
+      if (Expected(options, mac)) {
+        outcome.outcome = Outcome::Succeeded;
+      } else {
+        outcome.outcome = Outcome::Failed;
+        outcome.error = MismatchReason(surface, options, keyKcv);
+      }
+      break;
+    case MacReason::VariantStopped:
+      // MACNSP's own message, or the one of the variant that stopped before it
+      outcome.error = FileTextForLine(surface.status(2) == t::kProcessingMac ? surface.status(1) : surface.status(2));
+      break;
+    case MacReason::BadKey: outcome.error = "Create KCV error: the key must be 16 hex digits"; break;
+    case MacReason::KeyNotInstalled:
+      outcome.error = FileTextForLine(surface.status(1)) + " (the key cannot be installed as a single DES key)";
+      break;
+    case MacReason::NoEnvelope:
+      outcome.error = surface.status(2) == t::kDorvOpenError
+                          ? OpenFailureText(t::kDorvOpenError, context.path)
+                          : FileTextForLine(surface.status(2)) + ": " + PathForLine(context.path);
+      break;
+    case MacReason::NoTrailer:
+      outcome.error = "the file has no MAC trailer (1844 with function code 971): " + PathForLine(context.path);
+      break;
   }
-  bool matched = false;
-  for (const auto& variant : kVariants) {
-    if (options.expect.empty() || options.expect == variant.name) matched = matched || Matches(surface, variant.result);
-  }
-  outcome.exitCode = matched ? kExitSucceeded : kExitFailed;
-  if (!matched) outcome.error = MismatchReason(surface, options, keyKcv);
   return outcome;
 }
 

@@ -235,14 +235,14 @@ CheckOutcome RunVerify(CheckContext& context, VerifyCommandOptions& options) {
   for (const std::string& id : options.disable) {
     const auto rule = verify::RuleById(id);
     if (!rule) {
-      outcome.exitCode = kExitCannotRun;
-      outcome.error = "unknown rule '" + id + "' for --disable (the rules are listed by kalvrin-check verify --help)";
+      outcome.outcome = Outcome::CannotRun;
+      outcome.error = "unknown rule '" + PathForLine(id) + "' for --disable (the rules are listed by kalvrin-check verify --help)";
       return outcome;
     }
     verifyOptions.rules.Disable(*rule);
   }
   if (!options.key.empty() && !verify::IsMacKey(options.key)) {
-    outcome.exitCode = kExitCannotRun;
+    outcome.outcome = Outcome::CannotRun;
     outcome.error = "the key must be 16 hex digits";
     return outcome;
   }
@@ -277,11 +277,12 @@ CheckOutcome RunVerify(CheckContext& context, VerifyCommandOptions& options) {
     const VerifySummary& summary = summaries[file];
     if (!summary.read) {
       unreadable = true;
-      context.err << "kalvrin-check: " << options.files[file] << ": " << summary.error << '\n';
+      context.err << "kalvrin-check: " << PathForLine(options.files[file]) << ": " << FileTextForLine(summary.error)
+                  << '\n';
     }
     failed = failed || summary.errors != 0 || (options.strict && summary.warnings != 0);
   }
-  outcome.exitCode = unreadable ? kExitCannotRun : failed ? kExitFailed : kExitSucceeded;
+  outcome.outcome = unreadable ? Outcome::CannotRun : failed ? Outcome::Failed : Outcome::Succeeded;
   outcome.result = failed ? 0 : 1;
   return outcome;
 }

@@ -156,10 +156,12 @@ int FormatCheck::RunFormatCheck(std::string_view path) {
   ResetRun();
   SetUpResultGrid();
   errorOffset_ = -1;
+  fileUnreadable_ = false;
 
   std::int64_t size = 0;
   File file(OpenTransactionFile(path, size));
   if (!file) {
+    fileUnreadable_ = true;
     surface_.setStatus(kTotalsPanel, iso_text::kCannotOpenFile);
     return 0;
   }
@@ -186,6 +188,7 @@ int FormatCheck::RunFormatCheck(std::string_view path) {
   if (state_.stopRequested) {
     result = 0;
   } else if (readFailed) {
+    fileUnreadable_ = true;
     surface_.setStatus(kTotalsPanel, iso_text::kCannotOpenFile);
   } else {
     result = CloseRun();

@@ -59,6 +59,8 @@ class FormatCheck {
   // Where the last run's bad length prefix starts in the file (its first
   // character), -1 when the run met none.
   std::int64_t ErrorOffset() const { return errorOffset_; }
+  // True when the last run could not open or read the file.
+  bool FileUnreadable() const { return fileUnreadable_; }
 
   // The steps, one character each. Bitmap steps: 0, then 1 for the character
   // that completes the bitmap. Element steps: 0 for every character taken, 1
@@ -119,6 +121,7 @@ class FormatCheck {
   std::array<std::int64_t, 4> mtiOffsets_{};  // the file offset of each digit in the MTI window
   std::int64_t prefixOffset_ = -1;  // the first character of the length prefix being read
   std::int64_t errorOffset_ = -1;
+  bool fileUnreadable_ = false;
   bool gapPending_ = false;  // PAD and SIZE of the current gap not yet on the grid
   bool padPending_ = false;
   std::array<int, 2> setCursor_{};  // per element set: no element below it is still to be read

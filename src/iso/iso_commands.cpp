@@ -22,6 +22,22 @@ int IsoCommand(FormatCheck& check, WindowSurface& surface, std::string_view path
   return result;
 }
 
+int IsoCommand(FormatCheck& check, WindowSurface& surface, std::string_view path, IsoOutcome& outcome) {
+  const int result = IsoCommand(check, surface, path);
+  if (result != 0) {
+    outcome = {Outcome::Succeeded, IsoReason::Processed};
+  } else if (check.FileUnreadable()) {
+    outcome = {Outcome::CannotRun, IsoReason::CannotReadFile};
+  } else if (check.ErrorOffset() >= 0) {
+    outcome = {Outcome::Failed, IsoReason::BadPrefix};
+  } else if (check.state().stopRequested) {
+    outcome = {Outcome::Failed, IsoReason::Stopped};
+  } else {
+    outcome = {Outcome::Failed, IsoReason::EndsInsideMessage};
+  }
+  return result;
+}
+
 void ClearCommand(FormatCheck& check, WindowSurface& surface) {
   check.SetUpResultGrid();
   for (Edit edit : kClearedEdits) surface.setEditText(edit, {});

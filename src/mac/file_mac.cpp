@@ -452,12 +452,16 @@ void ShowDeclaredValues(WindowSurface& surface, const MacRecords& records) {
   surface.setEditText(Edit::INFileMac, DeclaredText(records.macTrailer.data() + kMacAt, kMacLength));
 }
 
-void ColourResults(WindowSurface& surface) {
+// Which of the three results equal the declared MAC.
+std::array<bool, 3> ColourResults(WindowSurface& surface) {
   for (const Edit edit : kMacResultEdits) surface.setEditColour(edit, TextColour::Red);
   const std::string declared = surface.editText(Edit::INFileMac);
-  for (const Edit edit : kMacResultEdits) {
-    if (surface.editText(edit) == declared) surface.setEditColour(edit, TextColour::Green);
+  std::array<bool, 3> matches{};
+  for (std::size_t i = 0; i < matches.size(); ++i) {
+    matches[i] = surface.editText(kMacResultEdits[i]) == declared;
+    if (matches[i]) surface.setEditColour(kMacResultEdits[i], TextColour::Green);
   }
+  return matches;
 }
 
 // Any 8 bytes will do as the seed; random ones, or the clock where the
@@ -574,8 +578,16 @@ int ComputeMacNsp(WindowSurface& surface, std::string_view path, const KeyStore&
 
 int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> kcvText, std::string_view key,
                  MacCheckSecrets& secrets) {
+  MacCheckReport report;
+  return CheckFileMac(surface, path, kcvText, key, secrets, report);
+}
+
+int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> kcvText, std::string_view key,
+                 MacCheckSecrets& secrets, MacCheckReport& report) {
   WipeGuard<MacCheckSecrets> guard(secrets);
+  report = MacCheckReport{};
   if (CreateKCV(secrets.kcvText.data(), key, 8) == 0) {
+    report.stop = MacCheckStop::KeyCheckValue;
     surface.setStatus(1, t::kCreateKcvError);
     return 0;
   }
@@ -585,15 +597,18 @@ int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> 
   FillSeed(secrets.seed);
   const int installed = InstallKey(secrets.keyStore, secrets.keyCryptogram, key, kcv, secrets.seed);
   if (installed != 0) {
+    report.stop = MacCheckStop::KeyInstall;
     surface.setStatus(1, Joined(t::kInstallKeyError, Decimal(installed)));
     return 0;
   }
 
   MacRecords records;
   if (!FindMacRecords(surface, path, records)) {
+    report.stop = MacCheckStop::Envelope;
     surface.setStatus(1, t::kMacRecordsError);
     return 0;
   }
+  report.trailerFound = records.trailerLength != 0;
   ShowDeclaredValues(surface, records);
 
   MacRun& run = secrets.run;
@@ -602,7 +617,7 @@ int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> 
                 records.trailerLength, run);
   const int result = ComputeMacNsp(surface, path, secrets.keyStore, secrets.keyCryptogram, kcv,
                                    records.headerLength, records.trailerLength, run);
-  ColourResults(surface);
+  report.matches = ColourResults(surface);
   return result;
 }
 

@@ -86,4 +86,15 @@ int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> 
 int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> kcvText,
                  std::string_view key, MacCheckSecrets& secrets);
 
+// Where a MAC check stopped and what it found, for callers that act on it
+// rather than on the texts it shows.
+enum class MacCheckStop { Variants, KeyCheckValue, KeyInstall, Envelope };  // Variants: it ran them all
+struct MacCheckReport {
+  MacCheckStop stop = MacCheckStop::Variants;
+  bool trailerFound = false;
+  std::array<bool, 3> matches{};  // MACALL, MACNHD and MACNSP equal the declared MAC
+};
+int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> kcvText,
+                 std::string_view key, MacCheckSecrets& secrets, MacCheckReport& report);
+
 }  // namespace kalvrin

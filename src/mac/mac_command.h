@@ -3,6 +3,9 @@
 
 #include <string_view>
 
+#include <array>
+
+#include "command_outcome.h"
 #include "defines.h"
 #include "mac/file_mac.h"
 
@@ -18,5 +21,27 @@ int MacCommand(WindowSurface& surface, std::string_view path, std::string_view k
 // wiped before it returns (for tests that look at it afterwards).
 int MacCommand(WindowSurface& surface, std::string_view path, std::string_view kcvEditText, std::string_view key,
                MacCheckSecrets& secrets);
+
+// Why a MAC check came out as it did.
+enum class MacReason {
+  Matched,          // at least one computed MAC equals the declared one
+  Mismatch,         // no computed MAC equals the declared one
+  VariantStopped,   // MACNSP stopped with a message
+  BadKey,           // no check value for the key: not 16 hex digits
+  KeyNotInstalled,  // the key cannot be installed as a single DES key
+  NoEnvelope,       // the MAC header or the file header cannot be read or found
+  NoTrailer,        // no trailer (1844 with function code 971): no declared MAC to verify
+};
+struct MacOutcome {
+  Outcome outcome = Outcome::Failed;
+  MacReason reason = MacReason::Mismatch;
+  std::array<bool, 3> matches{};  // MACALL, MACNHD and MACNSP equal the declared MAC
+};
+// The same, and how the check came out. The outcome follows from the run
+// itself, never from the texts it showed.
+int MacCommand(WindowSurface& surface, std::string_view path, std::string_view kcvEditText, std::string_view key,
+               MacOutcome& outcome);
+int MacCommand(WindowSurface& surface, std::string_view path, std::string_view kcvEditText, std::string_view key,
+               MacCheckSecrets& secrets, MacOutcome& outcome);
 
 }  // namespace kalvrin

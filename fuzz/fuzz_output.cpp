@@ -1,0 +1,175 @@
+// The checks of fuzz_output.h.
+#include "fuzz_output.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <sstream>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "fuzz_support.h"
+#include "headless/check_app.h"
+
+namespace kalvrin::fuzz {
+
+namespace {
+
+constexpr std::size_t kGridColumns = 41;
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsUtf8(std::string_view text) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    std::size_t length = 1;
+    unsigned code = lead;
+    unsigned least = 0;
+    if (lead >= 0x80) {
+      if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1Fu;
+        least = 0x80;
+      } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0Fu;
+        least = 0x800;
+      } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07u;
+        least = 0x10000;
+      } else {
+        return false;
+      }
+      if (text.size() - at < length) return false;
+      for (std::size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[at + i]);
+        if ((next & 0xC0) != 0x80) return false;
+        code = (code << 6) | (next & 0x3Fu);
+      }
+      if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    }
+    at += length;
+  }
+  return true;
+}
+
+std::vector<std::string_view> Lines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    FUZZ_CHECK(end != std::string_view::npos);  // every line ends with its line end
+    lines.push_back(text.substr(0, end));
+    text.remove_prefix(end + 1);
+  }
+  return lines;
+}
+
+void CheckUtf8Lines(std::string_view text) {
+  for (const std::string_view line : Lines(text)) FUZZ_CHECK(IsUtf8(line));
+}
+
+nlohmann::json ParsedJson(std::string_view text) {
+  nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+  FUZZ_CHECK(!json.is_discarded());
+  return json;
+}
+
+// The window state's JSON: every grid row holds the 41 columns.
+void CheckSurfaceJson(std::string_view text) {
+  const nlohmann::json json = ParsedJson(text);
+  FUZZ_CHECK(json.is_object() && json.contains("grid") && json["grid"].is_array());
+  for (const auto& row : json["grid"]) FUZZ_CHECK(row.is_array() && row.size() == kGridColumns);
+}
+
+// RFC 4180 records ending in CRLF, each of 41 fields; returns the records.
+std::size_t CheckCsv(std::string_view text) {
+  std::size_t records = 0;
+  std::size_t fields = 1;
+  bool quoted = false;
+  bool fieldStart = true;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const char c = text[at];
+    if (quoted) {
+      if (c != '"') continue;
+      if (at + 1 < text.size() && text[at + 1] == '"') {
+        ++at;
+      } else {
+        quoted = false;
+      }
+      continue;
+    }
+    if (c == '"') {
+      FUZZ_CHECK(fieldStart);  // a quote opens a field or doubles inside one
+      quoted = true;
+      fieldStart = false;
+    } else if (c == ',') {
+      ++fields;
+      fieldStart = true;
+    } else if (c == '\r') {
+      FUZZ_CHECK(at + 1 < text.size() && text[at + 1] == '\n');
+      FUZZ_CHECK(fields == kGridColumns);
+      ++records;
+      fields = 1;
+      fieldStart = true;
+      ++at;
+    } else {
+      FUZZ_CHECK(c != '\n');
+      fieldStart = false;
+    }
+  }
+  FUZZ_CHECK(!quoted && fields == 1 && fieldStart);  // the text ends with a record's CRLF
+  FUZZ_CHECK(IsUtf8(text));
+  return records;
+}
+
+// Standard error: nothing, or one line of UTF-8 without control characters.
+void CheckErrorLine(std::string_view err) {
+  if (err.empty()) return;
+  FUZZ_CHECK(err.starts_with("kalvrin-check: "));
+  FUZZ_CHECK(err.find('\n') == err.size() - 1);
+  FUZZ_CHECK(IsUtf8(err));
+  for (const char c : err.substr(0, err.size() - 1)) {
+    const auto byte = static_cast<unsigned char>(c);
+    FUZZ_CHECK(byte >= 0x20 && byte != 0x7F);
+  }
+}
+
+bool Has(const std::vector<std::string>& options, std::string_view option) {
+  return std::find(options.begin(), options.end(), option) != options.end();
+}
+
+}  // namespace
+
+Printed RunCheck(std::vector<std::string> args) {
+  args.insert(args.begin(), "kalvrin-check");
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  std::ostringstream out;
+  std::ostringstream err;
+  const int exitCode = RunKalvrinCheck(static_cast<int>(argv.size()), argv.data(), out, err);
+  FUZZ_CHECK(exitCode >= 0 && exitCode <= 2);
+  CheckErrorLine(err.str());
+  // an exit status of 0 goes with an empty standard error, any other with one line
+  FUZZ_CHECK((exitCode == 0) == err.str().empty());
+  return {exitCode, out.str(), err.str()};
+}
+
+void CheckPrinted(const std::string& out, const std::vector<std::string>& options) {
+  const bool json = Has(options, "--json");
+  if (Has(options, "--elements")) {
+    if (json) {
+      for (const std::string_view line : Lines(out)) FUZZ_CHECK(ParsedJson(line).is_object());
+    } else {
+      CheckUtf8Lines(out);
+    }
+  } else if (json) {
+    CheckSurfaceJson(out);
+  } else if (Has(options, "--csv")) {
+    CheckCsv(out);
+  } else {
+    CheckUtf8Lines(out);
+  }
+}
+
+}  // namespace kalvrin::fuzz

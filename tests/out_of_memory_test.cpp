@@ -1,0 +1,140 @@
+// Running out of memory: kalvrin-check ends with one line and exit status 2
+// instead of an abort, in a child process whose memory is limited.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <new>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "testgen/filegen.h"
+#include "headless/check_app.h"
+#include "support/test_files.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KALVRIN_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KALVRIN_TEST_ASAN 1
+#endif
+#endif
+
+#ifdef KALVRIN_TEST_ASAN
+// AddressSanitizer reserves terabytes of address space for its shadow
+// memory, and its operator new ends the program instead of throwing, so an
+// address-space limit cannot be tried there. Under it, this program's own
+// operator new keeps the child's limit: it fails once the child has asked
+// for more than its allowance.
+namespace {
+std::atomic<std::size_t> allowance{static_cast<std::size_t>(-1)};
+}
+
+void* operator new(std::size_t size) {
+  std::size_t left = allowance.load();
+  do {
+    if (size > left) throw std::bad_alloc();
+  } while (!allowance.compare_exchange_weak(left, left - size));
+  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+  throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+#endif
+
+namespace kalvrin {
+namespace {
+
+// What a child process may allocate beyond what it holds when it starts.
+constexpr std::size_t kHeadroom = 4u << 20;
+
+void LimitMemory() {
+#ifdef KALVRIN_TEST_ASAN
+  allowance = kHeadroom;
+#else
+  long pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;  // the address space in use
+  const auto used = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE));
+  const rlimit limit{used + kHeadroom, used + kHeadroom};
+  if (::setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(100);
+#endif
+}
+
+struct ChildResult {
+  int exitCode;  // -1 when the child did not exit by itself
+  std::string err;
+};
+
+// Runs `body` in a child process under the memory limit; what the child
+// writes to `err` comes back through a file.
+ChildResult InLimitedChild(const std::function<int(std::ostream& err)>& body) {
+  const test::TempFile errFile("", "err.txt");
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // whatever happens, the child ends here and never returns to the tests
+    int code = 101;
+    try {
+      std::ofstream err(errFile.path());
+      LimitMemory();
+      code = body(err);
+    } catch (...) {
+      code = 102;  // the exception escaped the program
+    }
+    std::_Exit(code);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::ReadFileBytes(errFile.path())};
+}
+
+// Output that goes nowhere: only the memory the check itself takes counts.
+class NullBuffer : public std::streambuf {
+ protected:
+  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
+};
+
+TEST(OutOfMemory, KalvrinCheckEndsWithOneLineAndExitStatus2) {
+  // some 30 000 messages: the grid of --json and of the report is held in
+  // memory whole, far beyond the limit
+  const test::TempFile file(filegen::GenerateFileBytes({.size = 10u << 20, .seed = 3}));
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"kalvrin-check", "iso", file.str(), "--json"},
+                                                std::vector<std::string>{"kalvrin-check", "iso", file.str()}}) {
+    SCOPED_TRACE(args.back());
+    const ChildResult result = InLimitedChild([&](std::ostream& err) {
+      std::vector<const char*> argv;
+      for (const std::string& arg : args) argv.push_back(arg.c_str());
+      NullBuffer nothing;
+      std::ostream out(&nothing);
+      return RunKalvrinCheck(static_cast<int>(argv.size()), argv.data(), out, err);
+    });
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.err, "kalvrin-check: out of memory while reading " + file.str() + "\n");
+  }
+
+  // the same run has room enough without the limit
+  const ChildResult unlimited = [&] {
+    std::vector<const char*> argv{"kalvrin-check", "iso", nullptr, "--json"};
+    const std::string path = file.str();
+    argv[2] = path.c_str();
+    NullBuffer nothing;
+    std::ostream out(&nothing);
+    std::ostringstream err;
+    return ChildResult{RunKalvrinCheck(4, argv.data(), out, err), err.str()};
+  }();
+  EXPECT_EQ(unlimited.exitCode, 0);
+  EXPECT_EQ(unlimited.err, "");
+}
+
+}  // namespace
+}  // namespace kalvrin
