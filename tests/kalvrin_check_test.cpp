@@ -162,7 +162,7 @@ TEST(KalvrinCheckErrors, OneLineWhateverTheFileOrPathHolds) {
   const Printed iso = Check({"iso", missing});
   EXPECT_EQ(iso.exitCode, 2);
   // a path keeps its UTF-8 (the é), everything else is escaped
-  EXPECT_EQ(iso.err, "kalvrin-check: Cannot open file: /nonexistent/a\\nb\\xFF\\x1B[31m\xc3\xa9.dat\n");
+  EXPECT_EQ(iso.err, "kalvrin-check: Cannot open file: /nonexistent/a\\nb\\xFF\\x1B[31m\xc3\xa9.dat: No such file or directory\n");
   const Printed mac = Check({"mac", missing, "--json"});
   EXPECT_EQ(mac.exitCode, 2);
   ExpectOneCleanLine(mac.err);
@@ -204,7 +204,7 @@ TEST(KalvrinCheckArguments, AnUnknownCommandIsNamed) {
     const Printed printed = Check({command, Sample("batch-nsp.dat")});
     EXPECT_EQ(printed.exitCode, 2);
     EXPECT_EQ(printed.out, "");
-    EXPECT_EQ(printed.err, "kalvrin-check: unknown command '" + command + "'; use iso or mac\n");
+    EXPECT_EQ(printed.err, "kalvrin-check: unknown command '" + command + "'; use iso, mac or verify\n");
   }
 }
 
