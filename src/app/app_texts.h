@@ -3,7 +3,6 @@
 
 namespace kalvrin::app_text {
 
-inline constexpr const char* kVersionText = "1.23";
 inline constexpr const char* kCaptionStem = "KALVRIN ";              // FormClose adds VersionText
 inline constexpr const char* kUnableToWrite = "Unable to write to ";  // then the settings file's path
 inline constexpr const char* kCloseWithoutSaving = "Close without saving";

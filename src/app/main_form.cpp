@@ -29,6 +29,7 @@
 #include "app/config_form.h"
 #include "app/grid_model.h"
 #include "app/inspector.h"
+#include "app/version.h"
 #include "app/widget_helpers.h"
 #include "iso/format_check.h"
 #include "iso/iso_commands.h"
