@@ -2,11 +2,11 @@
 # fuzzing build (fuzz/CMakeLists.txt) compile the same list.
 set(KALVRIN_CORE_SOURCES
   src/defines.h
+  src/io/transaction_file.cpp
   src/iso/element_table.cpp
   src/iso/format_check.cpp
   src/iso/iso_commands.cpp
   src/iso/message_decoder.cpp
-  src/iso/transaction_file.cpp
   src/mac/des.cpp
   src/mac/file_mac.cpp
   src/mac/generate_mac.cpp

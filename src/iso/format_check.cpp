@@ -6,14 +6,13 @@
 #include <charconv>
 #include <chrono>
 #include <climits>
-#include <cstdio>
 #include <memory>
 #include <thread>
 
+#include "io/transaction_file.h"
 #include "iso/format_rules.h"
 #include "iso/iso_texts.h"
 #include "iso/result_grid.h"
-#include "iso/transaction_file.h"
 
 namespace kalvrin {
 
@@ -76,11 +75,6 @@ constexpr ElementLabels MakeElementLabels(std::string_view label) {
   for (int element = 0; element <= kElementCount; ++element) labels[static_cast<std::size_t>(element)] = ElementLabel(label, element);
   return labels;
 }
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
@@ -157,12 +151,12 @@ int FormatCheck::RunFormatCheck(std::string_view path) {
   SetUpResultGrid();
   errorOffset_ = -1;
 
-  std::int64_t size = 0;
-  File file(OpenTransactionFile(path, size));
-  if (!file) {
+  TransactionFile file(path, kReadBlock);
+  if (!file.IsOpen()) {
     surface_.setStatus(kTotalsPanel, iso_text::kCannotOpenFile);
     return 0;
   }
+  const std::int64_t size = file.Size();
 
   Progress progress(surface_, size);
   progress_ = &progress;
@@ -171,15 +165,15 @@ int FormatCheck::RunFormatCheck(std::string_view path) {
   surface_.setStatus(kTotalsPanel, Decimal(size).view());
   surface_.repaint();
 
-  const auto block = std::make_unique<char[]>(kReadBlock);
   bool readFailed = false;
   while (!state_.stopRequested) {
-    const std::size_t count = std::fread(block.get(), 1, kReadBlock, file.get());
-    if (count == 0) {
-      readFailed = std::ferror(file.get()) != 0;
+    const auto block = file.Peek();
+    if (block.empty()) {
+      readFailed = file.Failed();
       break;
     }
-    ReadBlock(block.get(), count);
+    ReadBlock(reinterpret_cast<const char*>(block.data()), block.size());
+    file.Skip(block.size());
   }
 
   int result = 0;

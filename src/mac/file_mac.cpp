@@ -2,20 +2,15 @@
 // variants, and the MAC check driver.
 #include "mac/file_mac.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <exception>
 #include <limits>
-#include <memory>
 #include <random>
 #include <string>
 
+#include "io/transaction_file.h"
 #include "mac/file_mac_texts.h"
 #include "mac/wipe.h"
 
@@ -60,129 +55,6 @@ constexpr std::size_t kPiece = static_cast<std::size_t>(kMacBlockSize);
 constexpr std::int64_t kLastPieceLimit = 2 * kMacBlockSize;  // fewer raw bytes left: they all go to LAST
 
 // ---------------------------------------------------------------------------
-// The transaction file, read-only, through one large buffer.
-
-class TransactionFile {
- public:
-  explicit TransactionFile(std::string_view path) {
-    if (path.find('\0') != std::string_view::npos) return;
-    const std::string name(path);
-    // the open does not wait: a named pipe without a writer would otherwise
-    // hold the MAC check, and the window with it, for ever
-    fd_ = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) return;
-    struct stat info {};
-    // only a regular file has an end to read to: a device or a pipe could
-    // keep the lookup reading for ever
-    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode) || ::fcntl(fd_, F_SETFL, 0) != 0) {
-      Close();
-      return;
-    }
-    size_ = info.st_size;
-    buffer_ = std::make_unique<std::uint8_t[]>(kBufferSize);
-  }
-  ~TransactionFile() { Close(); }
-  TransactionFile(const TransactionFile&) = delete;
-  TransactionFile& operator=(const TransactionFile&) = delete;
-
-  bool IsOpen() const { return fd_ >= 0; }
-  std::int64_t Size() const { return size_; }
-
-  bool Seek(std::int64_t offset) {
-    begin_ = end_ = 0;
-    position_ = offset;
-    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0) return true;
-    failed_ = true;
-    return false;
-  }
-
-  // The unread buffered bytes, refilled when none are left; empty at the
-  // end of the file (a read error ends it too).
-  std::span<const std::uint8_t> Peek() {
-    if (begin_ == end_ && !failed_) Refill();
-    return {buffer_.get() + begin_, end_ - begin_};
-  }
-  void Skip(std::size_t count) {
-    begin_ += count;
-    position_ += static_cast<std::int64_t>(count);
-  }
-
-  int Get() {
-    const auto bytes = Peek();
-    if (bytes.empty()) return -1;
-    Skip(1);
-    return bytes[0];
-  }
-
-  std::size_t Read(std::uint8_t* out, std::size_t count) {
-    std::size_t done = 0;
-    while (done < count) {
-      const auto bytes = Peek();
-      if (bytes.empty()) break;
-      const std::size_t take = std::min(count - done, bytes.size());
-      std::memcpy(out + done, bytes.data(), take);
-      Skip(take);
-      done += take;
-    }
-    return done;
-  }
-
-  // Reads up to rawCount bytes and writes those the table keeps to out, in
-  // order; returns how many were kept. out needs room for rawCount bytes.
-  std::size_t ReadKept(std::uint8_t* out, std::size_t rawCount, const KeepTable& keep) {
-    std::size_t kept = 0;
-    while (rawCount > 0) {
-      const auto bytes = Peek();
-      if (bytes.empty()) break;
-      const std::size_t take = std::min(rawCount, bytes.size());
-      for (std::size_t i = 0; i < take; ++i) {
-        const std::uint8_t b = bytes[i];
-        out[kept] = b;
-        kept += keep[b];
-      }
-      Skip(take);
-      rawCount -= take;
-    }
-    return kept;
-  }
-
-  // Bytes taken from the start of the file (or from where Seek put it).
-  std::int64_t Position() const { return position_; }
-
-  bool AtEnd() { return Peek().empty(); }
-
- private:
-  static constexpr std::size_t kBufferSize = std::size_t{1} << 18;
-
-  void Refill() {
-    begin_ = end_ = 0;
-    for (;;) {
-      const ssize_t got = ::read(fd_, buffer_.get(), kBufferSize);
-      if (got > 0) {
-        end_ = static_cast<std::size_t>(got);
-        return;
-      }
-      if (got < 0 && errno == EINTR) continue;
-      failed_ = got < 0;
-      return;
-    }
-  }
-
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
-  int fd_ = -1;
-  std::int64_t size_ = 0;
-  std::unique_ptr<std::uint8_t[]> buffer_;
-  std::size_t begin_ = 0;
-  std::size_t end_ = 0;
-  std::int64_t position_ = 0;
-  bool failed_ = false;
-};
-
-// ---------------------------------------------------------------------------
 // Small helpers
 
 bool IsDigit(int c) { return c >= '0' && c <= '9'; }
@@ -221,6 +93,25 @@ class BlockProgress {
   int max_;
   std::int64_t done_ = 0;
 };
+
+// Reads up to rawCount bytes and writes those the table keeps to out, in
+// order; returns how many were kept. out needs room for rawCount bytes.
+std::size_t ReadKept(TransactionFile& file, std::uint8_t* out, std::size_t rawCount, const KeepTable& keep) {
+  std::size_t kept = 0;
+  while (rawCount > 0) {
+    const auto bytes = file.Peek();
+    if (bytes.empty()) break;
+    const std::size_t take = std::min(rawCount, bytes.size());
+    for (std::size_t i = 0; i < take; ++i) {
+      const std::uint8_t b = bytes[i];
+      out[kept] = b;
+      kept += keep[b];
+    }
+    file.Skip(take);
+    rawCount -= take;
+  }
+  return kept;
+}
 
 struct MacKeys {
   const KeyStore& keyStore;
@@ -340,7 +231,7 @@ int RunTrimmed(const TrimmedVariant& variant, WindowSurface& surface, std::strin
   std::int64_t calls = 0;
   std::int64_t rawLeft = range;
   do {
-    const std::size_t kept = file.ReadKept(work.data(), static_cast<std::size_t>(pieceSize), variant.keep);
+    const std::size_t kept = ReadKept(file, work.data(), static_cast<std::size_t>(pieceSize), variant.keep);
     MaskNonPrintable(work.data(), static_cast<std::ptrdiff_t>(kept));
     const int code = Generate(run, keys, stage, work.data(), kept);
     if (code != 0) {
