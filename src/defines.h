@@ -83,6 +83,10 @@ class WindowSurface {
   // A surface with no event loop behind it (no window, nobody to click) is
   // never asked to process events.
   virtual bool hasEventLoop() const { return true; }
+  // A check that stops on an error it has just shown calls this before it
+  // goes on: a window holds still a moment so that a person can read the
+  // error. A surface nobody watches goes on at once.
+  virtual void pauseAfterError() {}
 };
 
 // Decimal text to a signed 32-bit number the way the C library's atol reads

@@ -22,7 +22,9 @@
 #include <QTableView>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
+#include <thread>
 
 #include "app/about_form.h"
 #include "app/app_texts.h"
@@ -642,6 +644,9 @@ void TMainForm::processEvents() {
   if (pumpClock_.elapsed() < pumpInterval_) return;
   Pump();
 }
+
+// Long enough to notice, short enough not to hold the user up.
+void TMainForm::pauseAfterError() { std::this_thread::sleep_for(std::chrono::milliseconds(22)); }
 
 void TMainForm::Pump() {
   longestGap_ = std::max(longestGap_, pumpClock_.restart());

@@ -136,6 +136,7 @@ class TMainForm : public QMainWindow, public WindowSurface {
   void setEditColour(Edit which, TextColour colour) override;
   void repaint() override;
   void processEvents() override;
+  void pauseAfterError() override;
 
   // The grid as the core sees it, title row included.
   std::string gridCell(int col, int row) const;

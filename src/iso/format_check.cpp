@@ -4,10 +4,8 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
-#include <chrono>
 #include <climits>
 #include <memory>
-#include <thread>
 
 #include "io/transaction_file.h"
 #include "iso/format_rules.h"
@@ -21,7 +19,6 @@ namespace {
 // The MTI digits and both bitmaps count into every message's SIZE.
 constexpr std::int64_t kMessageHeadSize = kMtiLength + 2 * kBitmapLength;
 constexpr std::size_t kReadBlock = 64 * 1024;
-constexpr auto kPrefixErrorWait = std::chrono::milliseconds(22);
 constexpr int kSecurityElement = 53;  // the MAC method, version and key check value
 constexpr int kMacElement = 128;
 
@@ -562,7 +559,7 @@ int FormatCheck::PrefixDone(const ElementSet& set, int element) {
     surface_.repaintStatus();
     errorOffset_ = prefixOffset_;
     state_.stopRequested = true;
-    std::this_thread::sleep_for(kPrefixErrorWait);
+    surface_.pauseAfterError();
     return 0;
   }
   if (value == 0) {
