@@ -549,7 +549,8 @@ TEST(LargeInput, MacAllBeyondTwoGibibytes) {
   ASSERT_EQ(InstallKey(store, cryptogram, kKey, kcv, {1, 2, 3, 4, 5, 6, 7, 8}), 0);
 
   Window w;
-  EXPECT_EQ(ComputeMacAll(w.surface, file.str(), store, cryptogram, kcv), 1);
+  MacRun run;
+  EXPECT_EQ(ComputeMac(w.surface, file.str(), MacVariant::All, {store, cryptogram, kcv}, MacRecords{}, run), 1);
   const std::int64_t blocks = (size + 511) / 512;
   EXPECT_EQ(w.surface.status(0), "FileSize: " + std::to_string(size));
   const std::string calls = std::to_string(blocks - 1) + "*512+276";

@@ -13,6 +13,5 @@ inline constexpr const char* kAboutName = " KALVRIN";
 inline constexpr const char* kAboutVersion = "  Ver: ";
 inline constexpr const char* kMakerAddress = "kalvrin.example";
 inline constexpr const char* kConfigCaption = "Config";
-inline constexpr const char* kDefaultKey = "A4F1C07B3E9D2658";
 
 }  // namespace kalvrin::app_text

@@ -18,24 +18,9 @@ namespace {
 
 namespace t = mac_texts;
 
-constexpr std::string_view kDefaultKey = "A4F1C07B3E9D2658";
-// The hidden check-value edit's text at start-up: the default key's KCV in
-// parentheses. The driver overwrites its copy before reading it.
-constexpr std::string_view kStartUpKcvText = "(B690D735)";
-
 struct MacOptions {
   std::string key{kDefaultKey};
   std::string expect;  // all, nhd or nsp; empty: any variant may match
-};
-
-constexpr struct {
-  std::string_view name;
-  Edit result;
-  std::string_view caption;
-} kVariants[] = {
-    {"all", Edit::CalcMacAll, "MACALL"},
-    {"nhd", Edit::CalcMacNHD, "MACNHD"},
-    {"nsp", Edit::CalcMacNSP, "MACNSP"},
 };
 
 bool Matches(const HeadlessSurface& surface, Edit result) {
@@ -60,7 +45,7 @@ bool SameHex(std::string_view a, std::string_view b) {
 std::string MismatchReason(const HeadlessSurface& surface, const MacOptions& options, std::string_view keyKcv) {
   std::string text = "declared MAC " + surface.editText(Edit::INFileMac);
   text += options.expect.empty() ? " matches no computed MAC:" : " does not match";
-  for (const auto& variant : kVariants) {
+  for (const auto& variant : kMacVariants) {
     if (!options.expect.empty() && options.expect != variant.name) continue;
     text += " ";
     text += variant.caption;
@@ -77,9 +62,11 @@ std::string MismatchReason(const HeadlessSurface& surface, const MacOptions& opt
 
 CheckOutcome RunMac(CheckContext& context, MacOptions& options) {
   CheckOutcome outcome;
-  char keyKcv[9] = {};
-  if (CreateKCV(keyKcv, options.key, 8) == 0) keyKcv[0] = '\0';
-  outcome.result = MacCommand(context.surface, context.path, kStartUpKcvText, options.key);
+  char keyKcv[kKcvDigits + 1] = {};
+  if (CreateKCV(keyKcv, options.key, static_cast<int>(kKcvDigits)) == 0) keyKcv[0] = '\0';
+  // the hidden check-value edit's text at start-up; the driver overwrites its
+  // copy before reading it
+  outcome.result = MacCommand(context.surface, context.path, KcvEditText(kDefaultKey), options.key);
   SecureWipe(options.key.data(), options.key.size());
   const HeadlessSurface& surface = context.surface;
 
@@ -92,7 +79,7 @@ CheckOutcome RunMac(CheckContext& context, MacOptions& options) {
     return outcome;
   }
   bool matched = false;
-  for (const auto& variant : kVariants) {
+  for (const auto& variant : kMacVariants) {
     if (options.expect.empty() || options.expect == variant.name) matched = matched || Matches(surface, variant.result);
   }
   outcome.exitCode = matched ? kExitSucceeded : kExitFailed;
@@ -102,7 +89,7 @@ CheckOutcome RunMac(CheckContext& context, MacOptions& options) {
 
 std::function<CheckOutcome(CheckContext&)> DeclareMac(CLI::App& app) {
   auto options = std::make_shared<MacOptions>();
-  app.add_option("--key", options->key, "the MAC key, 16 hex digits (default A4F1C07B3E9D2658)");
+  app.add_option("--key", options->key, "the MAC key, 16 hex digits (default " + std::string(kDefaultKey) + ")");
   app.add_option("--expect", options->expect, "succeed only when this variant's MAC equals the declared one")
       ->check(CLI::IsMember({"all", "nhd", "nsp"}));
   return [options](CheckContext& context) { return RunMac(context, *options); };

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -24,6 +26,13 @@ int OpenTransactionFile(std::string_view path, std::int64_t& size) {
   }
   size = static_cast<std::int64_t>(info.st_size);
   return fd;
+}
+
+std::string OffsetText(std::int64_t offset) {
+  std::array<char, 48> text{};
+  std::snprintf(text.data(), text.size(), "%lld (0x%llX)", static_cast<long long>(offset),
+                static_cast<unsigned long long>(offset));
+  return text.data();
 }
 
 TransactionFile::TransactionFile(std::string_view path, std::size_t bufferSize)

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace kalvrin {
@@ -17,6 +18,9 @@ namespace kalvrin {
 // otherwise hold the caller, and the window with it, for ever. `size` is the
 // file's size when it opens. The caller closes the descriptor.
 int OpenTransactionFile(std::string_view path, std::int64_t& size);
+
+// A file offset as "1234 (0x4D2)".
+std::string OffsetText(std::int64_t offset);
 
 // A transaction file opened by OpenTransactionFile, read through one buffer
 // of bufferSize bytes; closed when the reader goes.

@@ -579,11 +579,7 @@ void FormatCheck::ElementDone(const ElementSet& set, int element) {
   const std::string_view text(def.buffer.data(), static_cast<std::size_t>(def.taken));
   if (const int column = kElementColumns[static_cast<std::size_t>(element)]; column >= 0) WriteCell(column, text);
   if (element == kFunctionCodeElement) WriteCell(kFunctionCodeColumn, text);
-  if (element == kSecurityElement) {
-    surface_.setEditText(Edit::INFileMacMeth, text.substr(0, 1));
-    surface_.setEditText(Edit::INFileMacVer, text.substr(std::min<std::size_t>(1, text.size()), 2));
-    surface_.setEditText(Edit::INFileKcv, text.substr(std::min<std::size_t>(3, text.size()), 8));
-  }
+  if (element == kSecurityElement) ShowDeclaredMacSettings(surface_, text);
   if (element == kMacElement) surface_.setEditText(Edit::INFileMac, text);
   def.complete = 1;
   surface_.setStatus(kCommandPanel, (*set.elementDone)[static_cast<std::size_t>(element)].view());

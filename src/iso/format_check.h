@@ -12,11 +12,6 @@
 
 namespace kalvrin {
 
-// Status panels, numbered from the left.
-inline constexpr int kPositionPanel = 0;  // read position after each message
-inline constexpr int kTotalsPanel = 1;    // file size, "Cannot open file"
-inline constexpr int kCommandPanel = 2;   // command state, decoding progress and errors
-
 // Where a run stands; reset by ResetMessage (flags, window, counts of the
 // message) and ResetRun (recordCount).
 struct FormatRunState {

@@ -26,7 +26,7 @@ int MacCommand(WindowSurface& surface, std::string_view path, std::string_view k
 
 int MacCommand(WindowSurface& surface, std::string_view path, std::string_view kcvEditText, std::string_view key,
                MacCheckSecrets& secrets) {
-  surface.setStatus(2, mac_texts::kProcessingMac);
+  surface.setStatus(kCommandPanel, mac_texts::kProcessingMac);
   surface.repaint();
   // the driver writes the key's check value into this copy; the edit's own
   // text never changes
@@ -34,7 +34,7 @@ int MacCommand(WindowSurface& surface, std::string_view path, std::string_view k
   kcvCopy.resize(std::max<std::size_t>(kcvCopy.size(), 8), ' ');
   const TextWipe wipe{kcvCopy};
   const int result = CheckFileMac(surface, path, std::span<char>(kcvCopy), key, secrets);
-  if (result != 0) surface.setStatus(2, mac_texts::kMacProcessed);
+  if (result != 0) surface.setStatus(kCommandPanel, mac_texts::kMacProcessed);
   return result;
 }
 
