@@ -141,6 +141,4 @@ int InstallKey(KeyStore& store, KeyCryptogram& cryptogram, std::string_view keyT
   return kKeyInstalled;
 }
 
-DesBytes GeneratorStateForTest() { return generatorState; }
-
 }  // namespace kalvrin

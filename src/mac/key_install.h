@@ -65,7 +65,4 @@ void NextRandomBlock(DesBytes& output, const DesBytes& generatorKey, DesBytes& s
 // Two generator steps with the engine's own key and state, odd parity forced.
 void GenerateStorageKey(DoubleKey& output, const DesBytes& seed);
 
-// The generator state as it stands (a copy), for tests of what InstallKey changes.
-DesBytes GeneratorStateForTest();
-
 }  // namespace kalvrin
