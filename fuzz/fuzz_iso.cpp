@@ -1,10 +1,6 @@
 // The ISO button over arbitrary file bytes, on a window right after
 // start-up, then each row's message decoded again as the inspector does, and
 // every output of kalvrin-check iso made from the same file and read back.
-#include <time.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <iterator>
 #include <string>
@@ -16,15 +12,6 @@
 #include "iso/format_check.h"
 #include "iso/iso_commands.h"
 #include "iso/message_decoder.h"
-
-// After a bad length prefix the format check pauses 22 ms so that a person
-// can read the error before the window moves on. A fuzzer has nobody to read
-// it, and the pause would cost most of its executions: that one pause is
-// skipped here, every other wait goes to the system as usual.
-extern "C" int nanosleep(const struct timespec* request, struct timespec* remaining) {
-  if (request != nullptr && request->tv_sec == 0 && request->tv_nsec == 22'000'000) return 0;
-  return static_cast<int>(::syscall(SYS_clock_nanosleep, CLOCK_REALTIME, 0, request, remaining));
-}
 
 namespace kalvrin::fuzz {
 namespace {

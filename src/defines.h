@@ -29,12 +29,31 @@ inline constexpr std::string_view kEditNames[kEditCount] = {
 
 constexpr std::string_view EditName(Edit e) { return kEditNames[static_cast<int>(e)]; }
 
-// The three computed MACs, MACALL, MACNHD and MACNSP: the edits that turn
-// green or red.
-inline constexpr Edit kMacResultEdits[] = {Edit::CalcMacAll, Edit::CalcMacNHD, Edit::CalcMacNSP};
+// The three computed MACs and the edits each fills: MACALL over the whole
+// file, MACNHD without the MAC header and trailer and without CR/LF, MACNSP
+// without padding spaces too.
+struct MacVariantEdits {
+  std::string_view name;     // the variant as kalvrin-check's --expect names it
+  std::string_view caption;  // MACALL, MACNHD, MACNSP
+  Edit blockSize, blockCount, byteCount;
+  Edit result;  // the computed MAC, green or red against the declared one
+};
+inline constexpr MacVariantEdits kMacVariants[] = {
+    {"all", "MACALL", Edit::CalcMac1BSize, Edit::CalcMac1BNum, Edit::CalcMac1FSize, Edit::CalcMacAll},
+    {"nhd", "MACNHD", Edit::CalcMac2BSize, Edit::CalcMac2BNum, Edit::CalcMac2FSize, Edit::CalcMacNHD},
+    {"nsp", "MACNSP", Edit::CalcMac3BSize, Edit::CalcMac3BNum, Edit::CalcMac3FSize, Edit::CalcMacNSP},
+};
+
+// The edits that turn green or red, in the order of kMacVariants.
+inline constexpr Edit kMacResultEdits[] = {kMacVariants[0].result, kMacVariants[1].result, kMacVariants[2].result};
 
 // A grid row's file offset when the row holds no message.
 inline constexpr std::int64_t kNoRowOffset = -1;
+
+// Status panels, numbered from the left.
+inline constexpr int kPositionPanel = 0;  // ISO: read position after each message; MAC: file size
+inline constexpr int kTotalsPanel = 1;    // ISO: file size; MAC: block count and the driver's errors
+inline constexpr int kCommandPanel = 2;   // command state, progress of the steps and their errors
 
 // Black RGB 0,0,0; red RGB 255,0,0; green RGB 0,128,0.
 enum class TextColour { Black, Red, Green };
@@ -83,7 +102,20 @@ class WindowSurface {
   // A surface with no event loop behind it (no window, nobody to click) is
   // never asked to process events.
   virtual bool hasEventLoop() const { return true; }
+  // A check that stops on an error it has just shown calls this before it
+  // goes on: a window holds still a moment so that a person can read the
+  // error. A surface nobody watches goes on at once.
+  virtual void pauseAfterError() {}
 };
+
+// A declared MAC method, version and key check value, as element 53 and the
+// MAC header hold them: one character, two, then eight; a shorter text fills
+// what it reaches.
+inline void ShowDeclaredMacSettings(WindowSurface& surface, std::string_view text) {
+  surface.setEditText(Edit::INFileMacMeth, text.substr(0, 1));
+  surface.setEditText(Edit::INFileMacVer, text.substr(text.size() < 1 ? text.size() : 1, 2));
+  surface.setEditText(Edit::INFileKcv, text.substr(text.size() < 3 ? text.size() : 3, 8));
+}
 
 // Decimal text to a signed 32-bit number the way the C library's atol reads
 // it: leading white space, one optional sign, digits up to the first

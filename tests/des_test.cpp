@@ -5,13 +5,13 @@
 #include "mac/des.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <openssl/provider.h>
 
 #include <cstring>
 #include <random>
 #include <string>
 #include <string_view>
+
+#include "support/reference_mac.h"
 
 namespace kalvrin {
 namespace {
@@ -29,43 +29,6 @@ std::string Hex(const std::uint8_t* bytes, std::size_t n) {
   return text;
 }
 std::string Hex(const DesBytes& b) { return Hex(b.data(), b.size()); }
-
-// OpenSSL 3 keeps single DES in its legacy provider.
-class OpenSslDes {
- public:
-  OpenSslDes() {
-    legacy_ = OSSL_PROVIDER_load(nullptr, "legacy");
-    default_ = OSSL_PROVIDER_load(nullptr, "default");
-  }
-  ~OpenSslDes() {
-    if (legacy_ != nullptr) OSSL_PROVIDER_unload(legacy_);
-    if (default_ != nullptr) OSSL_PROVIDER_unload(default_);
-  }
-  // ECB of one block; "DES-ECB" with an 8-byte key, "DES-EDE-ECB" with 16.
-  std::string Ecb(const char* cipherName, const std::uint8_t* key, const DesBytes& in,
-                  bool encrypt) const {
-    EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, cipherName, nullptr);
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    DesBytes out{};
-    int n = 0;
-    const bool ok = cipher != nullptr && ctx != nullptr &&
-                    EVP_CipherInit_ex(ctx, cipher, nullptr, key, nullptr, encrypt ? 1 : 0) == 1 &&
-                    EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
-                    EVP_CipherUpdate(ctx, out.data(), &n, in.data(), 8) == 1 && n == 8;
-    EVP_CIPHER_CTX_free(ctx);
-    EVP_CIPHER_free(cipher);
-    return ok ? Hex(out) : "OpenSSL failed";
-  }
-
- private:
-  OSSL_PROVIDER* legacy_ = nullptr;
-  OSSL_PROVIDER* default_ = nullptr;
-};
-
-const OpenSslDes& Reference() {
-  static const OpenSslDes reference;
-  return reference;
-}
 
 struct KnownAnswer {
   std::string_view key;
@@ -87,7 +50,7 @@ void CheckKnownAnswer(const KnownAnswer& v) {
   EXPECT_EQ(Hex(out), v.plain);
   DesEncrypt(out, key, plain);
   EXPECT_EQ(Hex(out), v.cipher);
-  EXPECT_EQ(Reference().Ecb("DES-ECB", key.data(), plain, true), v.cipher);
+  EXPECT_EQ(test::OpenSslEcb("DES-ECB", key.data(), plain, true), v.cipher);
 }
 
 // The single-bit block with bit `bit` (0 = the first, most significant) set.
@@ -253,12 +216,12 @@ TEST(DesBlockModes, DecryptUndoesEncryptInPlace) {
     BuildKeySchedule(schedule, key);
     DesBytes work = block;
     ASSERT_EQ(DesBlock(work, kModeEncrypt, schedule, work), 0);
-    EXPECT_EQ(Hex(work), Reference().Ecb("DES-ECB", key.data(), block, true));
+    EXPECT_EQ(Hex(work), test::OpenSslEcb("DES-ECB", key.data(), block, true));
     ASSERT_EQ(DesBlock(work, kModeDecrypt, schedule, work), 0);
     EXPECT_EQ(Hex(work), Hex(block));
     DesBytes byKey = block;
     DesEncrypt(byKey, key, byKey);
-    EXPECT_EQ(Hex(byKey), Reference().Ecb("DES-ECB", key.data(), block, true));
+    EXPECT_EQ(Hex(byKey), test::OpenSslEcb("DES-ECB", key.data(), block, true));
   }
 }
 
@@ -310,7 +273,7 @@ TEST(TripleDes, TwoKeyEde) {
     DesBytes out{};
     TripleDesEncrypt(out, key, Block(c.plain));
     EXPECT_EQ(Hex(out), c.cipher);
-    EXPECT_EQ(Reference().Ecb("DES-EDE-ECB", key.data(), Block(c.plain), true), c.cipher);
+    EXPECT_EQ(test::OpenSslEcb("DES-EDE-ECB", key.data(), Block(c.plain), true), c.cipher);
   }
 }
 
@@ -324,7 +287,7 @@ TEST(TripleDes, EqualHalvesGiveSingleDesAndRandomKeysMatchOpenSsl) {
     for (auto& b : block) b = static_cast<std::uint8_t>(random());
     DesBytes out = block;
     TripleDesEncrypt(out, key, out);  // in place
-    EXPECT_EQ(Hex(out), Reference().Ecb("DES-EDE-ECB", key.data(), block, true));
+    EXPECT_EQ(Hex(out), test::OpenSslEcb("DES-EDE-ECB", key.data(), block, true));
 
     std::memcpy(key.data() + 8, key.data(), 8);
     DesBytes k1;

@@ -5,18 +5,21 @@
 #include "mac/generate_mac.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <openssl/provider.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "mac/key_install.h"
 #include "mac/wipe.h"
+#include "support/reference_mac.h"
+#include "support/test_files.h"
 
 namespace kalvrin {
 namespace {
@@ -36,58 +39,9 @@ std::vector<std::uint8_t> Bytes(std::string_view text) {
   return {text.begin(), text.end()};
 }
 
-// OpenSSL 3 keeps single DES in its legacy provider.
-class OpenSsl {
- public:
-  OpenSsl()
-      : legacy_(OSSL_PROVIDER_load(nullptr, "legacy")),
-        default_(OSSL_PROVIDER_load(nullptr, "default")) {}
-  ~OpenSsl() {
-    if (legacy_ != nullptr) OSSL_PROVIDER_unload(legacy_);
-    if (default_ != nullptr) OSSL_PROVIDER_unload(default_);
-  }
-  // The CBC-MAC as the engine defines it: DES-CBC, zero IV, the message
-  // zero-padded to whole blocks, the first 4 bytes of the last block.
-  std::string CbcMac(std::string_view keyText, const std::vector<std::uint8_t>& message) const {
-    if (message.empty()) return "00000000";
-    std::vector<std::uint8_t> padded = message;
-    padded.resize((message.size() + 7) / 8 * 8, 0);
-    std::vector<std::uint8_t> out(padded.size());
-    return Run("DES-CBC", keyText, padded, out) ? Hex(out.data() + out.size() - 8, 4) : "failed";
-  }
-  // The zero block under a 16- or 32-digit key, as 16 hex digits.
-  std::string Kcv(std::string_view keyText) const {
-    std::vector<std::uint8_t> zero(8, 0);
-    std::vector<std::uint8_t> out(8);
-    const char* name = keyText.size() == 32 ? "DES-EDE-ECB" : "DES-ECB";
-    return Run(name, keyText, zero, out) ? Hex(out.data(), 8) : "failed";
-  }
-
- private:
-  static bool Run(const char* name, std::string_view keyText, const std::vector<std::uint8_t>& in,
-                  std::vector<std::uint8_t>& out) {
-    std::uint8_t key[16] = {};
-    HexToBytes(key, keyText, keyText.size() / 2);
-    const std::uint8_t iv[8] = {};
-    EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, name, nullptr);
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    int n = 0;
-    const bool ok = cipher != nullptr && ctx != nullptr &&
-                    EVP_EncryptInit_ex(ctx, cipher, nullptr, key, iv) == 1 &&
-                    EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
-                    EVP_EncryptUpdate(ctx, out.data(), &n, in.data(), static_cast<int>(in.size())) == 1 &&
-                    n == static_cast<int>(in.size());
-    EVP_CIPHER_CTX_free(ctx);
-    EVP_CIPHER_free(cipher);
-    return ok;
-  }
-  OSSL_PROVIDER* legacy_;
-  OSSL_PROVIDER* default_;
-};
-
-const OpenSsl& Reference() {
-  static const OpenSsl reference;
-  return reference;
+// OpenSSL's CBC-MAC of the message under a 16-digit key.
+std::string ReferenceMac(std::string_view keyText, const std::vector<std::uint8_t>& message) {
+  return test::OpenSslMac(keyText, std::string(message.begin(), message.end()));
 }
 
 std::string RandomKeyText(std::mt19937& random) {
@@ -166,9 +120,9 @@ TEST(KeyCheckValue, DigitsOfTheEncryptedZeroBlock) {
     const std::string single = RandomKeyText(random);
     const std::string twice = single + RandomKeyText(random);
     SCOPED_TRACE(twice);
-    EXPECT_EQ(Kcv(single, 16), Reference().Kcv(single));
-    EXPECT_EQ(Kcv(twice, 16), Reference().Kcv(twice));  // two-key triple DES
-    EXPECT_EQ(Kcv(twice, 8), Reference().Kcv(twice).substr(0, 8));
+    EXPECT_EQ(Kcv(single, 16), test::OpenSslKcv(single));
+    EXPECT_EQ(Kcv(twice, 16), test::OpenSslKcv(twice));  // two-key triple DES
+    EXPECT_EQ(Kcv(twice, 8), test::OpenSslKcv(twice).substr(0, 8));
   }
 }
 
@@ -226,11 +180,10 @@ TEST(ForceOddParity, SetsTheLowBitForOddParity) {
 
 // --- Key installation ---------------------------------------------------------
 
-// The bytes of what InstallKey may change, to compare before and after.
+// The bytes of the records InstallKey may change, to compare before and after.
 std::string Snapshot(const KeyStore& store, const KeyCryptogram& cryptogram) {
   return Hex(reinterpret_cast<const std::uint8_t*>(&store), sizeof store) +
-         Hex(cryptogram.data(), cryptogram.size()) +
-         Hex(GeneratorStateForTest().data(), 8);
+         Hex(cryptogram.data(), cryptogram.size());
 }
 
 TEST(InstallKey, RefusalChangesNothing) {
@@ -283,13 +236,9 @@ TEST(InstallKey, AcceptsTheCheckValueInEitherCase) {
 
 TEST(InstallKey, EachInstallationHidesTheKeyAnewYetGivesTheSameMac) {
   const std::vector<std::uint8_t> message = Bytes("1644 file header and a batch of messages");
-  const std::string expected = Reference().CbcMac(kKey, message);
-  const DesBytes stateBefore = GeneratorStateForTest();
+  const std::string expected = ReferenceMac(kKey, message);
   const Installed first = Install(kKey);
-  const DesBytes stateBetween = GeneratorStateForTest();
   const Installed second = Install(kKey);  // same key, same seed
-  EXPECT_NE(Hex(stateBefore.data(), 8), Hex(stateBetween.data(), 8));
-  EXPECT_NE(Hex(stateBetween.data(), 8), Hex(GeneratorStateForTest().data(), 8));
   EXPECT_NE(Hex(first.cryptogram.data(), 8), Hex(second.cryptogram.data(), 8));
   // The clear key is in neither record.
   DesBytes clear;
@@ -299,28 +248,69 @@ TEST(InstallKey, EachInstallationHidesTheKeyAnewYetGivesTheSameMac) {
   EXPECT_EQ(SingleMac(message, second), expected);
 }
 
-TEST(NextRandomBlock, FollowsTheGeneratorSteps) {
-  // I = E(seed), X = I ^ state, R = E(X) is the output, state = E(R ^ X).
+// The storage key comes from a generator whose state every installation
+// moves on. A refused installation must leave it where it was: copies of
+// this process that start alike hide the key alike, whether or not one of
+// them was refused first; one that installed first hides it otherwise.
+TEST(InstallKeyDeathTest, RefusalLeavesTheGeneratorWhereItWas) {
+  const test::TempFile folder("");
+  const auto cryptogramFile = [&](const char* name) { return folder.path().parent_path() / name; };
+  const auto installAfter = [&](int before, const char* name) {
+    KeyStore store{};
+    KeyCryptogram cryptogram{};
+    if (before != 0 && InstallKey(store, cryptogram, kKey, before < 0 ? "B690D736" : kKcv, kSeed) != (before < 0)) {
+      std::exit(2);
+    }
+    if (InstallKey(store, cryptogram, kKey, kKcv, kSeed) != 0) std::exit(3);
+    std::ofstream(cryptogramFile(name), std::ios::binary)
+        .write(reinterpret_cast<const char*>(cryptogram.data()), static_cast<std::streamsize>(cryptogram.size()));
+    std::exit(0);
+  };
+  EXPECT_EXIT(installAfter(0, "alone"), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(installAfter(-1, "after-refusal"), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(installAfter(1, "after-installation"), testing::ExitedWithCode(0), "");
+  const std::string alone = test::ReadFileBytes(cryptogramFile("alone"));
+  ASSERT_EQ(alone.size(), 8u);
+  EXPECT_EQ(test::ReadFileBytes(cryptogramFile("after-refusal")), alone);
+  EXPECT_NE(test::ReadFileBytes(cryptogramFile("after-installation")), alone);
+}
+
+// What the storage keys rest on: a step is reproducible from the same key,
+// state and seed; every step moves the state on, so a fixed seed never gives
+// the same block twice; another seed or another state gives another block.
+TEST(NextRandomBlock, EachStepGivesANewBlockAndMovesTheState) {
   DesBytes key;
   HexToBytes(key.data(), "0123456789ABCDEF", 8);
   DesBytes seed;
   HexToBytes(seed.data(), "1122334455667788", 8);
-  DesBytes state;
-  HexToBytes(state.data(), "A0B0C0D0E0F00010", 8);
-  DesBytes i;
-  DesBytes x;
-  DesBytes r;
-  DesBytes rx;
-  DesBytes next;
-  DesEncrypt(i, key, seed);
-  XorBytes(x.data(), i.data(), state.data(), 8);
-  DesEncrypt(r, key, x);
-  XorBytes(rx.data(), r.data(), x.data(), 8);
-  DesEncrypt(next, key, rx);
-  DesBytes out;
-  NextRandomBlock(out, key, state, seed);
-  EXPECT_EQ(Hex(out.data(), 8), Hex(r.data(), 8));
-  EXPECT_EQ(Hex(state.data(), 8), Hex(next.data(), 8));
+  DesBytes start;
+  HexToBytes(start.data(), "A0B0C0D0E0F00010", 8);
+
+  std::set<std::string> blocks;
+  std::set<std::string> states{Hex(start.data(), 8)};
+  DesBytes state = start;
+  constexpr int kSteps = 2000;
+  for (int i = 0; i < kSteps; ++i) {
+    DesBytes out;
+    NextRandomBlock(out, key, state, seed);
+    blocks.insert(Hex(out.data(), 8));
+    states.insert(Hex(state.data(), 8));
+  }
+  EXPECT_EQ(blocks.size(), std::size_t{kSteps});
+  EXPECT_EQ(states.size(), std::size_t{kSteps} + 1);
+
+  const auto step = [&](DesBytes stepState, const DesBytes& stepSeed) {
+    DesBytes out;
+    NextRandomBlock(out, key, stepState, stepSeed);
+    return Hex(out.data(), 8) + "/" + Hex(stepState.data(), 8);
+  };
+  EXPECT_EQ(step(start, seed), step(start, seed));
+  DesBytes otherSeed = seed;
+  otherSeed[7] ^= 1;
+  DesBytes otherState = start;
+  otherState[0] ^= 0x80;
+  EXPECT_NE(step(start, otherSeed).substr(0, 16), step(start, seed).substr(0, 16));
+  EXPECT_NE(step(otherState, seed).substr(0, 16), step(start, seed).substr(0, 16));
 }
 
 // --- The staged MAC -------------------------------------------------------------
@@ -341,7 +331,7 @@ TEST(GenerateMac, AnyCuttingGivesTheSingleMacAndTheCbcChain) {
     DesEncrypt(chain, keyBytes, chain);
   }
   const std::string cbc = Hex(chain.data(), 4);
-  EXPECT_EQ(cbc, Reference().CbcMac(kKey, message));
+  EXPECT_EQ(cbc, ReferenceMac(kKey, message));
   EXPECT_EQ(SingleMac(message, key), cbc);
 
   const std::vector<std::vector<std::size_t>> cuttings = {
@@ -359,7 +349,7 @@ TEST(GenerateMac, WholeBlocksGetNoExtraBlockAndTheEmptyMessageIsZero) {
   const Installed key = Install(kKey);
   const std::vector<std::uint8_t> sixteen = Bytes("0123456789ABCDEF");
   EXPECT_EQ(StagedMac(sixteen, {16, 0}, key), SingleMac(sixteen, key));
-  EXPECT_EQ(SingleMac(sixteen, key), Reference().CbcMac(kKey, sixteen));
+  EXPECT_EQ(SingleMac(sixteen, key), ReferenceMac(kKey, sixteen));
 
   EXPECT_EQ(StagedMac({}, {0, 0}, key), "00000000");
   EXPECT_EQ(StagedMac({}, {0, 0, 0}, key), "00000000");
@@ -401,7 +391,7 @@ TEST(GenerateMac, ChainRecordBetweenStages) {
   const ChainRecord beforeLast = m.chain;
   ASSERT_EQ(m.Stage(LAST, Bytes("xyz"), key), 0);
   EXPECT_EQ(m.chain, beforeLast);  // LAST does not write it
-  EXPECT_EQ(std::string(m.mac), Reference().CbcMac(kKey, Bytes("ABCDEFGHIJKLMNOP0123456789abcdefxyz")));
+  EXPECT_EQ(std::string(m.mac), ReferenceMac(kKey, Bytes("ABCDEFGHIJKLMNOP0123456789abcdefxyz")));
 }
 
 TEST(GenerateMac, PendingCountOutOfRangeReturns3AndChangesNothing) {
@@ -443,7 +433,7 @@ TEST(GenerateMac, PendingCountReadTheAtolWay) {
     m.chain[0] = static_cast<std::uint8_t>(c.count[0]);
     m.chain[1] = static_cast<std::uint8_t>(c.count[1]);
     EXPECT_EQ(m.Stage(LAST, Bytes("XYZ"), key), 0);
-    EXPECT_EQ(std::string(m.mac), Reference().CbcMac(kKey, Bytes(c.message)));
+    EXPECT_EQ(std::string(m.mac), ReferenceMac(kKey, Bytes(c.message)));
   }
 }
 
@@ -498,7 +488,7 @@ TEST(GenerateMac, MiddleAndLastIgnoreTheKeyRecords) {
   const Installed bogus{};  // zero KeyStore, zero cryptogram, no KCV text
   ASSERT_EQ(m.Stage(MIDDLE, message.data() + 10, 20, bogus), 0);
   ASSERT_EQ(m.Stage(LAST, message.data() + 30, message.size() - 30, bogus), 0);
-  EXPECT_EQ(std::string(m.mac), Reference().CbcMac(kKey, message));
+  EXPECT_EQ(std::string(m.mac), ReferenceMac(kKey, message));
 }
 
 TEST(GenerateMac, RandomKeysMessagesAndCuttingsAgreeWithOpenSsl) {
@@ -519,7 +509,7 @@ TEST(GenerateMac, RandomKeysMessagesAndCuttingsAgreeWithOpenSsl) {
     cuts.push_back(left);
     SCOPED_TRACE("key " + keyText + ", " + std::to_string(message.size()) + " bytes in " +
                  std::to_string(cuts.size()) + " pieces");
-    const std::string expected = Reference().CbcMac(keyText, message);
+    const std::string expected = ReferenceMac(keyText, message);
     const std::string staged = StagedMac(message, cuts, key);
     EXPECT_EQ(staged, expected);
     EXPECT_EQ(SingleMac(message, key), expected);

@@ -22,15 +22,19 @@ using test::TempFile;
 
 const std::string kZeroMaps(32, '0');
 
-// A headless window that counts the chances it is given to process events.
+// A headless window that counts the chances it is given to process events,
+// and notes the command panel's text each time it is asked to pause.
 class PumpCountingSurface : public HeadlessSurface {
  public:
   void processEvents() override { ++pumps_; }
   bool hasEventLoop() const override { return true; }
+  void pauseAfterError() override { pauses_.push_back(status(2)); }
   long long eventPumpCount() const { return pumps_; }
+  const std::vector<std::string>& pauses() const { return pauses_; }
 
  private:
   long long pumps_ = 0;
+  std::vector<std::string> pauses_;
 };
 
 // A window right after start-up, on which the ISO button is pressed.
@@ -368,6 +372,8 @@ TEST(Driver, BadLengthPrefixStopsTheRun) {
     Window w;
     EXPECT_EQ(w.Iso(c.bytes), 0);
     EXPECT_EQ(w.surface.status(2), c.status);
+    // the window holds still once, with the error shown
+    EXPECT_EQ(w.surface.pauses(), std::vector<std::string>{c.status});
     EXPECT_EQ(w.DataRows(), c.rows);  // the run stops: no row for the message that follows
     EXPECT_LT(w.surface.progressPosition(), static_cast<int>(c.bytes.size()));
   }
@@ -382,6 +388,7 @@ TEST(Driver, PrefixAtTheElementsMaximumIsAccepted) {
   EXPECT_EQ(w.Iso(Record("1240", {{35, std::string(37, '5')}, {72, std::string(64, 'z')}})), 1);
   EXPECT_EQ(w.Cell(1, "P35 (track-2)"), std::string(37, '5'));
   EXPECT_EQ(w.Cell(1, "S72 (data rec)"), std::string(64, 'z'));
+  EXPECT_TRUE(w.surface.pauses().empty());
 }
 
 TEST(Driver, ElementProgressShowsInPanelTwo) {

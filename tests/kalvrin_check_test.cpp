@@ -254,8 +254,7 @@ TEST(KalvrinCheckText, ReportsStatusAndAnAlignedGrid) {
 
 // The built program returns the same exit status as the function behind it.
 TEST(KalvrinCheckProgram, ExitStatus) {
-  const char* program = std::getenv("KALVRIN_CHECK");
-  if (program == nullptr) GTEST_SKIP() << "KALVRIN_CHECK is not set";
+  const char* program = test::kCheckProgram;
   auto run = [&](const std::string& args) {
     const int status = std::system((std::string(program) + " " + args + " >/dev/null 2>&1").c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -1,6 +1,5 @@
-// The MAC check as the window shows it: the envelope lookup, the three
-// variants' figures and MACs, the driver's stops and colours, and the MAC
-// command. MACs are checked against OpenSSL's DES-CBC over the same bytes.
+// The MAC check as the window shows it: the three variants' figures and
+// MACs, the driver's stops and colours, and the MAC command. MACs are checked against OpenSSL's DES-CBC over the same bytes.
 
 #include <gtest/gtest.h>
 
@@ -22,6 +21,7 @@
 #include "mac/core_dumps.h"
 #include "mac/file_mac.h"
 #include "mac/mac_command.h"
+#include "support/mac_files.h"
 #include "support/reference_mac.h"
 #include "support/test_files.h"
 
@@ -32,11 +32,18 @@ using test::OpenSslMac;
 using test::Masked;
 using test::Without;
 
+using test::BatchMessages;
+using test::FileHeaderMessage;
+using test::kUntouched;
+using test::MacHeader;
+using test::Record;
+using test::RecordingSurface;
+using test::Strings;
 using test::TempFile;
+using test::Trailer;
 
 constexpr std::string_view kKey = "A4F1C07B3E9D2658";
 constexpr std::string_view kKeyKcv = "B690D735";
-constexpr std::string_view kUntouched = "untouched";
 
 // ---------------------------------------------------------------------------
 // Reference MACs: OpenSSL's DES-CBC over the bytes each variant feeds it.
@@ -52,44 +59,6 @@ ExpectedMacs ReferenceMacs(std::string_view key, const std::string& file, std::s
   const std::string range = file.substr(headerLength, file.size() - headerLength - trailerLength);
   return {OpenSslMac(key, Masked(file)), OpenSslMac(key, Masked(Without(range, "\r\n\t"))),
           OpenSslMac(key, Masked(Without(range, "\r\n\t ")))};
-}
-
-// ---------------------------------------------------------------------------
-// Transaction files
-
-// 60 bytes; `declared` stands at 41 (method, version, KCV).
-std::string MacHeader(std::string_view declared = "101B690D735") {
-  std::string header(60, ' ');
-  header.replace(0, 22, "DORVMAC HEADER TEST 01");
-  header.replace(41, declared.size(), declared);
-  header.replace(52, 8, "20260101");
-  return header;
-}
-
-std::string Record(std::string text) {
-  text.resize(std::max<std::size_t>(text.size(), 300), ' ');
-  return text + "\r\n";
-}
-
-// The trailer message's first 55 bytes.
-std::string Trailer(std::string_view mac, std::string_view functionCode = "971") {
-  return "1844" + std::string("80000000000000000000000000000001") + std::string(functionCode) + "00000001" +
-         std::string(mac);
-}
-
-std::string FileHeaderMessage() { return "16448000000100000000000000030000000000000069200000000000101"; }
-
-// A batch of n messages with varied content: spaces inside values, a TAB,
-// bytes outside 0x20..0x7E.
-std::string BatchMessages(int count) {
-  std::string batch;
-  for (int i = 0; i < count; ++i) {
-    std::string text = "1240F234054000E08000020000000000000016" + std::to_string(4000000000000000LL + i) +
-                       "000000001234 MERCHANT " + std::to_string(i) + " \tCITY";
-    if (i % 3 == 0) text += "\xAA\x01\xFF caf\xE9";
-    batch += Record(text);
-  }
-  return batch;
 }
 
 struct BatchFile {
@@ -122,37 +91,16 @@ std::string RangeFile(std::size_t size, std::size_t lineEnds = 0, unsigned seed 
   return MacHeader() + range + Trailer("00000000");
 }
 
-// ---------------------------------------------------------------------------
-// A surface that also remembers every text written, in order.
-
-class RecordingSurface : public HeadlessSurface {
- public:
-  void setEditText(Edit edit, std::string_view text) override {
-    edits[edit].emplace_back(text);
-    HeadlessSurface::setEditText(edit, text);
-    if (onEdit) onEdit(edit);
-  }
-  void setStatus(int panel, std::string_view text) override {
-    statuses[panel].emplace_back(text);
-    HeadlessSurface::setStatus(panel, text);
-  }
-  std::vector<std::string> history(Edit edit) const {
-    const auto found = edits.find(edit);
-    return found == edits.end() ? std::vector<std::string>{} : found->second;
-  }
-  void presetResults() {
-    for (const Edit e : {Edit::CalcMacAll, Edit::CalcMacNHD, Edit::CalcMacNSP, Edit::CalcMac1BNum,
-                         Edit::CalcMac2BNum, Edit::CalcMac3BNum, Edit::INFileMac, Edit::INFileKcv}) {
-      HeadlessSurface::setEditText(e, kUntouched);
-    }
-  }
-
-  std::map<Edit, std::vector<std::string>> edits;
-  std::map<int, std::vector<std::string>> statuses;
-  std::function<void(Edit)> onEdit;
-};
-
-using Strings = std::vector<std::string>;
+// One variant over the range that a header of headerLength and a trailer of
+// trailerLength bytes leave.
+int RunVariant(WindowSurface& surface, const std::string& path, MacVariant variant, const MacKeys& keys,
+               std::int64_t headerLength = 0, std::int64_t trailerLength = 0) {
+  MacRecords envelope;
+  envelope.headerLength = headerLength;
+  envelope.trailerLength = trailerLength;
+  MacRun run;
+  return ComputeMac(surface, path, variant, keys, envelope, run);
+}
 
 int RunCheck(WindowSurface& surface, const std::string& path, std::string_view key = kKey) {
   std::string kcv = "(00000000)";
@@ -161,6 +109,7 @@ int RunCheck(WindowSurface& surface, const std::string& path, std::string_view k
 
 // A key installed as the driver installs it, for calling the variants alone.
 struct InstalledKey {
+  MacKeys keys(std::string_view kcvText) const { return {store, cryptogram, kcvText}; }
   InstalledKey() {
     EXPECT_EQ(CreateKCV(kcv.data(), kKey, 8), 1);
     EXPECT_EQ(InstallKey(store, cryptogram, kKey, kcv.data(), std::array<std::uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8}), 0);
@@ -169,80 +118,6 @@ struct InstalledKey {
   KeyCryptogram cryptogram{};
   std::array<char, 9> kcv{};
 };
-
-// ---------------------------------------------------------------------------
-// Envelope lookup
-
-TEST(MacEnvelope, FindsHeaderFileHeaderAndTrailer) {
-  const std::string body = Record(FileHeaderMessage()) + BatchMessages(2);
-  const std::string trailer = Trailer("4F47F843");
-  struct Case {
-    const char* name;
-    std::string bytes;
-    std::int64_t headerLength, trailerLength;
-    std::string_view mac;
-  };
-  const Case cases[] = {
-      {"CR LF after the header", MacHeader() + "\r\n" + body + Record(trailer), 62, 302, "4F47F843"},
-      {"no line end after the header", MacHeader() + body + trailer, 60, 55, "4F47F843"},
-      {"any non-digits as separator", MacHeader() + std::string(" \r\n\0\xFF" "X", 6) + body + trailer, 66, 55, "4F47F843"},
-      {"trailer's digits split by a line end", MacHeader() + body + "18\r\n44" + trailer.substr(4) + "  \r\n", 60,
-       59, "4F47F843"},
-      {"1844 without 971 is passed over", MacHeader() + body + Record(Trailer("AAAAAAAA", "972")) + trailer, 60, 55,
-       "4F47F843"},
-      {"digits in the batch that read 1844 ... 971", MacHeader() + body + Record("1240 REF " + Trailer("BADC0FFE")) +
-       BatchMessages(1) + trailer, 60, 55, "4F47F843"},
-      {"record spaces and CR LF belong to the trailer", MacHeader() + body + Record(trailer), 60, 302, "4F47F843"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const TempFile file(c.bytes);
-    RecordingSurface surface;
-    MacRecords records;
-    ASSERT_TRUE(FindMacRecords(surface, file.str(), records));
-    EXPECT_EQ(records.headerLength, c.headerLength);
-    EXPECT_EQ(records.trailerLength, c.trailerLength);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(records.macHeader.data()), 60), MacHeader());
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(records.macTrailer.data()) + 43, 8), c.mac);
-    EXPECT_TRUE(surface.statuses.empty());
-  }
-}
-
-TEST(MacEnvelope, FailuresNameTheirStep) {
-  const std::string body = Record(FileHeaderMessage());
-  struct Case {
-    const char* name;
-    std::string bytes;
-    std::string_view status2;
-  };
-  const Case cases[] = {
-      {"empty file", "", "MAC Header read error"},
-      {"short header, nothing after it", MacHeader().substr(0, 30), "File Header read error"},
-      {"no digit after the header", MacHeader() + "\r\n   \r\n", "File Header read error"},
-      {"one digit and the end", MacHeader() + "\r\n1", "File Header read error"},
-      {"two digits and the end", MacHeader() + "\r\n16", "File Header not found"},
-      {"a record length before the 1644", MacHeader() + "\r\n0300" + body, "File Header not found"},
-      {"another message first", MacHeader() + Record("1240F234") + body, "File Header not found"},
-      {"1844 at the very end", MacHeader() + body + "1844", "MAC Trailer read error"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const TempFile file(c.bytes);
-    RecordingSurface surface;
-    MacRecords records;
-    EXPECT_FALSE(FindMacRecords(surface, file.str(), records));
-    EXPECT_EQ(surface.statuses[2], Strings{std::string(c.status2)});
-    EXPECT_EQ(surface.statuses.size(), 1u);
-  }
-  const TempFile folder("");
-  for (const std::string& path : {std::string(), std::string("/nonexistent/batch.dat"), folder.path().parent_path().string()}) {
-    SCOPED_TRACE(path);
-    RecordingSurface surface;
-    MacRecords records;
-    EXPECT_FALSE(FindMacRecords(surface, path, records));
-    EXPECT_EQ(surface.status(2), "DORV open error");
-  }
-}
 
 // ---------------------------------------------------------------------------
 // Masking
@@ -286,7 +161,7 @@ TEST(MacAll, FiguresAndMacForEachCutting) {
     ASSERT_EQ(bytes.size(), c.size);
     const TempFile file(bytes);
     RecordingSurface surface;
-    ASSERT_EQ(ComputeMacAll(surface, file.str(), key.store, key.cryptogram, key.kcv.data()), 1);
+    ASSERT_EQ(RunVariant(surface, file.str(), MacVariant::All, key.keys(key.kcv.data())), 1);
     EXPECT_EQ(surface.history(Edit::CalcMac1BNum), c.calls);
     EXPECT_EQ(surface.history(Edit::CalcMac1FSize), c.byteCount);
     EXPECT_EQ(surface.history(Edit::CalcMac1BSize), Strings{"512"});
@@ -315,12 +190,12 @@ TEST(MacAll, StageFailuresStopBeforeTheMac) {
     const TempFile file(RangeFile(c.size - 115));
     RecordingSurface surface;
     surface.presetResults();
-    EXPECT_EQ(ComputeMacAll(surface, file.str(), key.store, key.cryptogram, "00000000"), 0);
+    EXPECT_EQ(RunVariant(surface, file.str(), MacVariant::All, key.keys("00000000")), 0);
     EXPECT_EQ(surface.status(2), c.status2);
     EXPECT_EQ(surface.editText(Edit::CalcMacAll), kUntouched);
   }
   RecordingSurface surface;
-  EXPECT_EQ(ComputeMacAll(surface, "/nonexistent/batch.dat", key.store, key.cryptogram, key.kcv.data()), 0);
+  EXPECT_EQ(RunVariant(surface, "/nonexistent/batch.dat", MacVariant::All, key.keys(key.kcv.data())), 0);
   EXPECT_EQ(surface.status(1), "MACAll: FileOpen error");
 }
 
@@ -347,8 +222,8 @@ TEST(TrimmedVariants, CuttingOfTheRange) {
     const std::string range = bytes.substr(60, c.range);
     const TempFile file(bytes);
     RecordingSurface surface;
-    ASSERT_EQ(ComputeMacNhd(surface, file.str(), key.store, key.cryptogram, key.kcv.data(), 60, 55), 1);
-    ASSERT_EQ(ComputeMacNsp(surface, file.str(), key.store, key.cryptogram, key.kcv.data(), 60, 55), 1);
+    ASSERT_EQ(RunVariant(surface, file.str(), MacVariant::Nhd, key.keys(key.kcv.data()), 60, 55), 1);
+    ASSERT_EQ(RunVariant(surface, file.str(), MacVariant::Nsp, key.keys(key.kcv.data()), 60, 55), 1);
     const std::string nhd = Without(range, "\r\n\t");
     const std::string nsp = Without(range, "\r\n\t ");
     EXPECT_EQ(surface.history(Edit::CalcMac2BNum), (Strings{c.blocks, c.blocks}));
@@ -365,7 +240,7 @@ TEST(TrimmedVariants, CuttingOfTheRange) {
 
     RecordingSurface failing;
     failing.presetResults();
-    EXPECT_EQ(ComputeMacNhd(failing, file.str(), key.store, key.cryptogram, "00000000", 60, 55), 0);
+    EXPECT_EQ(RunVariant(failing, file.str(), MacVariant::Nhd, key.keys("00000000"), 60, 55), 0);
     EXPECT_EQ(failing.status(2), "MACNHD: GenerateMAC error MODE: " + std::string(c.firstMode) + " Error : 1");
     EXPECT_EQ(failing.editText(Edit::CalcMacNHD), kUntouched);
   }
@@ -379,8 +254,8 @@ TEST(TrimmedVariants, EmptyRangeGivesTheZeroMac) {
   for (const std::int64_t header : {std::int64_t{100}, static_cast<std::int64_t>(bytes.size()), std::int64_t{1} << 40}) {
     SCOPED_TRACE(header);
     RecordingSurface surface;
-    ASSERT_EQ(ComputeMacNhd(surface, file.str(), key.store, key.cryptogram, key.kcv.data(), header, 55), 1);
-    ASSERT_EQ(ComputeMacNsp(surface, file.str(), key.store, key.cryptogram, key.kcv.data(), header, 55), 1);
+    ASSERT_EQ(RunVariant(surface, file.str(), MacVariant::Nhd, key.keys(key.kcv.data()), header, 55), 1);
+    ASSERT_EQ(RunVariant(surface, file.str(), MacVariant::Nsp, key.keys(key.kcv.data()), header, 55), 1);
     EXPECT_EQ(surface.editText(Edit::CalcMacNHD), "00000000");
     EXPECT_EQ(surface.editText(Edit::CalcMacNSP), "00000000");
     EXPECT_EQ(surface.editText(Edit::CalcMac2FSize), "0");
@@ -389,7 +264,7 @@ TEST(TrimmedVariants, EmptyRangeGivesTheZeroMac) {
     EXPECT_EQ(surface.editText(Edit::CalcMac3BNum), "1");
   }
   RecordingSurface surface;
-  EXPECT_EQ(ComputeMacNsp(surface, "", key.store, key.cryptogram, key.kcv.data(), 60, 55), 0);
+  EXPECT_EQ(RunVariant(surface, "", MacVariant::Nsp, key.keys(key.kcv.data()), 60, 55), 0);
   EXPECT_EQ(surface.status(1), "MACNSP: FileOpen error");
 }
 
@@ -481,28 +356,6 @@ TEST(CheckFileMac, StopsBeforeTheVariants) {
     EXPECT_EQ(surface.statuses[0].size(), 0u);
     EXPECT_TRUE(surface.edits.empty());
     EXPECT_EQ(surface.editColour(Edit::CalcMacNSP), TextColour::Black);
-  }
-}
-
-TEST(CheckFileMac, DeclaredValuesEndAtANul) {
-  struct Case {
-    std::string declared;
-    std::string_view method, version, kcv;
-  };
-  const Case cases[] = {
-      {std::string("10\0B690D735", 11), "1", "0", ""},
-      {std::string("101B69\0D735", 11), "1", "01", "B69"},
-      {std::string("\0" "01B690D735", 11), "", "", ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.version);
-    const TempFile file(MacHeader(c.declared) + Record(FileHeaderMessage()) + Record(Trailer("12345678")));
-    RecordingSurface surface;
-    ASSERT_EQ(RunCheck(surface, file.str()), 1);
-    EXPECT_EQ(surface.editText(Edit::INFileMacMeth), c.method);
-    EXPECT_EQ(surface.editText(Edit::INFileMacVer), c.version);
-    EXPECT_EQ(surface.editText(Edit::INFileKcv), c.kcv);
-    EXPECT_EQ(surface.editText(Edit::INFileMac), "12345678");
   }
 }
 

@@ -97,8 +97,6 @@ struct Window {
 // ---------------------------------------------------------------------------
 // The kalvrin-check program
 
-const char* CheckProgram() { return std::getenv("KALVRIN_CHECK"); }
-
 struct Ran {
   bool exited = false;  // false: ended by a signal (a crash, or killed as hung)
   int exitCode = -1;
@@ -109,7 +107,7 @@ struct Ran {
 // given. A run that outlives `limit` seconds is killed as hung.
 Ran RunCheck(std::vector<std::string> args, std::optional<uid_t> user = std::nullopt, unsigned limit = 300) {
   const TempFile errFile("", "stderr.txt");
-  args.insert(args.begin(), CheckProgram());
+  args.insert(args.begin(), test::kCheckProgram);
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -228,7 +226,6 @@ TEST(BadInput, EachFileGivesOneClearText) {
     EXPECT_EQ(mac.Status(), (std::array<std::string, 3>{"", "MAC Records error", c.macPanel2}));
     EXPECT_EQ(mac.surface.editText(Edit::CalcMacAll), "");  // no variant ran
 
-    if (CheckProgram() == nullptr) continue;
     const Ran isoRan = RunCheck({"iso", c.path, "--json"});
     if (c.isoResult != 0) {
       EXPECT_TRUE(isoRan.exited && isoRan.exitCode == 0 && isoRan.err.empty()) << isoRan.err;
@@ -332,7 +329,6 @@ TEST(BadInput, NamedPipeIsRefusedWithoutWaitingForAWriter) {
     EXPECT_FALSE(rescue.Needed()) << "the message decoder waited for a writer";
     EXPECT_EQ(message.stop, DecodeStop::CannotRead);
   }
-  if (CheckProgram() == nullptr) GTEST_SKIP() << "KALVRIN_CHECK is not set";
   ExpectCannotRun(RunCheck({"iso", fifo.string()}, std::nullopt, 20),
                   "Cannot open file: " + fifo.string() + ": a named pipe, not a file");
   ExpectCannotRun(RunCheck({"mac", fifo.string()}, std::nullopt, 20),
@@ -383,7 +379,6 @@ TEST(BadInput, FileWithoutReadPermission) {
   if (!texts) GTEST_SKIP() << "cannot run as a user without root's rights here";
   EXPECT_EQ(*texts, "0|Cannot open file|0|MAC Records error|DORV open error");
 
-  if (CheckProgram() == nullptr) return;
   const std::optional<uid_t> user = ::geteuid() == 0 ? std::optional<uid_t>(kNobody) : std::nullopt;
   ExpectCannotRun(RunCheck({"iso", file.str()}, user), "Cannot open file: " + file.str() + ": Permission denied");
   ExpectCannotRun(RunCheck({"mac", file.str()}, user), "DORV open error: " + file.str() + ": Permission denied");
@@ -479,13 +474,11 @@ TEST(LargeInput, TenMegabyteMessageWithLllPrefixesOf999) {
     Window w;
     EXPECT_EQ(w.Iso(file.str()), 0);
     EXPECT_EQ(w.surface.status(2), "Error Process P 46 Len: '999'");
-    if (CheckProgram() != nullptr) {
-      const Ran ran = RunCheck({"iso", file.str(), "--csv"});
-      EXPECT_TRUE(ran.exited);
-      EXPECT_EQ(ran.exitCode, 1);
-      EXPECT_TRUE(ran.err.starts_with("kalvrin-check: Error Process P 46 Len: '999'")) << ran.err;
-      EXPECT_EQ(std::count(ran.err.begin(), ran.err.end(), '\n'), 1) << ran.err;
-    }
+    const Ran ran = RunCheck({"iso", file.str(), "--csv"});
+    EXPECT_TRUE(ran.exited);
+    EXPECT_EQ(ran.exitCode, 1);
+    EXPECT_TRUE(ran.err.starts_with("kalvrin-check: Error Process P 46 Len: '999'")) << ran.err;
+    EXPECT_EQ(std::count(ran.err.begin(), ran.err.end(), '\n'), 1) << ran.err;
   }
 
   // The same message between a MAC envelope whose trailer declares the
@@ -502,10 +495,8 @@ TEST(LargeInput, TenMegabyteMessageWithLllPrefixesOf999) {
     EXPECT_EQ(w.surface.editText(Edit::CalcMac3FSize), std::to_string(NspBytes(range).size()));
     EXPECT_EQ(w.surface.editText(Edit::CalcMac2FSize), std::to_string(range.size() - 4));  // two CR LF
     EXPECT_EQ(w.surface.status(2), "MAC processed");
-    if (CheckProgram() != nullptr) {
-      const Ran ran = RunCheck({"mac", file.str(), "--expect", "nsp"});
-      EXPECT_TRUE(ran.exited && ran.exitCode == 0 && ran.err.empty()) << ran.err;
-    }
+    const Ran ran = RunCheck({"mac", file.str(), "--expect", "nsp"});
+    EXPECT_TRUE(ran.exited && ran.exitCode == 0 && ran.err.empty()) << ran.err;
   }
 }
 
@@ -537,9 +528,7 @@ TEST(LargeInput, FourGibibyteSparseFile) {
   Window mac;
   EXPECT_EQ(mac.Mac(file.str()), 0);
   EXPECT_EQ(mac.Status(), (std::array<std::string, 3>{"", "MAC Records error", "File Header not found"}));
-  if (CheckProgram() != nullptr) {
-    ExpectCannotRun(RunCheck({"mac", file.str()}), "File Header not found: " + file.str());
-  }
+  ExpectCannotRun(RunCheck({"mac", file.str()}), "File Header not found: " + file.str());
 }
 
 // MACALL over a file beyond 2^31 bytes: its figures are 64-bit counts.
@@ -555,7 +544,8 @@ TEST(LargeInput, MacAllBeyondTwoGibibytes) {
   ASSERT_EQ(InstallKey(store, cryptogram, kKey, kcv, {1, 2, 3, 4, 5, 6, 7, 8}), 0);
 
   Window w;
-  EXPECT_EQ(ComputeMacAll(w.surface, file.str(), store, cryptogram, kcv), 1);
+  MacRun run;
+  EXPECT_EQ(ComputeMac(w.surface, file.str(), MacVariant::All, {store, cryptogram, kcv}, MacRecords{}, run), 1);
   const std::int64_t blocks = (size + 511) / 512;
   EXPECT_EQ(w.surface.status(0), "FileSize: " + std::to_string(size));
   const std::string calls = std::to_string(blocks - 1) + "*512+276";
@@ -596,11 +586,9 @@ TEST(Guarantees, TransactionFileIsNeverWritten) {
     iso.Iso(file.str());
     Window mac;
     EXPECT_EQ(mac.Mac(file.str()), 1);
-    if (CheckProgram() != nullptr) {
-      for (const char* command : {"iso", "mac"}) {
-        const Ran ran = RunCheck({command, file.str(), "--json"});
-        EXPECT_TRUE(ran.exited) << command;
-      }
+    for (const char* command : {"iso", "mac"}) {
+      const Ran ran = RunCheck({command, file.str(), "--json"});
+      EXPECT_TRUE(ran.exited) << command;
     }
 
     const FileState after = StateOf(file.path());

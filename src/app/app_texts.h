@@ -3,7 +3,6 @@
 
 namespace kalvrin::app_text {
 
-inline constexpr const char* kVersionText = "1.23";
 inline constexpr const char* kCaptionStem = "KALVRIN ";              // FormClose adds VersionText
 inline constexpr const char* kUnableToWrite = "Unable to write to ";  // then the settings file's path
 inline constexpr const char* kCloseWithoutSaving = "Close without saving";
@@ -14,7 +13,6 @@ inline constexpr const char* kAboutName = " KALVRIN";
 inline constexpr const char* kAboutVersion = "  Ver: ";
 inline constexpr const char* kMakerAddress = "kalvrin.example";
 inline constexpr const char* kConfigCaption = "Config";
-inline constexpr const char* kDefaultKey = "A4F1C07B3E9D2658";
 
 // Status panel 2 after Clear or Escape stopped a running format check.
 inline constexpr const char* kFormatStopped = "Format check stopped";

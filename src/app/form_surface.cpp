@@ -11,6 +11,8 @@
 #include <QTableView>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <utility>
 
 #include "app/grid_model.h"
@@ -125,6 +127,9 @@ void FormSurface::processEvents() {
   if (pumpClock_.elapsed() < pumpInterval_) return;
   Pump();
 }
+
+// Long enough to notice, short enough not to hold the user up.
+void FormSurface::pauseAfterError() { std::this_thread::sleep_for(std::chrono::milliseconds(22)); }
 
 void FormSurface::Pump() {
   longestGap_ = std::max(longestGap_, pumpClock_.restart());

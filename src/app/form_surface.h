@@ -88,6 +88,7 @@ class FormSurface final : public WindowSurface {
   void setEditColour(Edit which, TextColour colour) override;
   void repaint() override;
   void processEvents() override;
+  void pauseAfterError() override;
 
  private:
   bool Throttled() const { return paintsWait_ && paintsWait_(); }

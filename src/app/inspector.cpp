@@ -43,11 +43,6 @@ enum Column { kPartColumn, kTitleColumn, kFormatColumn, kPrefixColumn, kLengthCo
 constexpr const char* kColumnTitles[kColumnCount] = {"Element", "Title", "Format", "Prefix", "Length", "Offset",
                                                      "Bytes", "Value"};
 
-// "1234 (0x4D2)"
-QString OffsetText(std::int64_t offset) {
-  return QStringLiteral("%1 (0x%2)").arg(offset).arg(QString::number(offset, 16).toUpper());
-}
-
 // The grid's title for the element: its own column, or the column it shares.
 std::string TitleOf(int element) {
   const int column = kElementColumns[static_cast<std::size_t>(element)];
@@ -111,7 +106,7 @@ QVariant ElementListModel::data(const QModelIndex& index, int role) const {
     case kPrefixColumn: return Latin1(part.prefix);
     case kLengthColumn: return Latin1(part.length);
     case kValueColumn: return Latin1(part.value);
-    case kOffsetColumn: return OffsetText(part.span.offset);
+    case kOffsetColumn: return Latin1(OffsetText(part.span.offset));
     case kBytesColumn: return QString::number(part.span.bytes);
     default: return {};
   }
@@ -209,17 +204,17 @@ void MessageInspector::showHead() {
   using namespace inspector_text;
   QString head = QString::fromLatin1(kMessageHead)
                      .arg(record_)
-                     .arg(OffsetText(message_.span.offset))
+                     .arg(Latin1(OffsetText(message_.span.offset)))
                      .arg(message_.span.bytes)
                      .arg(Latin1(message_.mti));
   QString problem;
   switch (message_.stop) {
     case DecodeStop::Complete: break;
     case DecodeStop::BadPrefix:
-      problem = QString::fromLatin1(kBadPrefix).arg(Latin1(message_.error), OffsetText(message_.errorOffset));
+      problem = QString::fromLatin1(kBadPrefix).arg(Latin1(message_.error), Latin1(OffsetText(message_.errorOffset)));
       break;
-    case DecodeStop::EndOfFile: problem = QString::fromLatin1(kEndOfFile).arg(OffsetText(message_.errorOffset)); break;
-    case DecodeStop::NoMessage: problem = QString::fromLatin1(kNotThere).arg(OffsetText(message_.span.offset)); break;
+    case DecodeStop::EndOfFile: problem = QString::fromLatin1(kEndOfFile).arg(Latin1(OffsetText(message_.errorOffset))); break;
+    case DecodeStop::NoMessage: problem = QString::fromLatin1(kNotThere).arg(Latin1(OffsetText(message_.span.offset))); break;
     case DecodeStop::CannotRead: problem = QString::fromLatin1(kCannotRead); break;
   }
   labMessage->setStyleSheet(problem.isEmpty() ? QString() : QStringLiteral("color: %1;").arg(kErrorText.name()));

@@ -50,6 +50,7 @@
 #include "app/grid_tools.h"
 #include "app/inspector.h"
 #include "app/kalvrin_application.h"
+#include "app/version.h"
 #include "app/widget_helpers.h"
 #include "iso/format_check.h"
 #include "iso/iso_commands.h"
@@ -236,13 +237,11 @@ void TMainForm::BuildKeys(QWidget* client) {
   connect(cmbShortName, &QComboBox::editTextChanged, this, &TMainForm::cmbShortNameChange);
   labINKey = AddLabel(Keys, "labINKey", "Key", {8, 64});
   txtCHECKKey = AddEdit(Keys, "txtCHECKKey", {8, 80, 113, 21}, 16);
-  txtCHECKKey->setText(app_text::kDefaultKey);
+  txtCHECKKey->setText(Latin1(kDefaultKey));
   labINKcv = AddLabel(Keys, "labINKcv", "Kcv", {8, 104});
   labINKcv->hide();
   txtCHECKKcv = AddEdit(Keys, "txtCHECKKcv", {8, 120, 57, 21}, 8);
-  char kcv[9] = {};
-  CreateKCV(kcv, app_text::kDefaultKey, 8);
-  txtCHECKKcv->setText(QStringLiteral("(%1)").arg(QString::fromLatin1(kcv)));
+  txtCHECKKcv->setText(Latin1(KcvEditText(kDefaultKey)));
   txtCHECKKcv->setEnabled(false);
   txtCHECKKcv->hide();
 }

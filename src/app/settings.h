@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "app/app_texts.h"
+#include "mac/key_install.h"
 
 namespace kalvrin {
 
@@ -101,7 +102,7 @@ struct WindowSettings {
   std::int32_t width = 770;
   std::string caption = app_text::kCaptionStem;
   bool initMax = false;
-  std::string key = app_text::kDefaultKey;
+  std::string key{kDefaultKey};
 };
 
 WindowSettings ReadSettings(const IniFile& ini);

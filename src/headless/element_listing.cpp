@@ -35,13 +35,6 @@ std::string PaddedLeft(const std::string& text, std::size_t width) {
 
 }  // namespace
 
-std::string OffsetText(std::int64_t offset) {
-  std::array<char, 48> text{};
-  std::snprintf(text.data(), text.size(), "%lld (0x%llX)", static_cast<long long>(offset),
-                static_cast<unsigned long long>(offset));
-  return text.data();
-}
-
 nlohmann::ordered_json MessageJson(int record, const DecodedMessage& message) {
   nlohmann::ordered_json elements = nlohmann::ordered_json::array();
   for (const DecodedElement& element : message.elements) {

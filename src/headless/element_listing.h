@@ -13,9 +13,6 @@
 
 namespace kalvrin {
 
-// A file offset as "1234 (0x4D2)".
-std::string OffsetText(std::int64_t offset);
-
 // One message as a JSON object: record, offset, bytes, mti, both bitmaps,
 // elements (element, format, prefix, length, value, offset, bytes,
 // complete), stop, and error and errorOffset where decoding met one.

@@ -21,25 +21,11 @@ namespace {
 
 namespace t = mac_texts;
 
-constexpr std::string_view kDefaultKey = "A4F1C07B3E9D2658";
-// The hidden check-value edit's text at start-up: the default key's KCV in
-// parentheses. The driver overwrites its copy before reading it.
-constexpr std::string_view kStartUpKcvText = "(B690D735)";
-
 struct MacOptions {
   KeyOptions keySource;
   std::string expect;  // all, nhd or nsp; empty: any variant may match
 };
 
-constexpr struct {
-  std::string_view name;
-  Edit result;
-  std::string_view caption;
-} kVariants[] = {
-    {"all", Edit::CalcMacAll, "MACALL"},
-    {"nhd", Edit::CalcMacNHD, "MACNHD"},
-    {"nsp", Edit::CalcMacNSP, "MACNSP"},
-};
 
 bool SameHex(std::string_view a, std::string_view b) {
   auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
@@ -50,7 +36,7 @@ bool SameHex(std::string_view a, std::string_view b) {
 std::string MismatchReason(const HeadlessSurface& surface, const MacOptions& options, std::string_view keyKcv) {
   std::string text = "declared MAC " + FileTextForLine(surface.editText(Edit::INFileMac));
   text += options.expect.empty() ? " matches no computed MAC:" : " does not match";
-  for (const auto& variant : kVariants) {
+  for (const auto& variant : kMacVariants) {
     if (!options.expect.empty() && options.expect != variant.name) continue;
     text += " ";
     text += variant.caption;
@@ -74,8 +60,8 @@ struct KeyText {
 // The variant --expect names has matched, or any has when it names none.
 bool Expected(const MacOptions& options, const MacOutcome& mac) {
   bool matched = false;
-  for (std::size_t i = 0; i < std::size(kVariants); ++i) {
-    if (options.expect.empty() || options.expect == kVariants[i].name) matched = matched || mac.matches[i];
+  for (std::size_t i = 0; i < std::size(kMacVariants); ++i) {
+    if (options.expect.empty() || options.expect == kMacVariants[i].name) matched = matched || mac.matches[i];
   }
   return matched;
 }
@@ -90,10 +76,10 @@ CheckOutcome RunMac(CheckContext& context, MacOptions& options) {
     outcome.printed = true;
     return outcome;
   }
-  char keyKcv[9] = {};
-  if (CreateKCV(keyKcv, key.text, 8) == 0) keyKcv[0] = '\0';
+  char keyKcv[kKcvDigits + 1] = {};
+  if (CreateKCV(keyKcv, key.text, static_cast<int>(kKcvDigits)) == 0) keyKcv[0] = '\0';
   MacOutcome mac;
-  outcome.result = MacCommand(context.surface, context.path, kStartUpKcvText, key.text, mac);
+  outcome.result = MacCommand(context.surface, context.path, KcvEditText(kDefaultKey), key.text, mac);
   const HeadlessSurface& surface = context.surface;
 
   outcome.outcome = mac.outcome;

@@ -19,8 +19,8 @@ ElementTable::ElementTable() {
     offset += size;
     std::fill(def.buffer.begin(), def.buffer.end() - 1, ' ');
     def.buffer.back() = '\0';
-    MarkPresent(element);  // so that Reset sets every element up this first time
   }
+  presentBits_.fill(~std::uint64_t{0});  // so that Reset sets every element up this first time
   Reset();
 }
 
@@ -48,7 +48,6 @@ void ElementTable::ResetElement(int element) {
   def.prefixDigits = layout.prefixDigits;
   def.length = def.maxLength;
   def.taken = 0;
-  def.present = 0;
   def.complete = 0;
 }
 

@@ -68,7 +68,6 @@ struct ElementDef {
   std::int32_t length = 0;        // data length in this message: maxLength, or the prefix's value
   std::int32_t taken = 0;         // prefix digits, then data characters, taken so far
   std::int32_t prefixDigits = 0;  // 2 or 3 until the prefix is converted, 0 for a fixed element
-  std::int32_t present = 0;       // its bitmap bit is set in this message
   std::int32_t complete = 0;      // read in full, or announced empty
   std::span<char> buffer;         // maxLength characters and a terminating NUL
 };
@@ -83,12 +82,16 @@ class ElementTable {
   ElementDef& operator[](int element) { return defs_[static_cast<std::size_t>(element)]; }
   const ElementDef& operator[](int element) const { return defs_[static_cast<std::size_t>(element)]; }
 
-  // Marks an element present in this message. Its buffer and state may then
-  // be written, up to the NUL kept after its last character taken.
-  void MarkPresent(int element) {
-    defs_[static_cast<std::size_t>(element)].present = 1;
+  // Marks the elements of one bitmap present in this message: bit n of
+  // `bits` stands for the bitmap's (n+1)-th element (bitmap 0: elements 1 to
+  // 64, bitmap 1: 65 to 128). Their buffers and state may then be written,
+  // up to the NUL kept after the last character taken.
+  void MarkPresent(int bitmap, std::uint64_t bits) { presentBits_[static_cast<std::size_t>(bitmap)] |= bits; }
+  // The present elements of one bitmap, as MarkPresent takes them.
+  std::uint64_t PresentBits(int bitmap) const { return presentBits_[static_cast<std::size_t>(bitmap)]; }
+  bool IsPresent(int element) const {
     const auto bit = static_cast<unsigned>(element - 1);
-    presentBits_[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+    return ((presentBits_[bit >> 6] >> (bit & 63)) & 1) != 0;
   }
 
   // Every element back to its definition: not present, not complete, its
@@ -101,7 +104,7 @@ class ElementTable {
 
   std::vector<char> storage_;
   std::array<ElementDef, kElementCount + 1> defs_{};
-  std::array<std::uint64_t, 2> presentBits_{};  // bit n of word w: element 64w+n+1 marked present
+  std::array<std::uint64_t, 2> presentBits_{};  // the message's one record of which elements are present
 };
 
 }  // namespace kalvrin

@@ -4,16 +4,13 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
-#include <chrono>
 #include <climits>
-#include <cstdio>
 #include <memory>
-#include <thread>
 
+#include "io/transaction_file.h"
 #include "iso/format_rules.h"
 #include "iso/iso_texts.h"
 #include "iso/result_grid.h"
-#include "iso/transaction_file.h"
 
 namespace kalvrin {
 
@@ -22,7 +19,6 @@ namespace {
 // The MTI digits and both bitmaps count into every message's SIZE.
 constexpr std::int64_t kMessageHeadSize = kMtiLength + 2 * kBitmapLength;
 constexpr std::size_t kReadBlock = 64 * 1024;
-constexpr auto kPrefixErrorWait = std::chrono::milliseconds(22);
 constexpr int kSecurityElement = 53;  // the MAC method, version and key check value
 constexpr int kMacElement = 128;
 
@@ -77,16 +73,11 @@ constexpr ElementLabels MakeElementLabels(std::string_view label) {
   return labels;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
 }  // namespace
 
 // One of the two element sets of a message.
 struct FormatCheck::ElementSet {
-  int index;     // into setCursor_ and presentMask_
+  int index;     // into setCursor_, and its bitmap in the element table
   int mapFirst;  // the element of its bitmap's first bit
   int first;
   int last;
@@ -99,14 +90,15 @@ namespace {
 static_assert(iso_text::kPrimaryElementDone.size() <= 12 && iso_text::kSecondaryElementDone.size() <= 12);
 constexpr ElementLabels kPrimaryElementDone = MakeElementLabels(iso_text::kPrimaryElementDone);
 constexpr ElementLabels kSecondaryElementDone = MakeElementLabels(iso_text::kSecondaryElementDone);
+}  // namespace
 
 // Element 1 is the secondary bitmap's bit and element 64 is never read: the
 // sets are 2 to 63 and 65 to 128.
-constexpr FormatCheck::ElementSet kPrimarySet{0, 1, 2, 63, &FormatRunState::primarySetDone,
-                                              iso_text::kPrimaryPrefixError, &kPrimaryElementDone};
-constexpr FormatCheck::ElementSet kSecondarySet{1, 65, 65, kElementCount, &FormatRunState::secondarySetDone,
-                                                iso_text::kSecondaryPrefixError, &kSecondaryElementDone};
-}  // namespace
+constexpr FormatCheck::ElementSet FormatCheck::kPrimarySet{
+    0, 1, 2, 63, &FormatRunState::primarySetDone, iso_text::kPrimaryPrefixError, &kPrimaryElementDone};
+constexpr FormatCheck::ElementSet FormatCheck::kSecondarySet{
+    1, 65, 65, kElementCount, &FormatRunState::secondarySetDone, iso_text::kSecondaryPrefixError,
+    &kSecondaryElementDone};
 
 // ProgressBar1 over a file of any size. The bar holds an int, so the
 // positions of larger files are scaled down; and it moves in steps of at
@@ -158,13 +150,13 @@ int FormatCheck::RunFormatCheck(std::string_view path) {
   errorOffset_ = -1;
   fileUnreadable_ = false;
 
-  std::int64_t size = 0;
-  File file(OpenTransactionFile(path, size));
-  if (!file) {
+  TransactionFile file(path, kReadBlock);
+  if (!file.IsOpen()) {
     fileUnreadable_ = true;
     surface_.setStatus(kTotalsPanel, iso_text::kCannotOpenFile);
     return 0;
   }
+  const std::int64_t size = file.Size();
 
   Progress progress(surface_, size);
   progress_ = &progress;
@@ -173,15 +165,15 @@ int FormatCheck::RunFormatCheck(std::string_view path) {
   surface_.setStatus(kTotalsPanel, Decimal(size).view());
   surface_.repaint();
 
-  const auto block = std::make_unique<char[]>(kReadBlock);
   bool readFailed = false;
   while (!state_.stopRequested) {
-    const std::size_t count = std::fread(block.get(), 1, kReadBlock, file.get());
-    if (count == 0) {
-      readFailed = std::ferror(file.get()) != 0;
+    const auto block = file.Peek();
+    if (block.empty()) {
+      readFailed = file.Failed();
       break;
     }
-    ReadBlock(block.get(), count);
+    ReadBlock(reinterpret_cast<const char*>(block.data()), block.size());
+    file.Skip(block.size());
   }
 
   int result = 0;
@@ -272,9 +264,7 @@ std::size_t FormatCheck::ReadDataRun(const char* chars, std::size_t at, std::siz
   state_.dataCount += taken - start;
   position_ = position;
   if (taken == length) {
-    reading_.def = nullptr;
-    ElementDone(*reading_.set, reading_.element);
-    Follow(*reading_.set);
+    CompleteReading();
     Pump();
   }
   return at;
@@ -431,27 +421,26 @@ void FormatCheck::FlushGap() {
 // ---- bitmaps -------------------------------------------------------------
 
 int FormatCheck::PrimaryBitmapStep(char c) {
-  return BitmapStep(c, state_.primaryMap, state_.primaryMapCount, 1, kPrimaryMapColumn, state_.primaryBitmapDone,
-                    presentMask_[0]);
+  return BitmapStep(c, state_.primaryMap, state_.primaryMapCount, kPrimarySet.index, kPrimaryMapColumn,
+                    state_.primaryBitmapDone);
 }
 
 int FormatCheck::SecondaryBitmapStep(char c) {
-  return BitmapStep(c, state_.secondaryMap, state_.secondaryMapCount, 65, kSecondaryMapColumn,
-                    state_.secondaryBitmapDone, presentMask_[1]);
+  return BitmapStep(c, state_.secondaryMap, state_.secondaryMapCount, kSecondarySet.index, kSecondaryMapColumn,
+                    state_.secondaryBitmapDone);
 }
 
-int FormatCheck::BitmapStep(char c, std::array<char, 16>& chars, int& count, int firstElement, int column,
-                            bool& done, std::uint64_t& marked) {
+int FormatCheck::BitmapStep(char c, std::array<char, 16>& chars, int& count, int bitmap, int column, bool& done) {
   chars[static_cast<std::size_t>(count++)] = c;
   if (count < kBitmapLength) return 0;
   WriteCell(column, std::string_view(chars.data(), chars.size()));
   // Bit 0 is the bitmap's first element, bit 63 its last.
-  marked = 0;
+  std::uint64_t marked = 0;
   for (int digit = 0; digit < kBitmapLength; ++digit) {
     const auto bits = kReversedBitmapBits[static_cast<unsigned char>(chars[static_cast<std::size_t>(digit)])];
     marked |= static_cast<std::uint64_t>(bits) << (4 * digit);
   }
-  for (std::uint64_t bits = marked; bits != 0; bits &= bits - 1) elements_.MarkPresent(firstElement + std::countr_zero(bits));
+  elements_.MarkPresent(bitmap, marked);
   done = true;
   count = 0;
   return 1;
@@ -469,8 +458,7 @@ int FormatCheck::SecondaryElementStep(char c) { return ElementStep(kSecondarySet
 inline int FormatCheck::NextElement(const ElementSet& set) {
   int& cursor = setCursor_[static_cast<std::size_t>(set.index)];
   if (cursor >= set.first && cursor <= set.last) {
-    const ElementDef& def = elements_[cursor];
-    if (def.present != 0 && def.complete == 0) return cursor;  // still reading it
+    if (elements_.IsPresent(cursor) && elements_[cursor].complete == 0) return cursor;  // still reading it
   }
   return SeekElement(set);
 }
@@ -480,7 +468,7 @@ int FormatCheck::SeekElement(const ElementSet& set) {
   if (cursor < set.first) cursor = set.first;
   if (cursor > set.last) return 0;
   // The present elements from the cursor on, bit 0 standing for the bitmap's first element.
-  std::uint64_t bits = presentMask_[static_cast<std::size_t>(set.index)] & (~std::uint64_t{0} << (cursor - set.mapFirst));
+  std::uint64_t bits = elements_.PresentBits(set.index) & (~std::uint64_t{0} << (cursor - set.mapFirst));
   for (; bits != 0; bits &= bits - 1) {
     const int element = set.mapFirst + std::countr_zero(bits);
     if (element > set.last) break;
@@ -511,12 +499,16 @@ inline int FormatCheck::TakeData(char c) {
   def.buffer[static_cast<std::size_t>(def.taken)] = c;
   def.buffer[static_cast<std::size_t>(def.taken) + 1] = '\0';
   ++state_.dataCount;
-  if (++def.taken == def.length) {
-    reading_.def = nullptr;
-    ElementDone(*reading_.set, reading_.element);
-    Follow(*reading_.set);
-  }
+  if (++def.taken == def.length) CompleteReading();
   return 0;
+}
+
+// The element being read has its last character: its cell and status text,
+// then the characters that follow go to the next element of its set.
+void FormatCheck::CompleteReading() {
+  reading_.def = nullptr;
+  ElementDone(*reading_.set, reading_.element);
+  Follow(*reading_.set);
 }
 
 // Once an element is complete, the next one of its set is known already:
@@ -529,7 +521,7 @@ void FormatCheck::Follow(const ElementSet& set) {
   int& cursor = setCursor_[static_cast<std::size_t>(set.index)];
   const int after = reading_.element + 1;
   const int shift = after - set.mapFirst;
-  const std::uint64_t above = shift < 64 ? presentMask_[static_cast<std::size_t>(set.index)] >> shift : 0;
+  const std::uint64_t above = shift < 64 ? elements_.PresentBits(set.index) >> shift : 0;
   const int next = above != 0 ? after + std::countr_zero(above) : set.last + 1;
   if (next > set.last) {
     cursor = set.last + 1;
@@ -571,7 +563,7 @@ int FormatCheck::PrefixDone(const ElementSet& set, int element) {
     surface_.repaintStatus();
     errorOffset_ = prefixOffset_;
     state_.stopRequested = true;
-    std::this_thread::sleep_for(kPrefixErrorWait);
+    surface_.pauseAfterError();
     return 0;
   }
   if (value == 0) {
@@ -590,11 +582,7 @@ void FormatCheck::ElementDone(const ElementSet& set, int element) {
   const std::string_view text(def.buffer.data(), static_cast<std::size_t>(def.taken));
   if (const int column = kElementColumns[static_cast<std::size_t>(element)]; column >= 0) WriteCell(column, text);
   if (element == kFunctionCodeElement) WriteCell(kFunctionCodeColumn, text);
-  if (element == kSecurityElement) {
-    surface_.setEditText(Edit::INFileMacMeth, text.substr(0, 1));
-    surface_.setEditText(Edit::INFileMacVer, text.substr(std::min<std::size_t>(1, text.size()), 2));
-    surface_.setEditText(Edit::INFileKcv, text.substr(std::min<std::size_t>(3, text.size()), 8));
-  }
+  if (element == kSecurityElement) ShowDeclaredMacSettings(surface_, text);
   if (element == kMacElement) surface_.setEditText(Edit::INFileMac, text);
   def.complete = 1;
   surface_.setStatus(kCommandPanel, (*set.elementDone)[static_cast<std::size_t>(element)].view());
@@ -620,7 +608,6 @@ void FormatCheck::ResetMessage() {
   gapPending_ = false;
   padPending_ = false;
   setCursor_ = {};
-  presentMask_ = {};
   reading_ = {};
   elements_.Reset();
   const int rows = surface_.gridRowCount();

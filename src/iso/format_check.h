@@ -12,11 +12,6 @@
 
 namespace kalvrin {
 
-// Status panels, numbered from the left.
-inline constexpr int kPositionPanel = 0;  // read position after each message
-inline constexpr int kTotalsPanel = 1;    // file size, "Cannot open file"
-inline constexpr int kCommandPanel = 2;   // command state, decoding progress and errors
-
 // Where a run stands; reset by ResetMessage (flags, window, counts of the
 // message) and ResetRun (recordCount).
 struct FormatRunState {
@@ -62,6 +57,14 @@ class FormatCheck {
   // True when the last run could not open or read the file.
   bool FileUnreadable() const { return fileUnreadable_; }
 
+  const FormatRunState& state() const { return state_; }
+
+ private:
+  struct ElementSet;  // one of the two element sets, defined with the steps
+  static const ElementSet kPrimarySet;
+  static const ElementSet kSecondarySet;
+  class Progress;
+
   // The steps, one character each. Bitmap steps: 0, then 1 for the character
   // that completes the bitmap. Element steps: 0 for every character taken, 1
   // when the set has no element left (the character is not taken).
@@ -80,24 +83,17 @@ class FormatCheck {
   // Drops the trailing empty row at the end of a run.
   void FinishResultGrid();
 
-  const FormatRunState& state() const { return state_; }
-  const ElementTable& elements() const { return elements_; }
-
-  struct ElementSet;  // one of the two element sets, defined with the steps
-
- private:
   int ElementStep(const ElementSet& set, char c);
-  int BitmapStep(char c, std::array<char, 16>& chars, int& count, int firstElement, int column, bool& done,
-                 std::uint64_t& marked);
+  int BitmapStep(char c, std::array<char, 16>& chars, int& count, int bitmap, int column, bool& done);
   int NextElement(const ElementSet& set);
   int SeekElement(const ElementSet& set);
   int PrefixStep(const ElementSet& set, int element, char c);
   int TakeData(char c);
+  void CompleteReading();
   void Follow(const ElementSet& set);
   void TakeReading(char c);
   int PrefixDone(const ElementSet& set, int element);
   void ElementDone(const ElementSet& set, int element);
-  class Progress;
   void ReadBlock(const char* chars, std::size_t count);
   std::size_t ReadDataRun(const char* chars, std::size_t at, std::size_t count);
   std::size_t ReadGapRun(const char* chars, std::size_t at, std::size_t count);
@@ -125,7 +121,6 @@ class FormatCheck {
   bool gapPending_ = false;  // PAD and SIZE of the current gap not yet on the grid
   bool padPending_ = false;
   std::array<int, 2> setCursor_{};  // per element set: no element below it is still to be read
-  std::array<std::uint64_t, 2> presentMask_{};  // per bitmap: bit n marks its (n+1)-th element
   struct Reading {                  // the element whose prefix digits or data come next, if known
     ElementDef* def = nullptr;
     const ElementSet* set = nullptr;

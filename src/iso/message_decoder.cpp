@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <array>
 
+#include "io/transaction_file.h"
 #include "iso/element_table.h"
 #include "iso/format_rules.h"
-#include "iso/transaction_file.h"
 
 namespace kalvrin {
 
@@ -152,28 +152,24 @@ std::string_view FormatName(ElementFormat format) {
   return "fixed";
 }
 
-MessageReader::MessageReader(std::string_view path) {
-  file_ = OpenTransactionFile(path, size_);
-  if (file_ != nullptr) window_ = std::make_unique<char[]>(kWindowSize);
+MessageReader::MessageReader(std::string_view path) : file_(std::make_unique<TransactionFile>(path, kWindowSize)) {
+  if (!file_->IsOpen()) file_.reset();
+  if (file_ != nullptr) size_ = file_->Size();
 }
 
-MessageReader::~MessageReader() {
-  if (file_ != nullptr) std::fclose(file_);
-}
+MessageReader::~MessageReader() = default;
 
+// The window is the reader's buffer, read from `offset` on.
 bool MessageReader::Fill(std::int64_t offset) {
   windowStart_ = offset;
-  windowLength_ = 0;
-  if (fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0) {
+  window_ = {};
+  if (!file_->Seek(offset)) {
     readFailed_ = true;
     return false;
   }
-  windowLength_ = static_cast<std::int64_t>(std::fread(window_.get(), 1, kWindowSize, file_));
-  if (std::ferror(file_) != 0) {
-    readFailed_ = true;
-    std::clearerr(file_);
-  }
-  return windowLength_ > 0;
+  window_ = file_->Peek();
+  if (file_->Failed()) readFailed_ = true;
+  return !window_.empty();
 }
 
 int MessageReader::ByteAt(std::int64_t offset) {
@@ -182,10 +178,10 @@ int MessageReader::ByteAt(std::int64_t offset) {
     return -1;
   }
   if (offset < 0) return -1;
-  if (offset < windowStart_ || offset >= windowStart_ + windowLength_) {
+  if (offset < windowStart_ || offset >= windowStart_ + static_cast<std::int64_t>(window_.size())) {
     if (!Fill(offset)) return -1;
   }
-  return static_cast<unsigned char>(window_[static_cast<std::size_t>(offset - windowStart_)]);
+  return window_[static_cast<std::size_t>(offset - windowStart_)];
 }
 
 DecodedMessage MessageReader::Decode(std::int64_t offset) {
@@ -203,10 +199,10 @@ std::string MessageReader::ReadBytes(std::int64_t offset, std::size_t count) {
   std::string bytes;
   if (file_ == nullptr || offset < 0 || offset >= size_) return bytes;
   count = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(count), size_ - offset));
+  window_ = {};  // the reader moves; the window is read again when next needed
+  if (!file_->Seek(offset)) return {};
   bytes.resize(count);
-  if (fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0) return {};
-  bytes.resize(std::fread(bytes.data(), 1, count, file_));
-  windowLength_ = 0;  // the stream has moved; the window is read again when next needed
+  bytes.resize(file_->Read(reinterpret_cast<std::uint8_t*>(bytes.data()), count));
   return bytes;
 }
 

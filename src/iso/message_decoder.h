@@ -6,11 +6,13 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "io/transaction_file.h"
 
 namespace kalvrin {
 
@@ -84,11 +86,10 @@ class MessageReader {
  private:
   bool Fill(std::int64_t offset);
 
-  std::FILE* file_ = nullptr;
+  std::unique_ptr<TransactionFile> file_;  // null when the file cannot be opened
   std::int64_t size_ = 0;
-  std::unique_ptr<char[]> window_;
+  std::span<const std::uint8_t> window_;   // the file's bytes from windowStart_ on
   std::int64_t windowStart_ = 0;
-  std::int64_t windowLength_ = 0;
   bool readFailed_ = false;
 };
 

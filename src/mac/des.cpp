@@ -56,6 +56,9 @@ struct KeyWork {
   std::uint64_t subkey;
   std::uint32_t c;
   std::uint32_t d;
+  // the round's subkey as eight 6-bit groups, group j feeding S-box j+1, its
+  // first bit in FIPS order worth 32
+  std::array<std::uint8_t, 8> groups;
 };
 
 }  // namespace
@@ -71,12 +74,11 @@ void BuildKeySchedule(KeySchedule& schedule, const DesBytes& key) {
     w.c = Rotate28(w.c, tables::kRotations[round]);
     w.d = Rotate28(w.d, tables::kRotations[round]);
     w.subkey = tables::Select((std::uint64_t{w.c} << 28) | w.d, 56, tables::kPC2);
-    auto& groups = schedule.rounds[round];
     for (std::size_t j = 0; j < 8; ++j) {
-      groups[j] = static_cast<std::uint8_t>((w.subkey >> (42 - 6 * j)) & 0x3FU);
+      w.groups[j] = static_cast<std::uint8_t>((w.subkey >> (42 - 6 * j)) & 0x3FU);
     }
-    schedule.words[2 * round] = PackWord(groups, 0, 2, 4, 6);
-    schedule.words[2 * round + 1] = PackWord(groups, 7, 1, 3, 5);
+    schedule.words[2 * round] = PackWord(w.groups, 0, 2, 4, 6);
+    schedule.words[2 * round + 1] = PackWord(w.groups, 7, 1, 3, 5);
   }
 }
 

@@ -19,12 +19,10 @@ inline constexpr char kModeEncrypt = 'E';
 inline constexpr char kModeDecrypt = 'D';
 inline constexpr int kDesBadMode = 3;
 
-// rounds[i][j] is round i+1's 6-bit subkey group j (feeding S-box j+1), its
-// first bit in FIPS order worth 32. `words` is the same subkey packed the way
-// the rounds consume it (two 32-bit words a round); BuildKeySchedule fills
-// both, and DesBlock works from `words`. A plain value: copy and reuse it.
+// The sixteen round subkeys, each as two 32-bit words that hold its eight
+// 6-bit groups packed the way the rounds consume them. A plain value: copy
+// and reuse it.
 struct KeySchedule {
-  std::array<std::array<std::uint8_t, 8>, 16> rounds;
   std::array<std::uint32_t, 32> words;
 };
 

@@ -1,21 +1,16 @@
-// File MAC verification: envelope lookup, the MACALL, MACNHD and MACNSP
-// variants, and the MAC check driver.
+// File MAC verification: the MACALL, MACNHD and MACNSP variants and the MAC
+// check driver.
 #include "mac/file_mac.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <exception>
 #include <limits>
-#include <memory>
 #include <random>
 #include <string>
 
+#include "io/transaction_file.h"
 #include "mac/file_mac_texts.h"
 #include "mac/wipe.h"
 
@@ -45,147 +40,29 @@ constexpr KeepTable MakeKeepTable(bool dropSpaces) {
   return table;
 }
 
-struct TrimmedVariant {
-  std::string_view prefix;
+// What sets a variant apart. MACALL feeds every byte of the file in pieces
+// of 512, the last one at most 512; the trimmed variants feed what their
+// table keeps of the range between the MAC header and the trailer, the last
+// piece taking all that is left below 1024 raw bytes.
+struct VariantRule {
+  const MacVariantEdits& edits;
+  bool wholeFile;
+  std::string_view prefix;  // a trimmed variant's messages start with it
   KeepTable keep;
-  Edit blockSize, macCalls, byteCount, result;
   bool countsCalls;  // MACNSP shows the calls it made and advances the progress bar per call
 };
-constexpr TrimmedVariant kMacNhd{t::kMacNhdPrefix, MakeKeepTable(false), Edit::CalcMac2BSize,
-                                 Edit::CalcMac2BNum, Edit::CalcMac2FSize, Edit::CalcMacNHD, false};
-constexpr TrimmedVariant kMacNsp{t::kMacNspPrefix, MakeKeepTable(true), Edit::CalcMac3BSize,
-                                 Edit::CalcMac3BNum, Edit::CalcMac3FSize, Edit::CalcMacNSP, true};
+constexpr VariantRule kVariantRules[] = {
+    {kMacVariants[0], true, {}, MakeKeepTable(false), false},
+    {kMacVariants[1], false, t::kMacNhdPrefix, MakeKeepTable(false), false},
+    {kMacVariants[2], false, t::kMacNspPrefix, MakeKeepTable(true), true},
+};
+static_assert(std::size(kVariantRules) == std::size(kMacVariants));
 
 constexpr std::size_t kPiece = static_cast<std::size_t>(kMacBlockSize);
 constexpr std::int64_t kLastPieceLimit = 2 * kMacBlockSize;  // fewer raw bytes left: they all go to LAST
 
 // ---------------------------------------------------------------------------
-// The transaction file, read-only, through one large buffer.
-
-class TransactionFile {
- public:
-  explicit TransactionFile(std::string_view path) {
-    if (path.find('\0') != std::string_view::npos) return;
-    const std::string name(path);
-    // the open does not wait: a named pipe without a writer would otherwise
-    // hold the MAC check, and the window with it, for ever
-    fd_ = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) return;
-    struct stat info {};
-    // only a regular file has an end to read to: a device or a pipe could
-    // keep the lookup reading for ever
-    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode) || ::fcntl(fd_, F_SETFL, 0) != 0) {
-      Close();
-      return;
-    }
-    size_ = info.st_size;
-    buffer_ = std::make_unique<std::uint8_t[]>(kBufferSize);
-  }
-  ~TransactionFile() { Close(); }
-  TransactionFile(const TransactionFile&) = delete;
-  TransactionFile& operator=(const TransactionFile&) = delete;
-
-  bool IsOpen() const { return fd_ >= 0; }
-  std::int64_t Size() const { return size_; }
-
-  bool Seek(std::int64_t offset) {
-    begin_ = end_ = 0;
-    position_ = offset;
-    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0) return true;
-    failed_ = true;
-    return false;
-  }
-
-  // The unread buffered bytes, refilled when none are left; empty at the
-  // end of the file (a read error ends it too).
-  std::span<const std::uint8_t> Peek() {
-    if (begin_ == end_ && !failed_) Refill();
-    return {buffer_.get() + begin_, end_ - begin_};
-  }
-  void Skip(std::size_t count) {
-    begin_ += count;
-    position_ += static_cast<std::int64_t>(count);
-  }
-
-  int Get() {
-    const auto bytes = Peek();
-    if (bytes.empty()) return -1;
-    Skip(1);
-    return bytes[0];
-  }
-
-  std::size_t Read(std::uint8_t* out, std::size_t count) {
-    std::size_t done = 0;
-    while (done < count) {
-      const auto bytes = Peek();
-      if (bytes.empty()) break;
-      const std::size_t take = std::min(count - done, bytes.size());
-      std::memcpy(out + done, bytes.data(), take);
-      Skip(take);
-      done += take;
-    }
-    return done;
-  }
-
-  // Reads up to rawCount bytes and writes those the table keeps to out, in
-  // order; returns how many were kept. out needs room for rawCount bytes.
-  std::size_t ReadKept(std::uint8_t* out, std::size_t rawCount, const KeepTable& keep) {
-    std::size_t kept = 0;
-    while (rawCount > 0) {
-      const auto bytes = Peek();
-      if (bytes.empty()) break;
-      const std::size_t take = std::min(rawCount, bytes.size());
-      for (std::size_t i = 0; i < take; ++i) {
-        const std::uint8_t b = bytes[i];
-        out[kept] = b;
-        kept += keep[b];
-      }
-      Skip(take);
-      rawCount -= take;
-    }
-    return kept;
-  }
-
-  // Bytes taken from the start of the file (or from where Seek put it).
-  std::int64_t Position() const { return position_; }
-
-  bool AtEnd() { return Peek().empty(); }
-
- private:
-  static constexpr std::size_t kBufferSize = std::size_t{1} << 18;
-
-  void Refill() {
-    begin_ = end_ = 0;
-    for (;;) {
-      const ssize_t got = ::read(fd_, buffer_.get(), kBufferSize);
-      if (got > 0) {
-        end_ = static_cast<std::size_t>(got);
-        return;
-      }
-      if (got < 0 && errno == EINTR) continue;
-      failed_ = got < 0;
-      return;
-    }
-  }
-
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
-  int fd_ = -1;
-  std::int64_t size_ = 0;
-  std::unique_ptr<std::uint8_t[]> buffer_;
-  std::size_t begin_ = 0;
-  std::size_t end_ = 0;
-  std::int64_t position_ = 0;
-  bool failed_ = false;
-};
-
-// ---------------------------------------------------------------------------
 // Small helpers
-
-bool IsDigit(int c) { return c >= '0' && c <= '9'; }
 
 std::string Decimal(std::int64_t value) { return std::to_string(value); }
 
@@ -222,11 +99,24 @@ class BlockProgress {
   std::int64_t done_ = 0;
 };
 
-struct MacKeys {
-  const KeyStore& keyStore;
-  const KeyCryptogram& keyCryptogram;
-  std::string_view kcvText;
-};
+// Reads up to rawCount bytes and writes those the table keeps to out, in
+// order; returns how many were kept. out needs room for rawCount bytes.
+std::size_t ReadKept(TransactionFile& file, std::uint8_t* out, std::size_t rawCount, const KeepTable& keep) {
+  std::size_t kept = 0;
+  while (rawCount > 0) {
+    const auto bytes = file.Peek();
+    if (bytes.empty()) break;
+    const std::size_t take = std::min(rawCount, bytes.size());
+    for (std::size_t i = 0; i < take; ++i) {
+      const std::uint8_t b = bytes[i];
+      out[kept] = b;
+      kept += keep[b];
+    }
+    file.Skip(take);
+    rawCount -= take;
+  }
+  return kept;
+}
 
 int Generate(MacRun& run, const MacKeys& keys, int stage, const std::uint8_t* data, std::size_t length) {
   return GenerateMAC(run.macText.data(), run.chain, run.context, stage, data, length, keys.keyStore,
@@ -256,28 +146,30 @@ std::string MacAllStageError(int stage, int code) {
 // ---------------------------------------------------------------------------
 // Variants
 
-int RunMacAll(WindowSurface& surface, std::string_view path, const MacKeys& keys, MacRun& run) {
+int RunWholeFile(const VariantRule& variant, WindowSurface& surface, std::string_view path, const MacKeys& keys,
+                 MacRun& run) {
+  const MacVariantEdits& edits = variant.edits;
   TransactionFile file(path);
   if (!file.IsOpen()) {
-    surface.setStatus(1, t::kMacAllFileOpenError);
+    surface.setStatus(kTotalsPanel, t::kMacAllFileOpenError);
     return 0;
   }
   if (!file.Seek(0)) {
-    surface.setStatus(2, t::kMacAllFilePosError);
+    surface.setStatus(kCommandPanel, t::kMacAllFilePosError);
     return 0;
   }
   const std::int64_t length = file.Size();
   if (length < 0) {
-    surface.setStatus(2, t::kMacAllGetFileLenError);
+    surface.setStatus(kCommandPanel, t::kMacAllGetFileLenError);
     return 0;
   }
-  surface.setEditText(Edit::CalcMac1FSize, t::kByteCountPending);
-  surface.setStatus(0, Joined(t::kFileSize, Decimal(length)));
+  surface.setEditText(edits.byteCount, t::kByteCountPending);
+  surface.setStatus(kPositionPanel, Joined(t::kFileSize, Decimal(length)));
   // a file of one block or less (even an empty one) is one SINGLE call
   const std::int64_t blocks = std::max<std::int64_t>(1, BlockCount(length));
-  surface.setEditText(Edit::CalcMac1BNum, Decimal(blocks));
-  surface.setEditText(Edit::CalcMac1BSize, t::kBlockSizeText);
-  surface.setStatus(1, Joined(t::kBlocks, Decimal(blocks)));
+  surface.setEditText(edits.blockCount, Decimal(blocks));
+  surface.setEditText(edits.blockSize, t::kBlockSizeText);
+  surface.setStatus(kTotalsPanel, Joined(t::kBlocks, Decimal(blocks)));
   BlockProgress progress(surface, blocks);
   surface.repaint();
 
@@ -285,7 +177,7 @@ int RunMacAll(WindowSurface& surface, std::string_view path, const MacKeys& keys
   const auto feed = [&](int stage, std::size_t count) {
     MaskNonPrintable(piece.data(), static_cast<std::ptrdiff_t>(count));
     const int code = Generate(run, keys, stage, piece.data(), count);
-    if (code != 0) surface.setStatus(2, MacAllStageError(stage, code));
+    if (code != 0) surface.setStatus(kCommandPanel, MacAllStageError(stage, code));
     return code == 0;
   };
 
@@ -298,26 +190,27 @@ int RunMacAll(WindowSurface& surface, std::string_view path, const MacKeys& keys
   }
   const std::size_t last = file.Read(piece.data(), kPiece);
   progress.Finish();
-  surface.setEditText(Edit::CalcMac1FSize, Decimal((blocks - 1) * kMacBlockSize + static_cast<std::int64_t>(last)));
+  surface.setEditText(edits.byteCount, Decimal((blocks - 1) * kMacBlockSize + static_cast<std::int64_t>(last)));
   surface.repaint();
   if (!file.AtEnd()) {
-    surface.setStatus(2, t::kMacAllNotReadToEof);
+    surface.setStatus(kCommandPanel, t::kMacAllNotReadToEof);
     return 0;
   }
   if (!feed(blocks > 1 ? LAST : SINGLE, last)) return 0;
 
-  surface.setEditText(Edit::CalcMacAll, MacText(run));
+  surface.setEditText(edits.result, MacText(run));
   const std::string calls = Decimal(blocks - 1) + "*" + std::string(t::kBlockSizeText) + "+" + Decimal(static_cast<std::int64_t>(last));
-  surface.setEditText(Edit::CalcMac1BNum, calls);
-  surface.setStatus(1, Joined(t::kBlocks, calls));
+  surface.setEditText(edits.blockCount, calls);
+  surface.setStatus(kTotalsPanel, Joined(t::kBlocks, calls));
   return 1;
 }
 
-int RunTrimmed(const TrimmedVariant& variant, WindowSurface& surface, std::string_view path, const MacKeys& keys,
+int RunTrimmed(const VariantRule& variant, WindowSurface& surface, std::string_view path, const MacKeys& keys,
                std::int64_t headerLength, std::int64_t trailerLength, MacRun& run) {
+  const MacVariantEdits& edits = variant.edits;
   TransactionFile file(path);
   if (!file.IsOpen()) {
-    surface.setStatus(1, Joined(variant.prefix, t::kFileOpenError));
+    surface.setStatus(kTotalsPanel, Joined(variant.prefix, t::kFileOpenError));
     return 0;
   }
   const std::int64_t length = file.Size();
@@ -328,9 +221,9 @@ int RunTrimmed(const TrimmedVariant& variant, WindowSurface& surface, std::strin
   int stage = range <= kMacBlockSize ? SINGLE : FIRST;
   std::int64_t pieceSize = range <= kMacBlockSize ? range : kMacBlockSize;
   const std::int64_t blocks = BlockCount(range);
-  surface.setEditText(variant.macCalls, Decimal(blocks));
-  surface.setEditText(variant.blockSize, t::kBlockSizeText);
-  surface.setStatus(1, Joined(t::kBlocks, Decimal(blocks)));
+  surface.setEditText(edits.blockCount, Decimal(blocks));
+  surface.setEditText(edits.blockSize, t::kBlockSizeText);
+  surface.setStatus(kTotalsPanel, Joined(t::kBlocks, Decimal(blocks)));
   BlockProgress progress(surface, blocks);
   surface.repaint();
   file.Seek(skip);
@@ -340,11 +233,11 @@ int RunTrimmed(const TrimmedVariant& variant, WindowSurface& surface, std::strin
   std::int64_t calls = 0;
   std::int64_t rawLeft = range;
   do {
-    const std::size_t kept = file.ReadKept(work.data(), static_cast<std::size_t>(pieceSize), variant.keep);
+    const std::size_t kept = ReadKept(file, work.data(), static_cast<std::size_t>(pieceSize), variant.keep);
     MaskNonPrintable(work.data(), static_cast<std::ptrdiff_t>(kept));
     const int code = Generate(run, keys, stage, work.data(), kept);
     if (code != 0) {
-      surface.setStatus(2, Joined(variant.prefix, t::kGenerateMacErrorMode) + Decimal(stage) +
+      surface.setStatus(kCommandPanel, Joined(variant.prefix, t::kGenerateMacErrorMode) + Decimal(stage) +
                                std::string(t::kErrorCode) + Decimal(code));
       return 0;
     }
@@ -356,103 +249,15 @@ int RunTrimmed(const TrimmedVariant& variant, WindowSurface& surface, std::strin
     if (variant.countsCalls) progress.Advance();
   } while (rawLeft > 0);
 
-  surface.setEditText(variant.byteCount, Decimal(fed));
-  surface.setEditText(variant.macCalls, Decimal(variant.countsCalls ? calls : blocks));
-  surface.setEditText(variant.result, MacText(run));
+  surface.setEditText(edits.byteCount, Decimal(fed));
+  surface.setEditText(edits.blockCount, Decimal(variant.countsCalls ? calls : blocks));
+  surface.setEditText(edits.result, MacText(run));
   return 1;
-}
-
-// Runs a variant on records of its own and wipes them afterwards.
-template <typename Body>
-int WithOwnRun(Body body) {
-  MacRun run{};
-  WipeGuard<MacRun> guard(run);
-  return body(run);
-}
-
-// ---------------------------------------------------------------------------
-// Envelope lookup
-
-// The four digits "1844" as the trailer search's window holds them.
-constexpr std::uint32_t kTrailerMti = (std::uint32_t{'1'} << 24) | (std::uint32_t{'8'} << 16) | (std::uint32_t{'4'} << 8) | '4';
-constexpr std::size_t kFunctionCodeAt = 32;  // within the 51 trailer bytes
-constexpr std::string_view kTrailerFunctionCode = "971";
-constexpr std::string_view kFileHeaderMti = "1644";
-
-bool IsTrailer(const std::array<std::uint8_t, kMacTrailerSize>& trailer) {
-  return std::equal(kTrailerFunctionCode.begin(), kTrailerFunctionCode.end(), trailer.begin() + kFunctionCodeAt);
-}
-
-// Scans for the next four digits reading "1844" (other bytes between the
-// digits do not break them up) and leaves the file just after them.
-bool SkipToTrailerMti(TransactionFile& file, std::uint32_t& window, int& digits) {
-  for (auto bytes = file.Peek(); !bytes.empty(); bytes = file.Peek()) {
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-      if (!IsDigit(bytes[i])) continue;
-      window = (window << 8) | bytes[i];
-      if (digits < 4) ++digits;
-      if (digits == 4 && window == kTrailerMti) {
-        file.Skip(i + 1);
-        return true;
-      }
-    }
-    file.Skip(bytes.size());
-  }
-  return false;
-}
-
-enum class TrailerSearch { Found, NotFound, ReadError };
-
-// The trailer is the last "1844" whose function code is "971": the digits of
-// a batch message can form "1844" followed by "971" by chance, and the first
-// such window in a large file would cut the MAC range in the middle of the
-// batch.
-TrailerSearch FindTrailer(TransactionFile& file, MacRecords& records) {
-  std::uint32_t window = 0;
-  int digits = 0;
-  bool found = false;
-  std::int64_t trailerEnd = 0;  // offset just past the trailer's 51 bytes
-  std::array<std::uint8_t, kMacTrailerSize> candidate{};
-  while (SkipToTrailerMti(file, window, digits)) {
-    candidate.fill(0);
-    if (file.Read(candidate.data(), kMacTrailerSize) == 0) return TrailerSearch::ReadError;
-    if (IsTrailer(candidate)) {
-      records.macTrailer = candidate;
-      trailerEnd = file.Position();
-      found = true;
-    }
-    // the 51 bytes after a "1844" are not searched again
-  }
-  if (!found) {
-    records.macTrailer.fill(0);
-    return TrailerSearch::NotFound;
-  }
-  records.trailerLength = static_cast<std::int64_t>(4 + kMacTrailerSize) + (file.Position() - trailerEnd);
-  return TrailerSearch::Found;
 }
 
 // ---------------------------------------------------------------------------
 // Driver helpers
 
-// The header's bytes from 41 on and the trailer's from 43 on, each ending at
-// the first NUL.
-std::string_view DeclaredText(const std::uint8_t* bytes, std::size_t size) {
-  const char* text = reinterpret_cast<const char*>(bytes);
-  return {text, ::strnlen(text, size)};
-}
-
-void ShowDeclaredValues(WindowSurface& surface, const MacRecords& records) {
-  constexpr std::size_t kMethodAt = 41;
-  constexpr std::size_t kMacAt = 43;
-  constexpr std::size_t kMacLength = 8;
-  const std::string_view header = DeclaredText(records.macHeader.data() + kMethodAt, 11);
-  surface.setEditText(Edit::INFileMacMeth, header.substr(0, 1));
-  surface.setEditText(Edit::INFileMacVer, header.substr(std::min<std::size_t>(1, header.size()), 2));
-  surface.setEditText(Edit::INFileKcv, header.substr(std::min<std::size_t>(3, header.size()), 8));
-  surface.setEditText(Edit::INFileMac, DeclaredText(records.macTrailer.data() + kMacAt, kMacLength));
-}
-
-// Which of the three results equal the declared MAC.
 std::array<bool, 3> ColourResults(WindowSurface& surface) {
   for (const Edit edit : kMacResultEdits) surface.setEditColour(edit, TextColour::Red);
   const std::string declared = surface.editText(Edit::INFileMac);
@@ -489,91 +294,11 @@ void MaskNonPrintable(std::uint8_t* buffer, std::ptrdiff_t length) {
   for (std::ptrdiff_t i = 0; i < length; ++i) buffer[i] = kMaskTable[buffer[i]];
 }
 
-bool FindMacRecords(WindowSurface& surface, std::string_view path, MacRecords& records) {
-  records = MacRecords{};
-  TransactionFile file(path);
-  if (!file.IsOpen()) {
-    surface.setStatus(2, t::kDorvOpenError);
-    return false;
-  }
-  if (file.Read(records.macHeader.data(), kMacHeaderSize) == 0) {
-    surface.setStatus(2, t::kMacHeaderReadError);
-    return false;
-  }
-  std::int64_t skipped = 0;  // the separator and the first digit
-  int c = 0;
-  do {
-    c = file.Get();
-    if (c < 0) {
-      surface.setStatus(2, t::kFileHeaderReadError);
-      return false;
-    }
-    ++skipped;
-  } while (!IsDigit(c));
-  std::array<std::uint8_t, 4> mti{static_cast<std::uint8_t>(c), 0, 0, 0};
-  if (file.Read(mti.data() + 1, 3) == 0) {
-    surface.setStatus(2, t::kFileHeaderReadError);
-    return false;
-  }
-  if (!std::equal(kFileHeaderMti.begin(), kFileHeaderMti.end(), mti.begin())) {
-    surface.setStatus(2, t::kFileHeaderNotFound);
-    return false;
-  }
-  records.headerLength = static_cast<std::int64_t>(kMacHeaderSize) + skipped - 1;
-
-  switch (FindTrailer(file, records)) {
-    case TrailerSearch::Found: break;
-    case TrailerSearch::ReadError:
-      surface.setStatus(2, t::kMacTrailerReadError);
-      return false;
-    case TrailerSearch::NotFound:
-      // no trailer: the MAC range runs to the end of the file, and the
-      // declared MAC is empty
-      records.trailerLength = 0;
-      surface.setStatus(2, t::kMacTrailerNotFound);
-      break;
-  }
-  return true;
-}
-
-int ComputeMacAll(WindowSurface& surface, std::string_view path, const KeyStore& keyStore,
-                  const KeyCryptogram& keyCryptogram, std::string_view kcvText, MacRun& run) {
-  return RunMacAll(surface, path, MacKeys{keyStore, keyCryptogram, kcvText}, run);
-}
-
-int ComputeMacAll(WindowSurface& surface, std::string_view path, const KeyStore& keyStore,
-                  const KeyCryptogram& keyCryptogram, std::string_view kcvText) {
-  return WithOwnRun([&](MacRun& run) { return ComputeMacAll(surface, path, keyStore, keyCryptogram, kcvText, run); });
-}
-
-int ComputeMacNhd(WindowSurface& surface, std::string_view path, const KeyStore& keyStore,
-                  const KeyCryptogram& keyCryptogram, std::string_view kcvText, std::int64_t headerLength,
-                  std::int64_t trailerLength, MacRun& run) {
-  return RunTrimmed(kMacNhd, surface, path, MacKeys{keyStore, keyCryptogram, kcvText}, headerLength, trailerLength,
-                    run);
-}
-
-int ComputeMacNhd(WindowSurface& surface, std::string_view path, const KeyStore& keyStore,
-                  const KeyCryptogram& keyCryptogram, std::string_view kcvText, std::int64_t headerLength,
-                  std::int64_t trailerLength) {
-  return WithOwnRun([&](MacRun& run) {
-    return ComputeMacNhd(surface, path, keyStore, keyCryptogram, kcvText, headerLength, trailerLength, run);
-  });
-}
-
-int ComputeMacNsp(WindowSurface& surface, std::string_view path, const KeyStore& keyStore,
-                  const KeyCryptogram& keyCryptogram, std::string_view kcvText, std::int64_t headerLength,
-                  std::int64_t trailerLength, MacRun& run) {
-  return RunTrimmed(kMacNsp, surface, path, MacKeys{keyStore, keyCryptogram, kcvText}, headerLength, trailerLength,
-                    run);
-}
-
-int ComputeMacNsp(WindowSurface& surface, std::string_view path, const KeyStore& keyStore,
-                  const KeyCryptogram& keyCryptogram, std::string_view kcvText, std::int64_t headerLength,
-                  std::int64_t trailerLength) {
-  return WithOwnRun([&](MacRun& run) {
-    return ComputeMacNsp(surface, path, keyStore, keyCryptogram, kcvText, headerLength, trailerLength, run);
-  });
+int ComputeMac(WindowSurface& surface, std::string_view path, MacVariant variant, const MacKeys& keys,
+               const MacRecords& envelope, MacRun& run) {
+  const VariantRule& rule = kVariantRules[static_cast<std::size_t>(variant)];
+  if (rule.wholeFile) return RunWholeFile(rule, surface, path, keys, run);
+  return RunTrimmed(rule, surface, path, keys, envelope.headerLength, envelope.trailerLength, run);
 }
 
 int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> kcvText, std::string_view key,
@@ -586,37 +311,37 @@ int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> 
                  MacCheckSecrets& secrets, MacCheckReport& report) {
   WipeGuard<MacCheckSecrets> guard(secrets);
   report = MacCheckReport{};
-  if (CreateKCV(secrets.kcvText.data(), key, 8) == 0) {
+  if (CreateKCV(secrets.kcvText.data(), key, static_cast<int>(kKcvDigits)) == 0) {
     report.stop = MacCheckStop::KeyCheckValue;
-    surface.setStatus(1, t::kCreateKcvError);
+    surface.setStatus(kTotalsPanel, t::kCreateKcvError);
     return 0;
   }
-  std::copy_n(secrets.kcvText.data(), std::min<std::size_t>(8, kcvText.size()), kcvText.data());
-  const std::string_view kcv(secrets.kcvText.data(), 8);
+  std::copy_n(secrets.kcvText.data(), std::min(kKcvDigits, kcvText.size()), kcvText.data());
+  const std::string_view kcv(secrets.kcvText.data(), kKcvDigits);
 
   FillSeed(secrets.seed);
   const int installed = InstallKey(secrets.keyStore, secrets.keyCryptogram, key, kcv, secrets.seed);
   if (installed != 0) {
     report.stop = MacCheckStop::KeyInstall;
-    surface.setStatus(1, Joined(t::kInstallKeyError, Decimal(installed)));
+    surface.setStatus(kTotalsPanel, Joined(t::kInstallKeyError, Decimal(installed)));
     return 0;
   }
 
   MacRecords records;
   if (!FindMacRecords(surface, path, records)) {
     report.stop = MacCheckStop::Envelope;
-    surface.setStatus(1, t::kMacRecordsError);
+    surface.setStatus(kTotalsPanel, t::kMacRecordsError);
     return 0;
   }
   report.trailerFound = records.trailerLength != 0;
   ShowDeclaredValues(surface, records);
 
-  MacRun& run = secrets.run;
-  ComputeMacAll(surface, path, secrets.keyStore, secrets.keyCryptogram, kcv, run);
-  ComputeMacNhd(surface, path, secrets.keyStore, secrets.keyCryptogram, kcv, records.headerLength,
-                records.trailerLength, run);
-  const int result = ComputeMacNsp(surface, path, secrets.keyStore, secrets.keyCryptogram, kcv,
-                                   records.headerLength, records.trailerLength, run);
+  // MACNSP's result is the driver's
+  const MacKeys keys{secrets.keyStore, secrets.keyCryptogram, kcv};
+  int result = 0;
+  for (const MacVariant variant : {MacVariant::All, MacVariant::Nhd, MacVariant::Nsp}) {
+    result = ComputeMac(surface, path, variant, keys, records, secrets.run);
+  }
   report.matches = ColourResults(surface);
   return result;
 }

@@ -1,5 +1,5 @@
-// File MAC verification: the MAC envelope of a transaction file, the three
-// MAC variants computed over it, and the MAC check driver that reports them.
+// File MAC verification: the three MAC variants computed over a transaction
+// file within its MAC envelope, and the MAC check driver that reports them.
 #pragma once
 
 #include <array>
@@ -11,27 +11,11 @@
 #include "defines.h"
 #include "mac/generate_mac.h"
 #include "mac/key_install.h"
+#include "mac/mac_envelope.h"
 
 namespace kalvrin {
 
-inline constexpr std::size_t kMacHeaderSize = 60;
-inline constexpr std::size_t kMacTrailerSize = 51;  // the trailer's bytes after its "1844"
 inline constexpr std::int64_t kMacBlockSize = 512;
-
-// What FindMacRecords hands the driver. Bytes a short read could not fill
-// stay zero, so the declared values end at the first NUL.
-struct MacRecords {
-  std::array<std::uint8_t, kMacHeaderSize> macHeader{};
-  std::array<std::uint8_t, kMacTrailerSize> macTrailer{};
-  std::int64_t headerLength = 0;   // offset of the "1" of the file header's "1644"
-  std::int64_t trailerLength = 0;  // from the trailer's "1844" to the end; 0 when no trailer was found
-};
-
-// Locates the MAC header, the 1644 file header and the trailer (the last
-// "1844" whose function code is "971") in one read of the file. On failure status panel 2 names the step and the
-// result is false. A file without a trailer passes with trailerLength 0, a
-// zero trailer and "MAC Trailer not found" in status panel 2.
-bool FindMacRecords(WindowSurface& surface, std::string_view path, MacRecords& records);
 
 // Every byte outside 0x20..0x7E becomes 0xAA, in place.
 void MaskNonPrintable(std::uint8_t* buffer, std::ptrdiff_t length);
@@ -54,26 +38,25 @@ struct MacCheckSecrets {
   MacRun run{};                    // shared by the three variants, one after the other
 };
 
-// The three variants. Each opens the file read-only, writes its figures, MAC
-// and messages into the window and returns 1 when it showed its MAC, 0 when
-// it stopped with a message. The overloads with a MacRun use the caller's
-// records (and leave them as the run left them); the others wipe their own.
-int ComputeMacAll(WindowSurface& surface, std::string_view path, const KeyStore& keyStore,
-                  const KeyCryptogram& keyCryptogram, std::string_view kcvText);
-int ComputeMacAll(WindowSurface& surface, std::string_view path, const KeyStore& keyStore,
-                  const KeyCryptogram& keyCryptogram, std::string_view kcvText, MacRun& run);
-int ComputeMacNhd(WindowSurface& surface, std::string_view path, const KeyStore& keyStore,
-                  const KeyCryptogram& keyCryptogram, std::string_view kcvText,
-                  std::int64_t headerLength, std::int64_t trailerLength);
-int ComputeMacNhd(WindowSurface& surface, std::string_view path, const KeyStore& keyStore,
-                  const KeyCryptogram& keyCryptogram, std::string_view kcvText,
-                  std::int64_t headerLength, std::int64_t trailerLength, MacRun& run);
-int ComputeMacNsp(WindowSurface& surface, std::string_view path, const KeyStore& keyStore,
-                  const KeyCryptogram& keyCryptogram, std::string_view kcvText,
-                  std::int64_t headerLength, std::int64_t trailerLength);
-int ComputeMacNsp(WindowSurface& surface, std::string_view path, const KeyStore& keyStore,
-                  const KeyCryptogram& keyCryptogram, std::string_view kcvText,
-                  std::int64_t headerLength, std::int64_t trailerLength, MacRun& run);
+// The three variants, in the order of kMacVariants: MACALL over every byte
+// of the file; MACNHD over the bytes between the MAC header and the trailer
+// (the envelope's headerLength and trailerLength) without CR, LF and TAB;
+// MACNSP without spaces too.
+enum class MacVariant { All, Nhd, Nsp };
+
+// The key material every GenerateMAC call of a run is given.
+struct MacKeys {
+  const KeyStore& keyStore;
+  const KeyCryptogram& keyCryptogram;
+  std::string_view kcvText;
+};
+
+// One variant: opens the file read-only, writes its figures, MAC and
+// messages into the window and returns 1 when it showed its MAC, 0 when it
+// stopped with a message. MACALL does not look at the envelope. The run's
+// records are left as the variant left them.
+int ComputeMac(WindowSurface& surface, std::string_view path, MacVariant variant, const MacKeys& keys,
+               const MacRecords& envelope, MacRun& run);
 
 // The MAC check: key check value (its 8 digits overwrite the first 8
 // characters of kcvText, or as many as it holds), key installation, envelope,

@@ -1,5 +1,6 @@
-// The texts the MAC check and the MAC command show, in one place. They are
-// the tool's own texts, spelling included.
+// The texts the MAC check and the MAC command show, in one place (the
+// envelope lookup's are in mac_envelope.h). They are the tool's own texts,
+// spelling included.
 #pragma once
 
 #include <string_view>
@@ -9,14 +10,6 @@ namespace kalvrin::mac_texts {
 // the MAC command, status panel 2
 inline constexpr std::string_view kProcessingMac = "Processing MAC";
 inline constexpr std::string_view kMacProcessed = "MAC processed";
-
-// the envelope lookup, status panel 2
-inline constexpr std::string_view kDorvOpenError = "DORV open error";
-inline constexpr std::string_view kMacHeaderReadError = "MAC Header read error";
-inline constexpr std::string_view kFileHeaderReadError = "File Header read error";
-inline constexpr std::string_view kFileHeaderNotFound = "File Header not found";
-inline constexpr std::string_view kMacTrailerReadError = "MAC Trailer read error";
-inline constexpr std::string_view kMacTrailerNotFound = "MAC Trailer not found";
 
 // the driver, status panel 1
 inline constexpr std::string_view kCreateKcvError = "Create KCV error ";

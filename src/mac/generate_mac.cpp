@@ -16,7 +16,6 @@ namespace {
 
 constexpr std::size_t kBlock = 8;
 constexpr int kMaxPending = 7;
-constexpr std::size_t kKcvDigits = 8;
 
 int PendingCount(const ChainRecord& chain) {
   return TextToNumber(

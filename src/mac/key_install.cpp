@@ -22,7 +22,6 @@ DesBytes generatorState{};
 constexpr std::string_view kZeroBlockText = "0000000000000000";
 constexpr std::size_t kSingleKeyDigits = 16;
 constexpr std::size_t kDoubleKeyDigits = 32;
-constexpr std::size_t kKcvDigits = 8;
 constexpr std::size_t kKcvBytes = 4;
 constexpr int kMaxKcvDigits = 16;
 
@@ -50,6 +49,12 @@ void TripleDesHex(char* result, std::string_view keyText, std::string_view block
   HexToBytes(w.block.data(), blockText, w.block.size());
   TripleDesEncrypt(w.block, w.key, w.block);
   BytesToHex(result, w.block.data(), w.block.size());
+}
+
+std::string KcvEditText(std::string_view keyText) {
+  char kcv[kKcvDigits + 1] = {};
+  CreateKCV(kcv, keyText, static_cast<int>(kKcvDigits));
+  return "(" + std::string(kcv) + ")";
 }
 
 int CreateKCV(char* kcv, std::string_view keyText, int digits) {
@@ -142,7 +147,5 @@ int InstallKey(KeyStore& store, KeyCryptogram& cryptogram, std::string_view keyT
   DesBlock(cryptogram, kModeEncrypt, store.k1, w.block);
   return kKeyInstalled;
 }
-
-DesBytes GeneratorStateForTest() { return generatorState; }
 
 }  // namespace kalvrin

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "mac/des.h"
@@ -22,12 +23,22 @@ using KcvBytes = std::array<std::uint8_t, 4>;
 inline constexpr int kKeyInstalled = 0;
 inline constexpr int kWrongCheckValue = 1;
 
+// A key check value's digits, as a file declares it and the window shows it.
+inline constexpr std::size_t kKcvDigits = 8;
+
+// The key the window starts with, and kalvrin-check's when none is given.
+inline constexpr std::string_view kDefaultKey = "A4F1C07B3E9D2658";
+
 // Fills kcv with `digits` (clamped to 0..16) upper-case hex digits of the
 // zero block encrypted under the key, and a NUL: kcv needs digits+1 chars.
 // 16 digits are a single DES key, 32 a two-key triple-DES key, in either
 // case. Returns 1, or 0 (with an empty text) for a key text of any other
 // length or with any character that is not a hex digit.
 int CreateKCV(char* kcv, std::string_view keyText, int digits);
+
+// The hidden check-value edit's text for a key: its check value in
+// parentheses, "()" for a key CreateKCV refuses.
+std::string KcvEditText(std::string_view keyText);
 
 // Checks the first 16 characters of keyText against the first 8 of kcvText
 // and installs the key under a fresh storage key made from the seed. 0
@@ -54,8 +65,5 @@ void NextRandomBlock(DesBytes& output, const DesBytes& generatorKey, DesBytes& s
 
 // Two generator steps with the engine's own key and state, odd parity forced.
 void GenerateStorageKey(DoubleKey& output, const DesBytes& seed);
-
-// The generator state as it stands (a copy), for tests of what InstallKey changes.
-DesBytes GeneratorStateForTest();
 
 }  // namespace kalvrin

@@ -71,7 +71,7 @@ int MacCommand(WindowSurface& surface, std::string_view path, std::string_view k
 
 int MacCommand(WindowSurface& surface, std::string_view path, std::string_view kcvEditText, std::string_view key,
                MacCheckSecrets& secrets, MacOutcome& outcome) {
-  surface.setStatus(2, mac_texts::kProcessingMac);
+  surface.setStatus(kCommandPanel, mac_texts::kProcessingMac);
   surface.repaint();
   // the driver writes the key's check value into this copy; the edit's own
   // text never changes
@@ -80,7 +80,7 @@ int MacCommand(WindowSurface& surface, std::string_view path, std::string_view k
   const TextWipe wipe{kcvCopy};
   MacCheckReport report;
   const int result = CheckFileMac(surface, path, std::span<char>(kcvCopy), key, secrets, report);
-  if (result != 0) surface.setStatus(2, mac_texts::kMacProcessed);
+  if (result != 0) surface.setStatus(kCommandPanel, mac_texts::kMacProcessed);
   outcome = OutcomeOf(result, report);
   return result;
 }

@@ -100,11 +100,10 @@ FileMacs ComputeFileMacs(std::string_view path, std::string_view key) {
   const char* declared = reinterpret_cast<const char*>(records.macTrailer.data() + kMacAt);
   macs.declared.assign(declared, ::strnlen(declared, 8));
 
-  ComputeMacAll(surface, path, secrets.keyStore, secrets.keyCryptogram, kcv, secrets.run);
-  ComputeMacNhd(surface, path, secrets.keyStore, secrets.keyCryptogram, kcv, records.headerLength,
-                records.trailerLength, secrets.run);
-  ComputeMacNsp(surface, path, secrets.keyStore, secrets.keyCryptogram, kcv, records.headerLength,
-                records.trailerLength, secrets.run);
+  const MacKeys keys{secrets.keyStore, secrets.keyCryptogram, kcv};
+  for (const MacVariant variant : {MacVariant::All, MacVariant::Nhd, MacVariant::Nsp}) {
+    ComputeMac(surface, path, variant, keys, records, secrets.run);
+  }
   std::size_t at = 0;
   for (const Edit edit : kMacResultEdits) macs.variants[at++] = surface.editText(edit);
   macs.computed = true;

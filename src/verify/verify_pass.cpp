@@ -13,7 +13,7 @@
 #include "iso/element_table.h"
 #include "iso/format_rules.h"
 #include "iso/message_decoder.h"
-#include "iso/transaction_file.h"
+#include "io/transaction_file.h"
 #include "verify/element_rules.h"
 #include "verify/mac_rules.h"
 
@@ -59,7 +59,7 @@ const DecodedElement* Complete(const DecodedMessage& message, int number) {
 // without reading it.
 class BlockReader {
  public:
-  explicit BlockReader(std::string_view path) : file_(OpenTransactionFile(path, size_)) {
+  explicit BlockReader(std::string_view path) : file_(OpenStream(path, size_)) {
     if (file_ != nullptr) block_ = std::make_unique<char[]>(kBlock);
   }
   ~BlockReader() {
@@ -67,6 +67,15 @@ class BlockReader {
   }
   BlockReader(const BlockReader&) = delete;
   BlockReader& operator=(const BlockReader&) = delete;
+
+  // The shared read-only open, as a stream.
+  static std::FILE* OpenStream(std::string_view path, std::int64_t& size) {
+    const int fd = OpenTransactionFile(path, size);
+    if (fd < 0) return nullptr;
+    std::FILE* stream = ::fdopen(fd, "rb");
+    if (stream == nullptr) ::close(fd);
+    return stream;
+  }
 
   bool IsOpen() const { return file_ != nullptr; }
   bool Failed() const { return failed_; }

@@ -1,5 +1,7 @@
 #include "support/child_process.h"
 
+#include "support/test_files.h"
+
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,11 +11,7 @@
 
 namespace kalvrin::test {
 
-const char* CheckProgramPath() {
-  const char* program = std::getenv("KALVRIN_CHECK");
-  if (program == nullptr) throw std::runtime_error("KALVRIN_CHECK is not set: run the tests through ctest");
-  return program;
-}
+const char* CheckProgramPath() { return kCheckProgram; }
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
   ::signal(SIGPIPE, SIG_IGN);  // a child that stops reading early must not end the test

@@ -14,7 +14,7 @@
 
 namespace kalvrin::test {
 
-// The program the tests run: $KALVRIN_CHECK, set by ctest.
+// The program the tests run: the kalvrin-check built beside them.
 const char* CheckProgramPath();
 
 class ChildProcess {

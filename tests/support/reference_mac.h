@@ -1,11 +1,22 @@
-// Independent references for the tests: the MAC as OpenSSL's DES-CBC computes
-// it, and the bytes each MAC variant feeds it.
+// Independent references for the tests: DES, its key check value and the MAC
+// as OpenSSL computes them, and the bytes each MAC variant feeds the MAC.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "mac/des.h"
+
 namespace kalvrin::test {
+
+// One block of OpenSSL's DES in ECB, "DES-ECB" with an 8-byte key or
+// "DES-EDE-ECB" with 16, as 16 hex digits; "OpenSSL failed" when it fails.
+std::string OpenSslEcb(const char* cipherName, const std::uint8_t* key, const DesBytes& in, bool encrypt);
+
+// The zero block under a 16-digit (DES) or 32-digit (two-key triple DES)
+// key text, as 16 hex digits.
+std::string OpenSslKcv(std::string_view keyHex);
 
 // OpenSSL's DES-CBC over the bytes under a 16-digit key (zero IV, zero
 // padding to whole blocks), first 4 bytes of the last block in hex;

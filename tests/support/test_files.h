@@ -26,6 +26,9 @@ class TempFile {
 // The bytes of a file.
 std::string ReadFileBytes(const std::filesystem::path& path);
 
+// The built kalvrin-check program.
+inline constexpr const char* kCheckProgram = KALVRIN_CHECK_PROGRAM;
+
 // A file of the project's samples/ folder.
 std::filesystem::path SamplePath(std::string_view name);
 

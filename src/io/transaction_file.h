@@ -1,0 +1,87 @@
+// Reading a transaction file: the one read-only open that every check uses,
+// so that all of them accept and refuse the same files, and a buffered
+// reader over it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace kalvrin {
+
+// Opens a transaction file read-only and returns its descriptor, or -1. Only
+// a regular file is one: a directory cannot be read, and a device or pipe may
+// never end. The open does not wait: a named pipe without a writer would
+// otherwise hold the caller, and the window with it, for ever. `size` is the
+// file's size when it opens. The caller closes the descriptor.
+int OpenTransactionFile(std::string_view path, std::int64_t& size);
+
+// A file offset as "1234 (0x4D2)".
+std::string OffsetText(std::int64_t offset);
+
+// A transaction file opened by OpenTransactionFile, read through one buffer
+// of bufferSize bytes; closed when the reader goes.
+class TransactionFile {
+ public:
+  static constexpr std::size_t kDefaultBufferSize = std::size_t{1} << 18;
+
+  explicit TransactionFile(std::string_view path, std::size_t bufferSize = kDefaultBufferSize);
+  ~TransactionFile();
+  TransactionFile(const TransactionFile&) = delete;
+  TransactionFile& operator=(const TransactionFile&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+  // The size when the file was opened.
+  std::int64_t Size() const { return size_; }
+  // True once a read or a seek has failed; a seek that succeeds clears it.
+  bool Failed() const { return failed_; }
+
+  // Reads on from `offset`; false when the file cannot be positioned there.
+  bool Seek(std::int64_t offset);
+
+  // The unread buffered bytes, refilled when none are left; empty at the
+  // end of the file and after a read error. They stay valid until the next
+  // call that moves the reader.
+  std::span<const std::uint8_t> Peek() {
+    if (begin_ == end_ && !failed_) Refill();
+    return {buffer_.get() + begin_, end_ - begin_};
+  }
+  // Takes `count` of the bytes Peek returned.
+  void Skip(std::size_t count) {
+    begin_ += count;
+    position_ += static_cast<std::int64_t>(count);
+  }
+
+  // The next byte, -1 at the end of the file or after a read error.
+  int Get() {
+    const auto bytes = Peek();
+    if (bytes.empty()) return -1;
+    Skip(1);
+    return bytes[0];
+  }
+
+  // Up to `count` bytes into out; fewer at the end of the file.
+  std::size_t Read(std::uint8_t* out, std::size_t count);
+
+  // Where the next byte comes from, counted from the start of the file.
+  std::int64_t Position() const { return position_; }
+
+  bool AtEnd() { return Peek().empty(); }
+
+ private:
+  void Refill();
+
+  int fd_ = -1;
+  std::int64_t size_ = 0;
+  std::size_t bufferSize_;
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+  std::int64_t position_ = 0;
+  bool failed_ = false;
+};
+
+}  // namespace kalvrin

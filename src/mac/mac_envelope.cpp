@@ -1,0 +1,140 @@
+// The MAC envelope lookup: header, file header and trailer in one read.
+#include "mac/mac_envelope.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "io/transaction_file.h"
+
+namespace kalvrin {
+
+namespace {
+
+namespace t = mac_texts;
+
+bool IsDigit(int c) { return c >= '0' && c <= '9'; }
+
+// The four digits "1844" as the trailer search's window holds them.
+constexpr std::uint32_t kTrailerMti = (std::uint32_t{'1'} << 24) | (std::uint32_t{'8'} << 16) | (std::uint32_t{'4'} << 8) | '4';
+constexpr std::size_t kFunctionCodeAt = 32;  // within the 51 trailer bytes
+constexpr std::string_view kTrailerFunctionCode = "971";
+constexpr std::string_view kFileHeaderMti = "1644";
+
+bool IsTrailer(const std::array<std::uint8_t, kMacTrailerSize>& trailer) {
+  return std::equal(kTrailerFunctionCode.begin(), kTrailerFunctionCode.end(), trailer.begin() + kFunctionCodeAt);
+}
+
+// Scans for the next four digits reading "1844" (other bytes between the
+// digits do not break them up) and leaves the file just after them.
+bool SkipToTrailerMti(TransactionFile& file, std::uint32_t& window, int& digits) {
+  for (auto bytes = file.Peek(); !bytes.empty(); bytes = file.Peek()) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      if (!IsDigit(bytes[i])) continue;
+      window = (window << 8) | bytes[i];
+      if (digits < 4) ++digits;
+      if (digits == 4 && window == kTrailerMti) {
+        file.Skip(i + 1);
+        return true;
+      }
+    }
+    file.Skip(bytes.size());
+  }
+  return false;
+}
+
+enum class TrailerSearch { Found, NotFound, ReadError };
+
+// The trailer is the last "1844" whose function code is "971": the digits of
+// a batch message can form "1844" followed by "971" by chance, and the first
+// such window in a large file would cut the MAC range in the middle of the
+// batch.
+TrailerSearch FindTrailer(TransactionFile& file, MacRecords& records) {
+  std::uint32_t window = 0;
+  int digits = 0;
+  bool found = false;
+  std::int64_t trailerEnd = 0;  // offset just past the trailer's 51 bytes
+  std::array<std::uint8_t, kMacTrailerSize> candidate{};
+  while (SkipToTrailerMti(file, window, digits)) {
+    candidate.fill(0);
+    if (file.Read(candidate.data(), kMacTrailerSize) == 0) return TrailerSearch::ReadError;
+    if (IsTrailer(candidate)) {
+      records.macTrailer = candidate;
+      trailerEnd = file.Position();
+      found = true;
+    }
+    // the 51 bytes after a "1844" are not searched again
+  }
+  if (!found) {
+    records.macTrailer.fill(0);
+    return TrailerSearch::NotFound;
+  }
+  records.trailerLength = static_cast<std::int64_t>(4 + kMacTrailerSize) + (file.Position() - trailerEnd);
+  return TrailerSearch::Found;
+}
+
+// The header's bytes from 41 on and the trailer's from 43 on, each ending at
+// the first NUL.
+std::string_view DeclaredText(const std::uint8_t* bytes, std::size_t size) {
+  const char* text = reinterpret_cast<const char*>(bytes);
+  return {text, ::strnlen(text, size)};
+}
+
+}  // namespace
+
+bool FindMacRecords(WindowSurface& surface, std::string_view path, MacRecords& records) {
+  records = MacRecords{};
+  TransactionFile file(path);
+  if (!file.IsOpen()) {
+    surface.setStatus(kCommandPanel, t::kDorvOpenError);
+    return false;
+  }
+  if (file.Read(records.macHeader.data(), kMacHeaderSize) == 0) {
+    surface.setStatus(kCommandPanel, t::kMacHeaderReadError);
+    return false;
+  }
+  std::int64_t skipped = 0;  // the separator and the first digit
+  int c = 0;
+  do {
+    c = file.Get();
+    if (c < 0) {
+      surface.setStatus(kCommandPanel, t::kFileHeaderReadError);
+      return false;
+    }
+    ++skipped;
+  } while (!IsDigit(c));
+  std::array<std::uint8_t, 4> mti{static_cast<std::uint8_t>(c), 0, 0, 0};
+  if (file.Read(mti.data() + 1, 3) == 0) {
+    surface.setStatus(kCommandPanel, t::kFileHeaderReadError);
+    return false;
+  }
+  if (!std::equal(kFileHeaderMti.begin(), kFileHeaderMti.end(), mti.begin())) {
+    surface.setStatus(kCommandPanel, t::kFileHeaderNotFound);
+    return false;
+  }
+  records.headerLength = static_cast<std::int64_t>(kMacHeaderSize) + skipped - 1;
+
+  switch (FindTrailer(file, records)) {
+    case TrailerSearch::Found: break;
+    case TrailerSearch::ReadError:
+      surface.setStatus(kCommandPanel, t::kMacTrailerReadError);
+      return false;
+    case TrailerSearch::NotFound:
+      // no trailer: the MAC range runs to the end of the file, and the
+      // declared MAC is empty
+      records.trailerLength = 0;
+      surface.setStatus(kCommandPanel, t::kMacTrailerNotFound);
+      break;
+  }
+  return true;
+}
+
+void ShowDeclaredValues(WindowSurface& surface, const MacRecords& records) {
+  constexpr std::size_t kMethodAt = 41;
+  constexpr std::size_t kMacAt = 43;
+  constexpr std::size_t kMacLength = 8;
+  const std::string_view header = DeclaredText(records.macHeader.data() + kMethodAt, 11);
+  ShowDeclaredMacSettings(surface, header);
+  surface.setEditText(Edit::INFileMac, DeclaredText(records.macTrailer.data() + kMacAt, kMacLength));
+}
+
+}  // namespace kalvrin

@@ -1,0 +1,50 @@
+// The MAC envelope of a transaction file: the MAC header before the file
+// header, and the trailer whose function code tells it from other 1844
+// messages. Found in one read of the file; its declared values go to the
+// window's File MAC edits.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "defines.h"
+
+namespace kalvrin {
+
+namespace mac_texts {
+// the envelope lookup, status panel 2
+inline constexpr std::string_view kDorvOpenError = "DORV open error";
+inline constexpr std::string_view kMacHeaderReadError = "MAC Header read error";
+inline constexpr std::string_view kFileHeaderReadError = "File Header read error";
+inline constexpr std::string_view kFileHeaderNotFound = "File Header not found";
+inline constexpr std::string_view kMacTrailerReadError = "MAC Trailer read error";
+inline constexpr std::string_view kMacTrailerNotFound = "MAC Trailer not found";
+}  // namespace mac_texts
+
+inline constexpr std::size_t kMacHeaderSize = 60;
+inline constexpr std::size_t kMacTrailerSize = 51;  // the trailer's bytes after its "1844"
+
+// What FindMacRecords hands the driver. Bytes a short read could not fill
+// stay zero, so the declared values end at the first NUL.
+struct MacRecords {
+  std::array<std::uint8_t, kMacHeaderSize> macHeader{};
+  std::array<std::uint8_t, kMacTrailerSize> macTrailer{};
+  std::int64_t headerLength = 0;   // offset of the "1" of the file header's "1644"
+  std::int64_t trailerLength = 0;  // from the trailer's "1844" to the end; 0 when no trailer was found
+};
+
+// Locates the MAC header, the 1644 file header and the trailer (the last
+// "1844" whose function code is "971") in one read of the file. On failure
+// status panel 2 names the step and the result is false. A file without a
+// trailer passes with trailerLength 0, a zero trailer and "MAC Trailer not
+// found" in status panel 2.
+bool FindMacRecords(WindowSurface& surface, std::string_view path, MacRecords& records);
+
+// The declared method, version and key check value (the header's bytes from
+// 41 on) and the declared MAC (the trailer's from 43 on), each ending at the
+// first NUL, into the File MAC edits.
+void ShowDeclaredValues(WindowSurface& surface, const MacRecords& records);
+
+}  // namespace kalvrin
