@@ -25,7 +25,11 @@ void CardNumberMask::setOn(bool on) { maskAction->setChecked(on); }
 
 void CardNumberMask::readSettings(const IniFile& ini) { setOn(ini.ReadBool(kViewSection, kMaskCardNumbersKey, false)); }
 
-void CardNumberMask::writeSettings(IniFile& ini) const { ini.WriteBool(kViewSection, kMaskCardNumbersKey, on()); }
+// A first run's file holds the window's seven entries alone: the switch is
+// written once it has been on.
+void CardNumberMask::writeSettings(IniFile& ini) const {
+  if (on() || ini.ReadBool(kViewSection, kMaskCardNumbersKey, false)) ini.WriteBool(kViewSection, kMaskCardNumbersKey, on());
+}
 
 void CardNumberMask::apply(bool on) {
   grid_.setMaskCardNumbers(on);
