@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
@@ -22,6 +23,7 @@
 
 #include <optional>
 
+#include "app/card_number_mask.h"
 #include "app/config_form.h"
 #include "app/find_bar.h"
 #include "app/findings_page.h"
@@ -170,6 +172,74 @@ class GridWindowTest : public QObject {
     form.gridTools().showInInspectorAction->trigger();
     QCOMPARE(form.Inspector->record(), 8);
     QVERIFY(form.Inspector->isVisible());
+  }
+
+  // ---- masked card numbers -------------------------------------------------
+
+  // Tool > Mask card numbers: the view, the export, a copied row and the
+  // inspector show what kalvrin-check --mask-pan prints; the grid keeps the
+  // clear numbers, and the settings file keeps the choice beside the seven
+  // entries.
+  void maskedCardNumbersEverywhereTheUserLooks() {
+    QTemporaryDir dir;
+    const QString file = Sample("batch-nsp.dat");
+    const int panColumn = 5;  // "P2 (cardnum.)"
+    {
+      KalvrinWindows w = Start(dir);
+      TMainForm& form = *w.mainForm;
+      form.show();
+      RunIso(form, file);
+      const QString clear = Cell(form, panColumn, 2);
+      QCOMPARE(clear.size(), 16);
+      QVERIFY(!form.cardNumberMask().on());  // off by default
+      QCOMPARE(form.FormatGrid->model()->index(1, panColumn).data().toString(), clear);
+
+      form.cardNumberMask().maskAction->trigger();
+      QVERIFY(form.cardNumberMask().on());
+      const QString masked = clear.left(6) + "******" + clear.right(4);
+      QCOMPARE(form.FormatGrid->model()->index(1, panColumn).data().toString(), masked);
+      QCOMPARE(Cell(form, panColumn, 2), clear);  // what the check wrote stays
+      QVERIFY(!(form.FormatGrid->model()->flags(form.FormatGrid->model()->index(1, panColumn)) & Qt::ItemIsEditable));
+
+      const QString target = dir.filePath("grid.csv");
+      form.gridTools().chooseExportFile = [&](QWidget*) { return std::optional<QString>(target); };
+      form.gridTools().exportAction->trigger();
+      const std::string expected = test::Check({"iso", file.toStdString(), "--csv", "--mask-pan"}).out;
+      QCOMPARE(ReadBytes(target), QByteArray::fromStdString(expected));
+      QVERIFY(!ReadBytes(target).contains(clear.toLatin1()));
+
+      form.FormatGrid->selectionModel()->setCurrentIndex(form.FormatGrid->model()->index(1, panColumn),
+                                                         QItemSelectionModel::ClearAndSelect);
+      form.gridTools().copyCurrentRowAsCsv();
+      QVERIFY(QGuiApplication::clipboard()->text().contains(masked));
+      QVERIFY(!QGuiApplication::clipboard()->text().contains(clear));
+
+      // The inspector: the element's value, and its bytes in the hex view.
+      QCOMPARE(form.Inspector->record(), 2);
+      const QString hex = form.Inspector->HexView->toPlainText();
+      QVERIFY(hex.count(QStringLiteral("2A ")) >= 6);
+      QVERIFY(!hex.contains(clear.mid(6, 6)));
+      bool shown = false;
+      const QAbstractItemModel* parts = form.Inspector->ElementGrid->model();
+      for (int row = 0; row < parts->rowCount(); ++row) {
+        for (int col = 0; col < parts->columnCount(); ++col) {
+          const QString text = parts->index(row, col).data().toString();
+          QVERIFY2(!text.contains(clear), qPrintable(text));
+          shown = shown || text == masked;
+        }
+      }
+      QVERIFY(shown);
+      QVERIFY(form.close());
+    }
+    const QByteArray saved = ReadBytes(dir.filePath("kalvrin.ini"));
+    QVERIFY(saved.contains("[View]\nMaskCardNumbers=1\n"));
+    QVERIFY(saved.contains("[Form]\nTop=100\nLeft=100\n"));
+    QVERIFY(saved.contains("[SDES-KEYS]\nTESTKEY=A4F1C07B3E9D2658\n"));
+    KalvrinWindows again = Start(dir);
+    QVERIFY(again.mainForm->cardNumberMask().on());
+    again.mainForm->cardNumberMask().maskAction->trigger();  // and off again, the clear numbers back
+    RunIso(*again.mainForm, file);
+    QCOMPARE(again.mainForm->FormatGrid->model()->index(1, panColumn).data().toString(), Cell(*again.mainForm, panColumn, 2));
   }
 
   // ---- find and filter ---------------------------------------------------

@@ -130,6 +130,43 @@ TEST(KalvrinCheckKey, UnusableSourcesAreRefusedInOneLine) {
   }
 }
 
+// verify takes the key from the same sources; without one it skips the MAC rules.
+TEST(KalvrinCheckKey, VerifyTakesTheSameSources) {
+  const KeyFile file(kNhdKey + "\n", 0600);
+  const KeyFile open(kNhdKey + "\n", 0644);
+  const std::string nhd = Sample("batch-nhd.dat");
+  const std::string program = test::CheckProgramPath();
+  const std::string matched = "MAC MACNHD equals the declared 7AAE5FFA";
+  struct Case {
+    const char* source;
+    std::vector<std::string> args;
+    std::string input;
+    std::vector<std::string> env;
+    bool checksMac;
+  };
+  const Case cases[] = {
+      {"--key HEX", {"--key", kNhdKey}, "", {kNoKeyInEnvironment}, true},
+      {"--key -", {"--key", "-"}, kNhdKey + "\n", {kNoKeyInEnvironment}, true},
+      {"--key-file", {"--key-file", file.str()}, "", {kNoKeyInEnvironment}, true},
+      {"KALVRIN_KEY", {}, "", {"KALVRIN_KEY=" + kNhdKey}, true},
+      {"no key", {}, "", {kNoKeyInEnvironment}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    std::vector<std::string> args{program, "verify", nhd};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Printed printed = RunProgram(args, c.input, c.env);
+    EXPECT_EQ(printed.out.find(matched) != std::string::npos, c.checksMac) << printed.out;
+    ExpectNoKeyIn(printed, kNhdKey);
+  }
+  const Printed refused = RunProgram({program, "verify", nhd, "--key-file", open.str()}, "", {kNoKeyInEnvironment});
+  EXPECT_EQ(refused.exitCode, 2);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, "kalvrin-check: key file " + open.str() +
+                             " is open to other users (mode 0644); make it readable by its owner only: chmod 600 " +
+                             open.str() + "\n");
+}
+
 // Keys that fail in every way: none of them is ever printed back.
 TEST(KalvrinCheckKey, AKeyThatFailsIsNotPrintedEither) {
   for (const std::string key : {"0123456789ABCDEF", "A4F1C07B3E9D265O", "A4F1C07B3E9D26581C587F1C13924FEF",

@@ -208,6 +208,13 @@ TEST(KalvrinCheckArguments, AnUnknownCommandIsNamed) {
   }
 }
 
+TEST(KalvrinCheckArguments, VersionIsTheProjects) {
+  const Printed printed = Check({"--version"});
+  EXPECT_EQ(printed.exitCode, 0);
+  EXPECT_EQ(printed.out, "kalvrin-check " KALVRIN_TEST_VERSION "\n");
+  EXPECT_EQ(printed.err, "");
+}
+
 TEST(KalvrinCheckCsv, TitleRowFirstAndQuotedFields) {
   const std::string bytes = filegen::BuildMessage("1240", {{43, "SHOP, \"THE\" ONE"}}) + "  " +
                             filegen::BuildMessage("1644", {{24, "692"}}) + " ";

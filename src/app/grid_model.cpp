@@ -6,6 +6,8 @@
 #include "app/column_notes.h"
 #include "app/widget_helpers.h"
 #include "defines.h"
+#include "iso/pan_mask.h"
+#include "iso/result_grid.h"
 
 namespace kalvrin {
 
@@ -77,9 +79,35 @@ std::int64_t GridModel::gridRowOffset(int row) const { return rows_.offset(row);
 
 std::string GridModel::gridCell(int col, int row) const { return std::string(rows_.cell(col, row)); }
 
-std::string_view GridModel::gridCellView(int col, int row) const { return rows_.cell(col, row); }
+namespace {
+// Which of GridModel::masked_ holds a card number column's masked text.
+int MaskSlot(int col) { return col == kElementColumns[2] ? 0 : 1; }
+}  // namespace
 
-void GridModel::gridRowView(int row, std::span<std::string_view> cells) const { rows_.rowCells(row, cells); }
+std::string_view GridModel::gridCellView(int col, int row) const {
+  const std::string_view text = rows_.cell(col, row);
+  if (!maskCardNumbers_ || row < fixedRows_ || !GridColumnHoldsCardNumber(col)) return text;
+  std::string& masked = masked_[static_cast<std::size_t>(MaskSlot(col))];
+  masked = MaskElement(kGridColumns[static_cast<std::size_t>(col)].element, text);
+  return masked;
+}
+
+void GridModel::gridRowView(int row, std::span<std::string_view> cells) const {
+  rows_.rowCells(row, cells);
+  if (!maskCardNumbers_ || row < fixedRows_) return;
+  for (int col = 0; col < static_cast<int>(cells.size()); ++col) {
+    if (!GridColumnHoldsCardNumber(col)) continue;
+    std::string& masked = masked_[static_cast<std::size_t>(MaskSlot(col))];
+    masked = MaskElement(kGridColumns[static_cast<std::size_t>(col)].element, cells[static_cast<std::size_t>(col)]);
+    cells[static_cast<std::size_t>(col)] = masked;
+  }
+}
+
+void GridModel::setMaskCardNumbers(bool mask) {
+  if (mask == maskCardNumbers_) return;
+  maskCardNumbers_ = mask;
+  if (rowCount() > 0) emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1), {Qt::DisplayRole});
+}
 
 void GridModel::flush() {
   if (gridRowCount() > shownRows_) {
@@ -114,7 +142,7 @@ int GridModel::columnCount(const QModelIndex& parent) const {
 QVariant GridModel::data(const QModelIndex& index, int role) const {
   // A cell's tooltip is its whole text, which the column may be too narrow to show.
   if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ToolTipRole)) return {};
-  const std::string_view text = rows_.cell(index.column(), index.row() + fixedRows_);
+  const std::string_view text = gridCellView(index.column(), index.row() + fixedRows_);
   if (text.empty()) return {};
   return Latin1(text);
 }
@@ -128,6 +156,7 @@ bool GridModel::setData(const QModelIndex& index, const QVariant& value, int rol
 
 Qt::ItemFlags GridModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::NoItemFlags;
+  if (maskCardNumbers_ && GridColumnHoldsCardNumber(index.column())) return Qt::ItemIsSelectable | Qt::ItemIsEnabled;
   return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable;
 }
 

@@ -8,6 +8,7 @@
 
 #include <QAbstractTableModel>
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -40,6 +41,11 @@ class GridModel : public QAbstractTableModel {
   // until the next read or change of the grid.
   std::string_view gridCellView(int col, int row) const;
   void gridRowView(int row, std::span<std::string_view> cells) const;
+  // Card numbers masked in what the view shows and in what those tools
+  // read; gridCell and rows() keep them as the check wrote them. The masked
+  // cells cannot be edited.
+  void setMaskCardNumbers(bool mask);
+  bool maskCardNumbers() const { return maskCardNumbers_; }
   // Where the row's message starts in the file; kNoRowOffset outside the
   // grid and for a row without a message.
   void setGridRowOffset(int row, std::int64_t offset);
@@ -69,6 +75,9 @@ class GridModel : public QAbstractTableModel {
   int dirtyFirst_ = -1;   // grid rows changed since the last flush
   int dirtyLast_ = -1;
   bool headerDirty_ = false;
+  bool maskCardNumbers_ = false;
+  // The masked texts the views above point into, one per card number column.
+  mutable std::array<std::string, 2> masked_;
 };
 
 }  // namespace kalvrin

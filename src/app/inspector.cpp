@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "app/widget_helpers.h"
+#include "iso/pan_mask.h"
 #include "iso/result_grid.h"
 
 namespace kalvrin {
@@ -168,6 +169,7 @@ MessageInspector::MessageInspector(QWidget* parent) : QWidget(parent) {
 
 void MessageInspector::clear() {
   message_ = {};
+  path_.clear();
   record_ = 0;
   shownFrom_ = 0;
   shownBytes_ = 0;
@@ -189,15 +191,30 @@ void MessageInspector::showFileChanged(int record) {
 void MessageInspector::showMessage(const std::string& path, int record, std::int64_t offset) {
   MessageReader reader(path);
   message_ = reader.Decode(offset);
+  path_ = path;
   record_ = record;
   highlighted_ = {};
   HexView->setExtraSelections({});
-  parts_->setParts(PartsOf(message_));
+  DecodedMessage shown = message_;
+  if (maskCardNumbers_) MaskCardNumbers(shown);
+  parts_->setParts(PartsOf(shown));
   ElementGrid->resizeColumnsToContents();
   if (ElementGrid->columnWidth(kValueColumn) > kMaxValueWidth) ElementGrid->setColumnWidth(kValueColumn, kMaxValueWidth);
   showHead();
-  const std::int64_t shown = std::min(message_.span.bytes, kMaxShownBytes);
-  showBytes(shown > 0 ? reader.ReadBytes(message_.span.offset, static_cast<std::size_t>(shown)) : std::string());
+  const std::int64_t count = std::min(message_.span.bytes, kMaxShownBytes);
+  std::string bytes = count > 0 ? reader.ReadBytes(message_.span.offset, static_cast<std::size_t>(count)) : std::string();
+  if (maskCardNumbers_) MaskCardNumberBytes(message_, message_.span.offset, bytes);
+  showBytes(bytes);
+}
+
+void MessageInspector::setMaskCardNumbers(bool mask) {
+  if (mask == maskCardNumbers_) return;
+  maskCardNumbers_ = mask;
+  if (record_ <= 0 || message_.span.offset < 0) return;  // nothing decoded on show
+  const QModelIndex current = ElementGrid->currentIndex();
+  const int part = current.isValid() ? parts_->parts()[static_cast<std::size_t>(current.row())].part : kMtiPart;
+  showMessage(path_, record_, message_.span.offset);
+  selectPart(part);
 }
 
 void MessageInspector::showHead() {

@@ -78,6 +78,10 @@ class MessageInspector : public QWidget {
   void showMessage(const std::string& path, int record, std::int64_t offset);
   // Back to showing nothing.
   void clear();
+  // Card numbers masked in the element table and the hex view; the shown
+  // message is shown again.
+  void setMaskCardNumbers(bool mask);
+  bool maskCardNumbers() const { return maskCardNumbers_; }
   // Nothing decoded: the file is no longer the one the grid was made from.
   void showFileChanged(int record);
   // Selects the part's line and highlights its bytes; false when the shown
@@ -109,7 +113,9 @@ class MessageInspector : public QWidget {
   std::int64_t shownFrom_ = 0;   // the file offset of the hex view's first byte
   std::int64_t shownBytes_ = 0;  // how many bytes the hex view shows
   FileSpan highlighted_;
-  bool panesMoved_ = false;  // the user has placed the panes; resizing keeps their shares
+  bool panesMoved_ = false;
+  bool maskCardNumbers_ = false;
+  std::string path_;  // of the shown message  // the user has placed the panes; resizing keeps their shares
 };
 
 }  // namespace kalvrin

@@ -48,6 +48,7 @@
 #include "app/grid_model.h"
 #include "app/grid_rows.h"
 #include "app/grid_tools.h"
+#include "app/card_number_mask.h"
 #include "app/inspector.h"
 #include "app/kalvrin_application.h"
 #include "app/version.h"
@@ -193,6 +194,7 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
   Verify = menuBar()->findChild<QMenu*>("Tool1")->addAction("Verify");
   Verify->setObjectName("Verify");
   connect(Verify, &QAction::triggered, this, &TMainForm::VerifyClick);
+  cardNumberMask_ = new CardNumberMask(*menuBar()->findChild<QMenu*>("Tool1"), *gridModel_, *Inspector);
   setVerifyRunner({});
   SetTabOrder();
   BuildShortcuts();
@@ -509,6 +511,7 @@ void TMainForm::FormCreate() {
   gridTools_->readSettings(ini);
   recentFiles_.read(ini);
   FillRecentFilesMenu();
+  cardNumberMask_->readSettings(ini);
 }
 
 void TMainForm::ApplySettings(const WindowSettings& s) {
@@ -543,6 +546,7 @@ bool TMainForm::FormClose() {
     written = WriteSettingsFile(settingsPath_, CurrentSettings(), [this](IniFile& ini) {
       gridTools_->writeSettings(ini);
       recentFiles_.write(ini);  // a section of its own, after the window's entries
+      cardNumberMask_->writeSettings(ini);
     });
   } catch (const std::exception&) {
     written = false;

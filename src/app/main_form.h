@@ -43,6 +43,7 @@ class GridTools;
 class HelpForm;
 class RowStore;
 class MessageInspector;
+class CardNumberMask;
 class TAboutForm;
 class TConfigForm;
 
@@ -147,6 +148,8 @@ class TMainForm : public QMainWindow {
 
   // Find, filter, copy, export and the columns' choice and widths.
   GridTools& gridTools() const { return *gridTools_; }
+  // Tool > Mask card numbers.
+  CardNumberMask& cardNumberMask() const { return *cardNumberMask_; }
   // The verify pass that Tool > Verify runs.
   void setVerifyRunner(VerifyRunner runner);
 
@@ -210,6 +213,7 @@ class TMainForm : public QMainWindow {
   std::unique_ptr<GridModel> gridModel_;
   std::unique_ptr<GridRowFilter> gridRows_;  // the rows FormatGrid shows
   std::unique_ptr<GridTools> gridTools_;
+  CardNumberMask* cardNumberMask_ = nullptr;  // owned by the Tool menu
   std::unique_ptr<FormSurface> surface_;
   std::unique_ptr<FormatCheck> check_;
   TAboutForm* about_ = nullptr;

@@ -152,6 +152,7 @@ int RunKalvrinCheck(int argc, const char* const* argv, std::ostream& out, std::o
   }
   CLI::App app("Checks a batch file of ISO 8583 messages the way the window's buttons do.", "kalvrin-check");
   app.require_subcommand(1);
+  app.set_version_flag("--version", "kalvrin-check " KALVRIN_VERSION, "print the version and exit");
   CommonOptions options;
   std::vector<Declared> declared;
   for (const Subcommand& subcommand : kSubcommands) {

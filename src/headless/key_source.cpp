@@ -77,11 +77,11 @@ bool ReadKeyFile(const std::string& path, std::string& key, std::string& error) 
 
 }  // namespace
 
-void DeclareKeyOptions(CLI::App& app, KeyOptions& options, std::string_view defaultKey) {
+void DeclareKeyOptions(CLI::App& app, KeyOptions& options, std::string_view fallback) {
   CLI::Option* key = app.add_option(
       "--key", options.key,
       "the MAC key, 16 hex digits, or - to read it from standard input (default: $KALVRIN_KEY, else " +
-          std::string(defaultKey) + "); on the command line every user of the machine can read it");
+          std::string(fallback) + "); on the command line every user of the machine can read it");
   CLI::Option* file =
       app.add_option("--key-file", options.keyFile, "read the MAC key from the first line of this file (mode 600)");
   key->excludes(file);

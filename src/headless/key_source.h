@@ -2,7 +2,8 @@
 // the command line, where every user of the machine can read it in the
 // process list: --key HEX, --key - (the first line of standard input),
 // --key-file PATH (its first line), the environment variable KALVRIN_KEY,
-// or the window's default key, in this order.
+// or the subcommand's fallback (the window's default key for mac, none for
+// verify), in this order.
 #pragma once
 
 #include <optional>
@@ -23,8 +24,9 @@ struct KeyOptions {
   std::string keyFile;  // --key-file: empty when not given
 };
 
-// Declares --key and --key-file on a subcommand, one excluding the other.
-void DeclareKeyOptions(CLI::App& app, KeyOptions& options, std::string_view defaultKey);
+// Declares --key and --key-file on a subcommand, one excluding the other;
+// without either the key is what `fallback` says ("else no MAC check").
+void DeclareKeyOptions(CLI::App& app, KeyOptions& options, std::string_view fallback);
 
 // The key text from the first source given, blanks and the line end taken
 // off a line read from a file or standard input. False with one line for

@@ -16,6 +16,8 @@
 #include <nlohmann/json.hpp>
 
 #include "headless/check_app.h"
+#include "headless/key_source.h"
+#include "mac/core_dumps.h"
 #include "mac/wipe.h"
 #include "verify/mac_rules.h"
 #include "verify/rules.h"
@@ -215,7 +217,7 @@ class PrintingSink final : public verify::FindingSink {
 
 struct VerifyCommandOptions {
   std::vector<std::string> files;
-  std::string key;
+  KeyOptions keySource;
   bool json = false;
   bool csv = false;
   std::vector<std::string> disable;
@@ -224,12 +226,19 @@ struct VerifyCommandOptions {
 };
 
 CheckOutcome RunVerify(CheckContext& context, VerifyCommandOptions& options) {
+  const NoCoreDumps noCoreDumps;
   CheckOutcome outcome;
   outcome.printed = true;
   struct KeyWipe {
-    std::string& key;
-    ~KeyWipe() { SecureWipe(key.data(), key.size()); }
-  } keyWipe{options.key};
+    std::string key;
+    ~KeyWipe() { SecureWipe(key.data(), key.capacity()); }
+  } keyWipe;
+  // No key from any source: the MAC rules are skipped.
+  if (!ReadKey(options.keySource, "", keyWipe.key, outcome.error)) {
+    outcome.outcome = Outcome::CannotRun;
+    return outcome;
+  }
+  const std::string& key = keyWipe.key;
 
   verify::VerifyOptions verifyOptions;
   for (const std::string& id : options.disable) {
@@ -241,12 +250,13 @@ CheckOutcome RunVerify(CheckContext& context, VerifyCommandOptions& options) {
     }
     verifyOptions.rules.Disable(*rule);
   }
-  if (!options.key.empty() && !verify::IsMacKey(options.key)) {
+  if (!key.empty() && !verify::IsMacKey(key)) {
     outcome.outcome = Outcome::CannotRun;
     outcome.error = "the key must be 16 hex digits";
     return outcome;
   }
-  verifyOptions.key = options.key;
+  verifyOptions.key = key;
+  verifyOptions.maskCardNumbers = context.maskCardNumbers;
 
   const OutputFormat format = options.json ? OutputFormat::Json : options.csv ? OutputFormat::Csv : OutputFormat::Text;
   if (format == OutputFormat::Csv) context.out << CsvFindingsTitle();
@@ -299,7 +309,7 @@ std::string RulesHelp() {
 std::function<CheckOutcome(CheckContext&)> DeclareVerify(CLI::App& app) {
   auto options = std::make_shared<VerifyCommandOptions>();
   app.add_option("FILE", options->files, "the transaction files")->required();
-  app.add_option("--key", options->key, "the MAC key, 16 hex digits: also check the declared MAC");
+  DeclareKeyOptions(app, options->keySource, "no MAC check; with a key the declared MAC is checked too");
   CLI::Option* json = app.add_flag("--json", options->json, "JSON Lines: one object per finding, then a summary per file");
   CLI::Option* csv = app.add_flag("--csv", options->csv, "the findings as CSV, title row first");
   json->excludes(csv);

@@ -1,6 +1,9 @@
 // Masking of the elements that hold a card number.
 #include "iso/pan_mask.h"
 
+#include <algorithm>
+
+#include "iso/format_rules.h"
 #include "iso/result_grid.h"
 
 namespace kalvrin {
@@ -11,10 +14,28 @@ constexpr std::size_t kKeptFirst = 6;
 constexpr std::size_t kKeptLast = 4;
 constexpr std::size_t kShortestWithLastFour = 8;
 
-void MaskRange(std::string& text, std::size_t begin, std::size_t length) {
-  const std::string_view pan = std::string_view(text).substr(begin, length);
-  const std::string masked = MaskPan(pan);
-  text.replace(begin, length, masked);
+struct Span {
+  std::size_t begin = 0;
+  std::size_t length = 0;
+};
+
+// Where the card number stands in an element's value.
+Span CardNumberSpan(int element, std::string_view value) {
+  const Span whole{0, value.size()};
+  if (element == 35) {
+    const std::size_t begin = !value.empty() && value.front() == ';' ? 1 : 0;
+    const std::size_t separator = value.find_first_of("=D", begin);
+    return separator == std::string_view::npos ? whole : Span{begin, separator - begin};
+  }
+  if (element == 45) {
+    const std::size_t code = !value.empty() && value.front() == '%' ? 1 : 0;
+    const std::size_t separator = value.find('^');
+    if (value.size() <= code || value[code] != 'B' || separator == std::string_view::npos || separator <= code) {
+      return whole;
+    }
+    return {code + 1, separator - code - 1};
+  }
+  return whole;
 }
 
 }  // namespace
@@ -35,35 +56,17 @@ std::string MaskPan(std::string_view pan) {
   return masked;
 }
 
-std::string MaskTrack2(std::string_view track) {
-  const std::size_t begin = !track.empty() && track.front() == ';' ? 1 : 0;
-  const std::size_t separator = track.find_first_of("=D", begin);
-  if (separator == std::string_view::npos) return MaskPan(track);
-  std::string masked(track);
-  MaskRange(masked, begin, separator - begin);
-  return masked;
-}
-
-std::string MaskTrack1(std::string_view track) {
-  const std::size_t code = !track.empty() && track.front() == '%' ? 1 : 0;
-  const std::size_t separator = track.find('^');
-  if (track.size() <= code || track[code] != 'B' || separator == std::string_view::npos || separator <= code) {
-    return MaskPan(track);
-  }
-  std::string masked(track);
-  MaskRange(masked, code + 1, separator - code - 1);
-  return masked;
-}
+std::string MaskTrack2(std::string_view track) { return MaskElement(35, track); }
+std::string MaskTrack1(std::string_view track) { return MaskElement(45, track); }
 
 bool ElementHoldsCardNumber(int element) { return element == 2 || element == 35 || element == 45; }
 
 std::string MaskElement(int element, std::string_view value) {
-  switch (element) {
-    case 2: return MaskPan(value);
-    case 35: return MaskTrack2(value);
-    case 45: return MaskTrack1(value);
-    default: return std::string(value);
-  }
+  std::string masked(value);
+  if (!ElementHoldsCardNumber(element)) return masked;
+  const Span span = CardNumberSpan(element, value);
+  masked.replace(span.begin, span.length, MaskPan(value.substr(span.begin, span.length)));
+  return masked;
 }
 
 bool GridColumnHoldsCardNumber(int column) {
@@ -74,6 +77,55 @@ bool GridColumnHoldsCardNumber(int column) {
 void MaskCardNumbers(DecodedMessage& message) {
   for (DecodedElement& element : message.elements) {
     if (ElementHoldsCardNumber(element.number)) element.value = MaskElement(element.number, element.value);
+  }
+}
+
+void MaskCardNumberBytes(const DecodedMessage& message, std::int64_t firstOffset, std::string& bytes) {
+  for (const DecodedElement& element : message.elements) {
+    if (!ElementHoldsCardNumber(element.number) || element.span.offset < firstOffset) continue;
+    const std::string masked = MaskElement(element.number, element.value);
+    // The span starts at the prefix; the value's characters follow it, with
+    // whatever control characters the file holds between them.
+    std::size_t skip = element.prefix.size();
+    std::size_t index = 0;
+    const auto first = static_cast<std::size_t>(element.span.offset - firstOffset);
+    const std::size_t end = std::min(bytes.size(), first + static_cast<std::size_t>(element.span.bytes));
+    for (std::size_t at = first; at < end && index < masked.size(); ++at) {
+      if (IsControl(bytes[at])) continue;
+      if (skip > 0) {
+        --skip;
+        continue;
+      }
+      if (masked[index] != element.value[index]) bytes[at] = kMaskCharacter;
+      ++index;
+    }
+  }
+}
+
+std::vector<std::string> CardNumbersIn(const DecodedMessage& message) {
+  std::vector<std::string> numbers;
+  for (const DecodedElement& element : message.elements) {
+    if (!ElementHoldsCardNumber(element.number)) continue;
+    const Span span = CardNumberSpan(element.number, element.value);
+    std::string number = element.value.substr(span.begin, span.length);
+    if (!number.empty() && std::find(numbers.begin(), numbers.end(), number) == numbers.end()) {
+      numbers.push_back(std::move(number));
+    }
+  }
+  return numbers;
+}
+
+void MaskQuotedCardNumbers(std::string& text, const std::vector<std::string>& numbers) {
+  for (const std::string& number : numbers) {
+    if (text == number) {
+      text = MaskPan(number);
+      continue;
+    }
+    const std::string quoted = "'" + number + "'";
+    const std::string masked = "'" + MaskPan(number) + "'";
+    for (std::size_t at = text.find(quoted); at != std::string::npos; at = text.find(quoted, at + masked.size())) {
+      text.replace(at, quoted.size(), masked);
+    }
   }
 }
 

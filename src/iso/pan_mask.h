@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "iso/message_decoder.h"
 
@@ -38,5 +39,19 @@ bool GridColumnHoldsCardNumber(int column);
 
 // Every element of a decoded message that holds a card number, masked.
 void MaskCardNumbers(DecodedMessage& message);
+
+// The file's bytes of a decoded message (bytes[0] is the file's byte at
+// firstOffset), with the card numbers' masked characters turned to '*'
+// where they stand in the file, line ends inside an element included.
+void MaskCardNumberBytes(const DecodedMessage& message, std::int64_t firstOffset, std::string& bytes);
+
+// The card numbers a decoded message holds, each once: P2, and the numbers
+// inside P35 and P45.
+std::vector<std::string> CardNumbersIn(const DecodedMessage& message);
+
+// A text that quotes values as 'value' (a finding's message), with every
+// quoted one of these numbers masked; a text that is one of them whole (a
+// finding's declared or computed value) masked too. Other digits stay.
+void MaskQuotedCardNumbers(std::string& text, const std::vector<std::string>& numbers);
 
 }  // namespace kalvrin

@@ -14,6 +14,7 @@
 #include "iso/format_rules.h"
 #include "iso/message_decoder.h"
 #include "io/transaction_file.h"
+#include "iso/pan_mask.h"
 #include "verify/element_rules.h"
 #include "verify/mac_rules.h"
 
@@ -192,6 +193,11 @@ class Pass {
               std::optional<std::string> declared = std::nullopt, std::optional<std::string> computed = std::nullopt) {
     if (!rules_.Enabled(rule)) return;
     const RuleInfo& info = InfoOf(rule);
+    if (!cardNumbers_.empty()) {
+      MaskQuotedCardNumbers(message, cardNumbers_);
+      if (declared) MaskQuotedCardNumbers(*declared, cardNumbers_);
+      if (computed) MaskQuotedCardNumbers(*computed, cardNumbers_);
+    }
     Finding finding{info.id, info.severity, record, offset, element, std::move(message), std::move(declared),
                     std::move(computed)};
     (info.severity == Severity::Error ? summary_.errors : summary_.warnings) += 1;
@@ -408,6 +414,7 @@ class Pass {
 
   void Check(const DecodedMessage& message) {
     const std::int64_t record = record_;
+    if (options_.maskCardNumbers) cardNumbers_ = CardNumbersIn(message);
     ++summary_.messages;
     ++summary_.messagesByType[message.mti];
     const bool complete = message.stop == DecodeStop::Complete;
@@ -749,6 +756,7 @@ class Pass {
   const VerifyOptions& options_;
   const RuleSet& rules_;
   FindingSink& sink_;
+  std::vector<std::string> cardNumbers_;  // of the message being checked, when findings mask them
   MessageReader reader_;
   BlockReader scan_;
   VerifySummary summary_;
