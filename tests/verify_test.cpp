@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -507,6 +508,35 @@ TEST(VerifyTotals, MoreThanTwoGigabytesBetweenTotals) {
   ASSERT_EQ(result.summary.batches.size(), 3u);
   EXPECT_EQ(result.summary.batches[1].totalsRecord, 6);
   EXPECT_EQ(result.summary.bytes, far + static_cast<std::int64_t>(after.size()));
+}
+
+// ---- progress ----------------------------------------------------------------------------
+
+// A window can show progress and stop a long pass.
+TEST(VerifyProgress, ReportsItsWayThroughTheFileAndStopsWhenAsked) {
+  filegen::FileSummary made;
+  const TempFile file(Generate({.size = 3u << 20, .seed = 8}, made));
+  const auto size = static_cast<std::int64_t>(made.bytes);
+  std::vector<std::int64_t> seen;
+  verify::VerifyOptions options;
+  options.progress = [&](std::int64_t done, std::int64_t total) {
+    EXPECT_EQ(total, size);
+    seen.push_back(done);
+    return true;
+  };
+  CollectingSink sink;
+  verify::VerifySummary summary = verify::VerifyFile(file.str(), options, sink);
+  EXPECT_FALSE(summary.stopped);
+  ASSERT_GE(seen.size(), 3u);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_EQ(seen.back(), size);
+
+  int calls = 0;
+  options.progress = [&calls](std::int64_t, std::int64_t) { return ++calls < 2; };
+  summary = verify::VerifyFile(file.str(), options, sink);
+  EXPECT_TRUE(summary.stopped);
+  EXPECT_LT(summary.messages, static_cast<std::int64_t>(made.messages));
+  EXPECT_TRUE(sink.findings.empty());  // a stopped pass reports no missing trailer
 }
 
 // ---- the command -------------------------------------------------------------------------
