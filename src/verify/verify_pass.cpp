@@ -226,14 +226,16 @@ class Pass {
       std::int64_t bad = -1;
       std::string_view what;
       if (!IsDigit(header[kMethodAt])) {
-        bad = kMethodAt, what = "its MAC method (byte 41) is not a digit";
+        bad = kMethodAt;
+        what = "its MAC method (byte 41) is not a digit";
       } else if (!IsDigit(header[42]) || !IsDigit(header[43])) {
-        bad = IsDigit(header[42]) ? 43 : 42, what = "its MAC version (bytes 42-43) is not two digits";
+        bad = IsDigit(header[42]) ? 43 : 42;
+        what = "its MAC version (bytes 42-43) is not two digits";
       } else {
-        for (std::int64_t at = 44; at < 52; ++at) {
+        for (std::int64_t at = 44; at < 52 && bad < 0; ++at) {
           if (!IsHex(header[static_cast<std::size_t>(at)])) {
-            bad = at, what = "its key check value (bytes 44-51) is not eight hex digits";
-            break;
+            bad = at;
+            what = "its key check value (bytes 44-51) is not eight hex digits";
           }
         }
       }
@@ -546,9 +548,9 @@ class Pass {
     if (!expected) return;
     std::string text = std::to_string(*expected);
     if (text.size() < number->value.size()) text.insert(0, number->value.size() - text.size(), '0');
-    std::string message_ = "S71 " + Quoted(number->value) + " breaks the sequence: " + Quoted(text) + " expected";
-    if (v > *expected) message_ += " (a wrong number, or " + std::to_string(v - *expected) + " messages missing)";
-    Report(Rule::MessageNumber, record, OffsetInValue(*number, 0), kMessageNumber, std::move(message_),
+    std::string found = "S71 " + Quoted(number->value) + " breaks the sequence: " + Quoted(text) + " expected";
+    if (v > *expected) found += " (a wrong number, or " + std::to_string(v - *expected) + " messages missing)";
+    Report(Rule::MessageNumber, record, OffsetInValue(*number, 0), kMessageNumber, std::move(found),
            number->value, text);
   }
 
