@@ -111,7 +111,9 @@ TEST(VerifyFaults, EachInjectedFaultGivesItsFinding) {
       {"message.no-secondary-bit", 0, ""},
       {"message.stray-text", 0, ""},
       {"element.not-numeric", 0, ""},
+      {"element.not-numeric", 1, ""},  // the file header's P7
       {"element.date", 0, ""},
+      {"element.date", 1, ""},
       {"element.pan-luhn", 0, ""},
       {"element.currency", 0, ""},
       {"element.track2-mismatch", 0, ""},
