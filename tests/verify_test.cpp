@@ -666,6 +666,33 @@ TEST(VerifyCommand, SeveralFilesInArgumentOrder) {
   EXPECT_EQ(order, std::vector<std::string>(args.begin() + 1, args.end()));
 }
 
+// --mask-pan: no finding shows a card number whole.
+TEST(VerifyCommand, MaskedCardNumbers) {
+  filegen::FileSummary made;
+  const std::string bytes = Generate(
+      {.size = 12000, .seed = 6, .faults = {{"element.pan-luhn", 0}, {"batch.duplicate", 0}}}, made);
+  const TempFile file(bytes);
+  const auto clear = Check({"verify", file.str()});
+  const auto masked = Check({"verify", file.str(), "--mask-pan"});
+  EXPECT_EQ(Lines(clear.out).size(), Lines(masked.out).size());
+  std::size_t cards = 0;
+  for (const std::string& line : Lines(clear.out)) {
+    for (std::size_t at = line.find("card number '"); at != std::string::npos; at = line.find("card number '", at + 1)) {
+      const std::string pan = line.substr(at + 13, line.find('\'', at + 13) - at - 13);
+      EXPECT_EQ(masked.out.find(pan), std::string::npos) << pan;
+      ++cards;
+    }
+    const std::size_t p2 = line.find("(P2 '");
+    if (p2 != std::string::npos) {
+      const std::string pan = line.substr(p2 + 5, line.find('\'', p2 + 5) - p2 - 5);
+      EXPECT_EQ(masked.out.find(pan), std::string::npos) << pan;
+      ++cards;
+    }
+  }
+  EXPECT_GE(cards, 2u) << clear.out;
+  EXPECT_NE(masked.out.find("******"), std::string::npos) << masked.out;
+}
+
 // What any bytes give: every output form stays parseable.
 TEST(VerifyCommand, OutputFormsOfArbitraryBytes) {
   const std::string bytes = std::string("\x00\xff\xc9\"\r\n,1240", 10) + filegen::EncodeBitmaps({{2, ""}}) + "1A\x01";

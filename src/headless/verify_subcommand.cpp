@@ -247,6 +247,7 @@ CheckOutcome RunVerify(CheckContext& context, VerifyCommandOptions& options) {
     return outcome;
   }
   verifyOptions.key = options.key;
+  verifyOptions.maskCardNumbers = context.maskCardNumbers;
 
   const OutputFormat format = options.json ? OutputFormat::Json : options.csv ? OutputFormat::Csv : OutputFormat::Text;
   if (format == OutputFormat::Csv) context.out << CsvFindingsTitle();

@@ -13,6 +13,7 @@
 #include "iso/element_table.h"
 #include "iso/format_rules.h"
 #include "iso/message_decoder.h"
+#include "iso/pan_mask.h"
 #include "iso/transaction_file.h"
 #include "verify/element_rules.h"
 #include "verify/mac_rules.h"
@@ -457,7 +458,7 @@ class Pass {
       const DecodedElement* element = FindElement(message, fault.element);
       Report(fault.rule, record, element != nullptr ? OffsetInValue(*element, fault.index) : message.span.offset,
              fault.element, std::move(fault.message), std::move(fault.declared), std::move(fault.computed));
-    });
+    }, options_.maskCardNumbers);
     CheckNumber(message, record);
     CheckDuplicate(message, record);
     CountTotals(message, record);
@@ -564,8 +565,9 @@ class Pass {
     const std::uint64_t hash = KeyHash({message.mti, value(2), value(11), value(12), value(37)});
     const std::int64_t earlier = duplicates_.Insert(hash, record);
     if (earlier == 0) return;
+    const std::string pan = options_.maskCardNumbers ? MaskPan(value(2)) : std::string(value(2));
     Report(Rule::Duplicate, record, message.span.offset, kNoElement,
-           "this " + message.mti + " repeats record " + std::to_string(earlier) + " (P2 " + Quoted(value(2)) +
+           "this " + message.mti + " repeats record " + std::to_string(earlier) + " (P2 " + Quoted(pan) +
                ", P11 " + Quoted(value(11)) + ", P12 " + Quoted(value(12)) + ", P37 " + Quoted(value(37)) + ")");
   }
 

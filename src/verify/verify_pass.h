@@ -22,6 +22,7 @@ struct VerifyOptions {
   RuleSet rules;
   std::string key;  // 16 hex digits: the MAC rules run; empty: they are skipped
   ProgressCallback progress;
+  bool maskCardNumbers = false;  // findings show card numbers masked (first six and last four digits)
 };
 
 // One batch: the transactions since the previous message carrying totals (or
