@@ -127,7 +127,7 @@ TEST(KalvrinCheckArguments, AnUnknownCommandIsNamed) {
     const Printed printed = Check({command, Sample("batch-nsp.dat")});
     EXPECT_EQ(printed.exitCode, 2);
     EXPECT_EQ(printed.out, "");
-    EXPECT_EQ(printed.err, "kalvrin-check: unknown command '" + command + "'; use iso or mac\n");
+    EXPECT_EQ(printed.err, "kalvrin-check: unknown command '" + command + "'; use iso, mac or verify\n");
   }
 }
 
