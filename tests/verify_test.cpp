@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -110,7 +111,9 @@ TEST(VerifyFaults, EachInjectedFaultGivesItsFinding) {
       {"message.no-secondary-bit", 0, ""},
       {"message.stray-text", 0, ""},
       {"element.not-numeric", 0, ""},
+      {"element.not-numeric", 1, ""},  // the file header's P7
       {"element.date", 0, ""},
+      {"element.date", 1, ""},
       {"element.pan-luhn", 0, ""},
       {"element.currency", 0, ""},
       {"element.track2-mismatch", 0, ""},
@@ -509,6 +512,35 @@ TEST(VerifyTotals, MoreThanTwoGigabytesBetweenTotals) {
   EXPECT_EQ(result.summary.bytes, far + static_cast<std::int64_t>(after.size()));
 }
 
+// ---- progress ----------------------------------------------------------------------------
+
+// A window can show progress and stop a long pass.
+TEST(VerifyProgress, ReportsItsWayThroughTheFileAndStopsWhenAsked) {
+  filegen::FileSummary made;
+  const TempFile file(Generate({.size = 3u << 20, .seed = 8}, made));
+  const auto size = static_cast<std::int64_t>(made.bytes);
+  std::vector<std::int64_t> seen;
+  verify::VerifyOptions options;
+  options.progress = [&](std::int64_t done, std::int64_t total) {
+    EXPECT_EQ(total, size);
+    seen.push_back(done);
+    return true;
+  };
+  CollectingSink sink;
+  verify::VerifySummary summary = verify::VerifyFile(file.str(), options, sink);
+  EXPECT_FALSE(summary.stopped);
+  ASSERT_GE(seen.size(), 3u);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_EQ(seen.back(), size);
+
+  int calls = 0;
+  options.progress = [&calls](std::int64_t, std::int64_t) { return ++calls < 2; };
+  summary = verify::VerifyFile(file.str(), options, sink);
+  EXPECT_TRUE(summary.stopped);
+  EXPECT_LT(summary.messages, static_cast<std::int64_t>(made.messages));
+  EXPECT_TRUE(sink.findings.empty());  // a stopped pass reports no missing trailer
+}
+
 // ---- the command -------------------------------------------------------------------------
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -632,6 +664,33 @@ TEST(VerifyCommand, SeveralFilesInArgumentOrder) {
     if (json.contains("summary")) order.push_back(json["file"]);
   }
   EXPECT_EQ(order, std::vector<std::string>(args.begin() + 1, args.end()));
+}
+
+// --mask-pan: no finding shows a card number whole.
+TEST(VerifyCommand, MaskedCardNumbers) {
+  filegen::FileSummary made;
+  const std::string bytes = Generate(
+      {.size = 12000, .seed = 6, .faults = {{"element.pan-luhn", 0}, {"batch.duplicate", 0}}}, made);
+  const TempFile file(bytes);
+  const auto clear = Check({"verify", file.str()});
+  const auto masked = Check({"verify", file.str(), "--mask-pan"});
+  EXPECT_EQ(Lines(clear.out).size(), Lines(masked.out).size());
+  std::size_t cards = 0;
+  for (const std::string& line : Lines(clear.out)) {
+    for (std::size_t at = line.find("card number '"); at != std::string::npos; at = line.find("card number '", at + 1)) {
+      const std::string pan = line.substr(at + 13, line.find('\'', at + 13) - at - 13);
+      EXPECT_EQ(masked.out.find(pan), std::string::npos) << pan;
+      ++cards;
+    }
+    const std::size_t p2 = line.find("(P2 '");
+    if (p2 != std::string::npos) {
+      const std::string pan = line.substr(p2 + 5, line.find('\'', p2 + 5) - p2 - 5);
+      EXPECT_EQ(masked.out.find(pan), std::string::npos) << pan;
+      ++cards;
+    }
+  }
+  EXPECT_GE(cards, 2u) << clear.out;
+  EXPECT_NE(masked.out.find("******"), std::string::npos) << masked.out;
 }
 
 // What any bytes give: every output form stays parseable.

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "iso/format_rules.h"
+#include "iso/pan_mask.h"
 
 namespace kalvrin::verify {
 
@@ -58,28 +59,30 @@ void CheckNumeric(const DecodedElement& element, const std::function<void(Elemen
           std::nullopt, std::nullopt});
 }
 
-void CheckLuhn(const DecodedElement& pan, const std::function<void(ElementFault)>& report) {
+std::string Shown(std::string_view pan, bool mask) { return mask ? MaskPan(pan) : std::string(pan); }
+
+void CheckLuhn(const DecodedElement& pan, const std::function<void(ElementFault)>& report, bool mask) {
   const std::string& value = pan.value;
   const auto bad = std::find_if_not(value.begin(), value.end(), IsDigit);
   if (bad != value.end()) {
     report({Rule::PanLuhn, 2, static_cast<std::size_t>(bad - value.begin()),
-            "card number " + Quoted(value) + " is not all digits", std::nullopt, std::nullopt});
+            "card number " + Quoted(Shown(value, mask)) + " is not all digits", std::nullopt, std::nullopt});
   } else if (value.empty() || !PassesLuhn(value)) {
     report({Rule::PanLuhn, 2, value.empty() ? 0 : value.size() - 1,
-            "card number " + Quoted(value) + " fails the Luhn check", std::nullopt, std::nullopt});
+            "card number " + Quoted(Shown(value, mask)) + " fails the Luhn check", std::nullopt, std::nullopt});
   }
 }
 
 void CheckTrack2(const DecodedElement& track2, const DecodedElement* pan, const DecodedElement* expiry,
-                 const std::function<void(ElementFault)>& report) {
+                 const std::function<void(ElementFault)>& report, bool mask) {
   const std::string& value = track2.value;
   const std::size_t separator = value.find_first_of("=D");
   const std::string_view card = std::string_view(value).substr(0, separator);
   if (pan != nullptr && card != pan->value) {
     const auto differs = std::mismatch(card.begin(), card.end(), pan->value.begin(), pan->value.end());
     report({Rule::Track2Mismatch, 35, static_cast<std::size_t>(differs.first - card.begin()),
-            "P35's card number " + Quoted(card) + " is not P2's " + Quoted(pan->value), std::string(card),
-            pan->value});
+            "P35's card number " + Quoted(Shown(card, mask)) + " is not P2's " + Quoted(Shown(pan->value, mask)),
+            Shown(card, mask), Shown(pan->value, mask)});
     return;
   }
   if (expiry == nullptr || separator == std::string::npos) return;
@@ -153,7 +156,7 @@ bool IsCurrencyCode(std::string_view code) {
 }
 
 void CheckElements(const DecodedMessage& message, const RuleSet& rules,
-                   const std::function<void(ElementFault)>& report) {
+                   const std::function<void(ElementFault)>& report, bool maskCardNumbers) {
   for (const DecodedElement& element : message.elements) {
     if (!element.complete) continue;
     const int number = element.number;
@@ -169,14 +172,14 @@ void CheckElements(const DecodedMessage& message, const RuleSet& rules,
         }
       }
     }
-    if (rules.Enabled(Rule::PanLuhn) && number == 2) CheckLuhn(element, report);
+    if (rules.Enabled(Rule::PanLuhn) && number == 2) CheckLuhn(element, report, maskCardNumbers);
     if (rules.Enabled(Rule::Currency) && number >= 49 && number <= 51 && !IsCurrencyCode(element.value)) {
       report({Rule::Currency, number, 0,
               ElementName(number) + " " + Quoted(element.value) + " is not an ISO 4217 currency code", std::nullopt,
               std::nullopt});
     }
     if (rules.Enabled(Rule::Track2Mismatch) && number == 35) {
-      CheckTrack2(element, Find(message, 2), Find(message, 14), report);
+      CheckTrack2(element, Find(message, 2), Find(message, 14), report, maskCardNumbers);
     }
   }
 }

@@ -40,8 +40,9 @@ bool PassesLuhn(std::string_view digits);
 // An assigned ISO 4217 code, numeric ("978") or alphabetic ("EUR").
 bool IsCurrencyCode(std::string_view code);
 
-// Every element rule that applies to the message's complete elements.
+// Every element rule that applies to the message's complete elements. With
+// maskCardNumbers the texts show card numbers masked, as --mask-pan does.
 void CheckElements(const DecodedMessage& message, const RuleSet& rules,
-                   const std::function<void(ElementFault)>& report);
+                   const std::function<void(ElementFault)>& report, bool maskCardNumbers = false);
 
 }  // namespace kalvrin::verify

@@ -3,6 +3,7 @@
 #include "verify/mac_rules.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <random>
@@ -79,8 +80,17 @@ FileMacs ComputeFileMacs(std::string_view path, std::string_view key) {
   }
   const std::string_view kcv(secrets.kcv.data(), 8);
   macs.keyKcv = kcv;
-  std::random_device random;
-  for (auto& byte : secrets.seed) byte = static_cast<std::uint8_t>(random());
+  // any 8 bytes will do as the storage key's seed; the clock where the system has no random source
+  try {
+    std::random_device random;
+    for (auto& byte : secrets.seed) byte = static_cast<std::uint8_t>(random());
+  } catch (const std::exception&) {
+    auto ticks = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (auto& byte : secrets.seed) {
+      byte = static_cast<std::uint8_t>(ticks);
+      ticks >>= 8;
+    }
+  }
   {
     const std::lock_guard<std::mutex> lock(installLock);
     if (InstallKey(secrets.keyStore, secrets.keyCryptogram, key, kcv, secrets.seed) != 0) {

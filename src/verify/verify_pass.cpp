@@ -241,14 +241,16 @@ class Pass {
       std::int64_t bad = -1;
       std::string_view what;
       if (!IsDigit(header[kMethodAt])) {
-        bad = kMethodAt, what = "its MAC method (byte 41) is not a digit";
+        bad = kMethodAt;
+        what = "its MAC method (byte 41) is not a digit";
       } else if (!IsDigit(header[42]) || !IsDigit(header[43])) {
-        bad = IsDigit(header[42]) ? 43 : 42, what = "its MAC version (bytes 42-43) is not two digits";
+        bad = IsDigit(header[42]) ? 43 : 42;
+        what = "its MAC version (bytes 42-43) is not two digits";
       } else {
-        for (std::int64_t at = 44; at < 52; ++at) {
+        for (std::int64_t at = 44; at < 52 && bad < 0; ++at) {
           if (!IsHex(header[static_cast<std::size_t>(at)])) {
-            bad = at, what = "its key check value (bytes 44-51) is not eight hex digits";
-            break;
+            bad = at;
+            what = "its key check value (bytes 44-51) is not eight hex digits";
           }
         }
       }
@@ -471,7 +473,7 @@ class Pass {
       const DecodedElement* element = FindElement(message, fault.element);
       Report(fault.rule, record, element != nullptr ? OffsetInValue(*element, fault.index) : message.span.offset,
              fault.element, std::move(fault.message), std::move(fault.declared), std::move(fault.computed));
-    });
+    }, options_.maskCardNumbers);
     CheckNumber(message, record);
     CheckDuplicate(message, record);
     CountTotals(message, record);
@@ -562,9 +564,9 @@ class Pass {
     if (!expected) return;
     std::string text = std::to_string(*expected);
     if (text.size() < number->value.size()) text.insert(0, number->value.size() - text.size(), '0');
-    std::string message_ = "S71 " + Quoted(number->value) + " breaks the sequence: " + Quoted(text) + " expected";
-    if (v > *expected) message_ += " (a wrong number, or " + std::to_string(v - *expected) + " messages missing)";
-    Report(Rule::MessageNumber, record, OffsetInValue(*number, 0), kMessageNumber, std::move(message_),
+    std::string found = "S71 " + Quoted(number->value) + " breaks the sequence: " + Quoted(text) + " expected";
+    if (v > *expected) found += " (a wrong number, or " + std::to_string(v - *expected) + " messages missing)";
+    Report(Rule::MessageNumber, record, OffsetInValue(*number, 0), kMessageNumber, std::move(found),
            number->value, text);
   }
 
@@ -578,8 +580,9 @@ class Pass {
     const std::uint64_t hash = KeyHash({message.mti, value(2), value(11), value(12), value(37)});
     const std::int64_t earlier = duplicates_.Insert(hash, record);
     if (earlier == 0) return;
+    const std::string pan = options_.maskCardNumbers ? MaskPan(value(2)) : std::string(value(2));
     Report(Rule::Duplicate, record, message.span.offset, kNoElement,
-           "this " + message.mti + " repeats record " + std::to_string(earlier) + " (P2 " + Quoted(value(2)) +
+           "this " + message.mti + " repeats record " + std::to_string(earlier) + " (P2 " + Quoted(pan) +
                ", P11 " + Quoted(value(11)) + ", P12 " + Quoted(value(12)) + ", P37 " + Quoted(value(37)) + ")");
   }
 
