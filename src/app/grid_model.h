@@ -46,6 +46,10 @@ class GridModel : public QAbstractTableModel {
   // cells cannot be edited.
   void setMaskCardNumbers(bool mask);
   bool maskCardNumbers() const { return maskCardNumbers_; }
+  // A row's texts as written, in one piece with some framing bytes between
+  // them: a text no cell of the row holds is not in it either (a quick test
+  // for find, while card numbers are not masked).
+  std::string_view gridRowBytes(int row) const { return rows_.rowBytes(row); }
   // Where the row's message starts in the file; kNoRowOffset outside the
   // grid and for a row without a message.
   void setGridRowOffset(int row, std::int64_t offset);

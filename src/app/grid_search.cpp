@@ -5,6 +5,8 @@
 #include <array>
 #include <cstring>
 
+#include <string.h>  // memmem
+
 #include "app/grid_model.h"
 
 namespace kalvrin {
@@ -24,6 +26,9 @@ constexpr std::array<unsigned char, 256> kFold = FoldTable();
 
 unsigned char Fold(char c) { return kFold[static_cast<unsigned char>(c)]; }
 
+// Whether a folded byte has a capital that folds to it.
+bool HasCapital(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7); }
+
 constexpr int kMaxColumns = 256;  // what a grid row can hold
 
 }  // namespace
@@ -31,6 +36,21 @@ constexpr int kMaxColumns = 256;  // what a grid row can hold
 TextMatcher::TextMatcher(std::string_view needle) {
   needle_.reserve(needle.size());
   for (const char c : needle) needle_ += static_cast<char>(Fold(c));
+  // The anchor is the needle's rarest byte by the grid's nature: digits,
+  // blanks and hexadecimal letters fill most cells, other characters few.
+  auto commonness = [](unsigned char c) {
+    if ((c >= '0' && c <= '9') || c == ' ') return 2;
+    if (c >= 'a' && c <= 'f') return 1;
+    return 0;
+  };
+  for (std::size_t i = 1; i < needle_.size(); ++i) {
+    if (commonness(static_cast<unsigned char>(needle_[i])) < commonness(static_cast<unsigned char>(needle_[anchor_]))) {
+      anchor_ = i;
+    }
+  }
+  const auto anchor = static_cast<unsigned char>(needle_.empty() ? '\0' : needle_[anchor_]);
+  anchorHasCapital_ = HasCapital(anchor);
+  caseless_ = std::none_of(needle_.begin(), needle_.end(), [](char c) { return HasCapital(static_cast<unsigned char>(c)); });
 }
 
 TextMatcher TextMatcher::FromTyped(const QString& typed) {
@@ -51,23 +71,32 @@ bool TextMatcher::In(std::string_view text) const {
   const std::size_t n = needle_.size();
   if (n == 0) return true;
   if (text.size() < n) return false;
-  const auto first = static_cast<unsigned char>(needle_[0]);
-  // Only a letter has a second byte that folds to it; anything else (the
-  // digits of card numbers and amounts, mostly) is found by memchr.
-  const bool hasCapital = (first >= 'a' && first <= 'z') || (first >= 0xE0 && first <= 0xFE && first != 0xF7);
+  // Without letters case does not matter, and memmem is quickest.
+  if (caseless_) return memmem(text.data(), text.size(), needle_.data(), n) != nullptr;
+  // memchr finds the anchor, in both cases when it is a letter; the nearer
+  // of the two is tried first.
+  const auto anchor = static_cast<unsigned char>(needle_[anchor_]);
+  const auto capital = static_cast<unsigned char>(anchorHasCapital_ ? anchor - 0x20 : anchor);
   const char* data = text.data();
-  const std::size_t last = text.size() - n;
-  for (std::size_t at = 0; at <= last; ++at) {
-    if (!hasCapital) {
-      const void* hit = std::memchr(data + at, first, last - at + 1);
-      if (hit == nullptr) return false;
-      at = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
-    } else if (Fold(data[at]) != first) {
-      continue;
-    }
-    std::size_t i = 1;
-    while (i < n && Fold(data[at + i]) == static_cast<unsigned char>(needle_[i])) ++i;
+  const char* from = data + anchor_;
+  const char* end = data + (text.size() - n) + anchor_ + 1;  // where the anchor may stand, at most
+  auto next = [end](const char* at, unsigned char c) {
+    return at < end ? static_cast<const char*>(std::memchr(at, c, static_cast<std::size_t>(end - at))) : nullptr;
+  };
+  const char* small = next(from, anchor);
+  const char* large = anchorHasCapital_ ? next(from, capital) : nullptr;
+  while (small != nullptr || large != nullptr) {
+    const bool smallFirst = large == nullptr || (small != nullptr && small < large);
+    const char* at = smallFirst ? small : large;
+    const char* start = at - anchor_;
+    std::size_t i = 0;
+    while (i < n && Fold(start[i]) == static_cast<unsigned char>(needle_[i])) ++i;
     if (i == n) return true;
+    if (smallFirst) {
+      small = next(at + 1, anchor);
+    } else {
+      large = next(at + 1, capital);
+    }
   }
   return false;
 }
@@ -96,7 +125,11 @@ std::optional<GridPlace> FindInGrid(const GridModel& grid, const SearchArea& are
   // part of that row before `from`, `from` included.
   for (int pass = 0; pass <= rows; ++pass) {
     const int viewRow = ((fromRow + step * pass) % rows + rows) % rows;
-    grid.gridRowView(area.gridRowOf(viewRow), rowCells);
+    const int gridRow = area.gridRowOf(viewRow);
+    // Most rows do not hold the text: one test over the whole row tells,
+    // unless masked card numbers show texts the row does not hold.
+    if (!grid.maskCardNumbers() && !matcher.In(grid.gridRowBytes(gridRow))) continue;
+    grid.gridRowView(gridRow, rowCells);
     int firstSlot = forwards ? 0 : shown - 1;
     int endSlot = forwards ? shown : -1;
     if (pass == 0) firstSlot = fromSlot + step;

@@ -30,6 +30,9 @@ class TextMatcher {
 
  private:
   std::string needle_;  // folded
+  std::size_t anchor_ = 0;  // the byte looked for first
+  bool anchorHasCapital_ = false;
+  bool caseless_ = true;  // no letters in the needle
   bool impossible_ = false;
 };
 

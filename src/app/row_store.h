@@ -58,6 +58,10 @@ class RowStore {
   // columns `cells` has room for, empty where the row holds nothing. Valid
   // until the next call on the store.
   void rowCells(int row, std::span<std::string_view> cells) const;
+  // Every text of a row in one piece, with a few bytes of framing between
+  // them: a quick first test of whether the row can hold a text at all.
+  // Valid until the next call on the store.
+  std::string_view rowBytes(int row) const;
 
   // Where the row's message starts in the file; -1 (kNoRowOffset) for a row
   // without a message and outside the grid.
