@@ -31,6 +31,7 @@
 #include "app/grid_export.h"
 #include "app/grid_columns.h"
 #include "app/grid_rows.h"
+#include "app/grid_search.h"
 #include "app/grid_tools.h"
 #include "app/inspector.h"
 #include "app/kalvrin_application.h"
@@ -243,6 +244,35 @@ class GridWindowTest : public QObject {
   }
 
   // ---- find and filter ---------------------------------------------------
+
+  void matcherFindsTextsWhateverTheirCase_data() {
+    QTest::addColumn<QString>("needle");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("found");
+    QTest::newRow("digits inside") << "4567" << QByteArray("1234567890") << true;
+    QTest::newRow("digits at the very end") << "890" << QByteArray("1234567890") << true;
+    QTest::newRow("digits cut by the end") << "8901" << QByteArray("1234567890") << false;
+    QTest::newRow("longer than the text") << "12345" << QByteArray("1234") << false;
+    QTest::newRow("lower case finds capitals") << "vienna" << QByteArray("SHOP   VIENNA    AT") << true;
+    QTest::newRow("capitals find lower case") << "SHOP" << QByteArray("a shop") << true;
+    QTest::newRow("rare letter after digits") << "12G4" << QByteArray("0012g40") << true;
+    QTest::newRow("rare letter at the start of the text") << "x99" << QByteArray("X99") << true;
+    QTest::newRow("rare letter too near the start") << "9x9" << QByteArray("x99") << false;
+    QTest::newRow("repeated beginning") << "aab" << QByteArray("aaab") << true;
+    QTest::newRow("hex digits either case") << "4f47f843" << QByteArray("S128=4F47F843") << true;
+    QTest::newRow("Latin-1 letters") << QString::fromLatin1("caf\xC9") << QByteArray("CAF\xE9") << true;
+    QTest::newRow("not a fold of a different letter") << "b" << QByteArray("aAcC") << false;
+    QTest::newRow("beyond Latin-1 holds nowhere") << QString::fromUtf8("\u20AC") << QByteArray("\xAC \x20") << false;
+    QTest::newRow("empty holds everywhere") << "" << QByteArray("") << true;
+  }
+
+  void matcherFindsTextsWhateverTheirCase() {
+    QFETCH(QString, needle);
+    QFETCH(QByteArray, text);
+    QFETCH(bool, found);
+    const TextMatcher matcher = TextMatcher::FromTyped(needle);
+    QCOMPARE(matcher.In(std::string_view(text.constData(), static_cast<std::size_t>(text.size()))), found);
+  }
 
   void findVisitsEveryMatchInOrderBothWays() {
     QTemporaryDir dir;
