@@ -23,7 +23,7 @@
 #include "app/grid_model.h"
 #include "app/grid_rows.h"
 #include "app/grid_search.h"
-#include "filegen/filegen.h"
+#include "testgen/filegen.h"
 #include "headless/headless_surface.h"
 #include "iso/format_check.h"
 #include "iso/iso_commands.h"

@@ -22,6 +22,11 @@
 #include <QTimer>
 
 #include <optional>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+#include <nlohmann/json.hpp>
 
 #include "app/card_number_mask.h"
 #include "app/config_form.h"
@@ -620,6 +625,54 @@ class GridWindowTest : public QObject {
     QCOMPARE(page.model().rowCount(), 0);
     QCOMPARE(page.labSummary->text(), QString("Not verified: No such file or directory"));
     QCOMPARE(form.StatusPanels[2]->text(), QString(findings_text::kVerifyFailed));
+  }
+
+  void verifyInTheWindowFindsWhatKalvrinCheckFinds() {
+    QTemporaryDir dir;
+    KalvrinWindows w = Start(dir);
+    TMainForm& form = *w.mainForm;
+    form.show();
+    // Faults of three kinds at known messages, and a key that is not the file's.
+    filegen::FileOptions options;
+    options.size = 200 * filegen::kRecordLength;
+    options.seed = 11;
+    options.faults = {{"element.date", 40}, {"element.pan-luhn", 77}, {"batch.message-number", 120}};
+    const QString file = dir.filePath("faults.dat");
+    filegen::FileSummary made;
+    QVERIFY(filegen::WriteGeneratedFile(file.toStdString(), options, &made));
+    QCOMPARE(made.injected.size(), std::size_t{3});
+    form.txtCHECKKey->setText("1C587F1C13924FEF");
+    form.txtINFile->setText(file);
+    form.Verify->trigger();
+    QVERIFY(form.Verify->isEnabled());
+    QCOMPARE(form.StatusPanels[2]->text(), QString(findings_text::kVerified));
+    const std::string key = form.txtCHECKKey->text().toStdString();
+
+    using Seen = std::tuple<std::string, long long, long long, int>;  // rule, record, offset, element
+    std::multiset<Seen> window;
+    for (const FindingRow& finding : form.Findings->model().findings()) {
+      window.insert({finding.rule, finding.record, finding.offset, finding.element});
+    }
+    std::multiset<Seen> command;
+    std::istringstream lines(test::Check({"verify", file.toStdString(), "--key", key, "--json"}).out);
+    for (std::string line; std::getline(lines, line);) {
+      const nlohmann::json object = nlohmann::json::parse(line);
+      if (object.contains("summary")) continue;
+      command.insert({object["rule"].get<std::string>(),
+                      object["record"].is_null() ? 0LL : object["record"].get<long long>(),
+                      object["offset"].is_null() ? -1LL : object["offset"].get<long long>(),
+                      object["element"].is_null() ? 0 : object["element"].get<int>()});
+    }
+    QVERIFY(window == command);
+    for (const filegen::Injected& fault : made.injected) {
+      QVERIFY2(window.count({fault.rule, fault.record, fault.offset, fault.element}) == 1, fault.rule.c_str());
+    }
+    QVERIFY(std::any_of(window.begin(), window.end(), [](const Seen& seen) { return std::get<0>(seen) == "mac.kcv"; }));
+    // A key that is not 16 hex digits: the other rules still run, and the page says why the MAC was not.
+    form.txtCHECKKey->setText("XYZ");
+    form.Verify->trigger();
+    QVERIFY2(form.Findings->labSummary->text().contains(findings_text::kKeyUnusable),
+             qPrintable(form.Findings->labSummary->text()));
   }
 
   void doubleClickOnAFindingShowsItsMessage() {

@@ -197,6 +197,7 @@ void FindingsPage::ShowSummary() {
   } else {
     text = QString(findings_text::kCounts).arg(errors).arg(warnings);
   }
+  if (!text.isEmpty() && last_.read && !last_.note.empty()) text += "; " + Latin1(last_.note);
   labSummary->setText(text);
 }
 

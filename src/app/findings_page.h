@@ -32,6 +32,8 @@ inline constexpr char kNotRead[] = "Not verified: %1";
 inline constexpr char kVerifying[] = "Verifying";  // status panel 2 while the pass runs
 inline constexpr char kVerified[] = "Verified";
 inline constexpr char kVerifyFailed[] = "Verify failed";
+inline constexpr char kKeyUnusable[] = "MAC not checked: the key is not 16 hex digits";
+inline constexpr char kMacMatched[] = "the declared MAC equals ";
 inline constexpr char kStopped[] = "Stopped before the end of the file: %1 errors, %2 warnings so far";
 }  // namespace findings_text
 
@@ -53,6 +55,7 @@ struct FindingsRun {
   bool read = false;     // false: the file could not be read
   bool stopped = false;  // asked to stop before the end
   std::string error;     // why it could not be read
+  std::string note;      // what the pass says of the MAC, if anything
   std::vector<FindingRow> findings;
 };
 

@@ -51,6 +51,7 @@
 #include "app/card_number_mask.h"
 #include "app/inspector.h"
 #include "app/kalvrin_application.h"
+#include "app/verify_runner.h"
 #include "app/version.h"
 #include "app/widget_helpers.h"
 #include "iso/format_check.h"
@@ -195,7 +196,7 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
   Verify->setObjectName("Verify");
   connect(Verify, &QAction::triggered, this, &TMainForm::VerifyClick);
   cardNumberMask_ = new CardNumberMask(*menuBar()->findChild<QMenu*>("Tool1"), *gridModel_, *Inspector);
-  setVerifyRunner({});
+  setVerifyRunner(MakeVerifyRunner());
   SetTabOrder();
   BuildShortcuts();
 

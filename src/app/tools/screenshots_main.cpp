@@ -1,10 +1,13 @@
 // kalvrin-screenshots: pictures of the real window for the README, taken
 // offscreen after a format check, with the message inspector open on one
-// row, after a MAC check, and after a MAC check under a wrong key (the
-// verdict).
+// row, after a MAC check, after a MAC check under a wrong key (the
+// verdict), with the find bar filtering the grid, and the Findings page
+// after Tool > Verify.
 //   kalvrin-screenshots SAMPLE_FILE OUTPUT_DIR
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QToolButton>
 #include <QPixmap>
 #include <QTabWidget>
 #include <QTableView>
@@ -12,6 +15,8 @@
 
 #include <cstdio>
 
+#include "app/find_bar.h"
+#include "app/grid_tools.h"
 #include "app/kalvrin_application.h"
 #include "app/inspector.h"
 #include "app/main_form.h"
@@ -61,7 +66,28 @@ int main(int argc, char** argv) {
   const bool verdictSaved = form.grab().save(out.filePath("window-verdict.png"));
   form.txtCHECKKey->setText(key);  // the settings of this run are thrown away, but keep them honest
 
-  if (!isoSaved || !inspectorSaved || !macSaved || !verdictSaved) {
+  // The find bar: only the transfers (TCode 1240), the shop's name found in one of them.
+  form.resize(1320, 720);
+  form.pgResult->setCurrentWidget(form.Format);
+  kalvrin::GridTools& tools = form.gridTools();
+  tools.findAction->trigger();
+  tools.findBar->filterColumn->setCurrentIndex(tools.findBar->filterColumn->findData(1));
+  tools.findBar->filterEdit->setText(QStringLiteral("1240"));
+  tools.applyFilter();
+  tools.findBar->findEdit->setText(QStringLiteral("vienna"));
+  form.FormatGrid->setCurrentIndex({});
+  tools.find(true);
+  QCoreApplication::processEvents();
+  const bool findSaved = form.grab().save(out.filePath("window-find.png"));
+  tools.findBar->closeButton->click();
+
+  // What verify finds in the sample, under the window's key.
+  form.Verify->trigger();
+  QCoreApplication::processEvents();
+  const bool findingsSaved = form.grab().save(out.filePath("window-findings.png"));
+  form.resize(designSize);
+
+  if (!isoSaved || !inspectorSaved || !macSaved || !verdictSaved || !findSaved || !findingsSaved) {
     std::fprintf(stderr, "kalvrin-screenshots: cannot write the pictures into %s\n", argv[2]);
     return 1;
   }

@@ -1,0 +1,54 @@
+// The verify pass for the window.
+#include "app/verify_runner.h"
+
+#include "mac/wipe.h"
+#include "verify/mac_rules.h"
+#include "verify/verify_pass.h"
+
+namespace kalvrin {
+
+namespace {
+
+class GatheringSink : public verify::FindingSink {
+ public:
+  explicit GatheringSink(std::vector<FindingRow>& rows) : rows_(rows) {}
+  void OnFinding(const verify::Finding& finding) override {
+    FindingRow row;
+    row.error = finding.severity == verify::Severity::Error;
+    row.rule = std::string(finding.rule);
+    row.record = finding.record == verify::kNoRecord ? kNoFindingRecord : finding.record;
+    row.offset = finding.offset == verify::kNoOffset ? kNoFindingOffset : finding.offset;
+    row.element = finding.element == verify::kNoElement ? kNoFindingElement : finding.element;
+    row.message = finding.message;
+    rows_.push_back(std::move(row));
+  }
+
+ private:
+  std::vector<FindingRow>& rows_;
+};
+
+}  // namespace
+
+VerifyRunner MakeVerifyRunner() {
+  return [](const std::string& path, const std::string& key,
+            const std::function<bool(std::int64_t, std::int64_t)>& progress) {
+    FindingsRun run;
+    verify::VerifyOptions options;
+    const bool keyUsable = verify::IsMacKey(key);
+    if (keyUsable) options.key = key;
+    options.progress = progress;
+    GatheringSink sink(run.findings);
+    const verify::VerifySummary summary = verify::VerifyFile(path, options, sink);
+    SecureWipe(options.key.data(), options.key.size());
+    run.read = summary.read;
+    run.error = summary.error;
+    run.stopped = summary.stopped;
+    run.note = keyUsable ? summary.mac.note : std::string(findings_text::kKeyUnusable);
+    if (keyUsable && summary.mac.checked && !summary.mac.matched.empty()) {
+      run.note = std::string(findings_text::kMacMatched) + summary.mac.matched;
+    }
+    return run;
+  };
+}
+
+}  // namespace kalvrin
