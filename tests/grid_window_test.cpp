@@ -724,6 +724,18 @@ class GridWindowTest : public QObject {
     QVERIFY(form.StatusPanels[2]->text().isEmpty());
     QCOMPARE(CurrentCell(form), qMakePair(7, 1));
     QCOMPARE(form.Inspector->record(), 7);
+
+    // Verify reads past a bad length prefix, where the format check stops.
+    form.txtINFile->setText(Sample("batch-bad-prefix.dat"));
+    form.Verify->trigger();
+    const std::vector<FindingRow>& found = form.Findings->model().findings();
+    const auto beyond = std::find_if(found.begin(), found.end(), [](const FindingRow& f) { return f.record > 3; });
+    QVERIFY(beyond != found.end());
+    form.Findings->FindingsGrid->sortByColumn(FindingsModel::kRecord, Qt::DescendingOrder);
+    DoubleClick(findings, findings.model()->index(0, 5));
+    QCOMPARE(form.gridRowCount(), 4);  // checked, and stopped at message 3
+    QCOMPARE(form.pgResult->currentWidget(), form.Findings);
+    QVERIFY2(form.Findings->labSummary->text().startsWith("Record "), qPrintable(form.Findings->labSummary->text()));
   }
 };
 

@@ -166,6 +166,8 @@ void FindingsPage::show(FindingsRun run, const std::string& path) {
 
 void FindingsPage::clear() { show(FindingsRun{}, {}); }
 
+void FindingsPage::showNote(const QString& note) { labSummary->setText(note); }
+
 void FindingsPage::FillRules() {
   const QString chosen = cmbRule->currentData().toString();
   std::set<std::string> rules;

@@ -34,6 +34,8 @@ inline constexpr char kVerified[] = "Verified";
 inline constexpr char kVerifyFailed[] = "Verify failed";
 inline constexpr char kKeyUnusable[] = "MAC not checked: the key is not 16 hex digits";
 inline constexpr char kMacMatched[] = "the declared MAC equals ";
+inline constexpr char kPastTheGrid[] =
+    "Record %1 is not in the grid: the format check stops at a bad length prefix, verify reads on";
 inline constexpr char kStopped[] = "Stopped before the end of the file: %1 errors, %2 warnings so far";
 }  // namespace findings_text
 
@@ -117,6 +119,9 @@ class FindingsPage : public QWidget {
            const std::function<bool(std::int64_t, std::int64_t)>& progress);
   void show(FindingsRun run, const std::string& path);
   void clear();
+  // A word on the last double-click, in place of the summary until the
+  // findings or their filter change.
+  void showNote(const QString& note);
   // The file the findings are of.
   const std::string& path() const { return path_; }
   const FindingsModel& model() const { return *model_; }

@@ -732,7 +732,11 @@ void TMainForm::ShowFinding(std::int64_t record, int element) {
     txtINFile->setText(QFile::decodeName(QByteArray::fromStdString(Findings->path())));
     bbtnCheckFormatClick();
   }
-  if (record >= gridModel_->gridRowCount()) return;
+  if (record >= gridModel_->gridRowCount()) {
+    // The format check stops at a bad length prefix; verify reads on.
+    Findings->showNote(QString(findings_text::kPastTheGrid).arg(record));
+    return;
+  }
   const QModelIndex index = gridTools_->reveal(static_cast<int>(record), element);
   if (!index.isValid()) return;
   pgResult->setCurrentWidget(Format);
