@@ -36,7 +36,7 @@ int gRows = 2'000'000;
 struct BigGrid {
   kalvrin::GridModel model;
   kalvrin::GridRowFilter rows{model};
-  std::string lastCard;  // the card number of the last row
+  std::string lastCard;  // the card number of the last transaction
 };
 
 BigGrid& Grid() {
@@ -67,7 +67,8 @@ BigGrid& Grid() {
       if (row % 65536 == 0) model.flush();
     }
     model.flush();
-    made->lastCard = model.gridCell(5, gRows - 1);
+    // The card number of the last transaction (headers, totals and the trailer have none).
+    for (int row = gRows; row > 0 && made->lastCard.empty(); --row) made->lastCard = model.gridCell(5, row);
     std::fprintf(stderr, "grid: %d rows, %zu bytes in the row store\n", gRows, model.rows().bytes());
     return made;
   }();
