@@ -679,6 +679,26 @@ class GridWindowTest : public QObject {
       QVERIFY2(window.count({fault.rule, fault.record, fault.offset, fault.element}) == 1, fault.rule.c_str());
     }
     QVERIFY(std::any_of(window.begin(), window.end(), [](const Seen& seen) { return std::get<0>(seen) == "mac.kcv"; }));
+    // With card numbers masked, the Luhn finding's text shows the number as kalvrin-check --mask-pan does.
+    const auto luhnMessage = [&form] {
+      for (const FindingRow& finding : form.Findings->model().findings()) {
+        if (finding.rule == "element.pan-luhn") return finding.message;
+      }
+      return std::string();
+    };
+    const std::string clear = luhnMessage();
+    form.cardNumberMask().setOn(true);
+    form.Verify->trigger();
+    const std::string masked = luhnMessage();
+    form.cardNumberMask().setOn(false);
+    QVERIFY2(masked != clear && masked.find('*') != std::string::npos, masked.c_str());
+    std::istringstream maskedLines(test::Check({"verify", file.toStdString(), "--json", "--mask-pan"}).out);
+    bool sameAsCommand = false;
+    for (std::string line; std::getline(maskedLines, line);) {
+      const nlohmann::json object = nlohmann::json::parse(line);
+      if (object.value("rule", "") == "element.pan-luhn") sameAsCommand = object["message"].get<std::string>() == masked;
+    }
+    QVERIFY(sameAsCommand);
     // A key that is not 16 hex digits: the other rules still run, and the page says why the MAC was not.
     form.txtCHECKKey->setText("XYZ");
     form.Verify->trigger();

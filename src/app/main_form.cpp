@@ -196,7 +196,7 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
   Verify->setObjectName("Verify");
   connect(Verify, &QAction::triggered, this, &TMainForm::VerifyClick);
   cardNumberMask_ = new CardNumberMask(*menuBar()->findChild<QMenu*>("Tool1"), *gridModel_, *Inspector);
-  setVerifyRunner(MakeVerifyRunner());
+  setVerifyRunner(MakeVerifyRunner([this] { return cardNumberMask_ != nullptr && cardNumberMask_->on(); }));
   SetTabOrder();
   BuildShortcuts();
 

@@ -29,14 +29,15 @@ class GatheringSink : public verify::FindingSink {
 
 }  // namespace
 
-VerifyRunner MakeVerifyRunner() {
-  return [](const std::string& path, const std::string& key,
+VerifyRunner MakeVerifyRunner(std::function<bool()> maskCardNumbers) {
+  return [maskCardNumbers](const std::string& path, const std::string& key,
             const std::function<bool(std::int64_t, std::int64_t)>& progress) {
     FindingsRun run;
     verify::VerifyOptions options;
     const bool keyUsable = verify::IsMacKey(key);
     if (keyUsable) options.key = key;
     options.progress = progress;
+    options.maskCardNumbers = maskCardNumbers && maskCardNumbers();
     GatheringSink sink(run.findings);
     const verify::VerifySummary summary = verify::VerifyFile(path, options, sink);
     SecureWipe(options.key.data(), options.key.size());

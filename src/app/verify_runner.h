@@ -2,12 +2,15 @@
 // gathered for the Findings page.
 #pragma once
 
+#include <functional>
+
 #include "app/findings_page.h"
 
 namespace kalvrin {
 
 // Every rule on; the MAC rules under the key when it is 16 hex digits,
-// skipped (and said so) otherwise.
-VerifyRunner MakeVerifyRunner();
+// skipped (and said so) otherwise. Card numbers in the findings' texts are
+// masked whenever maskCardNumbers says so at the time of the run.
+VerifyRunner MakeVerifyRunner(std::function<bool()> maskCardNumbers = {});
 
 }  // namespace kalvrin
