@@ -12,6 +12,9 @@
 
 #include "testgen/filegen.h"
 #include "headless/check_app.h"
+#include "headless/surface_output.h"
+#include "iso/iso_commands.h"
+#include "mac/mac_command.h"
 #include "support/check_runner.h"
 #include "support/test_files.h"
 
@@ -36,6 +39,87 @@ std::vector<std::string> Lines(const std::string& text, std::string_view end = "
 
 std::string Sample(const char* name) { return SamplePath(name).string(); }
 
+// The window state as the whole-surface writer prints it, after a run on a
+// surface that keeps every row.
+nlohmann::json HeldJson(const std::string& command, const std::string& path) {
+  HeadlessSurface surface;
+  FormatCheck check(surface);
+  StartUpState(check, surface);
+  const int result = command == "iso" ? IsoCommand(check, surface, path)
+                                      : MacCommand(surface, path, "(B690D735)", filegen::kDefaultKey);
+  // the object as the whole-surface writer built it before the grid streamed
+  nlohmann::json json;
+  json["command"] = command;
+  json["result"] = result;
+  for (int panel = 0; panel < 3; ++panel) json["status"].push_back(Latin1ToUtf8(surface.status(panel)));
+  json["progress"] = {{"min", surface.progressMin()}, {"max", surface.progressMax()},
+                      {"position", surface.progressPosition()}};
+  json["grid"] = nlohmann::json::array();
+  for (int row = 0; row < surface.gridRowCount(); ++row) {
+    nlohmann::json cells = nlohmann::json::array();
+    for (const std::string& cell : surface.row(row)) cells.push_back(Latin1ToUtf8(cell));
+    json["grid"].push_back(cells);
+  }
+  for (int edit = 0; edit < kEditCount; ++edit) {
+    json["edits"][std::string(kEditNames[edit])] = Latin1ToUtf8(surface.editText(static_cast<Edit>(edit)));
+  }
+  constexpr const char* kColours[] = {"black", "red", "green"};
+  for (const Edit edit : kMacResultEdits) {
+    json["colors"][std::string(EditName(edit))] = kColours[static_cast<int>(surface.editColour(edit))];
+  }
+  return json;
+}
+
+// kalvrin-check writes the grid while the check runs: its object must hold
+// the same fields and values as the whole-surface writer's, on the samples
+// and on generated files that stop early.
+TEST(KalvrinCheckJson, StreamedObjectEqualsTheWholeSurfaceWriters) {
+  const std::string generated = filegen::GenerateFileBytes({.size = 2'000'000, .seed = 4});
+  std::string badPrefix = generated;
+  const std::size_t message = badPrefix.find("1240", 300'000);
+  badPrefix.replace(message + 36, 2, "X9");  // its first element's length prefix
+  const TempFile whole(generated, "whole.dat");
+  const TempFile cut(generated.substr(0, generated.find("1240", 1'000'000) + 200), "cut.dat");
+  const TempFile bad(badPrefix, "bad.dat");
+  const std::vector<std::string> files = {Sample("batch-nsp.dat"), Sample("batch-nhd.dat"),
+                                          Sample("batch-bad-prefix.dat"), whole.str(), cut.str(), bad.str()};
+  for (const std::string& path : files) {
+    for (const std::string command : {"iso", "mac"}) {
+      SCOPED_TRACE(command + " " + path);
+      const Printed printed = Check({command, path, "--json"});
+      const nlohmann::json streamed = nlohmann::json::parse(printed.out);
+      const nlohmann::json held = HeldJson(command, path);
+      EXPECT_EQ(streamed.size(), held.size());
+      for (const auto& [field, value] : held.items()) EXPECT_EQ(streamed[field], value) << field;
+      EXPECT_GT(streamed["grid"].size(), 1u);
+      // the grid comes before the fields that are known only at the end
+      EXPECT_LT(printed.out.find("\"grid\""), printed.out.find("\"result\""));
+    }
+  }
+}
+
+// Beyond the look-ahead the table's widths are fixed: a later, longer text
+// pushes the rest of its line right, and the next columns line up again.
+TEST(KalvrinCheckText, TableWidthsFromTheFirstRows) {
+  std::ostringstream out;
+  const auto report = TextReportStream(out, "iso");
+  report->Row({"Rec#", "A", "B", "C"});
+  for (std::size_t row = 1; row < kTableLookAhead + 2; ++row) {
+    const bool late = row == kTableLookAhead + 1;
+    report->Row({std::to_string(row), late ? "a much longer text" : "ab", late ? "b" : "bb", "c"});
+  }
+  HeadlessSurface surface;
+  report->Finish(surface, 1);
+  const std::vector<std::string> lines = Lines(out.str());
+  EXPECT_EQ(lines[0], "Rec#  A   B   C");
+  EXPECT_EQ(lines[1], "1     ab  bb  c");
+  EXPECT_EQ(lines[kTableLookAhead], std::to_string(kTableLookAhead) + "  ab  bb  c");
+  EXPECT_EQ(lines[kTableLookAhead + 1], std::to_string(kTableLookAhead + 1) + "  a much longer text  b  c");
+  // then the report's other lines, the row count last
+  EXPECT_EQ(lines[kTableLookAhead + 2], "Command:  iso (result 1)");
+  EXPECT_EQ(lines.back(), "Grid:     " + std::to_string(kTableLookAhead + 1) + " rows");
+}
+
 TEST(KalvrinCheckJson, SamplesGiveOneRowPerMessage) {
   struct Case {
     const char* file;
@@ -59,7 +143,8 @@ TEST(KalvrinCheckJson, SamplesGiveOneRowPerMessage) {
     const auto json = nlohmann::ordered_json::parse(printed.out);
     std::vector<std::string> keys;
     for (const auto& item : json.items()) keys.push_back(item.key());
-    EXPECT_EQ(keys, (std::vector<std::string>{"command", "result", "status", "progress", "grid", "edits", "colors"}));
+    // the grid streams, so it comes right after the command
+    EXPECT_EQ(keys, (std::vector<std::string>{"command", "grid", "result", "status", "progress", "edits", "colors"}));
     EXPECT_EQ(json["command"], "iso");
     EXPECT_EQ(json["result"], c.result);
     EXPECT_EQ(json["status"][2], c.status2);
@@ -249,9 +334,12 @@ TEST(KalvrinCheckText, ReportsStatusAndAnAlignedGrid) {
   EXPECT_NE(printed.out.find("Status 2: Format processed\n"), std::string::npos);
   EXPECT_NE(printed.out.find("Grid:     8 rows\n"), std::string::npos);
   const std::vector<std::string> lines = Lines(printed.out);
-  std::size_t title = 0;
-  while (title < lines.size() && lines[title].rfind("Rec#", 0) != 0) ++title;
-  ASSERT_EQ(lines.size(), title + 9);
+  // the table streams first, the other lines follow it
+  const std::size_t title = 0;
+  ASSERT_EQ(lines[title].rfind("Rec#", 0), 0u);
+  ASSERT_GT(lines.size(), title + 9);
+  EXPECT_EQ(lines[title + 9], "Command:  iso (result 1)");
+  EXPECT_EQ(lines.back(), "Grid:     8 rows");
   const std::size_t pmap = lines[title].find("PMAP");
   for (std::size_t row = 1; row <= 8; ++row) {
     EXPECT_EQ(lines[title + row].substr(pmap, 16).find_first_not_of("0123456789ABCDEF"), std::string::npos)

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -22,6 +23,8 @@
 #include "mac/file_mac.h"
 #include "mac/mac_command.h"
 #include "support/mac_files.h"
+#include "mac/mac_pass.h"
+#include "testgen/filegen.h"
 #include "support/reference_mac.h"
 #include "support/test_files.h"
 
@@ -404,7 +407,7 @@ TEST(CheckFileMac, KeyMaterialIsWipedWhenTheRunEnds) {
     bool liveDuringRun = false;
     RecordingSurface surface;
     surface.onEdit = [&](Edit edit) {
-      if (edit == Edit::CalcMacNSP) liveDuringRun = !allZero(secrets.keyStore) && !allZero(secrets.run.context);
+      if (edit == Edit::CalcMacNSP) liveDuringRun = !allZero(secrets.keyStore) && !allZero(secrets.runs[2].context);
     };
     std::string kcv = "(00000000)";
     const int result = CheckFileMac(surface, file.str(), std::span<char>(kcv), key, secrets);
@@ -435,6 +438,156 @@ TEST(NoCoreDumps, OffWhileAnyKeyIsHeld) {
   }
   EXPECT_EQ(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), dumpableBefore);
   EXPECT_EQ(coreLimit(), before.rlim_cur);
+}
+
+// ---------------------------------------------------------------------------
+// One read of the file for the three variants
+
+// The window state the variants leave: their edits, the status panels and
+// the progress bar.
+std::string VariantState(const HeadlessSurface& surface) {
+  std::string state;
+  for (int edit = static_cast<int>(Edit::CalcMac1BSize); edit < kEditCount; ++edit) {
+    state += std::string(kEditNames[edit]) + "=" + surface.editText(static_cast<Edit>(edit)) + "\n";
+  }
+  for (int panel = 0; panel < 3; ++panel) state += "panel" + std::to_string(panel) + "=" + surface.status(panel) + "\n";
+  state += "progress=" + std::to_string(surface.progressMin()) + ".." + std::to_string(surface.progressMax()) + "@" +
+           std::to_string(surface.progressPosition());
+  return state;
+}
+
+// The line ends of a generated file (CR LF) changed to another style.
+std::string WithLineEnds(const std::string& bytes, std::string_view style) {
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+      out += style;
+      ++i;
+    } else if (style == "\t" && bytes[i] == ' ' && i % 7 == 0) {
+      out += '\t';  // TABs among the padding too
+    } else {
+      out += bytes[i];
+    }
+  }
+  return out;
+}
+
+TEST(OneRead, EqualsTheThreeSeparateVariants) {
+  const std::string generated = filegen::GenerateFileBytes({.size = 900'000, .seed = 11, .mac = "4F47F843"});
+  struct Case {
+    std::string name;
+    std::string bytes;
+  };
+  std::vector<Case> cases;
+  for (const auto& [name, style] : {std::pair{"CR LF", "\r\n"}, {"LF", "\n"}, {"CR", "\r"}, {"none", ""},
+                                    {"LF CR", "\n\r"}, {"TAB", "\t"}}) {
+    cases.push_back({std::string("generated, line ends ") + name, WithLineEnds(generated, style)});
+  }
+  for (const std::size_t range : {0, 1, 511, 512, 513, 1023, 1024, 1535, 1536, 1537, 300'000}) {
+    cases.push_back({"range of " + std::to_string(range), RangeFile(std::max<std::size_t>(range, 4), 100)});
+  }
+  cases.push_back({"no trailer", MacHeader() + "\r\n" + Record(FileHeaderMessage()) + BatchMessages(900)});
+  cases.push_back({"long separator", MacHeader() + std::string(700'000, ' ') + Record(FileHeaderMessage()) +
+                                         BatchMessages(5) + Record(Trailer("00000000"))});
+  cases.push_back({"trailer's 51 bytes cut short", MacHeader() + Record(FileHeaderMessage()) + "1844" +
+                                                       std::string(40, '0') + "971"});
+  const InstalledKey key;
+  for (const Case& c : cases) {
+    const TempFile file(c.bytes);
+    MacRecords records;
+    RecordingSurface lookup;
+    ASSERT_TRUE(FindMacRecords(lookup, file.str(), records)) << c.name;
+    // a wrong check value stops every variant at its first call
+    for (const std::string_view kcv : {std::string_view(key.kcv.data(), 8), std::string_view("00000000")}) {
+      SCOPED_TRACE(c.name + ", check value " + std::string(kcv));
+      RecordingSurface separate;
+      const MacKeys keys{key.store, key.cryptogram, kcv};
+      std::array<int, 3> separateResults{};
+      std::size_t at = 0;
+      for (const MacVariant variant : {MacVariant::All, MacVariant::Nhd, MacVariant::Nsp}) {
+        MacRun run{};
+        separateResults[at++] = ComputeMac(separate, file.str(), variant, keys, records, run);
+      }
+      const auto [all, nhd, nsp] = separateResults;
+      RecordingSurface once;
+      std::array<MacRun, 3> runs{};
+      const VariantResults results = ComputeMacVariants(once, file.str(), key.store, key.cryptogram, kcv,
+                                                        records.headerLength, records.trailerLength, runs);
+      EXPECT_EQ(results.all, all);
+      EXPECT_EQ(results.nhd, nhd);
+      EXPECT_EQ(results.nsp, nsp);
+      EXPECT_FALSE(results.stopped);
+      EXPECT_EQ(VariantState(once), VariantState(separate));
+    }
+  }
+  // and the whole check against OpenSSL, once per line-end style
+  for (std::size_t i = 0; i < 6; ++i) {
+    SCOPED_TRACE(cases[i].name);
+    const TempFile file(cases[i].bytes);
+    MacRecords records;
+    RecordingSurface lookup;
+    ASSERT_TRUE(FindMacRecords(lookup, file.str(), records));
+    const ExpectedMacs expected = ReferenceMacs(kKey, cases[i].bytes, static_cast<std::size_t>(records.headerLength),
+                                                static_cast<std::size_t>(records.trailerLength));
+    RecordingSurface surface;
+    ASSERT_EQ(RunCheck(surface, file.str()), 1);
+    EXPECT_EQ(surface.editText(Edit::CalcMacAll), expected.all);
+    EXPECT_EQ(surface.editText(Edit::CalcMacNHD), expected.nhd);
+    EXPECT_EQ(surface.editText(Edit::CalcMacNSP), expected.nsp);
+  }
+}
+
+// A window with an event loop: events and progress while the file is read,
+// and a stop flag that a closing window sets.
+class PumpedSurface : public RecordingSurface {
+ public:
+  bool hasEventLoop() const override { return true; }
+  void processEvents() override {
+    ++pumps;
+    positions.push_back(progressPosition());
+    if (onPump) onPump();
+  }
+  int pumps = 0;
+  std::vector<int> positions;
+  std::function<void()> onPump;
+};
+
+TEST(OneRead, TheWindowTakesEventsAndSeesProgressWhileTheFileIsRead) {
+  const std::string bytes = filegen::GenerateFileBytes({.size = 3'000'000, .seed = 5});
+  const TempFile file(bytes);
+  PumpedSurface surface;
+  ASSERT_EQ(RunCheck(surface, file.str()), 1);
+  // at least once per 32 KiB of MACALL's chain, whichever thread is behind
+  EXPECT_GE(surface.pumps, static_cast<int>(bytes.size() / (32 * 1024)));
+  std::vector<int> distinct = surface.positions;
+  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+  EXPECT_GE(distinct.size(), 10u);
+  EXPECT_TRUE(std::is_sorted(surface.positions.begin(), surface.positions.end()));
+  HeadlessSurface reference;
+  ASSERT_EQ(RunCheck(reference, file.str()), 1);
+  EXPECT_EQ(VariantState(surface), VariantState(reference));
+}
+
+TEST(OneRead, AStopEndsTheCheckWithoutResultsAndWipesTheKey) {
+  const TempFile file(filegen::GenerateFileBytes({.size = 3'000'000, .seed = 5}));
+  std::atomic<bool> stop = false;
+  PumpedSurface surface;
+  surface.presetResults();
+  surface.onPump = [&] {
+    if (surface.pumps == 5) stop = true;
+  };
+  MacCheckSecrets secrets;
+  std::string kcv = "(00000000)";
+  MacCheckReport report;
+  EXPECT_EQ(CheckFileMac(surface, file.str(), std::span<char>(kcv), kKey, secrets, report, &stop), 0);
+  EXPECT_EQ(report.stop, MacCheckStop::Stopped);
+  EXPECT_LT(surface.pumps, 20);  // it ended soon after
+  for (const Edit e : {Edit::CalcMacAll, Edit::CalcMacNHD, Edit::CalcMacNSP}) {
+    EXPECT_EQ(surface.editText(e), kUntouched);
+    EXPECT_EQ(surface.editColour(e), TextColour::Black);
+  }
+  const auto* raw = reinterpret_cast<const unsigned char*>(&secrets);
+  EXPECT_TRUE(std::all_of(raw, raw + sizeof secrets, [](unsigned char b) { return b == 0; }));
 }
 
 // ---------------------------------------------------------------------------

@@ -105,11 +105,24 @@ class NullBuffer : public std::streambuf {
 };
 
 TEST(OutOfMemory, KalvrinCheckEndsWithOneLineAndExitStatus2) {
-  // some 30 000 messages: the grid of --json and of the report is held in
-  // memory whole, far beyond the limit
+  // some 30 000 messages: the readable report holds its first 8192 rows to
+  // find the widths of its columns, beyond the limit; --json streams every
+  // row and needs no more memory for a longer file
   const test::TempFile file(filegen::GenerateFileBytes({.size = 10u << 20, .seed = 3}));
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"kalvrin-check", "iso", file.str(), "--json"},
-                                                std::vector<std::string>{"kalvrin-check", "iso", file.str()}}) {
+#ifndef KALVRIN_TEST_ASAN  // there the allowance counts every allocation, freed or not
+  {
+    const ChildResult result = InLimitedChild([&](std::ostream& err) {
+      const std::string path = file.str();
+      const char* argv[] = {"kalvrin-check", "iso", path.c_str(), "--json"};
+      NullBuffer nothing;
+      std::ostream out(&nothing);
+      return RunKalvrinCheck(4, argv, out, err);
+    });
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "");
+  }
+#endif
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"kalvrin-check", "iso", file.str()}}) {
     SCOPED_TRACE(args.back());
     const ChildResult result = InLimitedChild([&](std::ostream& err) {
       std::vector<const char*> argv;

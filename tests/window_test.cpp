@@ -7,6 +7,7 @@
 // during a format check.
 #include <QAbstractItemModelTester>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
@@ -155,6 +156,25 @@ QString RepeatedSample(const QTemporaryDir& dir, int copies) {
   const QString path = dir.filePath("big.dat");
   WriteText(path, bytes);
   return path;
+}
+
+// A generated transaction file of about `size` bytes.
+QString GeneratedFile(const QTemporaryDir& dir, std::uint64_t size) {
+  const QString path = dir.filePath("generated.dat");
+  const bool written = filegen::WriteGeneratedFile(QFile::encodeName(path).toStdString(), {.size = size, .seed = 9});
+  if (!written) qWarning("cannot write %s", qPrintable(path));
+  return path;
+}
+
+// Calls `action` at every turn of the event loop while a MAC check runs
+// (its button is off then).
+void WhileMacCheckRuns(TMainForm& form, std::function<void()> action) {
+  auto* timer = new QTimer(&form);
+  timer->setInterval(0);
+  QObject::connect(timer, &QTimer::timeout, &form, [&form, action] {
+    if (!form.bbtnCheckMac->isEnabled()) action();
+  });
+  timer->start();
 }
 
 // Calls `action` once, from inside the running format check, as soon as the
@@ -1697,6 +1717,101 @@ class WindowTest : public QObject {
     form.bbtnCheckFormatClick();
     QTest::keyClick(&form, Qt::Key_Escape);
     QCOMPARE(form.gridRowCount(), 9);
+  }
+
+  // ---- the window during a MAC check ---------------------------------------
+
+  // The check reads the file once; while it does, the window takes its events
+  // in the same busy state as during a format check.
+  void macCheckKeepsTheWindowLive() {
+    QTemporaryDir dir;
+    const QString big = GeneratedFile(dir, 8'000'000);
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.setEventPumpInterval(0);
+    form.txtINFile->setText(big);
+    int busyPumps = 0;
+    WhileMacCheckRuns(form, [&] {
+      const bool busy = !CommandButtonsEnabled(form) && QApplication::overrideCursor() != nullptr &&
+                        QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+      busyPumps += busy ? 1 : 0;
+    });
+    form.bbtnCheckMacClick();
+    QCOMPARE(Status(form, 2), QString("MAC processed"));
+    // a pump at least every 32 KiB of the file
+    QVERIFY2(form.eventPumps() >= 8'000'000 / (32 * 1024), qPrintable(QString::number(form.eventPumps())));
+    QVERIFY(busyPumps >= 100);
+    QVERIFY(CommandButtonsEnabled(form));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QCOMPARE(form.txtCalcMacAll->text().size(), 8);
+  }
+
+  void closingDuringAMacCheckStopsItAndClosesOnce() {
+    QTemporaryDir dir;
+    const QString big = GeneratedFile(dir, 8'000'000);
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.setEventPumpInterval(0);
+    form.txtINFile->setText(big);
+    int closes = 0;
+    WhileMacCheckRuns(form, [&] {
+      if (closes++ == 0) form.close();
+    });
+    form.bbtnCheckMacClick();
+    QVERIFY(closes >= 1);
+    QVERIFY(!form.isVisible());
+    QCOMPARE(form.settingsWrites(), 1);
+    // Stopped, not run to the end: no results.
+    QVERIFY(form.txtCalcMacAll->text().isEmpty());
+    QVERIFY(form.txtCalcMacNSP->text().isEmpty());
+    QVERIFY(Status(form, 2) != "MAC processed");
+    QVERIFY(CommandButtonsEnabled(form));
+  }
+
+  // Clear or Escape while the MAC check runs: the check stops, then the
+  // window clears, and the status says the check was stopped.
+  void clearDuringAMacCheckStopsItThenClears_data() {
+    QTest::addColumn<bool>("escape");
+    QTest::newRow("Clear") << false;
+    QTest::newRow("Escape") << true;
+  }
+  void clearDuringAMacCheckStopsItThenClears() {
+    QFETCH(bool, escape);
+    QTemporaryDir dir;
+    const QString big = GeneratedFile(dir, 8'000'000);
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.setEventPumpInterval(0);
+    form.txtINFile->setText(big);
+    int clears = 0;
+    WhileMacCheckRuns(form, [&] {
+      if (clears++ > 0) return;
+      if (escape) {
+        QTest::keyClick(&form, Qt::Key_Escape);
+      } else {
+        form.bbtnClearClick();
+      }
+    });
+    form.bbtnCheckMacClick();
+    QVERIFY(clears >= 1);
+    for (QLineEdit* result : {form.txtCalcMacAll, form.txtCalcMacNHD, form.txtCalcMacNSP}) {
+      QVERIFY(result->text().isEmpty());
+      QCOMPARE(result->palette().color(QPalette::Text), kBlack);
+    }
+    QCOMPARE(Status(form, 2), QString("MAC check stopped"));
+    QVERIFY(Status(form, 0).isEmpty());
+    QVERIFY(Status(form, 1).isEmpty());
+    QVERIFY(CommandButtonsEnabled(form));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    // the next MAC check runs to its end
+    form.bbtnCheckMacClick();
+    QCOMPARE(Status(form, 2), QString("MAC processed"));
+    QCOMPARE(form.txtCalcMacAll->text().size(), 8);
   }
 };
 

@@ -16,6 +16,7 @@ inline constexpr const char* kConfigCaption = "Config";
 
 // Status panel 2 after Clear or Escape stopped a running format check.
 inline constexpr const char* kFormatStopped = "Format check stopped";
+inline constexpr const char* kMacStopped = "MAC check stopped";
 
 // The MAC page's verdict after a MAC check, and the marks beside the results
 // that do not depend on their colour.

@@ -207,7 +207,7 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
   widgets.status = StatusPanels;
   widgets.progress = ProgressBar1;
   widgets.edits = edits_;
-  surface_ = std::make_unique<FormSurface>(widgets, *gridModel_, [this] { return check_ && check_->Running(); });
+  surface_ = std::make_unique<FormSurface>(widgets, *gridModel_, [this] { return (check_ && check_->Running()) || macRunning_; });
   // The grid as it stands until the format check lays out its columns.
   surface_->setGridColCount(5);
   surface_->setGridRowCount(2);
@@ -565,9 +565,10 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  if (check_->Running()) {
+  if (check_->Running() || macRunning_) {
     // Inside the check's event pump: stop it, and close once it has returned.
     check_->RequestStop();
+    stopMac_ = true;
     closeAfterRun_ = true;
     event->ignore();
     return;
@@ -611,7 +612,7 @@ void TMainForm::cmbShortNameChange() {
 }
 
 void TMainForm::bbtnCheckFormatClick() {
-  if (check_->Running()) return;  // only the disabled buttons stand between a check and a second one
+  if (check_->Running() || macRunning_) return;  // only the disabled buttons stand between a check and a second one
   Guarded([this] {
     BusyState busy(CommandButtons(), *surface_, bbtnCheckFormat);
     NoteCommandFile(txtINFile->text());
@@ -640,7 +641,7 @@ void TMainForm::bbtnCheckFormatClick() {
 }
 
 void TMainForm::bbtnCheckMacClick() {
-  if (check_->Running()) return;
+  if (check_->Running() || macRunning_ || verifying_) return;
   QString keyKcv;
   Guarded([this, &keyKcv] {
     BusyState busy(CommandButtons(), *surface_, bbtnCheckMac);
@@ -651,8 +652,30 @@ void TMainForm::bbtnCheckMacClick() {
     const std::string key = Bytes(txtCHECKKey->text());
     std::array<char, 17> keyKcvText{};
     if (CreateKCV(keyKcvText.data(), key, 8) != 0) keyKcv = QString::fromLatin1(keyKcvText.data(), 8);
-    MacCommand(*surface_, std::string_view(path.constData(), static_cast<std::size_t>(path.size())), kcv, key);
+    macRunning_ = true;
+    stopMac_ = false;
+    struct Running {
+      bool& running;
+      ~Running() { running = false; }
+    } running{macRunning_};
+    MacOutcome outcome;
+    MacCommand(*surface_, std::string_view(path.constData(), static_cast<std::size_t>(path.size())), kcv, key, outcome,
+               &stopMac_);
   });
+  if (closeAfterRun_) {
+    closeAfterRun_ = false;
+    clearAfterRun_ = false;
+    close();
+    return;
+  }
+  if (clearAfterRun_) {
+    // Clear or Escape stopped the check: now the clear itself.
+    clearAfterRun_ = false;
+    bbtnClearClick();
+    surface_->setStatus(kCommandPanel, app_text::kMacStopped);
+    surface_->flush();
+    return;
+  }
   Guarded([this, &keyKcv] {
     ShowVerdict(keyKcv);
     pgResult->setCurrentWidget(Mac);
@@ -667,10 +690,11 @@ void TMainForm::VELDRUM1Click() {
 }
 
 void TMainForm::bbtnClearClick() {
-  if (check_->Running()) {
+  if (check_->Running() || macRunning_) {
     // Inside the check's event pump: stop it first; the clear follows once
-    // it has returned, so no row of it lands in the cleared grid.
+    // it has returned, so no result of it lands in the cleared window.
     check_->RequestStop();
+    stopMac_ = true;
     clearAfterRun_ = true;
     return;
   }
@@ -696,7 +720,7 @@ void TMainForm::setVerifyRunner(VerifyRunner runner) {
 // Tool > Verify: the verify pass over the file in the file edit under the
 // key in the key edit, busy and with progress as the format check is.
 void TMainForm::VerifyClick() {
-  if (check_->Running() || verifying_ || !verifyRunner_) return;
+  if (check_->Running() || macRunning_ || verifying_ || !verifyRunner_) return;
   Guarded([this] {
     BusyState busy(CommandButtons(), *surface_, nullptr);
     verifying_ = true;
@@ -757,7 +781,7 @@ void TMainForm::BuildShortcuts() {
   txtINFile->setAcceptDrops(false);  // a file dropped on the edit is the window's drop
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, this, [this] {
-    if (check_->Running()) bbtnClearClick();
+    if (check_->Running() || macRunning_) bbtnClearClick();
   });
   auto* open = new QShortcut(QKeySequence::Open, this);
   connect(open, &QShortcut::activated, this, [this] {

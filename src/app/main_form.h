@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <array>
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -227,6 +228,8 @@ class TMainForm : public QMainWindow {
   bool inspectorClosed_ = false;  // the user dragged the inspector shut
 
   bool closeAfterRun_ = false;
+  bool macRunning_ = false;
+  std::atomic<bool> stopMac_ = false;  // Clear or a closing window ends the running MAC check
   VerifyRunner verifyRunner_;
   bool verifying_ = false;
   bool stopVerify_ = false;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -53,20 +54,22 @@ int RunSubcommand(const Declared& chosen, const CommonOptions& options, std::ost
   StartUpState(formatCheck, surface);
   surface.setMaskCardNumbers(options.maskPan);
   const OutputFormat format = FormatOf(options);
-  // CSV rows leave as soon as no step can change them any more.
+  // Grid rows leave as soon as no step can change them any more, in every
+  // output form; a subcommand that prints its own output sets its own sink.
+  std::unique_ptr<ReportStream> report;
   if (format == OutputFormat::Csv) {
     surface.setRowSink([&out](int, const std::vector<std::string>& cells) { WriteCsvRow(out, cells); }, kLiveRows);
+  } else {
+    report = format == OutputFormat::Json ? JsonReportStream(out, chosen.name) : TextReportStream(out, chosen.name);
+    surface.setRowSink([&report](int, const std::vector<std::string>& cells) { report->Row(cells); }, kLiveRows);
   }
 
   CheckContext context{surface, formatCheck, options.path, out, format, err, options.maskPan};
   const CheckOutcome outcome = chosen.run(context);
 
   if (!outcome.printed) {
-    switch (format) {
-      case OutputFormat::Csv: surface.flushRows(); break;
-      case OutputFormat::Json: WriteSurfaceJson(out, surface, chosen.name, outcome.result); break;
-      case OutputFormat::Text: WriteTextReport(out, surface, chosen.name, outcome.result); break;
-    }
+    surface.flushRows();
+    if (report) report->Finish(surface, outcome.result);
   }
   out.flush();
   if (!outcome.error.empty()) err << "kalvrin-check: " << outcome.error << '\n';

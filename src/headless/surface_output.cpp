@@ -17,37 +17,11 @@ std::string_view ColourName(TextColour colour) {
   return "black";
 }
 
-std::vector<std::vector<std::string>> HeldRows(const HeadlessSurface& surface) {
-  std::vector<std::vector<std::string>> rows;
-  rows.reserve(static_cast<std::size_t>(surface.gridRowCount()));
-  for (int row = 0; row < surface.gridRowCount(); ++row) rows.push_back(surface.row(row));
-  return rows;
-}
-
 bool AnyEditSet(const HeadlessSurface& surface) {
   for (int edit = 0; edit < kEditCount; ++edit) {
     if (!surface.editText(static_cast<Edit>(edit)).empty()) return true;
   }
   return false;
-}
-
-// Columns are as wide as their widest text, counted in characters.
-void WriteTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
-  std::vector<std::size_t> widths;
-  for (const auto& row : rows) {
-    widths.resize(std::max(widths.size(), row.size()), 0);
-    for (std::size_t col = 0; col < row.size(); ++col) widths[col] = std::max(widths[col], row[col].size());
-  }
-  for (const auto& row : rows) {
-    std::string line;
-    for (std::size_t col = 0; col < row.size(); ++col) {
-      if (col > 0) line += "  ";
-      line += Latin1ToUtf8(row[col]);
-      line.append(widths[col] - row[col].size(), ' ');
-    }
-    line.erase(line.find_last_not_of(' ') + 1);
-    out << line << '\n';
-  }
 }
 
 }  // namespace
@@ -134,51 +108,70 @@ std::string PathForLine(std::string_view path) {
   return line;
 }
 
-void WriteSurfaceJson(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result) {
-  // Written piece by piece, each text as a JSON string of its own: a
-  // document of the whole grid would take several times the grid's memory,
-  // and the library's arrays allocate even as they are destroyed, which ends
-  // the program when memory has run out.
-  auto text = [&out](std::string_view bytes) { out << nlohmann::json(Latin1ToUtf8(bytes)).dump(); };
-  out << "{\"command\":";
-  text(command);
-  out << ",\"result\":" << result << ",\"status\":[";
-  for (int panel = 0; panel < 3; ++panel) {
-    if (panel > 0) out << ',';
-    text(surface.status(panel));
-  }
-  out << "],\"progress\":{\"min\":" << surface.progressMin() << ",\"max\":" << surface.progressMax()
-      << ",\"position\":" << surface.progressPosition() << "},\"grid\":[";
-  for (int row = 0; row < surface.gridRowCount(); ++row) {
-    out << (row > 0 ? ",[" : "[");
-    bool first = true;
-    for (const std::string& cell : surface.row(row)) {
-      if (!first) out << ',';
-      first = false;
-      text(cell);
-    }
-    out << ']';
-  }
-  out << "],\"edits\":{";
-  for (int edit = 0; edit < kEditCount; ++edit) {
-    if (edit > 0) out << ',';
-    text(kEditNames[edit]);
-    out << ':';
-    text(surface.editText(static_cast<Edit>(edit)));
-  }
-  out << "},\"colors\":{";
-  bool first = true;
-  for (Edit edit : kMacResultEdits) {
-    if (!first) out << ',';
-    first = false;
-    text(EditName(edit));
-    out << ':';
-    text(ColourName(surface.editColour(edit)));
-  }
-  out << "}}\n";
-}
+namespace {
 
-void WriteTextReport(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result) {
+// Each text as a JSON string of its own: a document of the whole grid would
+// take several times the grid's memory, and the library's arrays allocate
+// even as they are destroyed, which ends the program when memory has run out.
+void WriteJsonText(std::ostream& out, std::string_view bytes) { out << nlohmann::json(Latin1ToUtf8(bytes)).dump(); }
+
+class JsonStream : public ReportStream {
+ public:
+  JsonStream(std::ostream& out, std::string_view command) : out_(out), command_(command) {}
+  void Row(const std::vector<std::string>& cells) override {
+    Open();
+    out_ << (rows_++ > 0 ? ",[" : "[");
+    bool first = true;
+    for (const std::string& cell : cells) {
+      if (!first) out_ << ',';
+      first = false;
+      WriteJsonText(out_, cell);
+    }
+    out_ << ']';
+  }
+  void Finish(const HeadlessSurface& surface, int result) override {
+    Open();
+    out_ << "],\"result\":" << result << ",\"status\":[";
+    for (int panel = 0; panel < 3; ++panel) {
+      if (panel > 0) out_ << ',';
+      WriteJsonText(out_, surface.status(panel));
+    }
+    out_ << "],\"progress\":{\"min\":" << surface.progressMin() << ",\"max\":" << surface.progressMax()
+         << ",\"position\":" << surface.progressPosition() << "},\"edits\":{";
+    for (int edit = 0; edit < kEditCount; ++edit) {
+      if (edit > 0) out_ << ',';
+      WriteJsonText(out_, kEditNames[edit]);
+      out_ << ':';
+      WriteJsonText(out_, surface.editText(static_cast<Edit>(edit)));
+    }
+    out_ << "},\"colors\":{";
+    bool first = true;
+    for (Edit edit : kMacResultEdits) {
+      if (!first) out_ << ',';
+      first = false;
+      WriteJsonText(out_, EditName(edit));
+      out_ << ':';
+      WriteJsonText(out_, ColourName(surface.editColour(edit)));
+    }
+    out_ << "}}\n";
+  }
+
+ private:
+  void Open() {
+    if (opened_) return;
+    opened_ = true;
+    out_ << "{\"command\":";
+    WriteJsonText(out_, command_);
+    out_ << ",\"grid\":[";
+  }
+  std::ostream& out_;
+  std::string command_;
+  bool opened_ = false;
+  std::size_t rows_ = 0;
+};
+
+// The lines of the report after the grid's table.
+void WriteSummary(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result) {
   out << "Command:  " << command << " (result " << result << ")\n";
   for (int panel = 0; panel < 3; ++panel) {
     out << "Status " << panel << ": " << Latin1ToUtf8(surface.status(panel)) << '\n';
@@ -209,11 +202,108 @@ void WriteTextReport(std::ostream& out, const HeadlessSurface& surface, std::str
       out << '\n';
     }
   }
+}
 
-  if (command != "iso") return;  // the MAC check leaves the grid as start-up left it
-  const auto rows = HeldRows(surface);
-  out << "Grid:     " << (rows.empty() ? 0 : rows.size() - 1) << " rows\n";
-  WriteTable(out, rows);
+// The grid as an aligned table, a row at a time once the widths are known.
+class TableWriter {
+ public:
+  explicit TableWriter(std::ostream& out) : out_(out) {}
+  void Add(const std::vector<std::string>& row) {
+    ++rows_;
+    if (!fixed_) {
+      ahead_.push_back(row);
+      if (ahead_.size() >= kTableLookAhead) Fix();
+      return;
+    }
+    Write(row);
+  }
+  void Finish() {
+    if (!fixed_) Fix();
+  }
+  std::size_t rows() const { return rows_; }
+
+ private:
+  // Columns as wide as their widest text so far, counted in characters.
+  void Fix() {
+    for (const auto& row : ahead_) {
+      widths_.resize(std::max(widths_.size(), row.size()), 0);
+      for (std::size_t col = 0; col < row.size(); ++col) widths_[col] = std::max(widths_[col], row[col].size());
+    }
+    stops_.assign(widths_.size(), 0);
+    for (std::size_t col = 1; col < widths_.size(); ++col) stops_[col] = stops_[col - 1] + widths_[col - 1] + 2;
+    fixed_ = true;
+    for (const auto& row : ahead_) Write(row);
+    ahead_.clear();
+    ahead_.shrink_to_fit();
+  }
+  void Write(const std::vector<std::string>& row) {
+    line_.clear();
+    std::size_t at = 0;  // characters so far
+    for (std::size_t col = 0; col < row.size(); ++col) {
+      if (col > 0) {
+        const std::size_t to = std::max(at + 2, col < stops_.size() ? stops_[col] : 0);
+        line_.append(to - at, ' ');
+        at = to;
+      }
+      line_ += Latin1ToUtf8(row[col]);
+      at += row[col].size();
+    }
+    line_.erase(line_.find_last_not_of(' ') + 1);
+    out_ << line_ << '\n';
+  }
+
+  std::ostream& out_;
+  std::vector<std::vector<std::string>> ahead_;
+  std::vector<std::size_t> widths_;
+  std::vector<std::size_t> stops_;  // where each column starts
+  std::string line_;
+  bool fixed_ = false;
+  std::size_t rows_ = 0;
+};
+
+class TextStream : public ReportStream {
+ public:
+  TextStream(std::ostream& out, std::string_view command) : out_(out), command_(command), table_(out) {}
+  // The MAC check leaves the grid as start-up left it: only the format
+  // check's report has a table.
+  void Row(const std::vector<std::string>& cells) override {
+    if (command_ == "iso") table_.Add(cells);
+  }
+  void Finish(const HeadlessSurface& surface, int result) override {
+    table_.Finish();
+    WriteSummary(out_, surface, command_, result);
+    if (command_ == "iso") out_ << "Grid:     " << (table_.rows() == 0 ? 0 : table_.rows() - 1) << " rows\n";
+  }
+
+ private:
+  std::ostream& out_;
+  std::string command_;
+  TableWriter table_;
+};
+
+void WriteHeld(ReportStream& report, const HeadlessSurface& surface, int result) {
+  for (int row = 0; row < surface.gridRowCount(); ++row) report.Row(surface.row(row));
+  report.Finish(surface, result);
+}
+
+}  // namespace
+
+std::unique_ptr<ReportStream> JsonReportStream(std::ostream& out, std::string_view command) {
+  return std::make_unique<JsonStream>(out, command);
+}
+
+std::unique_ptr<ReportStream> TextReportStream(std::ostream& out, std::string_view command) {
+  return std::make_unique<TextStream>(out, command);
+}
+
+void WriteSurfaceJson(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result) {
+  JsonStream report(out, command);
+  WriteHeld(report, surface, result);
+}
+
+void WriteTextReport(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result) {
+  TextStream report(out, command);
+  WriteHeld(report, surface, result);
 }
 
 }  // namespace kalvrin

@@ -2,6 +2,7 @@
 // or the grid as CSV. Shared by every kalvrin-check subcommand.
 #pragma once
 
+#include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -27,12 +28,35 @@ std::string FileTextForLine(std::string_view text);
 std::string PathForLine(std::string_view path);
 
 // The window state as the documented JSON object on one line: command,
-// result, status, progress, grid (every row still held, title row first),
+// grid (every row still held, title row first), result, status, progress,
 // edits, colors.
 void WriteSurfaceJson(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result);
 
 // The readable report: status texts, progress, the file's MAC values and
 // computed MACs when any is set, and the grid as an aligned table.
 void WriteTextReport(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result);
+
+// What kalvrin-check prints while a check runs: the grid's rows as the
+// surface's row sink hands them over, then the rest of the window state
+// once the check has returned. Memory stays the same however long the file.
+class ReportStream {
+ public:
+  virtual ~ReportStream() = default;
+  virtual void Row(const std::vector<std::string>& cells) = 0;
+  virtual void Finish(const HeadlessSurface& surface, int result) = 0;
+};
+
+// The JSON object of WriteSurfaceJson, the grid written row by row right
+// after "command" and the fields known only at the end after it. Nothing is
+// written before the first row or Finish.
+std::unique_ptr<ReportStream> JsonReportStream(std::ostream& out, std::string_view command);
+
+// The readable report with the grid's table first, then the rest of the
+// report. The columns are as wide as the widest text among the first
+// kTableLookAhead rows (all of a grid that has no more); a later, longer
+// text pushes the rest of its line right, and the columns after it line up
+// again as soon as there is room.
+inline constexpr std::size_t kTableLookAhead = 8192;
+std::unique_ptr<ReportStream> TextReportStream(std::ostream& out, std::string_view command);
 
 }  // namespace kalvrin

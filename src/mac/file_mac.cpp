@@ -12,6 +12,7 @@
 
 #include "io/transaction_file.h"
 #include "mac/file_mac_texts.h"
+#include "mac/mac_pass.h"
 #include "mac/wipe.h"
 
 namespace kalvrin {
@@ -308,7 +309,7 @@ int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> 
 }
 
 int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> kcvText, std::string_view key,
-                 MacCheckSecrets& secrets, MacCheckReport& report) {
+                 MacCheckSecrets& secrets, MacCheckReport& report, const std::atomic<bool>* stop) {
   WipeGuard<MacCheckSecrets> guard(secrets);
   report = MacCheckReport{};
   if (CreateKCV(secrets.kcvText.data(), key, static_cast<int>(kKcvDigits)) == 0) {
@@ -336,14 +337,14 @@ int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> 
   report.trailerFound = records.trailerLength != 0;
   ShowDeclaredValues(surface, records);
 
-  // MACNSP's result is the driver's
-  const MacKeys keys{secrets.keyStore, secrets.keyCryptogram, kcv};
-  int result = 0;
-  for (const MacVariant variant : {MacVariant::All, MacVariant::Nhd, MacVariant::Nsp}) {
-    result = ComputeMac(surface, path, variant, keys, records, secrets.run);
+  const VariantResults results = ComputeMacVariants(surface, path, secrets.keyStore, secrets.keyCryptogram, kcv,
+                                                    records.headerLength, records.trailerLength, secrets.runs, stop);
+  if (results.stopped) {
+    report.stop = MacCheckStop::Stopped;
+    return 0;
   }
   report.matches = ColourResults(surface);
-  return result;
+  return results.nsp;
 }
 
 int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> kcvText, std::string_view key) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -35,7 +36,7 @@ struct MacCheckSecrets {
   KeyCryptogram keyCryptogram{};
   std::array<std::uint8_t, 8> seed{};
   std::array<char, 17> kcvText{};  // CreateKCV's 8 digits and a NUL, room for 16
-  MacRun run{};                    // shared by the three variants, one after the other
+  std::array<MacRun, 3> runs{};    // MACALL's, MACNHD's and MACNSP's
 };
 
 // The three variants, in the order of kMacVariants: MACALL over every byte
@@ -61,9 +62,10 @@ int ComputeMac(WindowSurface& surface, std::string_view path, MacVariant variant
 // The MAC check: key check value (its 8 digits overwrite the first 8
 // characters of kcvText, or as many as it holds), key installation, envelope,
 // declared values, the three variants, and the results coloured against the
-// declared MAC. Returns MACNSP's result, or 0 when it stopped before the
-// variants. The overload with secrets keeps the key material in the caller's
-// storage, which is wiped before it returns.
+// declared MAC. The variants share one read of the file, during which the
+// window may take events. Returns MACNSP's result, or 0 when it stopped
+// before the variants. The overload with secrets keeps the key material in
+// the caller's storage, which is wiped before it returns.
 int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> kcvText,
                  std::string_view key);
 int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> kcvText,
@@ -71,13 +73,17 @@ int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> 
 
 // Where a MAC check stopped and what it found, for callers that act on it
 // rather than on the texts it shows.
-enum class MacCheckStop { Variants, KeyCheckValue, KeyInstall, Envelope };  // Variants: it ran them all
+// Variants: it ran them all; Stopped: the caller's stop flag ended the read.
+enum class MacCheckStop { Variants, KeyCheckValue, KeyInstall, Envelope, Stopped };
 struct MacCheckReport {
   MacCheckStop stop = MacCheckStop::Variants;
   bool trailerFound = false;
   std::array<bool, 3> matches{};  // MACALL, MACNHD and MACNSP equal the declared MAC
 };
+// When stop (if given) turns true while the file is read, the check ends
+// there, shows no results and returns 0.
 int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> kcvText,
-                 std::string_view key, MacCheckSecrets& secrets, MacCheckReport& report);
+                 std::string_view key, MacCheckSecrets& secrets, MacCheckReport& report,
+                 const std::atomic<bool>* stop = nullptr);
 
 }  // namespace kalvrin

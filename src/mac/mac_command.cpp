@@ -26,6 +26,7 @@ MacOutcome OutcomeOf(int result, const MacCheckReport& report) {
     case MacCheckStop::KeyCheckValue: outcome.reason = MacReason::BadKey; break;
     case MacCheckStop::KeyInstall: outcome.reason = MacReason::KeyNotInstalled; break;
     case MacCheckStop::Envelope: outcome.reason = MacReason::NoEnvelope; break;
+    case MacCheckStop::Stopped: outcome.reason = MacReason::VariantStopped; break;
     case MacCheckStop::Variants:
       if (!report.trailerFound) {
         outcome.reason = MacReason::NoTrailer;
@@ -64,13 +65,13 @@ int MacCommand(WindowSurface& surface, std::string_view path, std::string_view k
 }
 
 int MacCommand(WindowSurface& surface, std::string_view path, std::string_view kcvEditText, std::string_view key,
-               MacOutcome& outcome) {
+               MacOutcome& outcome, const std::atomic<bool>* stop) {
   MacCheckSecrets secrets;
-  return MacCommand(surface, path, kcvEditText, key, secrets, outcome);
+  return MacCommand(surface, path, kcvEditText, key, secrets, outcome, stop);
 }
 
 int MacCommand(WindowSurface& surface, std::string_view path, std::string_view kcvEditText, std::string_view key,
-               MacCheckSecrets& secrets, MacOutcome& outcome) {
+               MacCheckSecrets& secrets, MacOutcome& outcome, const std::atomic<bool>* stop) {
   surface.setStatus(kCommandPanel, mac_texts::kProcessingMac);
   surface.repaint();
   // the driver writes the key's check value into this copy; the edit's own
@@ -79,7 +80,7 @@ int MacCommand(WindowSurface& surface, std::string_view path, std::string_view k
   kcvCopy.resize(std::max<std::size_t>(kcvCopy.size(), 8), ' ');
   const TextWipe wipe{kcvCopy};
   MacCheckReport report;
-  const int result = CheckFileMac(surface, path, std::span<char>(kcvCopy), key, secrets, report);
+  const int result = CheckFileMac(surface, path, std::span<char>(kcvCopy), key, secrets, report, stop);
   if (result != 0) surface.setStatus(kCommandPanel, mac_texts::kMacProcessed);
   outcome = OutcomeOf(result, report);
   return result;

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include <array>
+#include <atomic>
 
 #include "command_outcome.h"
 #include "defines.h"
@@ -39,9 +40,11 @@ struct MacOutcome {
 };
 // The same, and how the check came out. The outcome follows from the run
 // itself, never from the texts it showed.
+// A window that closes or clears during the check sets stop (see
+// CheckFileMac).
 int MacCommand(WindowSurface& surface, std::string_view path, std::string_view kcvEditText, std::string_view key,
-               MacOutcome& outcome);
+               MacOutcome& outcome, const std::atomic<bool>* stop = nullptr);
 int MacCommand(WindowSurface& surface, std::string_view path, std::string_view kcvEditText, std::string_view key,
-               MacCheckSecrets& secrets, MacOutcome& outcome);
+               MacCheckSecrets& secrets, MacOutcome& outcome, const std::atomic<bool>* stop = nullptr);
 
 }  // namespace kalvrin

@@ -10,6 +10,7 @@
 
 #include "defines.h"
 #include "mac/file_mac.h"
+#include "mac/mac_pass.h"
 #include "mac/key_install.h"
 #include "mac/wipe.h"
 
@@ -59,7 +60,7 @@ struct Secrets {
   KeyCryptogram keyCryptogram{};
   std::array<std::uint8_t, 8> seed{};
   std::array<char, 17> kcv{};
-  MacRun run{};
+  std::array<MacRun, 3> runs{};  // MACALL's, MACNHD's and MACNSP's
 };
 
 }  // namespace
@@ -110,10 +111,8 @@ FileMacs ComputeFileMacs(std::string_view path, std::string_view key) {
   const char* declared = reinterpret_cast<const char*>(records.macTrailer.data() + kMacAt);
   macs.declared.assign(declared, ::strnlen(declared, 8));
 
-  const MacKeys keys{secrets.keyStore, secrets.keyCryptogram, kcv};
-  for (const MacVariant variant : {MacVariant::All, MacVariant::Nhd, MacVariant::Nsp}) {
-    ComputeMac(surface, path, variant, keys, records, secrets.run);
-  }
+  ComputeMacVariants(surface, path, secrets.keyStore, secrets.keyCryptogram, kcv, records.headerLength,
+                     records.trailerLength, secrets.runs);
   std::size_t at = 0;
   for (const Edit edit : kMacResultEdits) macs.variants[at++] = surface.editText(edit);
   macs.computed = true;
