@@ -39,6 +39,10 @@ namespace {
 std::atomic<std::size_t> allowance{static_cast<std::size_t>(-1)};
 }
 
+// GCC cannot see that these replace the global pair, and takes the free()
+// of a block from operator new for a mismatch.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
   std::size_t left = allowance.load();
   do {
@@ -49,6 +53,7 @@ void* operator new(std::size_t size) {
 }
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+#pragma GCC diagnostic pop
 #endif
 
 namespace kalvrin {
