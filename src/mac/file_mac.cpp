@@ -128,22 +128,6 @@ std::string_view MacText(const MacRun& run) {
   return {run.macText.data(), ::strnlen(run.macText.data(), run.macText.size())};
 }
 
-std::string MacAllStageError(int stage, int code) {
-  std::string text(t::kMacAllGenerateMac);
-  text += t::kStageNames[stage];
-  text += t::kMacAllError;
-  switch (code) {
-    case 1: text += t::kWrongCheckValue; break;
-    case 2: text += t::kWrongStageCall; break;
-    case 3:
-      text += t::kWrongChainingVector;
-      if (stage == FIRST) text += ": 3";
-      break;
-    default: text += Decimal(code); break;
-  }
-  return text;
-}
-
 // ---------------------------------------------------------------------------
 // Variants
 

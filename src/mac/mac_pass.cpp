@@ -369,28 +369,12 @@ void FeedTrimmed(VariantStream& nhd, VariantStream& nsp, const ChunkRing::Slot& 
 // ---------------------------------------------------------------------------
 // What each variant shows, as the separate variants show it.
 
-std::string MacAllStageError(int stage, int code) {
-  std::string text(t::kMacAllGenerateMac);
-  text += t::kStageNames[stage];
-  text += t::kMacAllError;
-  switch (code) {
-    case 1: text += t::kWrongCheckValue; break;
-    case 2: text += t::kWrongStageCall; break;
-    case 3:
-      text += t::kWrongChainingVector;
-      if (stage == FIRST) text += ": 3";
-      break;
-    default: text += Decimal(code); break;
-  }
-  return text;
-}
-
 void ShowMacAllStart(WindowSurface& surface, const Plan& plan, std::int64_t length) {
   surface.setEditText(Edit::CalcMac1FSize, t::kByteCountPending);
-  surface.setStatus(0, Joined(t::kFileSize, Decimal(length)));
+  surface.setStatus(kPositionPanel, Joined(t::kFileSize, Decimal(length)));
   surface.setEditText(Edit::CalcMac1BNum, Decimal(plan.blocks));
   surface.setEditText(Edit::CalcMac1BSize, t::kBlockSizeText);
-  surface.setStatus(1, Joined(t::kBlocks, Decimal(plan.blocks)));
+  surface.setStatus(kTotalsPanel, Joined(t::kBlocks, Decimal(plan.blocks)));
   const BarScale bar(plan.blocks);
   surface.setProgressMin(0);
   surface.setProgressMax(bar.max);
@@ -401,7 +385,7 @@ void ShowMacAllStart(WindowSurface& surface, const Plan& plan, std::int64_t leng
 int ShowMacAllEnd(WindowSurface& surface, const Plan& plan, const VariantStream& all, const MacRun& run,
                   bool readToEnd) {
   if (all.failed() && all.failedStage() != LAST && all.failedStage() != SINGLE) {
-    surface.setStatus(2, MacAllStageError(all.failedStage(), all.code()));
+    surface.setStatus(kCommandPanel, MacAllStageError(all.failedStage(), all.code()));
     return 0;
   }
   surface.setProgressPosition(BarScale(plan.blocks).max);
@@ -409,17 +393,17 @@ int ShowMacAllEnd(WindowSurface& surface, const Plan& plan, const VariantStream&
   surface.setEditText(Edit::CalcMac1FSize, Decimal((plan.blocks - 1) * kPiece + last));
   surface.repaint();
   if (!readToEnd) {
-    surface.setStatus(2, t::kMacAllNotReadToEof);
+    surface.setStatus(kCommandPanel, t::kMacAllNotReadToEof);
     return 0;
   }
   if (all.failed()) {
-    surface.setStatus(2, MacAllStageError(all.failedStage(), all.code()));
+    surface.setStatus(kCommandPanel, MacAllStageError(all.failedStage(), all.code()));
     return 0;
   }
   surface.setEditText(Edit::CalcMacAll, std::string_view(run.macText.data(), ::strnlen(run.macText.data(), run.macText.size())));
   const std::string calls = Decimal(plan.blocks - 1) + "*" + std::string(t::kBlockSizeText) + "+" + Decimal(last);
   surface.setEditText(Edit::CalcMac1BNum, calls);
-  surface.setStatus(1, Joined(t::kBlocks, calls));
+  surface.setStatus(kTotalsPanel, Joined(t::kBlocks, calls));
   return 1;
 }
 
@@ -437,7 +421,7 @@ int ShowTrimmed(WindowSurface& surface, const TrimmedTexts& texts, const Plan& p
                 const MacRun& run) {
   surface.setEditText(texts.macCalls, Decimal(plan.blocks));
   surface.setEditText(texts.blockSize, t::kBlockSizeText);
-  surface.setStatus(1, Joined(t::kBlocks, Decimal(plan.blocks)));
+  surface.setStatus(kTotalsPanel, Joined(t::kBlocks, Decimal(plan.blocks)));
   const BarScale bar(plan.blocks);
   surface.setProgressMin(0);
   surface.setProgressMax(bar.max);
@@ -447,7 +431,7 @@ int ShowTrimmed(WindowSurface& surface, const TrimmedTexts& texts, const Plan& p
     // the calls before the one that failed
     const std::int64_t made = stream.failedStage() == FIRST || stream.failedStage() == SINGLE ? 0 : plan.calls - 1;
     if (texts.countsCalls && made > 0) surface.setProgressPosition(bar.Position(made));
-    surface.setStatus(2, Joined(texts.prefix, t::kGenerateMacErrorMode) + Decimal(stream.failedStage()) +
+    surface.setStatus(kCommandPanel, Joined(texts.prefix, t::kGenerateMacErrorMode) + Decimal(stream.failedStage()) +
                              std::string(t::kErrorCode) + Decimal(stream.code()));
     return 0;
   }
@@ -460,6 +444,22 @@ int ShowTrimmed(WindowSurface& surface, const TrimmedTexts& texts, const Plan& p
 
 }  // namespace
 
+std::string MacAllStageError(int stage, int code) {
+  std::string text(t::kMacAllGenerateMac);
+  text += t::kStageNames[stage];
+  text += t::kMacAllError;
+  switch (code) {
+    case 1: text += t::kWrongCheckValue; break;
+    case 2: text += t::kWrongStageCall; break;
+    case 3:
+      text += t::kWrongChainingVector;
+      if (stage == FIRST) text += ": 3";
+      break;
+    default: text += Decimal(code); break;
+  }
+  return text;
+}
+
 VariantResults ComputeMacVariants(WindowSurface& surface, std::string_view path, const KeyStore& keyStore,
                                   const KeyCryptogram& keyCryptogram, std::string_view kcvText,
                                   std::int64_t headerLength, std::int64_t trailerLength,
@@ -467,9 +467,9 @@ VariantResults ComputeMacVariants(WindowSurface& surface, std::string_view path,
   VariantResults results;
   RawFile file(path);
   if (!file.IsOpen()) {
-    surface.setStatus(1, t::kMacAllFileOpenError);
-    surface.setStatus(1, Joined(t::kMacNhdPrefix, t::kFileOpenError));
-    surface.setStatus(1, Joined(t::kMacNspPrefix, t::kFileOpenError));
+    surface.setStatus(kTotalsPanel, t::kMacAllFileOpenError);
+    surface.setStatus(kTotalsPanel, Joined(t::kMacNhdPrefix, t::kFileOpenError));
+    surface.setStatus(kTotalsPanel, Joined(t::kMacNspPrefix, t::kFileOpenError));
     return results;
   }
   const std::int64_t length = file.Size();

@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "defines.h"
@@ -33,5 +34,9 @@ VariantResults ComputeMacVariants(WindowSurface& surface, std::string_view path,
                                   const KeyCryptogram& keyCryptogram, std::string_view kcvText,
                                   std::int64_t headerLength, std::int64_t trailerLength,
                                   std::array<MacRun, 3>& runs, const std::atomic<bool>* stop = nullptr);
+
+// MACALL's status text for a GenerateMAC failure at a stage, as both the
+// one-read check and the separate variant show it.
+std::string MacAllStageError(int stage, int code);
 
 }  // namespace kalvrin
