@@ -622,22 +622,26 @@ void TMainForm::bbtnCheckFormatClick() {
     checkedFile_ = FileIdentity::Of(checkedPath_);
     IsoCommand(*check_, *surface_, std::string_view(path.constData(), static_cast<std::size_t>(path.size())));
   });
+  if (EndStoppedCommand(app_text::kFormatStopped)) return;
+  Guarded([this] { SelectBadPrefix(); });
+}
+
+// After a command that closing the window, Clear or Escape stopped: the
+// close or the clear it waited for, and a word that the results are not a
+// finished check. False when the command ran to its end.
+bool TMainForm::EndStoppedCommand(const char* stoppedText) {
   if (closeAfterRun_) {
     closeAfterRun_ = false;
     clearAfterRun_ = false;
     close();
-    return;
+    return true;
   }
-  if (clearAfterRun_) {
-    // Clear or Escape stopped the check: now the clear itself, and a word
-    // that the grid holds no finished check.
-    clearAfterRun_ = false;
-    bbtnClearClick();
-    surface_->setStatus(kCommandPanel, app_text::kFormatStopped);
-    surface_->flush();
-    return;
-  }
-  Guarded([this] { SelectBadPrefix(); });
+  if (!clearAfterRun_) return false;
+  clearAfterRun_ = false;
+  bbtnClearClick();
+  surface_->setStatus(kCommandPanel, stoppedText);
+  surface_->flush();
+  return true;
 }
 
 void TMainForm::bbtnCheckMacClick() {
@@ -662,20 +666,7 @@ void TMainForm::bbtnCheckMacClick() {
     MacCommand(*surface_, std::string_view(path.constData(), static_cast<std::size_t>(path.size())), kcv, key, outcome,
                &stopMac_);
   });
-  if (closeAfterRun_) {
-    closeAfterRun_ = false;
-    clearAfterRun_ = false;
-    close();
-    return;
-  }
-  if (clearAfterRun_) {
-    // Clear or Escape stopped the check: now the clear itself.
-    clearAfterRun_ = false;
-    bbtnClearClick();
-    surface_->setStatus(kCommandPanel, app_text::kMacStopped);
-    surface_->flush();
-    return;
-  }
+  if (EndStoppedCommand(app_text::kMacStopped)) return;
   Guarded([this, &keyKcv] {
     ShowVerdict(keyKcv);
     pgResult->setCurrentWidget(Mac);

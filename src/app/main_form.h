@@ -202,6 +202,7 @@ class TMainForm : public QMainWindow {
   // After a format check that stopped on a bad length prefix: the broken
   // message's row selected, the inspector on its prefix.
   void SelectBadPrefix();
+  bool EndStoppedCommand(const char* stoppedText);
   // After a MAC check: the marks, the verdict and the check values compared.
   void ShowVerdict(const QString& keyKcv);
   void ClearVerdict();
