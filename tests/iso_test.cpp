@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "testgen/filegen.h"
 #include "headless/headless_surface.h"
+#include "iso/char_scan.h"
 #include "iso/element_table.h"
 #include "iso/format_check.h"
 #include "iso/iso_commands.h"
@@ -525,6 +527,39 @@ TEST(Samples, GeneratedFilesDecodeCompletely) {
     const std::string pmap = w.Cell(row, "PMAP");
     ASSERT_EQ(pmap.size(), 16u) << "row " << row;
     EXPECT_LE(size + pad - 1, 510) << "row " << row;
+  }
+}
+
+
+// ---- the run scans ------------------------------------------------------------
+
+// Each scan against its one-character-at-a-time meaning, on every length and
+// start of a buffer dense with the bytes where a block compare could slip:
+// the control range's edges, DEL, the digits' neighbours and high bytes.
+TEST(RunScans, AgreeWithTheCharacterRules) {
+  const std::string edges = std::string("\x00\x1F\x20\x7E\x7F\x80\xFF/09:A ", 12);
+  std::mt19937 random(13);
+  for (int round = 0; round < 200; ++round) {
+    std::string bytes(64, ' ');
+    for (char& c : bytes) {
+      const auto pick = random() % 8;
+      if (pick == 0) c = edges[random() % edges.size()];
+      if (pick == 1) c = static_cast<char>(random() % 256);
+      if (pick == 2) c = 'X';
+    }
+    for (std::size_t from = 0; from < bytes.size(); ++from) {
+      const std::size_t count = bytes.size() - from;
+      const char* chars = bytes.data() + from;
+      std::size_t clean = 0;
+      while (clean < count && !IsControl(chars[clean])) ++clean;
+      ASSERT_EQ(ControlFreeLength(chars, count), clean) << round << " from " << from;
+      std::size_t gap = 0;
+      std::int64_t spaces = 0;
+      for (; gap < count && !IsControl(chars[gap]) && !IsDigit(chars[gap]); ++gap) spaces += chars[gap] == ' ';
+      const GapRun run = ScanGap(chars, count);
+      ASSERT_EQ(run.length, gap) << round << " from " << from;
+      ASSERT_EQ(run.spaces, spaces) << round << " from " << from;
+    }
   }
 }
 

@@ -5,9 +5,11 @@
 #include <bit>
 #include <charconv>
 #include <climits>
+#include <cstring>
 #include <memory>
 
 #include "io/transaction_file.h"
+#include "iso/char_scan.h"
 #include "iso/format_rules.h"
 #include "iso/iso_texts.h"
 #include "iso/result_grid.h"
@@ -230,44 +232,24 @@ void FormatCheck::TakeOne(char c) {
 }
 
 // Most of a file is element data and gaps between messages: runs of those
-// characters are taken in a tight loop, still one character and one event
-// pump at a time. A data run ends with the element's last character, which
-// completes it, as TakeData would.
+// characters are taken whole, found by a scan for the character that ends
+// them. A data run ends with the element's last character, which completes
+// it, as TakeData would.
 std::size_t FormatCheck::ReadDataRun(const char* chars, std::size_t at, std::size_t count) {
   ElementDef& def = *reading_.def;
-  char* const buffer = def.buffer.data();
-  const std::int32_t start = def.taken;
-  const std::int32_t length = def.length;
-  std::int32_t taken = start;
-  // Held in locals: the event pump could change any member as far as the
-  // compiler knows.
-  Progress& progress = *progress_;
-  WindowSurface& surface = surface_;
-  const bool pumps = pumpsEvents_;
-  std::int64_t position = position_;
-  std::int64_t nextShown = progress.next();
-  while (taken < length && at < count && !IsControl(chars[at])) {
-    buffer[taken++] = chars[at++];
-    ++position;
-    if (taken == length) break;
-    if (position >= nextShown) {
-      progress.Show(position);
-      nextShown = progress.next();
-    }
-    if (pumps) {
-      surface.processEvents();
-      if (state_.stopRequested) break;
-    }
-  }
-  buffer[taken] = '\0';
-  def.taken = taken;
-  state_.dataCount += taken - start;
-  position_ = position;
-  if (taken == length) {
+  const auto start = static_cast<std::size_t>(def.taken);
+  const std::size_t room = std::min(static_cast<std::size_t>(def.length) - start, count - at);
+  std::size_t span = ControlFreeLength(chars + at, room);
+  span = Advance(span, start + span == static_cast<std::size_t>(def.length));
+  std::memcpy(def.buffer.data() + start, chars + at, span);
+  def.taken = static_cast<std::int32_t>(start + span);
+  def.buffer[static_cast<std::size_t>(def.taken)] = '\0';
+  state_.dataCount += static_cast<std::int64_t>(span);
+  if (def.taken == def.length) {
     CompleteReading();
     Pump();
   }
-  return at;
+  return at + span;
 }
 
 // The first fifteen characters of a bitmap; the sixteenth goes to the step.
@@ -279,45 +261,61 @@ std::size_t FormatCheck::ReadBitmapRun(const char* chars, std::size_t at, std::s
     TakeOne(chars[at]);
     return at + 1;
   }
-  bool going = true;
-  while (going && filled < kBitmapLength - 1 && at < count && !IsControl(chars[at])) {
-    map[static_cast<std::size_t>(filled++)] = chars[at++];
-    ++position_;
-    going = Pump();
-  }
-  return at;
+  const std::size_t room = std::min(static_cast<std::size_t>(kBitmapLength - 1 - filled), count - at);
+  const std::size_t span = Advance(ControlFreeLength(chars + at, room), false);
+  std::memcpy(map.data() + filled, chars + at, span);
+  filled += static_cast<int>(span);
+  return at + span;
 }
 
 std::size_t FormatCheck::ReadGapRun(const char* chars, std::size_t at, std::size_t count) {
   state_.mtiDigits = 0;  // what MessageTypeStep does for each of these characters
-  Progress& progress = *progress_;
-  WindowSurface& surface = surface_;
-  const bool pumps = pumpsEvents_;
-  std::int64_t position = position_;
-  std::int64_t nextShown = progress.next();
-  std::int64_t gap = 0;
-  std::int64_t spaces = 0;
-  // GapStep's counting, kept in locals while the run lasts.
-  while (at < count && !IsControl(chars[at]) && !IsDigit(chars[at])) {
-    spaces += chars[at++] == ' ';
-    ++gap;
-    if (++position >= nextShown) {
-      progress.Show(position);
-      nextShown = progress.next();
-    }
-    if (pumps) {
-      surface.processEvents();
-      if (state_.stopRequested) break;
-    }
+  GapRun run = ScanGap(chars + at, count - at);
+  if (const std::size_t span = Advance(run.length, false); span != run.length) {  // stopped inside the run
+    run.length = span;
+    run.spaces = std::count(chars + at, chars + at + span, ' ');
   }
-  position_ = position;
-  // Characters before the first message have no row to count into.
-  if (state_.recordCount != 0 && gap != 0) {
-    state_.padCount += spaces;
-    padPending_ = padPending_ || spaces != 0;
+  // GapStep's counting for the whole run; characters before the first
+  // message have no row to count into.
+  if (state_.recordCount != 0 && run.length != 0) {
+    state_.padCount += run.spaces;
+    padPending_ = padPending_ || run.spaces != 0;
     gapPending_ = true;
   }
-  return at;
+  return at + run.length;
+}
+
+// The run moves over `span` characters just taken. Where the surface has an
+// event loop, it runs after each of them as after any other character, but
+// not after one that completes an element (`completes`: the span's last
+// character does), which has its pump once the element is done; a stop ends
+// the span there. Returns the characters taken.
+std::size_t FormatCheck::Advance(std::size_t span, bool completes) {
+  if (!pumpsEvents_) {
+    position_ += static_cast<std::int64_t>(span);
+    progress_->Update(position_);
+    return span;
+  }
+  // Held in locals: the event pump could change any member as far as the
+  // compiler knows.
+  Progress& progress = *progress_;
+  WindowSurface& surface = surface_;
+  std::int64_t position = position_;
+  const std::size_t pumped = completes && span > 0 ? span - 1 : span;
+  std::size_t taken = 0;
+  bool stopped = false;
+  while (taken < pumped && !stopped) {
+    ++taken;
+    progress.Update(++position);
+    surface.processEvents();
+    stopped = state_.stopRequested;
+  }
+  if (!stopped && taken < span) {  // the element's last character
+    ++taken;
+    ++position;
+  }
+  position_ = position;
+  return taken;
 }
 
 inline bool FormatCheck::Pump() {

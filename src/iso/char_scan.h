@@ -1,0 +1,76 @@
+// Scans over runs of a transaction file's characters, sixteen at a time
+// where the processor has SSE2 (every x86-64 one), one at a time elsewhere.
+// The format check takes whole runs of element data and gap characters with
+// these instead of stepping through them one by one.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define KALVRIN_SCAN_SSE2 1
+#endif
+
+#include "iso/format_rules.h"
+
+namespace kalvrin {
+
+// How many characters from `chars` on come before the first control
+// character (or `count` when there is none).
+inline std::size_t ControlFreeLength(const char* chars, std::size_t count) {
+  std::size_t at = 0;
+#ifdef KALVRIN_SCAN_SSE2
+  const __m128i lastControl = _mm_set1_epi8(0x1F);
+  const __m128i del = _mm_set1_epi8(0x7F);
+  for (; at + 16 <= count; at += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chars + at));
+    const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(block, lastControl), block);  // 0x00..0x1F
+    const int stops = _mm_movemask_epi8(_mm_or_si128(low, _mm_cmpeq_epi8(block, del)));
+    if (stops != 0) return at + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(stops)));
+  }
+#endif
+  while (at < count && !IsControl(chars[at])) ++at;
+  return at;
+}
+
+// A run of characters between messages: neither control characters nor
+// digits (a digit may start the next MTI).
+struct GapRun {
+  std::size_t length = 0;
+  std::int64_t spaces = 0;
+};
+
+inline GapRun ScanGap(const char* chars, std::size_t count) {
+  GapRun run;
+  std::size_t& at = run.length;
+#ifdef KALVRIN_SCAN_SSE2
+  const __m128i lastControl = _mm_set1_epi8(0x1F);
+  const __m128i del = _mm_set1_epi8(0x7F);
+  const __m128i zero = _mm_set1_epi8('0');
+  const __m128i nine = _mm_set1_epi8(9);
+  const __m128i space = _mm_set1_epi8(' ');
+  for (; at + 16 <= count; at += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chars + at));
+    const __m128i digit = _mm_sub_epi8(block, zero);
+    const __m128i digits = _mm_cmpeq_epi8(_mm_min_epu8(digit, nine), digit);  // '0'..'9'
+    const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(block, lastControl), block);
+    const __m128i stop = _mm_or_si128(_mm_or_si128(low, _mm_cmpeq_epi8(block, del)), digits);
+    const auto stops = static_cast<unsigned>(_mm_movemask_epi8(stop));
+    auto spaces = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, space)));
+    if (stops != 0) {
+      const int end = std::countr_zero(stops);
+      spaces &= (1u << end) - 1;
+      run.spaces += std::popcount(spaces);
+      at += static_cast<std::size_t>(end);
+      return run;
+    }
+    run.spaces += std::popcount(spaces);
+  }
+#endif
+  for (; at < count && !IsControl(chars[at]) && !IsDigit(chars[at]); ++at) run.spaces += chars[at] == ' ';
+  return run;
+}
+
+}  // namespace kalvrin
