@@ -1,14 +1,18 @@
-// The headless format check of a generated 100 MB file, beside a plain pass
-// over the same file that only counts its line ends.
+// The headless format check of a generated 100 MB file, with its rows kept
+// in the surface and streamed as kalvrin-check --csv writes them, beside a
+// plain pass over the same file that only counts its line ends.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <streambuf>
 #include <string>
 
 #include "testgen/filegen.h"
+#include "headless/check_app.h"
 #include "headless/headless_surface.h"
+#include "headless/surface_output.h"
 #include "iso/format_check.h"
 #include "iso/iso_commands.h"
 
@@ -44,6 +48,46 @@ void BM_FormatCheck(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * FileBytes());
 }
 BENCHMARK(BM_FormatCheck)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// An output that keeps nothing but a count of the bytes written to it.
+class DiscardingBuffer : public std::streambuf {
+ public:
+  std::int64_t bytes() const { return bytes_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    ++bytes_;
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char*, std::streamsize count) override {
+    bytes_ += count;
+    return count;
+  }
+
+ private:
+  std::int64_t bytes_ = 0;
+};
+
+// kalvrin-check iso --csv without the process around it: each row goes out
+// as a CSV record as soon as the check has finished it.
+void BM_FormatCheckCsv(benchmark::State& state) {
+  const std::string& path = BenchFile();
+  DiscardingBuffer discard;
+  std::ostream out(&discard);
+  for (auto _ : state) {
+    kalvrin::HeadlessSurface surface;
+    kalvrin::FormatCheck check(surface);
+    kalvrin::StartUpState(check, surface);
+    surface.setRowSink(kalvrin::CsvRowSink(out), kalvrin::kLiveRows);
+    const int result = kalvrin::IsoCommand(check, surface, path);
+    surface.flushRows();
+    if (result == 0) state.SkipWithError("the format check failed");
+  }
+  benchmark::DoNotOptimize(discard.bytes());
+  state.SetBytesProcessed(state.iterations() * FileBytes());
+  state.counters["csv_bytes_per_run"] = static_cast<double>(discard.bytes()) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_FormatCheckCsv)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_CountLineEnds(benchmark::State& state) {
   const std::string& path = BenchFile();

@@ -7,6 +7,7 @@
 
 #include "defines.h"
 #include "headless/headless_surface.h"
+#include "iso/grid_csv.h"
 
 namespace kalvrin {
 namespace {
@@ -59,7 +60,7 @@ TEST(HeadlessSurface, StreamsRowsThatNoLongerChange) {
   HeadlessSurface s;
   std::vector<std::pair<int, std::string>> seen;
   s.setGridColCount(2);
-  s.setRowSink([&](int row, const std::vector<std::string>& cells) { seen.emplace_back(row, cells[0]); }, 2);
+  s.setRowSink([&](int row, std::span<const std::string_view> cells) { seen.emplace_back(row, cells[0]); }, 2);
   s.setGridRowCount(2);
   s.setGridCell(0, 0, "title");
   s.setGridCell(0, 1, "one");
@@ -128,9 +129,9 @@ TEST(HeadlessSurface, StreamsEveryRowOfALargeGridInOrder) {
     int expectedRow = 0;
     s.setGridColCount(3);
     s.setRowSink(
-        [&](int row, const std::vector<std::string>& cells) {
+        [&](int row, std::span<const std::string_view> cells) {
           EXPECT_EQ(row, expectedRow++);
-          seen.push_back(cells[2]);
+          seen.emplace_back(cells[2]);
         },
         liveRows);
     s.setGridRowCount(1);
@@ -144,6 +145,25 @@ TEST(HeadlessSurface, StreamsEveryRowOfALargeGridInOrder) {
     // before their texts arrive.
     EXPECT_EQ(matching, liveRows >= 2 ? static_cast<std::size_t>(kRows - 1) : 0u);
   }
+}
+
+}  // namespace
+}  // namespace kalvrin
+
+namespace kalvrin {
+namespace {
+
+// A record's fields: plain ASCII copied whole, Latin-1 bytes as UTF-8 (also
+// inside quotes), quotes doubled, and quotes around any field that holds a
+// comma, a quote or a line end.
+TEST(CsvRecords, QuoteOnlyWhatNeedsItAndWriteLatin1AsUtf8) {
+  const std::vector<std::string_view> cells = {
+      "plain", "caf\xE9", "a,b", "say \"hi\"", "line\r\nend", "", "\xFF\"\xE9", "\xC0\xC1"};
+  std::string record = "kept|";
+  AppendCsvRow(record, cells);
+  EXPECT_EQ(record,
+            "kept|plain,caf\xC3\xA9,\"a,b\",\"say \"\"hi\"\"\",\"line\r\nend\",,\"\xC3\xBF\"\"\xC3\xA9\","
+            "\xC3\x80\xC3\x81\r\n");
 }
 
 }  // namespace

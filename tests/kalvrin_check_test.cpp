@@ -103,10 +103,11 @@ TEST(KalvrinCheckJson, StreamedObjectEqualsTheWholeSurfaceWriters) {
 TEST(KalvrinCheckText, TableWidthsFromTheFirstRows) {
   std::ostringstream out;
   const auto report = TextReportStream(out, "iso");
-  report->Row({"Rec#", "A", "B", "C"});
+  report->Row(std::vector<std::string_view>{"Rec#", "A", "B", "C"});
   for (std::size_t row = 1; row < kTableLookAhead + 2; ++row) {
     const bool late = row == kTableLookAhead + 1;
-    report->Row({std::to_string(row), late ? "a much longer text" : "ab", late ? "b" : "bb", "c"});
+    const std::string number = std::to_string(row);
+    report->Row(std::vector<std::string_view>{number, late ? "a much longer text" : "ab", late ? "b" : "bb", "c"});
   }
   HeadlessSurface surface;
   report->Finish(surface, 1);

@@ -58,10 +58,10 @@ int RunSubcommand(const Declared& chosen, const CommonOptions& options, std::ost
   // output form; a subcommand that prints its own output sets its own sink.
   std::unique_ptr<ReportStream> report;
   if (format == OutputFormat::Csv) {
-    surface.setRowSink([&out](int, const std::vector<std::string>& cells) { WriteCsvRow(out, cells); }, kLiveRows);
+    surface.setRowSink(CsvRowSink(out), kLiveRows);
   } else {
     report = format == OutputFormat::Json ? JsonReportStream(out, chosen.name) : TextReportStream(out, chosen.name);
-    surface.setRowSink([&report](int, const std::vector<std::string>& cells) { report->Row(cells); }, kLiveRows);
+    surface.setRowSink([&report](int, std::span<const std::string_view> cells) { report->Row(cells); }, kLiveRows);
   }
 
   CheckContext context{surface, formatCheck, options.path, out, format, err, options.maskPan};

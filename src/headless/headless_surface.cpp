@@ -232,13 +232,21 @@ std::string HeadlessSurface::cell(int col, int row) const {
   return CellOf(Packed(*held), col);
 }
 
-std::vector<std::string> HeadlessSurface::row(int row) const {
-  std::vector<std::string> cells(static_cast<std::size_t>(colCount_));
-  if (const Row* held = HeldRow(row)) {
-    const std::string_view packed = Packed(*held);
-    for (int col = 0; col < colCount_; ++col) cells[static_cast<std::size_t>(col)] = CellOf(packed, col);
+void HeadlessSurface::CellViews(std::string_view packed, std::vector<std::string_view>& cells) const {
+  cells.assign(static_cast<std::size_t>(colCount_), {});
+  for (std::size_t at = packed.empty() ? 0 : kMaskBytes; at < packed.size();) {
+    const std::uint32_t length = EntryLength(packed, at);
+    const auto col = static_cast<unsigned char>(packed[at]);
+    if (col < cells.size()) cells[col] = packed.substr(at + kEntryHead, length);
+    at += kEntryHead + length;
   }
-  return cells;
+}
+
+std::vector<std::string> HeadlessSurface::row(int row) const {
+  std::vector<std::string_view> views;
+  const Row* held = HeldRow(row);
+  CellViews(held != nullptr ? Packed(*held) : std::string_view(), views);
+  return {views.begin(), views.end()};
 }
 
 void HeadlessSurface::setStatus(int panel, std::string_view text) {
@@ -257,7 +265,8 @@ void HeadlessSurface::setRowSink(RowSink sink, int liveRows) {
 
 void HeadlessSurface::StreamUpTo(int endRow) {
   while (firstHeldRow_ < endRow && rowsHead_ < rows_.size()) {
-    sink_(firstHeldRow_, row(firstHeldRow_));
+    CellViews(Packed(rows_[rowsHead_]), sinkCells_);
+    sink_(firstHeldRow_, sinkCells_);
     ReleaseLive(rows_[rowsHead_]);
     ++rowsHead_;
     ++firstHeldRow_;

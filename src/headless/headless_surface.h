@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,8 +62,9 @@ class HeadlessSurface : public WindowSurface {
 
   // Streaming: once set, every time the grid grows, the rows that lie more
   // than liveRows rows above its end (the title row too) are handed to the
-  // sink in order and released; they can no longer be read or written.
-  using RowSink = std::function<void(int row, const std::vector<std::string>& cells)>;
+  // sink in order and released; they can no longer be read or written. The
+  // sink gets one text per column, valid for the call only.
+  using RowSink = std::function<void(int row, std::span<const std::string_view> cells)>;
   void setRowSink(RowSink sink, int liveRows);
   // Hands every row not yet streamed to the sink (at the end of a run).
   void flushRows();
@@ -100,6 +102,8 @@ class HeadlessSurface : public WindowSurface {
     void Assign(std::string_view packed);
   };
   static std::string CellOf(std::string_view packed, int col);
+  // Every column's text of a packed row, in one pass over it.
+  void CellViews(std::string_view packed, std::vector<std::string_view>& cells) const;
   static void PutCell(LiveRow& packed, int col, std::string_view text);
   std::string_view Packed(const Row& row) const;
   LiveRow& Mutable(Row& row);
@@ -130,6 +134,7 @@ class HeadlessSurface : public WindowSurface {
   std::array<TextColour, kEditCount> colours_{};
   long long repaints_ = 0;
   RowSink sink_;
+  std::vector<std::string_view> sinkCells_;  // the texts of the row being handed over
   int liveRows_ = 0;
   bool maskCardNumbers_ = false;
 };

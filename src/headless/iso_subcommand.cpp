@@ -27,7 +27,7 @@ void StreamElements(CheckContext& context, MessageReader& reader) {
   HeadlessSurface& surface = context.surface;
   const bool mask = context.maskCardNumbers;
   surface.setRowSink(
-      [&out, &reader, &surface, json, mask](int row, const std::vector<std::string>&) {
+      [&out, &reader, &surface, json, mask](int row, std::span<const std::string_view>) {
         const std::int64_t offset = surface.gridRowOffset(row);
         if (offset == kNoRowOffset) return;  // the title row
         DecodedMessage message = reader.Decode(offset);

@@ -118,11 +118,11 @@ void WriteJsonText(std::ostream& out, std::string_view bytes) { out << nlohmann:
 class JsonStream : public ReportStream {
  public:
   JsonStream(std::ostream& out, std::string_view command) : out_(out), command_(command) {}
-  void Row(const std::vector<std::string>& cells) override {
+  void Row(std::span<const std::string_view> cells) override {
     Open();
     out_ << (rows_++ > 0 ? ",[" : "[");
     bool first = true;
-    for (const std::string& cell : cells) {
+    for (const std::string_view cell : cells) {
       if (!first) out_ << ',';
       first = false;
       WriteJsonText(out_, cell);
@@ -208,10 +208,10 @@ void WriteSummary(std::ostream& out, const HeadlessSurface& surface, std::string
 class TableWriter {
  public:
   explicit TableWriter(std::ostream& out) : out_(out) {}
-  void Add(const std::vector<std::string>& row) {
+  void Add(std::span<const std::string_view> row) {
     ++rows_;
     if (!fixed_) {
-      ahead_.push_back(row);
+      ahead_.emplace_back(row.begin(), row.end());
       if (ahead_.size() >= kTableLookAhead) Fix();
       return;
     }
@@ -232,11 +232,15 @@ class TableWriter {
     stops_.assign(widths_.size(), 0);
     for (std::size_t col = 1; col < widths_.size(); ++col) stops_[col] = stops_[col - 1] + widths_[col - 1] + 2;
     fixed_ = true;
-    for (const auto& row : ahead_) Write(row);
+    std::vector<std::string_view> views;
+    for (const auto& row : ahead_) {
+      views.assign(row.begin(), row.end());
+      Write(views);
+    }
     ahead_.clear();
     ahead_.shrink_to_fit();
   }
-  void Write(const std::vector<std::string>& row) {
+  void Write(std::span<const std::string_view> row) {
     line_.clear();
     std::size_t at = 0;  // characters so far
     for (std::size_t col = 0; col < row.size(); ++col) {
@@ -245,7 +249,7 @@ class TableWriter {
         line_.append(to - at, ' ');
         at = to;
       }
-      line_ += Latin1ToUtf8(row[col]);
+      AppendLatin1AsUtf8(line_, row[col]);
       at += row[col].size();
     }
     line_.erase(line_.find_last_not_of(' ') + 1);
@@ -266,7 +270,7 @@ class TextStream : public ReportStream {
   TextStream(std::ostream& out, std::string_view command) : out_(out), command_(command), table_(out) {}
   // The MAC check leaves the grid as start-up left it: only the format
   // check's report has a table.
-  void Row(const std::vector<std::string>& cells) override {
+  void Row(std::span<const std::string_view> cells) override {
     if (command_ == "iso") table_.Add(cells);
   }
   void Finish(const HeadlessSurface& surface, int result) override {
@@ -282,11 +286,23 @@ class TextStream : public ReportStream {
 };
 
 void WriteHeld(ReportStream& report, const HeadlessSurface& surface, int result) {
-  for (int row = 0; row < surface.gridRowCount(); ++row) report.Row(surface.row(row));
+  for (int row = 0; row < surface.gridRowCount(); ++row) {
+    const std::vector<std::string> cells = surface.row(row);
+    const std::vector<std::string_view> views(cells.begin(), cells.end());
+    report.Row(views);
+  }
   report.Finish(surface, result);
 }
 
 }  // namespace
+
+HeadlessSurface::RowSink CsvRowSink(std::ostream& out) {
+  return [&out, record = std::string()](int, std::span<const std::string_view> cells) mutable {
+    record.clear();
+    AppendCsvRow(record, cells);
+    out.write(record.data(), static_cast<std::streamsize>(record.size()));
+  };
+}
 
 std::unique_ptr<ReportStream> JsonReportStream(std::ostream& out, std::string_view command) {
   return std::make_unique<JsonStream>(out, command);

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,9 +43,13 @@ void WriteTextReport(std::ostream& out, const HeadlessSurface& surface, std::str
 class ReportStream {
  public:
   virtual ~ReportStream() = default;
-  virtual void Row(const std::vector<std::string>& cells) = 0;
+  virtual void Row(std::span<const std::string_view> cells) = 0;
   virtual void Finish(const HeadlessSurface& surface, int result) = 0;
 };
+
+// The grid as CSV, title row first: a row sink that writes each record as
+// the surface hands it over.
+HeadlessSurface::RowSink CsvRowSink(std::ostream& out);
 
 // The JSON object of WriteSurfaceJson, the grid written row by row right
 // after "command" and the fields known only at the end after it. Nothing is
