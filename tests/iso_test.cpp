@@ -535,9 +535,10 @@ TEST(Samples, GeneratedFilesDecodeCompletely) {
 
 // Each scan against its one-character-at-a-time meaning, on every length and
 // start of a buffer dense with the bytes where a block compare could slip:
-// the control range's edges, DEL, the digits' neighbours and high bytes.
+// the control range's edges, DEL, the digits' neighbours, high bytes and
+// what CSV quotes.
 TEST(RunScans, AgreeWithTheCharacterRules) {
-  const std::string edges = std::string("\x00\x1F\x20\x7E\x7F\x80\xFF/09:A ", 12);
+  const std::string edges = std::string("\x00\x1F\x20\x7E\x7F\x80\xFF/09:A ,\"\r\n", 16);
   std::mt19937 random(13);
   for (int round = 0; round < 200; ++round) {
     std::string bytes(64, ' ');
@@ -559,6 +560,15 @@ TEST(RunScans, AgreeWithTheCharacterRules) {
       const GapRun run = ScanGap(chars, count);
       ASSERT_EQ(run.length, gap) << round << " from " << from;
       ASSERT_EQ(run.spaces, spaces) << round << " from " << from;
+      bool plain = true;
+      std::size_t commas = 0;
+      for (std::size_t at = 0; at < count; ++at) {
+        const auto byte = static_cast<unsigned char>(chars[at]);
+        plain = plain && byte < 0x80 && byte != '"' && byte != '\r' && byte != '\n';
+        commas += byte == ',';
+      }
+      ASSERT_EQ(IsPlainCsvRecord(chars, count, commas), plain) << round << " from " << from;
+      ASSERT_FALSE(IsPlainCsvRecord(chars, count, commas + 1)) << round << " from " << from;
     }
   }
 }

@@ -4,6 +4,7 @@
 // these instead of stepping through them one by one.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,17 @@
 #include "iso/format_rules.h"
 
 namespace kalvrin {
+
+namespace char_scan_detail {
+// The set bits of a byte, for the sixteen-bit masks of a block compare (a
+// table: a portable build has no population count instruction).
+inline constexpr std::array<std::uint8_t, 256> kBitCounts = [] {
+  std::array<std::uint8_t, 256> counts{};
+  for (std::size_t byte = 0; byte < counts.size(); ++byte) counts[byte] = static_cast<std::uint8_t>(std::popcount(byte));
+  return counts;
+}();
+inline int MaskBits(unsigned mask) { return kBitCounts[mask & 0xFF] + kBitCounts[(mask >> 8) & 0xFF]; }
+}  // namespace char_scan_detail
 
 // How many characters from `chars` on come before the first control
 // character (or `count` when there is none).
@@ -62,15 +74,42 @@ inline GapRun ScanGap(const char* chars, std::size_t count) {
     if (stops != 0) {
       const int end = std::countr_zero(stops);
       spaces &= (1u << end) - 1;
-      run.spaces += std::popcount(spaces);
+      run.spaces += char_scan_detail::MaskBits(spaces);
       at += static_cast<std::size_t>(end);
       return run;
     }
-    run.spaces += std::popcount(spaces);
+    run.spaces += char_scan_detail::MaskBits(spaces);
   }
 #endif
   for (; at < count && !IsControl(chars[at]) && !IsDigit(chars[at]); ++at) run.spaces += chars[at] == ' ';
   return run;
+}
+
+// True when a CSV record's text holds nothing but ASCII characters other
+// than quotes and line ends, and exactly `commas` commas (the separators
+// between its fields): then no field needs quotes or another encoding.
+inline bool IsPlainCsvRecord(const char* chars, std::size_t count, std::size_t commas) {
+  std::size_t at = 0;
+  std::size_t seen = 0;
+#ifdef KALVRIN_SCAN_SSE2
+  const __m128i comma = _mm_set1_epi8(',');
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n');
+  for (; at + 16 <= count; at += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chars + at));
+    const __m128i special = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, cr)),
+                                         _mm_or_si128(_mm_cmpeq_epi8(block, lf), block));  // high bit: not ASCII
+    if (_mm_movemask_epi8(special) != 0) return false;
+    seen += static_cast<std::size_t>(char_scan_detail::MaskBits(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, comma)))));
+  }
+#endif
+  for (; at < count; ++at) {
+    const auto byte = static_cast<unsigned char>(chars[at]);
+    if (byte >= 0x80 || byte == '"' || byte == '\r' || byte == '\n') return false;
+    seen += byte == ',';
+  }
+  return seen == commas;
 }
 
 }  // namespace kalvrin

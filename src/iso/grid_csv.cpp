@@ -1,7 +1,7 @@
 // CSV records of grid rows.
 #include "iso/grid_csv.h"
 
-#include <array>
+#include "iso/char_scan.h"
 
 namespace kalvrin {
 
@@ -10,20 +10,6 @@ namespace {
 // well as its UTF-8 form would.
 bool NeedsQuotes(std::string_view field) { return field.find_first_of(",\"\r\n") != std::string_view::npos; }
 
-// Most cells are plain ASCII that needs no quotes: one pass tells, and
-// such a text is copied whole.
-constexpr std::array<bool, 256> kPlainByte = [] {
-  std::array<bool, 256> plain{};
-  for (int byte = 0; byte < 0x80; ++byte) plain[static_cast<std::size_t>(byte)] = true;
-  for (const char c : {',', '"', '\r', '\n'}) plain[static_cast<unsigned char>(c)] = false;
-  return plain;
-}();
-
-bool IsPlain(std::string_view field) {
-  bool plain = true;
-  for (const char c : field) plain &= kPlainByte[static_cast<unsigned char>(c)];
-  return plain;
-}
 }  // namespace
 
 void AppendLatin1AsUtf8(std::string& out, std::string_view text) {
@@ -47,13 +33,22 @@ std::string Latin1ToUtf8(std::string_view text) {
 }
 
 void AppendCsvRow(std::string& out, std::span<const std::string_view> cells) {
+  // Most rows are plain ASCII with no field that needs quotes: written as
+  // they are, one check over the whole record tells, and only a row that
+  // fails it is written again field by field.
+  const std::size_t start = out.size();
+  for (std::size_t col = 0; col < cells.size(); ++col) {
+    if (col > 0) out += ',';
+    out.append(cells[col]);
+  }
+  if (IsPlainCsvRecord(out.data() + start, out.size() - start, cells.empty() ? 0 : cells.size() - 1)) {
+    out += "\r\n";
+    return;
+  }
+  out.resize(start);
   for (std::size_t col = 0; col < cells.size(); ++col) {
     if (col > 0) out += ',';
     const std::string_view field = cells[col];
-    if (IsPlain(field)) {
-      out.append(field);
-      continue;
-    }
     if (!NeedsQuotes(field)) {
       AppendLatin1AsUtf8(out, field);
       continue;
