@@ -554,6 +554,9 @@ TEST(RunScans, AgreeWithTheCharacterRules) {
       std::size_t clean = 0;
       while (clean < count && !IsControl(chars[clean])) ++clean;
       ASSERT_EQ(ControlFreeLength(chars, count), clean) << round << " from " << from;
+      for (std::size_t wanted = 0; wanted <= count; ++wanted) {  // a short run inside a longer buffer
+        ASSERT_EQ(ControlFreeLength(chars, wanted, count), std::min(clean, wanted)) << round << " from " << from;
+      }
       std::size_t gap = 0;
       std::int64_t spaces = 0;
       for (; gap < count && !IsControl(chars[gap]) && !IsDigit(chars[gap]); ++gap) spaces += chars[gap] == ' ';

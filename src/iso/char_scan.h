@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -29,22 +30,29 @@ inline constexpr std::array<std::uint8_t, 256> kBitCounts = [] {
 inline int MaskBits(unsigned mask) { return kBitCounts[mask & 0xFF] + kBitCounts[(mask >> 8) & 0xFF]; }
 }  // namespace char_scan_detail
 
-// How many characters from `chars` on come before the first control
-// character (or `count` when there is none).
-inline std::size_t ControlFreeLength(const char* chars, std::size_t count) {
+// How many of the first `count` characters from `chars` on come before the
+// first control character (`count` when there is none). `readable`, at
+// least `count`, is how many characters may be read there: a short run
+// with room after it is still taken in one block compare.
+inline std::size_t ControlFreeLength(const char* chars, std::size_t count, std::size_t readable) {
   std::size_t at = 0;
 #ifdef KALVRIN_SCAN_SSE2
   const __m128i lastControl = _mm_set1_epi8(0x1F);
   const __m128i del = _mm_set1_epi8(0x7F);
-  for (; at + 16 <= count; at += 16) {
+  for (; at < count && at + 16 <= readable; at += 16) {
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chars + at));
     const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(block, lastControl), block);  // 0x00..0x1F
     const int stops = _mm_movemask_epi8(_mm_or_si128(low, _mm_cmpeq_epi8(block, del)));
-    if (stops != 0) return at + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(stops)));
+    if (stops != 0) return std::min(count, at + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(stops))));
   }
+  if (at >= count) return count;
 #endif
   while (at < count && !IsControl(chars[at])) ++at;
   return at;
+}
+
+inline std::size_t ControlFreeLength(const char* chars, std::size_t count) {
+  return ControlFreeLength(chars, count, count);
 }
 
 // A run of characters between messages: neither control characters nor

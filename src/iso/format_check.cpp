@@ -239,7 +239,7 @@ std::size_t FormatCheck::ReadDataRun(const char* chars, std::size_t at, std::siz
   ElementDef& def = *reading_.def;
   const auto start = static_cast<std::size_t>(def.taken);
   const std::size_t room = std::min(static_cast<std::size_t>(def.length) - start, count - at);
-  std::size_t span = ControlFreeLength(chars + at, room);
+  std::size_t span = ControlFreeLength(chars + at, room, count - at);
   span = Advance(span, start + span == static_cast<std::size_t>(def.length));
   std::memcpy(def.buffer.data() + start, chars + at, span);
   def.taken = static_cast<std::int32_t>(start + span);
@@ -262,7 +262,7 @@ std::size_t FormatCheck::ReadBitmapRun(const char* chars, std::size_t at, std::s
     return at + 1;
   }
   const std::size_t room = std::min(static_cast<std::size_t>(kBitmapLength - 1 - filled), count - at);
-  const std::size_t span = Advance(ControlFreeLength(chars + at, room), false);
+  const std::size_t span = Advance(ControlFreeLength(chars + at, room, count - at), false);
   std::memcpy(map.data() + filled, chars + at, span);
   filled += static_cast<int>(span);
   return at + span;
