@@ -1,6 +1,8 @@
 // CSV records of grid rows.
 #include "iso/grid_csv.h"
 
+#include <cstring>
+
 #include "iso/char_scan.h"
 
 namespace kalvrin {
@@ -37,12 +39,19 @@ void AppendCsvRow(std::string& out, std::span<const std::string_view> cells) {
   // they are, one check over the whole record tells, and only a row that
   // fails it is written again field by field.
   const std::size_t start = out.size();
+  const std::size_t commas = cells.empty() ? 0 : cells.size() - 1;
+  std::size_t length = commas;
+  for (const std::string_view cell : cells) length += cell.size();
+  out.resize(start + length + 2);
+  char* at = out.data() + start;
   for (std::size_t col = 0; col < cells.size(); ++col) {
-    if (col > 0) out += ',';
-    out.append(cells[col]);
+    if (col > 0) *at++ = ',';
+    if (!cells[col].empty()) std::memcpy(at, cells[col].data(), cells[col].size());
+    at += cells[col].size();
   }
-  if (IsPlainCsvRecord(out.data() + start, out.size() - start, cells.empty() ? 0 : cells.size() - 1)) {
-    out += "\r\n";
+  if (IsPlainCsvRecord(out.data() + start, length, commas)) {
+    at[0] = '\r';
+    at[1] = '\n';
     return;
   }
   out.resize(start);
