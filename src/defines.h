@@ -99,6 +99,15 @@ class WindowSurface {
   // the window as a whole
   virtual void repaint() = 0;
   virtual void processEvents() = 0;  // the window may throttle this; the core calls it freely
+  // The same as `characters` (at least 1) calls of processEvents, one after
+  // each of as many characters, except that it returns early, after the
+  // call that let the user act: the number of calls made. A window that
+  // throttles its event loop makes the quiet calls in one step.
+  virtual std::size_t processEventsFor(std::size_t characters) {
+    (void)characters;
+    processEvents();
+    return 1;
+  }
   // A surface with no event loop behind it (no window, nobody to click) is
   // never asked to process events.
   virtual bool hasEventLoop() const { return true; }

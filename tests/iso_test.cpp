@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <random>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -432,6 +434,87 @@ TEST(Driver, ClosingTheWindowStopsTheRun) {
   surface.closeAfter = -1;
   EXPECT_EQ(IsoCommand(check, surface, file.str()), 1);
   EXPECT_EQ(surface.gridRowCount(), 3);
+}
+
+// A window that pumps for runs of characters in one call, as a throttled
+// event loop does, and lets the user act only every `pumpEvery` characters.
+// Each call that could let the user act notes the progress bar and the
+// command panel; `stopAt` is the character after which the window closes.
+class BatchingSurface : public HeadlessSurface {
+ public:
+  FormatCheck* check = nullptr;
+  long long pumpEvery = 1;
+  long long stopAt = -1;
+  long long calls = 0;
+  std::vector<std::pair<long long, int>> seen;  // (calls so far, progress position) at each chance to act
+
+  void processEvents() override { Act(1); }
+  std::size_t processEventsFor(std::size_t characters) override {
+    const auto untilChance = static_cast<std::size_t>(pumpEvery - calls % pumpEvery);
+    if (characters < untilChance) {
+      calls += static_cast<long long>(characters);
+      return characters;
+    }
+    Act(static_cast<long long>(untilChance));
+    return untilChance;
+  }
+  bool hasEventLoop() const override { return true; }
+
+ private:
+  void Act(long long count) {
+    calls += count;
+    if (calls % pumpEvery != 0) return;
+    seen.emplace_back(calls, progressPosition());
+    if (calls == stopAt) check->RequestStop();
+  }
+};
+
+// Pumping for runs of characters at once changes nothing the user can see:
+// every chance to act comes after the same character with the same progress
+// bar as one call per character gives, and a window closed at any character
+// ends the run exactly as it would have there.
+TEST(Driver, PumpsForRunsAreThePumpsForEachCharacter) {
+  const TempFile file(filegen::GenerateFileBytes({.size = 20000, .seed = 5}));
+  const auto allRows = [](const HeadlessSurface& surface) {
+    std::vector<std::vector<std::string>> rows;
+    for (int row = 0; row < surface.gridRowCount(); ++row) rows.push_back(surface.row(row));
+    return rows;
+  };
+  const auto run = [&](long long pumpEvery, long long stopAt) {
+    auto surface = std::make_unique<BatchingSurface>();
+    auto check = std::make_unique<FormatCheck>(*surface);
+    surface->check = check.get();
+    surface->pumpEvery = pumpEvery;
+    surface->stopAt = stopAt;
+    StartUpState(*check, *surface);
+    const int result = IsoCommand(*check, *surface, file.str());
+    return std::make_tuple(result, surface->calls, surface->seen, surface->status(2), surface->progressPosition(),
+                           allRows(*surface));
+  };
+  for (const long long pumpEvery : {7LL, 64LL, 4096LL}) {
+    SCOPED_TRACE(pumpEvery);
+    // One call per character: the default of processEventsFor.
+    const auto perCharacter = run(1, -1);
+    auto [result, calls, seen, status, progress, rows] = run(pumpEvery, -1);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(calls, std::get<1>(perCharacter));
+    ASSERT_EQ(seen.size(), static_cast<std::size_t>(calls / pumpEvery));
+    for (const auto& [at, position] : seen) {
+      ASSERT_EQ(position, std::get<2>(perCharacter)[static_cast<std::size_t>(at - 1)].second) << "call " << at;
+    }
+    EXPECT_EQ(rows, std::get<5>(perCharacter));
+    for (const long long stopAt : {pumpEvery, 50 * pumpEvery, 311 * pumpEvery}) {
+      if (stopAt > calls) continue;
+      SCOPED_TRACE(stopAt);
+      const auto stoppedAlone = run(1, stopAt);
+      const auto stoppedInRuns = run(pumpEvery, stopAt);
+      EXPECT_EQ(std::get<0>(stoppedInRuns), 0);
+      EXPECT_EQ(std::get<1>(stoppedInRuns), stopAt);
+      EXPECT_EQ(std::get<3>(stoppedInRuns), std::get<3>(stoppedAlone));
+      EXPECT_EQ(std::get<4>(stoppedInRuns), std::get<4>(stoppedAlone));
+      EXPECT_EQ(std::get<5>(stoppedInRuns), std::get<5>(stoppedAlone));
+    }
+  }
 }
 
 // ---- the end of the file ----------------------------------------------------------

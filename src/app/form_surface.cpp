@@ -37,6 +37,7 @@ void FormSurface::startRun() {
   pumps_ = 0;
   longestGap_ = 0;
   pumpCalls_ = 0;
+  quietCalls_ = 0;
   pumpClock_.start();
 }
 
@@ -126,6 +127,23 @@ void FormSurface::processEvents() {
   pumpCalls_ = 0;
   if (pumpClock_.elapsed() < pumpInterval_) return;
   Pump();
+}
+
+// Characters taken in runs cost next to nothing each: the clock is read
+// once every kQuietCharacters of them, the calls before counted at once.
+std::size_t FormSurface::processEventsFor(std::size_t characters) {
+  if (pumpCheckEvery_ <= 1) {  // an event loop run after every call
+    processEvents();
+    return 1;
+  }
+  const std::size_t untilCheck = kQuietCharacters - quietCalls_;
+  if (characters < untilCheck) {
+    quietCalls_ += characters;
+    return characters;
+  }
+  quietCalls_ = 0;
+  if (pumpClock_.elapsed() >= pumpInterval_) Pump();
+  return untilCheck;
 }
 
 // Long enough to notice, short enough not to hold the user up.

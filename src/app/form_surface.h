@@ -88,6 +88,7 @@ class FormSurface final : public WindowSurface {
   void setEditColour(Edit which, TextColour colour) override;
   void repaint() override;
   void processEvents() override;
+  std::size_t processEventsFor(std::size_t characters) override;
   void pauseAfterError() override;
 
  private:
@@ -110,6 +111,8 @@ class FormSurface final : public WindowSurface {
   int pumpInterval_ = 15;
   int pumpCheckEvery_ = 64;
   int pumpCalls_ = 0;
+  static constexpr std::size_t kQuietCharacters = 4096;
+  std::size_t quietCalls_ = 0;  // processEventsFor's calls since it last read the clock
   long long pumps_ = 0;
   qint64 longestGap_ = 0;
 };

@@ -305,9 +305,17 @@ std::size_t FormatCheck::Advance(std::size_t span, bool completes) {
   std::size_t taken = 0;
   bool stopped = false;
   while (taken < pumped && !stopped) {
-    ++taken;
-    progress.Update(++position);
-    surface.processEvents();
+    // The characters before the next one that moves the progress bar are
+    // pumped for together; that one moves the bar before its own pump.
+    const auto quiet = static_cast<std::size_t>(std::clamp<std::int64_t>(
+        progress.next() - position - 1, 0, static_cast<std::int64_t>(pumped - taken)));
+    const std::size_t step = quiet > 0 ? surface.processEventsFor(quiet) : 1;
+    if (quiet == 0) {
+      progress.Update(position + 1);
+      surface.processEvents();
+    }
+    taken += step;
+    position += static_cast<std::int64_t>(step);
     stopped = state_.stopRequested;
   }
   if (!stopped && taken < span) {  // the element's last character
