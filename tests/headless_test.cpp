@@ -91,6 +91,35 @@ void GrowAndFill(HeadlessSurface& s, int rows) {
   }
 }
 
+// A cell written over and over, longer and shorter, among cells written
+// once: the row's buffer grows and drops what was written over, and every
+// other text stays as it was, before and after the row is frozen.
+TEST(HeadlessSurface, RewrittenCellsLeaveTheOthersAlone) {
+  HeadlessSurface s;
+  s.setGridColCount(4);
+  s.setGridRowCount(2);
+  s.setGridCell(0, 1, "first");
+  s.setGridCell(3, 1, std::string(300, 'z'));
+  std::string last;
+  std::string other;
+  for (int round = 0; round < 1998; ++round) {
+    last = std::string(static_cast<std::size_t>(round % 700), static_cast<char>('a' + round % 26));
+    s.setGridCell(1, 1, last);
+    if (round % 3 == 0) {
+      other = round % 2 == 0 ? "" : std::to_string(round);
+      s.setGridCell(2, 1, other);
+    }
+  }
+  ASSERT_FALSE(last.empty());
+  ASSERT_EQ(other, "1995");
+  const std::vector<std::string> expected{"first", last, other, std::string(300, 'z')};
+  EXPECT_EQ(s.row(1), expected);
+  s.setGridRowCount(40);  // frozen into a block
+  EXPECT_EQ(s.row(1), expected);
+  s.setGridCell(0, 1, "again");  // mutable once more, from the frozen texts
+  EXPECT_EQ(s.row(1), (std::vector<std::string>{"again", last, other, std::string(300, 'z')}));
+}
+
 TEST(HeadlessSurface, RowsFarAboveTheEndKeepTheirTextsAndTakeLateWrites) {
   constexpr int kRows = 6000;
   HeadlessSurface s;

@@ -57,19 +57,21 @@ void HeadlessSurface::setGridColCount(int cols) {
   colWidths_.resize(static_cast<std::size_t>(cols), 64);
   for (std::size_t at = rowsHead_; at < rows_.size(); ++at) {
     // drop the texts of columns that no longer exist
-    const std::string_view packed = Packed(rows_[at]);
-    if (packed.empty()) continue;
-    std::string kept(kMaskBytes, '\0');
-    for (std::size_t entry = kMaskBytes; entry < packed.size();) {
-      const std::size_t size = kEntryHead + EntryLength(packed, entry);
-      const int col = static_cast<unsigned char>(packed[entry]);
-      if (col < cols) {
-        kept.append(packed.substr(entry, size));
-        MarkEntry(kept.data(), col, true);
-      }
-      entry += size;
+    Row& row = rows_[at];
+    if (row.live >= 0) {
+      LiveRow& live = live_[static_cast<std::size_t>(row.live)];
+      for (std::size_t col = static_cast<std::size_t>(cols); col < live.places.size(); ++col) live.Put(col, {});
+      live.places.resize(static_cast<std::size_t>(cols));
+      continue;
     }
-    if (kept.size() != packed.size()) Mutable(rows_[at]).Assign(kept);
+    const std::string_view packed = FrozenOf(row);
+    for (std::size_t entry = packed.empty() ? 0 : kMaskBytes; entry < packed.size();) {
+      if (static_cast<unsigned char>(packed[entry]) >= cols) {
+        Mutable(row);  // takes only the columns that remain
+        break;
+      }
+      entry += kEntryHead + EntryLength(packed, entry);
+    }
   }
 }
 
@@ -91,24 +93,48 @@ const HeadlessSurface::Row* HeadlessSurface::HeldRow(int row) const {
   return &rows_[rowsHead_ + static_cast<std::size_t>(row - firstHeldRow_)];
 }
 
-std::string_view HeadlessSurface::Packed(const Row& row) const {
-  if (row.live >= 0) return live_[static_cast<std::size_t>(row.live)].view();
-  return {row.frozen, row.frozenSize};
-}
-
-void HeadlessSurface::LiveRow::Reserve(std::size_t wanted) {
-  if (wanted <= capacity) return;
-  const std::size_t grown = std::max({wanted, 2 * capacity, std::size_t{256}});  // 256: a typical row's texts at once
+void HeadlessSurface::LiveRow::Grow(std::size_t more) {
+  // Into a larger buffer, leaving behind the texts no slot points at.
+  const std::size_t grown = std::max({held + more, 2 * capacity, std::size_t{256}});  // 256: a typical row's texts at once
   auto larger = std::make_unique_for_overwrite<char[]>(grown);
-  if (size != 0) std::memcpy(larger.get(), bytes.get(), size);
+  std::size_t used = 0;
+  for (Slot& slot : places) {
+    if (slot.length == 0) continue;
+    std::memcpy(larger.get() + used, bytes.get() + slot.at, slot.length);
+    slot.at = static_cast<std::uint32_t>(used);
+    used += slot.length;
+  }
   bytes = std::move(larger);
   capacity = grown;
+  size = used;
 }
 
-void HeadlessSurface::LiveRow::Assign(std::string_view packed) {
-  Reserve(packed.size());
-  if (!packed.empty()) std::memcpy(bytes.get(), packed.data(), packed.size());
-  size = packed.size();
+void HeadlessSurface::LiveRow::Put(std::size_t col, std::string_view text) {
+  Slot& old = places[col];
+  held -= old.length;
+  old = {};
+  if (text.empty()) return;
+  if (capacity - size < text.size()) Grow(text.size());
+  std::memcpy(bytes.get() + size, text.data(), text.size());
+  places[col] = {static_cast<std::uint32_t>(size), static_cast<std::uint32_t>(text.size())};
+  size += text.size();
+  held += text.size();
+}
+
+void HeadlessSurface::LiveRow::Clear(std::size_t columns) {
+  size = 0;
+  held = 0;
+  places.assign(columns, {});
+}
+
+void HeadlessSurface::LiveRow::Load(std::string_view packed, std::size_t columns) {
+  Clear(columns);
+  for (std::size_t at = packed.empty() ? 0 : kMaskBytes; at < packed.size();) {
+    const std::uint32_t length = EntryLength(packed, at);
+    const auto col = static_cast<unsigned char>(packed[at]);
+    if (col < columns) Put(col, packed.substr(at + kEntryHead, length));
+    at += kEntryHead + length;
+  }
 }
 
 // The row's buffer, taken from the spare ones (so that a new row seldom
@@ -122,40 +148,52 @@ HeadlessSurface::LiveRow& HeadlessSurface::Mutable(Row& row) {
     row.live = spareLive_.back();
     spareLive_.pop_back();
   }
-  LiveRow& packed = live_[static_cast<std::size_t>(row.live)];
-  packed.Assign({row.frozen, row.frozenSize});
+  LiveRow& live = live_[static_cast<std::size_t>(row.live)];
+  live.Load(FrozenOf(row), static_cast<std::size_t>(colCount_));
   row.frozen = nullptr;
   row.frozenSize = 0;
-  return packed;
+  return live;
 }
 
 void HeadlessSurface::ReleaseLive(Row& row) {
   if (row.live < 0) return;
-  live_[static_cast<std::size_t>(row.live)].size = 0;
   spareLive_.push_back(row.live);
   row.live = -1;
 }
 
-// Copies a mutable row's texts to the end of the last block and gives its
-// string back.
+// Packs a mutable row's texts, in column order, at the end of the last
+// block and gives its buffer back.
 void HeadlessSurface::Freeze(int row) {
   Row& held = *HeldRow(row);
   if (held.live < 0) return;
-  const std::string_view packed = live_[static_cast<std::size_t>(held.live)].view();
-  if (!packed.empty()) {
-    if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < packed.size()) {
+  const LiveRow& live = live_[static_cast<std::size_t>(held.live)];
+  std::size_t size = 0;
+  for (const LiveRow::Slot& slot : live.places) size += slot.length == 0 ? 0 : kEntryHead + slot.length;
+  if (size != 0) {
+    size += kMaskBytes;
+    if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < size) {
       Block& block = blocks_.emplace_back();
-      block.capacity = std::max(kBlockSize, packed.size());
+      block.capacity = std::max(kBlockSize, size);
       block.bytes = std::make_unique_for_overwrite<char[]>(block.capacity);
       block.lastRow = row;
     }
     Block& block = blocks_.back();
-    char* const at = block.bytes.get() + block.used;
-    std::memcpy(at, packed.data(), packed.size());
-    block.used += packed.size();
+    char* const start = block.bytes.get() + block.used;
+    std::memset(start, 0, kMaskBytes);
+    char* at = start + kMaskBytes;
+    for (std::size_t col = 0; col < live.places.size(); ++col) {
+      const LiveRow::Slot& slot = live.places[col];
+      if (slot.length == 0) continue;
+      MarkEntry(start, static_cast<int>(col), true);
+      *at = static_cast<char>(col);
+      std::memcpy(at + 1, &slot.length, sizeof slot.length);
+      std::memcpy(at + kEntryHead, live.bytes.get() + slot.at, slot.length);
+      at += kEntryHead + slot.length;
+    }
+    block.used += size;
     block.lastRow = std::max(block.lastRow, row);
-    held.frozen = at;
-    held.frozenSize = static_cast<std::uint32_t>(packed.size());
+    held.frozen = start;
+    held.frozenSize = static_cast<std::uint32_t>(size);
   }
   ReleaseLive(held);
 }
@@ -175,32 +213,6 @@ std::string HeadlessSurface::CellOf(std::string_view packed, int col) {
   return {};
 }
 
-void HeadlessSurface::PutCell(LiveRow& packed, int col, std::string_view text) {
-  if (HasEntry(packed.view(), col)) {
-    for (std::size_t at = kMaskBytes; at < packed.size;) {
-      const std::size_t size = kEntryHead + EntryLength(packed.view(), at);
-      if (static_cast<unsigned char>(packed.bytes[at]) == col) {
-        std::memmove(packed.bytes.get() + at, packed.bytes.get() + at + size, packed.size - at - size);
-        packed.size -= size;
-        break;
-      }
-      at += size;
-    }
-    MarkEntry(packed.bytes.get(), col, false);
-  }
-  if (text.empty()) return;
-  const std::size_t start = packed.size == 0 ? kMaskBytes : packed.size;
-  packed.Reserve(start + kEntryHead + text.size());
-  char* const bytes = packed.bytes.get();
-  if (packed.size == 0) std::memset(bytes, 0, kMaskBytes);
-  MarkEntry(bytes, col, true);
-  const auto length = static_cast<std::uint32_t>(text.size());
-  bytes[start] = static_cast<char>(col);
-  std::memcpy(bytes + start + 1, &length, sizeof length);
-  std::memcpy(bytes + start + kEntryHead, text.data(), text.size());
-  packed.size = start + kEntryHead + text.size();
-}
-
 void HeadlessSurface::setGridCell(int col, int row, std::string_view text) {
   if (col < 0 || col >= colCount_ || col > 255) return;
   std::string masked;
@@ -211,9 +223,9 @@ void HeadlessSurface::setGridCell(int col, int row, std::string_view text) {
   Row* held = HeldRow(row);
   if (held == nullptr) return;
   if (held->live >= 0) {
-    PutCell(live_[static_cast<std::size_t>(held->live)], col, text);
-  } else if (!text.empty() || HasEntry(Packed(*held), col)) {  // else nothing to clear
-    PutCell(Mutable(*held), col, text);
+    live_[static_cast<std::size_t>(held->live)].Put(static_cast<std::size_t>(col), text);
+  } else if (!text.empty() || HasEntry(FrozenOf(*held), col)) {  // else nothing to clear
+    Mutable(*held).Put(static_cast<std::size_t>(col), text);
   }
 }
 
@@ -229,11 +241,18 @@ std::int64_t HeadlessSurface::gridRowOffset(int row) const {
 std::string HeadlessSurface::cell(int col, int row) const {
   const Row* held = HeldRow(row);
   if (held == nullptr || col < 0 || col >= colCount_) return {};
-  return CellOf(Packed(*held), col);
+  if (held->live >= 0) return std::string(live_[static_cast<std::size_t>(held->live)].Text(static_cast<std::size_t>(col)));
+  return CellOf(FrozenOf(*held), col);
 }
 
-void HeadlessSurface::CellViews(std::string_view packed, std::vector<std::string_view>& cells) const {
+void HeadlessSurface::CellViews(const Row& row, std::vector<std::string_view>& cells) const {
   cells.assign(static_cast<std::size_t>(colCount_), {});
+  if (row.live >= 0) {
+    const LiveRow& live = live_[static_cast<std::size_t>(row.live)];
+    for (std::size_t col = 0; col < cells.size() && col < live.places.size(); ++col) cells[col] = live.Text(col);
+    return;
+  }
+  const std::string_view packed = FrozenOf(row);
   for (std::size_t at = packed.empty() ? 0 : kMaskBytes; at < packed.size();) {
     const std::uint32_t length = EntryLength(packed, at);
     const auto col = static_cast<unsigned char>(packed[at]);
@@ -244,8 +263,11 @@ void HeadlessSurface::CellViews(std::string_view packed, std::vector<std::string
 
 std::vector<std::string> HeadlessSurface::row(int row) const {
   std::vector<std::string_view> views;
-  const Row* held = HeldRow(row);
-  CellViews(held != nullptr ? Packed(*held) : std::string_view(), views);
+  if (const Row* held = HeldRow(row)) {
+    CellViews(*held, views);
+  } else {
+    views.resize(static_cast<std::size_t>(colCount_));
+  }
   return {views.begin(), views.end()};
 }
 
@@ -265,7 +287,7 @@ void HeadlessSurface::setRowSink(RowSink sink, int liveRows) {
 
 void HeadlessSurface::StreamUpTo(int endRow) {
   while (firstHeldRow_ < endRow && rowsHead_ < rows_.size()) {
-    CellViews(Packed(rows_[rowsHead_]), sinkCells_);
+    CellViews(rows_[rowsHead_], sinkCells_);
     sink_(firstHeldRow_, sinkCells_);
     ReleaseLive(rows_[rowsHead_]);
     ++rowsHead_;

@@ -75,11 +75,12 @@ class HeadlessSurface : public WindowSurface {
 
  private:
   static int Index(Edit edit) { return static_cast<int>(edit); }
-  // A row's texts are one packed string: a mask of the columns it holds (32
-  // bytes), then entries of column (1 byte), length (4 bytes), text. The rows
-  // near the grid's end, where texts are written, are mutable buffers; the
-  // rows above them are frozen into large shared blocks, and a write to a
-  // frozen row makes it mutable again.
+  // The rows near the grid's end, where texts are written, are mutable: each
+  // text appended to the row's buffer as it is written, with where each
+  // column's text stands. The rows above them are frozen into large shared
+  // blocks, each as one packed string: a mask of the columns it holds (32
+  // bytes), then entries of column (1 byte), length (4 bytes), text. A write
+  // to a frozen row makes it mutable again.
   struct Row {
     const char* frozen = nullptr;  // the packed texts of a frozen row
     std::uint32_t frozenSize = 0;
@@ -92,20 +93,31 @@ class HeadlessSurface : public WindowSurface {
     std::size_t capacity = 0;
     int lastRow = 0;  // the last row frozen into it
   };
-  // A mutable row's packed texts; its storage stays with it from row to row.
+  // A mutable row's texts; its storage stays with it from row to row.
   struct LiveRow {
+    struct Slot {
+      std::uint32_t at = 0;
+      std::uint32_t length = 0;  // 0: an empty cell
+    };
     std::unique_ptr<char[]> bytes;
-    std::size_t size = 0;
+    std::size_t size = 0;      // bytes appended, including texts since overwritten
     std::size_t capacity = 0;
-    std::string_view view() const { return {bytes.get(), size}; }
-    void Reserve(std::size_t wanted);
-    void Assign(std::string_view packed);
+    std::size_t held = 0;      // bytes of the texts the places still point at
+    std::vector<Slot> places;   // one per column (not "slots": Qt takes that word)
+    std::string_view Text(std::size_t col) const {
+      return {bytes.get() + places[col].at, places[col].length};
+    }
+    void Put(std::size_t col, std::string_view text);
+    void Clear(std::size_t columns);
+    void Load(std::string_view packed, std::size_t columns);
+
+   private:
+    void Grow(std::size_t more);
   };
   static std::string CellOf(std::string_view packed, int col);
-  // Every column's text of a packed row, in one pass over it.
-  void CellViews(std::string_view packed, std::vector<std::string_view>& cells) const;
-  static void PutCell(LiveRow& packed, int col, std::string_view text);
-  std::string_view Packed(const Row& row) const;
+  // Every column's text of a row, in one pass over it.
+  void CellViews(const Row& row, std::vector<std::string_view>& cells) const;
+  static std::string_view FrozenOf(const Row& row) { return {row.frozen, row.frozenSize}; }
   LiveRow& Mutable(Row& row);
   void ReleaseLive(Row& row);
   void Freeze(int row);
