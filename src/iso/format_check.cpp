@@ -231,6 +231,51 @@ void FormatCheck::TakeOne(char c) {
   Pump();
 }
 
+// The run moves over `span` characters just taken. Where the surface has an
+// event loop, it runs after each of them as after any other character, but
+// not after one that completes an element (`completes`: the span's last
+// character does), which has its pump once the element is done; a stop ends
+// the span there. Returns the characters taken.
+inline std::size_t FormatCheck::Advance(std::size_t span, bool completes) {
+  if (!pumpsEvents_) {
+    position_ += static_cast<std::int64_t>(span);
+    progress_->Update(position_);
+    return span;
+  }
+  return AdvancePumping(span, completes);
+}
+
+std::size_t FormatCheck::AdvancePumping(std::size_t span, bool completes) {
+  // Held in locals: the event pump could change any member as far as the
+  // compiler knows.
+  Progress& progress = *progress_;
+  WindowSurface& surface = surface_;
+  std::int64_t position = position_;
+  const std::size_t pumped = completes && span > 0 ? span - 1 : span;
+  std::size_t taken = 0;
+  bool stopped = false;
+  while (taken < pumped && !stopped) {
+    // The characters before the next one that moves the progress bar are
+    // pumped for together; that one moves the bar before its own pump.
+    const auto quiet = static_cast<std::size_t>(std::clamp<std::int64_t>(
+        progress.next() - position - 1, 0, static_cast<std::int64_t>(pumped - taken)));
+    const std::size_t step = quiet > 0 ? surface.processEventsFor(quiet) : 1;
+    if (quiet == 0) {
+      progress.Update(position + 1);
+      surface.processEvents();
+    }
+    taken += step;
+    position += static_cast<std::int64_t>(step);
+    stopped = state_.stopRequested;
+  }
+  if (!stopped && taken < span) {  // the element's last character
+    ++taken;
+    ++position;
+  }
+  position_ = position;
+  return taken;
+}
+
 // Most of a file is element data and gaps between messages: runs of those
 // characters are taken whole, found by a scan for the character that ends
 // them. A data run ends with the element's last character, which completes
@@ -283,47 +328,6 @@ std::size_t FormatCheck::ReadGapRun(const char* chars, std::size_t at, std::size
     gapPending_ = true;
   }
   return at + run.length;
-}
-
-// The run moves over `span` characters just taken. Where the surface has an
-// event loop, it runs after each of them as after any other character, but
-// not after one that completes an element (`completes`: the span's last
-// character does), which has its pump once the element is done; a stop ends
-// the span there. Returns the characters taken.
-std::size_t FormatCheck::Advance(std::size_t span, bool completes) {
-  if (!pumpsEvents_) {
-    position_ += static_cast<std::int64_t>(span);
-    progress_->Update(position_);
-    return span;
-  }
-  // Held in locals: the event pump could change any member as far as the
-  // compiler knows.
-  Progress& progress = *progress_;
-  WindowSurface& surface = surface_;
-  std::int64_t position = position_;
-  const std::size_t pumped = completes && span > 0 ? span - 1 : span;
-  std::size_t taken = 0;
-  bool stopped = false;
-  while (taken < pumped && !stopped) {
-    // The characters before the next one that moves the progress bar are
-    // pumped for together; that one moves the bar before its own pump.
-    const auto quiet = static_cast<std::size_t>(std::clamp<std::int64_t>(
-        progress.next() - position - 1, 0, static_cast<std::int64_t>(pumped - taken)));
-    const std::size_t step = quiet > 0 ? surface.processEventsFor(quiet) : 1;
-    if (quiet == 0) {
-      progress.Update(position + 1);
-      surface.processEvents();
-    }
-    taken += step;
-    position += static_cast<std::int64_t>(step);
-    stopped = state_.stopRequested;
-  }
-  if (!stopped && taken < span) {  // the element's last character
-    ++taken;
-    ++position;
-  }
-  position_ = position;
-  return taken;
 }
 
 inline bool FormatCheck::Pump() {

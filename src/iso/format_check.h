@@ -99,6 +99,7 @@ class FormatCheck {
   std::size_t ReadGapRun(const char* chars, std::size_t at, std::size_t count);
   std::size_t ReadBitmapRun(const char* chars, std::size_t at, std::size_t count);
   std::size_t Advance(std::size_t span, bool completes);
+  std::size_t AdvancePumping(std::size_t span, bool completes);
   void TakeOne(char c);
   bool Pump();
   int Dispatch(char c);
