@@ -98,6 +98,28 @@ TEST(KalvrinCheckJson, StreamedObjectEqualsTheWholeSurfaceWriters) {
   }
 }
 
+// Grid texts in the JSON: plain ones as they stand, and quotes, backslashes,
+// control characters, DEL and Latin-1 letters escaped and encoded exactly
+// as the JSON library writes them.
+TEST(KalvrinCheckJson, GridTextsAreWrittenAsTheLibraryWritesThem) {
+  const std::vector<std::string> texts = {"plain 123", "", "say \"hi\"", "back\\slash", std::string("nul\0end", 7),
+                                          "tab\tcr\rlf\n\x1F", "del\x7F", "caf\xE9 \xFF"};
+  std::ostringstream out;
+  const auto report = JsonReportStream(out, "iso");
+  const std::vector<std::string_view> row(texts.begin(), texts.end());
+  report->Row(row);
+  HeadlessSurface surface;
+  report->Finish(surface, 1);
+  std::string expected = "{\"command\":\"iso\",\"grid\":[[";
+  for (std::size_t at = 0; at < texts.size(); ++at) {
+    if (at > 0) expected += ',';
+    expected += nlohmann::json(Latin1ToUtf8(texts[at])).dump();
+  }
+  EXPECT_EQ(out.str().substr(0, expected.size() + 2), expected + "]]");
+  const nlohmann::json parsed = nlohmann::json::parse(out.str());
+  for (std::size_t at = 0; at < texts.size(); ++at) EXPECT_EQ(parsed["grid"][0][at], Latin1ToUtf8(texts[at])) << at;
+}
+
 // Beyond the look-ahead the table's widths are fixed: a later, longer text
 // pushes the rest of its line right, and the next columns line up again.
 TEST(KalvrinCheckText, TableWidthsFromTheFirstRows) {

@@ -115,19 +115,34 @@ namespace {
 // even as they are destroyed, which ends the program when memory has run out.
 void WriteJsonText(std::ostream& out, std::string_view bytes) { out << nlohmann::json(Latin1ToUtf8(bytes)).dump(); }
 
+// The same, appended to `line`: most of a grid's texts are printable ASCII
+// without quotes or backslashes, which stand in JSON as they are.
+void AppendJsonText(std::string& line, std::string_view bytes) {
+  const bool plain = std::all_of(bytes.begin(), bytes.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 0x20 && byte < 0x80 && byte != '"' && byte != '\\';
+  });
+  if (plain) {
+    line += '"';
+    line.append(bytes);
+    line += '"';
+  } else {
+    line += nlohmann::json(Latin1ToUtf8(bytes)).dump();
+  }
+}
+
 class JsonStream : public ReportStream {
  public:
   JsonStream(std::ostream& out, std::string_view command) : out_(out), command_(command) {}
   void Row(std::span<const std::string_view> cells) override {
     Open();
-    out_ << (rows_++ > 0 ? ",[" : "[");
-    bool first = true;
-    for (const std::string_view cell : cells) {
-      if (!first) out_ << ',';
-      first = false;
-      WriteJsonText(out_, cell);
+    line_.assign(rows_++ > 0 ? ",[" : "[");
+    for (std::size_t col = 0; col < cells.size(); ++col) {
+      if (col > 0) line_ += ',';
+      AppendJsonText(line_, cells[col]);
     }
-    out_ << ']';
+    line_ += ']';
+    out_.write(line_.data(), static_cast<std::streamsize>(line_.size()));
   }
   void Finish(const HeadlessSurface& surface, int result) override {
     Open();
@@ -168,6 +183,7 @@ class JsonStream : public ReportStream {
   std::string command_;
   bool opened_ = false;
   std::size_t rows_ = 0;
+  std::string line_;  // the row being written
 };
 
 // The lines of the report after the grid's table.
