@@ -36,8 +36,8 @@ FormSurface::FormSurface(const Widgets& widgets, GridModel& model, std::function
 void FormSurface::startRun() {
   pumps_ = 0;
   longestGap_ = 0;
-  pumpCalls_ = 0;
-  quietCalls_ = 0;
+  pumpStride_ = pumpCountdown_ = 1;
+  lastClockCheck_ = 0;
   pumpClock_.start();
 }
 
@@ -48,7 +48,7 @@ void FormSurface::endRun() {
 
 void FormSurface::setEventPumpInterval(int milliseconds) {
   pumpInterval_ = std::max(milliseconds, 0);
-  pumpCheckEvery_ = pumpInterval_ == 0 ? 1 : 64;
+  pumpStride_ = pumpCountdown_ = 1;
 }
 
 // --- the grid ------------------------------------------------------------
@@ -123,27 +123,42 @@ void FormSurface::repaint() {
 }
 
 void FormSurface::processEvents() {
-  if (++pumpCalls_ < pumpCheckEvery_) return;
-  pumpCalls_ = 0;
-  if (pumpClock_.elapsed() < pumpInterval_) return;
-  Pump();
+  // The format check calls this for a character at a time: most calls only count.
+  if (--pumpCountdown_ != 0) return;
+  CheckPumpClock();
 }
 
-// Characters taken in runs cost next to nothing each: the clock is read
-// once every kQuietCharacters of them, the calls before counted at once.
+// The same countdown, taken down by all the characters at once, up to the
+// call that reads the clock.
 std::size_t FormSurface::processEventsFor(std::size_t characters) {
-  if (pumpCheckEvery_ <= 1) {  // an event loop run after every call
-    processEvents();
-    return 1;
-  }
-  const std::size_t untilCheck = kQuietCharacters - quietCalls_;
-  if (characters < untilCheck) {
-    quietCalls_ += characters;
+  characters = std::max<std::size_t>(characters, 1);
+  if (characters < pumpCountdown_) {
+    pumpCountdown_ -= characters;
     return characters;
   }
-  quietCalls_ = 0;
-  if (pumpClock_.elapsed() >= pumpInterval_) Pump();
-  return untilCheck;
+  const std::size_t made = pumpCountdown_;
+  CheckPumpClock();
+  return made;
+}
+
+void FormSurface::CheckPumpClock() {
+  if (pumpInterval_ == 0) {
+    Pump();
+    return;
+  }
+  const qint64 now = pumpClock_.nsecsElapsed();
+  // Calls that come quickly read the clock more rarely, the stride doubling
+  // at each reading; a slow stretch shortens it at once, in proportion.
+  const qint64 since = std::max<qint64>(now - lastClockCheck_, 1);
+  if (since < kPumpCheckNs / 2) {
+    pumpStride_ = std::min(pumpStride_ * 2, kMaxPumpStride);
+  } else if (since > kPumpCheckNs * 2) {
+    pumpStride_ = static_cast<std::size_t>(
+        std::max<qint64>(static_cast<qint64>(pumpStride_) * kPumpCheckNs / since, 1));
+  }
+  pumpCountdown_ = pumpStride_;
+  lastClockCheck_ = now;
+  if (now >= qint64{pumpInterval_} * 1'000'000) Pump();
 }
 
 // Long enough to notice, short enough not to hold the user up.
@@ -154,6 +169,10 @@ void FormSurface::Pump() {
   ++pumps_;
   flush();
   QCoreApplication::processEvents();
+  // The calls that follow may take longer than those before: the stride
+  // grows anew from one.
+  pumpStride_ = pumpCountdown_ = 1;
+  lastClockCheck_ = pumpClock_.nsecsElapsed();
 }
 
 void FormSurface::flush() {

@@ -107,12 +107,18 @@ class FormSurface final : public WindowSurface {
   int progressPosition_ = 0;
   bool progressDirty_ = false;
 
+  // The clock is read once every pumpStride_ calls (or characters counted
+  // at once by processEventsFor), a stride that follows how long they take:
+  // about kPumpCheckNs of work between readings.
+  static constexpr qint64 kPumpCheckNs = 200'000;
+  static constexpr std::size_t kMaxPumpStride = std::size_t{1} << 16;
+  void CheckPumpClock();
+
   QElapsedTimer pumpClock_;
   int pumpInterval_ = 15;
-  int pumpCheckEvery_ = 64;
-  int pumpCalls_ = 0;
-  static constexpr std::size_t kQuietCharacters = 4096;
-  std::size_t quietCalls_ = 0;  // processEventsFor's calls since it last read the clock
+  std::size_t pumpStride_ = 1;
+  std::size_t pumpCountdown_ = 1;  // calls until the clock is read; never 0 between calls
+  qint64 lastClockCheck_ = 0;  // on pumpClock_, in nanoseconds
   long long pumps_ = 0;
   qint64 longestGap_ = 0;
 };

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "defines.h"
 
@@ -150,6 +151,23 @@ std::string_view RowNumberText(int row, std::array<char, 16>& buffer) {
 
 const std::string kEmptyRow;
 
+// A dictionary word's place in its column's index: eight bytes at a time,
+// each mixed in with a multiply and a shift.
+std::uint64_t WordHash(std::string_view text) {
+  constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15u;
+  std::uint64_t hash = text.size() * kMix;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::uint64_t chunk = 0;
+    const std::size_t take = std::min<std::size_t>(8, text.size() - at);
+    std::memcpy(&chunk, text.data() + at, take);
+    at += take;
+    hash = (hash ^ chunk) * kMix;
+    hash ^= hash >> 29;
+  }
+  return hash ^ (hash >> 32);
+}
+
 }  // namespace
 
 RowStore::OpenRows::OpenRows() { offsets.fill(kNoRowOffset); }
@@ -223,7 +241,22 @@ void RowStore::setCell(int col, int row, std::string_view text) {
   const auto block = static_cast<std::size_t>(row / kBlockRows);
   const Block& b = blocks_[block];
   if (!b.open && !b.frozen && text.empty()) return;  // already empty
-  PutCell(Open(block).rows[static_cast<std::size_t>(row % kBlockRows)], col, text);
+  std::string& packed = Open(block).rows[static_cast<std::size_t>(row % kBlockRows)];
+  if (row != hotRow_) {
+    hotColumns_.reset();
+    for (std::size_t at = 0; at + kEntryHead <= packed.size(); at += kEntryHead + EntryLength(packed, at)) {
+      hotColumns_.set(static_cast<std::uint8_t>(packed[at]));
+    }
+    hotRow_ = row;
+  }
+  const auto column = static_cast<std::size_t>(col);
+  if (!hotColumns_.test(column)) {
+    // Most cells are written once, into a row that does not hold them yet.
+    if (!text.empty()) AppendEntry(packed, col, text);
+  } else {
+    PutCell(packed, col, text);
+  }
+  hotColumns_.set(column, !text.empty());
 }
 
 std::string_view RowStore::cell(int col, int row) const {
@@ -308,12 +341,13 @@ RowStore::OpenRows& RowStore::Open(std::size_t block) {
 void RowStore::Freeze(std::size_t block) {
   Block& b = blocks_[block];
   if (!b.open) return;
+  if (hotRow_ >= 0 && static_cast<std::size_t>(hotRow_ / kBlockRows) == block) hotRow_ = -1;
   const bool empty = std::all_of(b.open->rows.begin(), b.open->rows.end(), [](const std::string& r) { return r.empty(); }) &&
                      std::all_of(b.open->offsets.begin(), b.open->offsets.end(),
                                  [](std::int64_t o) { return o == kNoRowOffset; });
   if (!empty) {
     Encode(*b.open, static_cast<int>(block) * kBlockRows, scratch_);
-    b.frozen = std::make_unique<char[]>(scratch_.size());
+    b.frozen = std::make_unique_for_overwrite<char[]>(scratch_.size());
     std::copy(scratch_.begin(), scratch_.end(), b.frozen.get());
     b.frozenSize = static_cast<std::uint32_t>(scratch_.size());
     b.encodedCols = static_cast<std::uint16_t>(colCount_);
@@ -384,17 +418,19 @@ void RowStore::Encode(const OpenRows& rows, int firstRow, std::string& out) {
       Dictionary& words = dictionaries_[col];
       if (words.enabled && text.size() <= kMaxWordLength) {
         ++words.tries;
-        const auto found = words.index.find(text);
-        if (found != words.index.end()) {
+        std::size_t slot = WordHash(text) & (Dictionary::kSlots - 1);
+        while (words.index[slot] != 0 && words.words[words.index[slot] - 1u] != text) {
+          slot = (slot + 1) & (Dictionary::kSlots - 1);
+        }
+        if (words.index[slot] != 0) {
           ++words.hits;
           out.push_back(static_cast<char>(kWord));
-          out.push_back(static_cast<char>(found->second));
+          out.push_back(static_cast<char>(words.index[slot] - 1u));
           continue;
         }
         if (words.words.size() < kMaxWords) {
-          if (words.words.capacity() < kMaxWords) words.words.reserve(kMaxWords);
           words.words.emplace_back(text);
-          words.index.emplace(words.words.back(), static_cast<std::uint8_t>(words.words.size() - 1));
+          words.index[slot] = static_cast<std::uint8_t>(words.words.size());
         } else if (words.tries >= kWordTrial) {
           if (words.hits * kWordHitShare < words.tries) words.enabled = false;
           words.tries = words.hits = 0;
@@ -542,8 +578,9 @@ std::size_t RowStore::bytes() const {
       for (const std::string& packed : b.open->rows) total += packed.capacity() > 15 ? packed.capacity() + 1 : 0;
     }
   }
+  total += dictionaries_.capacity() * sizeof(Dictionary);
   for (const Dictionary& words : dictionaries_) {
-    total += words.words.capacity() * sizeof(std::string) + words.index.size() * 48;
+    total += words.words.capacity() * sizeof(std::string);
     for (const std::string& word : words.words) total += word.capacity() > 15 ? word.capacity() + 1 : 0;
   }
   if (spare_) total += sizeof(OpenRows);

@@ -19,13 +19,13 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace kalvrin {
@@ -90,8 +90,10 @@ class RowStore {
   };
   // Texts that come back often in one column, numbered in order of arrival.
   struct Dictionary {
-    std::vector<std::string> words;  // at most 255; reserved, so the index's views stay put
-    std::unordered_map<std::string_view, std::uint8_t> index;
+    static constexpr std::size_t kSlots = 512;  // a power of two, at least twice the most words
+    std::vector<std::string> words;              // at most 255
+    // An open-addressed index of the words: 0 for a free slot, else the word's number plus one.
+    std::array<std::uint8_t, kSlots> index{};
     std::uint32_t tries = 0;
     std::uint32_t hits = 0;
     bool enabled = true;  // off once full and rarely hit
@@ -126,6 +128,14 @@ class RowStore {
   std::vector<Dictionary> dictionaries_;  // one per column
   std::unique_ptr<OpenRows> spare_;  // a frozen block's open rows, emptied for the next block
   std::string scratch_;
+  // The columns the packed row that setCell wrote last holds, so that a
+  // text for a column the row does not hold yet is appended without a
+  // search. Only setCell adds cells to an open row; a block that is frozen
+  // forgets it (hotRow_ -1), and a cell dropped in other ways (rows cut,
+  // columns removed) leaves at worst a column marked that is no longer
+  // there, which costs setCell a search and nothing more.
+  int hotRow_ = -1;
+  std::bitset<kMaxColumns> hotColumns_;
   mutable std::array<Decoded, 4> cache_;
   mutable std::uint64_t uses_ = 0;
 };
