@@ -116,14 +116,6 @@ void DropColumnsFrom(std::string& packed, int cols) {
   }
 }
 
-void PutNumber(std::string& out, std::uint64_t value) {
-  while (value >= 0x80) {
-    out.push_back(static_cast<char>((value & 0x7F) | 0x80));
-    value >>= 7;
-  }
-  out.push_back(static_cast<char>(value));
-}
-
 struct Reader {
   const char* at;
   std::uint8_t Byte() { return static_cast<std::uint8_t>(*at++); }
@@ -156,14 +148,20 @@ const std::string kEmptyRow;
 std::uint64_t WordHash(std::string_view text) {
   constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15u;
   std::uint64_t hash = text.size() * kMix;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::uint64_t chunk = 0;
-    const std::size_t take = std::min<std::size_t>(8, text.size() - at);
-    std::memcpy(&chunk, text.data() + at, take);
-    at += take;
+  auto mix = [&hash](std::uint64_t chunk) {
     hash = (hash ^ chunk) * kMix;
     hash ^= hash >> 29;
+  };
+  std::size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
+    std::uint64_t chunk;
+    std::memcpy(&chunk, text.data() + at, 8);
+    mix(chunk);
+  }
+  if (at < text.size()) {
+    std::uint64_t chunk = 0;
+    std::memcpy(&chunk, text.data() + at, text.size() - at);
+    mix(chunk);
   }
   return hash ^ (hash >> 32);
 }
@@ -346,10 +344,10 @@ void RowStore::Freeze(std::size_t block) {
                      std::all_of(b.open->offsets.begin(), b.open->offsets.end(),
                                  [](std::int64_t o) { return o == kNoRowOffset; });
   if (!empty) {
-    Encode(*b.open, static_cast<int>(block) * kBlockRows, scratch_);
-    b.frozen = std::make_unique_for_overwrite<char[]>(scratch_.size());
-    std::copy(scratch_.begin(), scratch_.end(), b.frozen.get());
-    b.frozenSize = static_cast<std::uint32_t>(scratch_.size());
+    const std::size_t size = Encode(*b.open, static_cast<int>(block) * kBlockRows, scratch_);
+    b.frozen = std::make_unique_for_overwrite<char[]>(size);
+    std::memcpy(b.frozen.get(), scratch_.data(), size);
+    b.frozenSize = static_cast<std::uint32_t>(size);
     b.encodedCols = static_cast<std::uint16_t>(colCount_);
     ++frozenBlocks_;
   }
@@ -382,10 +380,24 @@ void RowStore::freezeSettled() {
 
 // --- the encoding -----------------------------------------------------------------
 
-void RowStore::Encode(const OpenRows& rows, int firstRow, std::string& out) {
-  out.clear();
+std::size_t RowStore::Encode(const OpenRows& rows, int firstRow, std::string& out) {
   const auto cols = static_cast<std::size_t>(colCount_);
   const std::size_t mapBytes = (cols + 7) / 8;
+  // Written through a pointer into room sized for the worst case: a cell
+  // takes at most a tag, a shared length, three length bytes and its text,
+  // which is no more than twice its packed entry; an offset at most ten.
+  std::size_t room = 0;
+  for (const std::string& packed : rows.rows) room += mapBytes + 10 + 2 * packed.size();
+  if (out.size() < room) out.resize(room);
+  char* const start = out.data();
+  char* put = start;
+  auto putNumber = [&put](std::uint64_t value) {
+    while (value >= 0x80) {
+      *put++ = static_cast<char>((value & 0x7F) | 0x80);
+      value >>= 7;
+    }
+    *put++ = static_cast<char>(value);
+  };
   std::array<std::string_view, kMaxColumns> above{};
   std::array<std::string_view, kMaxColumns> here{};
   std::array<char, 16> numberBuffer{};
@@ -399,20 +411,21 @@ void RowStore::Encode(const OpenRows& rows, int firstRow, std::string& out) {
       if (col < cols) here[col] = std::string_view(packed).substr(at + kEntryHead, length);
       at += kEntryHead + length;
     }
-    const std::size_t mapAt = out.size();
-    out.append(mapBytes, '\0');
+    char* const map = put;
+    std::fill_n(map, mapBytes, '\0');
+    put += mapBytes;
     const std::string_view number = RowNumberText(firstRow + static_cast<int>(r), numberBuffer);
     for (std::size_t col = 0; col < cols; ++col) {
       const std::string_view text = here[col];
       if (text.empty()) continue;
-      out[mapAt + col / 8] = static_cast<char>(out[mapAt + col / 8] | (1 << (col % 8)));
+      map[col / 8] = static_cast<char>(map[col / 8] | (1 << (col % 8)));
       const std::string_view prev = above[col];
       if (text == prev) {
-        out.push_back(static_cast<char>(kSame));
+        *put++ = static_cast<char>(kSame);
         continue;
       }
       if (text == number) {
-        out.push_back(static_cast<char>(kRowNumber));
+        *put++ = static_cast<char>(kRowNumber);
         continue;
       }
       Dictionary& words = dictionaries_[col];
@@ -424,8 +437,8 @@ void RowStore::Encode(const OpenRows& rows, int firstRow, std::string& out) {
         }
         if (words.index[slot] != 0) {
           ++words.hits;
-          out.push_back(static_cast<char>(kWord));
-          out.push_back(static_cast<char>(words.index[slot] - 1u));
+          *put++ = static_cast<char>(kWord);
+          *put++ = static_cast<char>(words.index[slot] - 1u);
           continue;
         }
         if (words.words.size() < kMaxWords) {
@@ -441,30 +454,50 @@ void RowStore::Encode(const OpenRows& rows, int firstRow, std::string& out) {
       while (shared < most && text[shared] == prev[shared]) ++shared;
       if (shared < kMinShared) shared = 0;
       const std::string_view rest = text.substr(shared);
-      unsigned kinds = 3;
-      for (char c : rest) kinds &= kNibbles.kinds[static_cast<std::uint8_t>(c)];
-      const std::uint8_t kind = (kinds & 1) != 0 ? kHexKind : (kinds & 2) != 0 ? kAltKind : kRawKind;
       const std::size_t shortLength = std::min(rest.size(), kLongLength);
-      out.push_back(static_cast<char>(kind | (shared != 0 ? kSharedFlag : 0) | shortLength));
-      if (shared != 0) out.push_back(static_cast<char>(shared));
-      if (shortLength == kLongLength) PutNumber(out, rest.size() - kLongLength);
-      if (kind == kRawKind) {
-        out.append(rest);
-      } else {
-        const std::array<std::uint8_t, 256>& value = kind == kHexKind ? kNibbles.hex : kNibbles.alt;
-        for (std::size_t i = 0; i < rest.size(); i += 2) {
-          const unsigned high = value[static_cast<std::uint8_t>(rest[i])];
-          const unsigned low = i + 1 < rest.size() ? value[static_cast<std::uint8_t>(rest[i + 1])] : 0;
-          out.push_back(static_cast<char>((high << 4) | low));
-        }
+      char* const tag = put++;
+      if (shared != 0) *put++ = static_cast<char>(shared);
+      if (shortLength == kLongLength) putNumber(rest.size() - kLongLength);
+      // Packed as hexadecimal digits while finding out whether they all are;
+      // packed again with the other digits, or copied, when they are not.
+      const auto* chars = reinterpret_cast<const std::uint8_t*>(rest.data());
+      const std::size_t pairs = rest.size() / 2;
+      const bool odd = rest.size() % 2 != 0;
+      unsigned kinds = 3;
+      for (std::size_t i = 0; i < pairs; ++i) {
+        const std::uint8_t high = chars[2 * i];
+        const std::uint8_t low = chars[2 * i + 1];
+        kinds &= kNibbles.kinds[high] & kNibbles.kinds[low];
+        put[i] = static_cast<char>((kNibbles.hex[high] << 4) | kNibbles.hex[low]);
       }
+      if (odd) {
+        kinds &= kNibbles.kinds[chars[rest.size() - 1]];
+        put[pairs] = static_cast<char>(kNibbles.hex[chars[rest.size() - 1]] << 4);
+      }
+      std::uint8_t kind = kHexKind;
+      if ((kinds & 1) != 0) {
+        put += pairs + (odd ? 1 : 0);
+      } else if ((kinds & 2) != 0) {
+        kind = kAltKind;
+        for (std::size_t i = 0; i < pairs; ++i) {
+          put[i] = static_cast<char>((kNibbles.alt[chars[2 * i]] << 4) | kNibbles.alt[chars[2 * i + 1]]);
+        }
+        if (odd) put[pairs] = static_cast<char>(kNibbles.alt[chars[rest.size() - 1]] << 4);
+        put += pairs + (odd ? 1 : 0);
+      } else {
+        kind = kRawKind;
+        std::memcpy(put, rest.data(), rest.size());
+        put += rest.size();
+      }
+      *tag = static_cast<char>(kind | (shared != 0 ? kSharedFlag : 0) | shortLength);
     }
     std::copy_n(here.begin(), cols, above.begin());
     // Differences taken modulo 2^64, so that no pair of offsets overflows.
-    PutNumber(out, ZigZag(static_cast<std::int64_t>(static_cast<std::uint64_t>(rows.offsets[r]) -
-                                                    static_cast<std::uint64_t>(lastOffset))));
+    putNumber(ZigZag(static_cast<std::int64_t>(static_cast<std::uint64_t>(rows.offsets[r]) -
+                                               static_cast<std::uint64_t>(lastOffset))));
     lastOffset = rows.offsets[r];
   }
+  return static_cast<std::size_t>(put - start);
 }
 
 void RowStore::Decode(const Block& block, int firstRow, OpenRows& out) const {

@@ -112,7 +112,8 @@ class RowStore {
   void Freeze(std::size_t block);
   void FreezeBehind();  // blocks a full block behind the last row
   bool Settled(std::size_t block) const { return (block + 2) * kBlockRows <= static_cast<std::size_t>(rowCount_); }
-  void Encode(const OpenRows& rows, int firstRow, std::string& out);
+  // The block's rows encoded at the start of `out`, which grows as needed; the encoding's size.
+  std::size_t Encode(const OpenRows& rows, int firstRow, std::string& out);
   void Decode(const Block& block, int firstRow, OpenRows& out) const;
   const Decoded& Cached(std::size_t block) const;
   void ForgetCached(std::size_t block);
