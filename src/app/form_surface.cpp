@@ -38,7 +38,11 @@ void FormSurface::startRun() {
   longestGap_ = 0;
   pumpStride_ = pumpCountdown_ = 1;
   lastClockCheck_ = 0;
+  gridPumps_ = 0;
+  gridInterval_ = kMinGridIntervalNs;
+  slowestPump_ = 0;
   pumpClock_.start();
+  gridClock_.start();
 }
 
 void FormSurface::endRun() {
@@ -167,15 +171,32 @@ void FormSurface::pauseAfterError() { std::this_thread::sleep_for(std::chrono::m
 void FormSurface::Pump() {
   longestGap_ = std::max(longestGap_, pumpClock_.restart());
   ++pumps_;
-  flush();
+  FlushPanels();
+  // With no interval (pumps at every call), the grid goes along every time.
+  if (pumpInterval_ == 0 || !gridClock_.isValid() || gridClock_.nsecsElapsed() >= gridInterval_) {
+    model_.flush();
+    ++gridPumps_;
+    // The grid's repaint comes at this pump or the next (when a widget
+    // repaints at once, it paints all that waits): the slowest pump since
+    // the last time stands for its cost.
+    gridInterval_ = std::clamp(slowestPump_ * kGridCostShare, kMinGridIntervalNs, kMaxGridIntervalNs);
+    slowestPump_ = 0;
+    gridClock_.start();
+  }
   QCoreApplication::processEvents();
   // The calls that follow may take longer than those before: the stride
   // grows anew from one.
   pumpStride_ = pumpCountdown_ = 1;
   lastClockCheck_ = pumpClock_.nsecsElapsed();
+  slowestPump_ = std::max(slowestPump_, lastClockCheck_);
 }
 
 void FormSurface::flush() {
+  FlushPanels();
+  model_.flush();
+}
+
+void FormSurface::FlushPanels() {
   for (std::size_t panel = 0; panel < 3; ++panel) {
     if (!statusDirty_[panel]) continue;
     widgets_.status[panel]->setText(Latin1(status_[panel]));
@@ -188,7 +209,6 @@ void FormSurface::flush() {
     bar->setValue(std::clamp(progressPosition_, bar->minimum(), bar->maximum()));
     progressDirty_ = false;
   }
-  model_.flush();
 }
 
 }  // namespace kalvrin

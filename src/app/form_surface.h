@@ -8,7 +8,10 @@
 // at every repaint the core asks for outside a running format check, and at
 // the end of each command. While a format check runs, the core's many
 // requests to let the event loop run are coalesced to at most one pump per
-// interval (15 ms by default).
+// interval (15 ms by default). The grid's new rows and changed cells go to
+// the view at fewer of those pumps, at least 100 ms apart (longer when the
+// window is so large that its grid's repaint takes more than a tenth of
+// that): a grid's repaint costs many times the rest of a pump.
 #pragma once
 
 #include <QElapsedTimer>
@@ -56,10 +59,12 @@ class FormSurface final : public WindowSurface {
   // How often a format check lets the event loop run: at most once per
   // `milliseconds` of work (15 by default; 0 pumps at every call).
   void setEventPumpInterval(int milliseconds);
-  // Of the last command: how often the event loop ran, and the longest
-  // stretch of work without it.
+  // Of the last command: how often the event loop ran, the longest
+  // stretch of work without it, and how often the grid's changes went to
+  // the view at a pump.
   long long eventPumps() const { return pumps_; }
   qint64 longestPumpGap() const { return longestGap_; }
+  long long gridPumps() const { return gridPumps_; }
 
   // The grid as the core sees it, title row included.
   std::string gridCell(int col, int row) const;
@@ -94,6 +99,7 @@ class FormSurface final : public WindowSurface {
  private:
   bool Throttled() const { return paintsWait_ && paintsWait_(); }
   void Pump();
+  void FlushPanels();  // status texts and the progress bar
 
   Widgets widgets_;
   GridModel& model_;
@@ -121,6 +127,14 @@ class FormSurface final : public WindowSurface {
   qint64 lastClockCheck_ = 0;  // on pumpClock_, in nanoseconds
   long long pumps_ = 0;
   qint64 longestGap_ = 0;
+
+  static constexpr qint64 kMinGridIntervalNs = 100'000'000;
+  static constexpr qint64 kMaxGridIntervalNs = 1'000'000'000;
+  static constexpr qint64 kGridCostShare = 10;  // the grid's repaint takes at most about a tenth of the time
+  QElapsedTimer gridClock_;  // since the grid last went to the view at a pump
+  qint64 gridInterval_ = kMinGridIntervalNs;
+  qint64 slowestPump_ = 0;  // since then, in nanoseconds: mostly the grid's repaint
+  long long gridPumps_ = 0;
 };
 
 }  // namespace kalvrin

@@ -932,5 +932,6 @@ std::int64_t TMainForm::gridRowOffset(int row) const { return surface_->gridRowO
 void TMainForm::setEventPumpInterval(int milliseconds) { surface_->setEventPumpInterval(milliseconds); }
 long long TMainForm::eventPumps() const { return surface_->eventPumps(); }
 qint64 TMainForm::longestPumpGap() const { return surface_->longestPumpGap(); }
+long long TMainForm::gridPumps() const { return surface_->gridPumps(); }
 
 }  // namespace kalvrin
