@@ -17,6 +17,7 @@
 #include "app/row_store.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -143,8 +144,38 @@ std::string_view RowNumberText(int row, std::array<char, 16>& buffer) {
 
 const std::string kEmptyRow;
 
+template <typename Word>
+Word Load(const char* at) {
+  Word word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
+// Up to eight bytes of a text as one number, read without a call and
+// without reading past the text: two reads that may overlap.
+std::uint64_t Short(const char* text, std::size_t size) {
+  if (size >= 4) return Load<std::uint32_t>(text) | std::uint64_t{Load<std::uint32_t>(text + size - 4)} << 32;
+  if (size == 0) return 0;
+  return static_cast<std::uint8_t>(text[0]) | static_cast<std::uint64_t>(static_cast<std::uint8_t>(text[size / 2])) << 8 |
+         static_cast<std::uint64_t>(static_cast<std::uint8_t>(text[size - 1])) << 16;
+}
+
+// Equal texts; most grid texts are short, and a call to memcmp for each
+// cheaply told pair costs more than the comparison.
+bool Same(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  const std::size_t size = a.size();
+  if (size <= 8) return Short(a.data(), size) == Short(b.data(), size);
+  if (size <= 16) {
+    return Load<std::uint64_t>(a.data()) == Load<std::uint64_t>(b.data()) &&
+           Load<std::uint64_t>(a.data() + size - 8) == Load<std::uint64_t>(b.data() + size - 8);
+  }
+  return std::memcmp(a.data(), b.data(), size) == 0;
+}
+
 // A dictionary word's place in its column's index: eight bytes at a time,
-// each mixed in with a multiply and a shift.
+// each mixed in with a multiply and a shift; the last eight may overlap
+// the ones before.
 std::uint64_t WordHash(std::string_view text) {
   constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15u;
   std::uint64_t hash = text.size() * kMix;
@@ -152,16 +183,12 @@ std::uint64_t WordHash(std::string_view text) {
     hash = (hash ^ chunk) * kMix;
     hash ^= hash >> 29;
   };
-  std::size_t at = 0;
-  for (; at + 8 <= text.size(); at += 8) {
-    std::uint64_t chunk;
-    std::memcpy(&chunk, text.data() + at, 8);
-    mix(chunk);
-  }
-  if (at < text.size()) {
-    std::uint64_t chunk = 0;
-    std::memcpy(&chunk, text.data() + at, text.size() - at);
-    mix(chunk);
+  const std::size_t size = text.size();
+  if (size <= 8) {
+    mix(Short(text.data(), size));
+  } else {
+    for (std::size_t at = 0; at + 8 < size; at += 8) mix(Load<std::uint64_t>(text.data() + at));
+    mix(Load<std::uint64_t>(text.data() + size - 8));
   }
   return hash ^ (hash >> 32);
 }
@@ -398,100 +425,110 @@ std::size_t RowStore::Encode(const OpenRows& rows, int firstRow, std::string& ou
     }
     *put++ = static_cast<char>(value);
   };
-  std::array<std::string_view, kMaxColumns> above{};
-  std::array<std::string_view, kMaxColumns> here{};
+  // The texts of the row and of the row above, valid where their bit is set
+  // in `present` and `abovePresent` (one bit a column); the row's map is the
+  // bytes of `present`.
+  std::array<std::array<std::string_view, kMaxColumns>, 2> texts{};  // by turns the row's and the row above's
+  using ColumnBits = std::array<std::uint64_t, kMaxColumns / 64>;
+  ColumnBits abovePresent{};
   std::array<char, 16> numberBuffer{};
   std::int64_t lastOffset = 0;
   for (std::size_t r = 0; r < static_cast<std::size_t>(kBlockRows); ++r) {
     const std::string& packed = rows.rows[r];
-    std::fill_n(here.begin(), cols, std::string_view());
+    std::array<std::string_view, kMaxColumns>& here = texts[r % 2];
+    const std::array<std::string_view, kMaxColumns>& above = texts[(r + 1) % 2];
+    ColumnBits present{};
     for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
       const std::size_t length = EntryLength(packed, at);
       const auto col = static_cast<std::uint8_t>(packed[at]);
-      if (col < cols) here[col] = std::string_view(packed).substr(at + kEntryHead, length);
+      if (col < cols && length != 0) {
+        here[col] = std::string_view(packed).substr(at + kEntryHead, length);
+        present[col / 64] |= std::uint64_t{1} << (col % 64);
+      }
       at += kEntryHead + length;
     }
-    char* const map = put;
-    std::fill_n(map, mapBytes, '\0');
+    for (std::size_t i = 0; i < mapBytes; ++i) put[i] = static_cast<char>(present[i / 8] >> (8 * (i % 8)));
     put += mapBytes;
     const std::string_view number = RowNumberText(firstRow + static_cast<int>(r), numberBuffer);
-    for (std::size_t col = 0; col < cols; ++col) {
-      const std::string_view text = here[col];
-      if (text.empty()) continue;
-      map[col / 8] = static_cast<char>(map[col / 8] | (1 << (col % 8)));
-      const std::string_view prev = above[col];
-      if (text == prev) {
-        *put++ = static_cast<char>(kSame);
-        continue;
-      }
-      if (text == number) {
-        *put++ = static_cast<char>(kRowNumber);
-        continue;
-      }
-      Dictionary& words = dictionaries_[col];
-      if (words.enabled && text.size() <= kMaxWordLength) {
-        ++words.tries;
-        std::size_t slot = WordHash(text) & (Dictionary::kSlots - 1);
-        while (words.index[slot] != 0 && words.words[words.index[slot] - 1u] != text) {
-          slot = (slot + 1) & (Dictionary::kSlots - 1);
-        }
-        if (words.index[slot] != 0) {
-          ++words.hits;
-          *put++ = static_cast<char>(kWord);
-          *put++ = static_cast<char>(words.index[slot] - 1u);
+    for (std::size_t word = 0; word < present.size(); ++word) {
+      for (std::uint64_t bits = present[word]; bits != 0; bits &= bits - 1) {
+        const std::size_t col = 64 * word + static_cast<std::size_t>(std::countr_zero(bits));
+        const std::string_view text = here[col];
+        const bool hasAbove = (abovePresent[word] & (std::uint64_t{1} << (col % 64))) != 0;
+        const std::string_view prev = hasAbove ? above[col] : std::string_view();
+        if (Same(text, prev)) {
+          *put++ = static_cast<char>(kSame);
           continue;
         }
-        if (words.words.size() < kMaxWords) {
-          words.words.emplace_back(text);
-          words.index[slot] = static_cast<std::uint8_t>(words.words.size());
-        } else if (words.tries >= kWordTrial) {
-          if (words.hits * kWordHitShare < words.tries) words.enabled = false;
-          words.tries = words.hits = 0;
+        if (Same(text, number)) {
+          *put++ = static_cast<char>(kRowNumber);
+          continue;
         }
-      }
-      std::size_t shared = 0;
-      const std::size_t most = std::min({text.size(), prev.size(), kMaxShared});
-      while (shared < most && text[shared] == prev[shared]) ++shared;
-      if (shared < kMinShared) shared = 0;
-      const std::string_view rest = text.substr(shared);
-      const std::size_t shortLength = std::min(rest.size(), kLongLength);
-      char* const tag = put++;
-      if (shared != 0) *put++ = static_cast<char>(shared);
-      if (shortLength == kLongLength) putNumber(rest.size() - kLongLength);
-      // Packed as hexadecimal digits while finding out whether they all are;
-      // packed again with the other digits, or copied, when they are not.
-      const auto* chars = reinterpret_cast<const std::uint8_t*>(rest.data());
-      const std::size_t pairs = rest.size() / 2;
-      const bool odd = rest.size() % 2 != 0;
-      unsigned kinds = 3;
-      for (std::size_t i = 0; i < pairs; ++i) {
-        const std::uint8_t high = chars[2 * i];
-        const std::uint8_t low = chars[2 * i + 1];
-        kinds &= kNibbles.kinds[high] & kNibbles.kinds[low];
-        put[i] = static_cast<char>((kNibbles.hex[high] << 4) | kNibbles.hex[low]);
-      }
-      if (odd) {
-        kinds &= kNibbles.kinds[chars[rest.size() - 1]];
-        put[pairs] = static_cast<char>(kNibbles.hex[chars[rest.size() - 1]] << 4);
-      }
-      std::uint8_t kind = kHexKind;
-      if ((kinds & 1) != 0) {
-        put += pairs + (odd ? 1 : 0);
-      } else if ((kinds & 2) != 0) {
-        kind = kAltKind;
+        Dictionary& words = dictionaries_[col];
+        if (words.enabled && text.size() <= kMaxWordLength) {
+          ++words.tries;
+          std::size_t slot = WordHash(text) & (Dictionary::kSlots - 1);
+          while (words.index[slot] != 0 && !Same(words.words[words.index[slot] - 1u], text)) {
+            slot = (slot + 1) & (Dictionary::kSlots - 1);
+          }
+          if (words.index[slot] != 0) {
+            ++words.hits;
+            *put++ = static_cast<char>(kWord);
+            *put++ = static_cast<char>(words.index[slot] - 1u);
+            continue;
+          }
+          if (words.words.size() < kMaxWords) {
+            words.words.emplace_back(text);
+            words.index[slot] = static_cast<std::uint8_t>(words.words.size());
+          } else if (words.tries >= kWordTrial) {
+            if (words.hits * kWordHitShare < words.tries) words.enabled = false;
+            words.tries = words.hits = 0;
+          }
+        }
+        std::size_t shared = 0;
+        const std::size_t most = std::min({text.size(), prev.size(), kMaxShared});
+        while (shared < most && text[shared] == prev[shared]) ++shared;
+        if (shared < kMinShared) shared = 0;
+        const std::string_view rest = text.substr(shared);
+        const std::size_t shortLength = std::min(rest.size(), kLongLength);
+        char* const tag = put++;
+        if (shared != 0) *put++ = static_cast<char>(shared);
+        if (shortLength == kLongLength) putNumber(rest.size() - kLongLength);
+        // Packed as hexadecimal digits while finding out whether they all are;
+        // packed again with the other digits, or copied, when they are not.
+        const auto* chars = reinterpret_cast<const std::uint8_t*>(rest.data());
+        const std::size_t pairs = rest.size() / 2;
+        const bool odd = rest.size() % 2 != 0;
+        unsigned kinds = 3;
         for (std::size_t i = 0; i < pairs; ++i) {
-          put[i] = static_cast<char>((kNibbles.alt[chars[2 * i]] << 4) | kNibbles.alt[chars[2 * i + 1]]);
+          const std::uint8_t high = chars[2 * i];
+          const std::uint8_t low = chars[2 * i + 1];
+          kinds &= kNibbles.kinds[high] & kNibbles.kinds[low];
+          put[i] = static_cast<char>((kNibbles.hex[high] << 4) | kNibbles.hex[low]);
         }
-        if (odd) put[pairs] = static_cast<char>(kNibbles.alt[chars[rest.size() - 1]] << 4);
-        put += pairs + (odd ? 1 : 0);
-      } else {
-        kind = kRawKind;
-        std::memcpy(put, rest.data(), rest.size());
-        put += rest.size();
+        if (odd) {
+          kinds &= kNibbles.kinds[chars[rest.size() - 1]];
+          put[pairs] = static_cast<char>(kNibbles.hex[chars[rest.size() - 1]] << 4);
+        }
+        std::uint8_t kind = kHexKind;
+        if ((kinds & 1) != 0) {
+          put += pairs + (odd ? 1 : 0);
+        } else if ((kinds & 2) != 0) {
+          kind = kAltKind;
+          for (std::size_t i = 0; i < pairs; ++i) {
+            put[i] = static_cast<char>((kNibbles.alt[chars[2 * i]] << 4) | kNibbles.alt[chars[2 * i + 1]]);
+          }
+          if (odd) put[pairs] = static_cast<char>(kNibbles.alt[chars[rest.size() - 1]] << 4);
+          put += pairs + (odd ? 1 : 0);
+        } else {
+          kind = kRawKind;
+          std::memcpy(put, rest.data(), rest.size());
+          put += rest.size();
+        }
+        *tag = static_cast<char>(kind | (shared != 0 ? kSharedFlag : 0) | shortLength);
       }
-      *tag = static_cast<char>(kind | (shared != 0 ? kSharedFlag : 0) | shortLength);
     }
-    std::copy_n(here.begin(), cols, above.begin());
+    abovePresent = present;
     // Differences taken modulo 2^64, so that no pair of offsets overflows.
     putNumber(ZigZag(static_cast<std::int64_t>(static_cast<std::uint64_t>(rows.offsets[r]) -
                                                static_cast<std::uint64_t>(lastOffset))));
