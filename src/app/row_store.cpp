@@ -173,6 +173,38 @@ bool Same(std::string_view a, std::string_view b) {
   return std::memcmp(a.data(), b.data(), size) == 0;
 }
 
+// A text of decimal digits packed two to a byte, as the hexadecimal kind
+// packs them; false, with `out` written in part, when the text holds
+// anything else. Eight digits at a time on a little-endian machine: each
+// byte's digit value, checked by a nibble test, and every pair joined.
+bool PackDecimal(std::string_view text, char* out) {
+  constexpr std::uint64_t kZeros = 0x3030303030303030u;
+  constexpr std::uint64_t kLowNibbles = 0x0F0F0F0F0F0F0F0Fu;
+  constexpr std::uint64_t kSixes = 0x0606060606060606u;
+  std::size_t at = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; at + 8 <= text.size(); at += 8) {
+      const std::uint64_t digits = Load<std::uint64_t>(text.data() + at) ^ kZeros;
+      // Every byte 0..9: no high nibble, and none after adding six.
+      if (((digits | (digits + kSixes)) & ~kLowNibbles) != 0) return false;
+      std::uint64_t pairs = ((digits << 4) | (digits >> 8)) & 0x00FF00FF00FF00FFu;
+      pairs = (pairs | (pairs >> 8)) & 0x0000FFFF0000FFFFu;
+      const auto packed = static_cast<std::uint32_t>(pairs | (pairs >> 16));
+      std::memcpy(out + at / 2, &packed, sizeof packed);
+    }
+  }
+  for (; at < text.size(); ++at) {
+    const unsigned digit = static_cast<unsigned>(static_cast<std::uint8_t>(text[at])) - '0';
+    if (digit > 9) return false;
+    if (at % 2 == 0) {
+      out[at / 2] = static_cast<char>(digit << 4);
+    } else {
+      out[at / 2] = static_cast<char>(out[at / 2] | static_cast<char>(digit));
+    }
+  }
+  return true;
+}
+
 // A dictionary word's place in its column's index: eight bytes at a time,
 // each mixed in with a multiply and a shift; the last eight may overlap
 // the ones before.
@@ -494,11 +526,17 @@ std::size_t RowStore::Encode(const OpenRows& rows, int firstRow, std::string& ou
         char* const tag = put++;
         if (shared != 0) *put++ = static_cast<char>(shared);
         if (shortLength == kLongLength) putNumber(rest.size() - kLongLength);
-        // Packed as hexadecimal digits while finding out whether they all are;
+        // Decimal digits, most texts, eight at a time; else packed as
+        // hexadecimal digits while finding out whether they all are, and
         // packed again with the other digits, or copied, when they are not.
         const auto* chars = reinterpret_cast<const std::uint8_t*>(rest.data());
         const std::size_t pairs = rest.size() / 2;
         const bool odd = rest.size() % 2 != 0;
+        if (PackDecimal(rest, put)) {
+          put += pairs + (odd ? 1 : 0);
+          *tag = static_cast<char>(kHexKind | (shared != 0 ? kSharedFlag : 0) | shortLength);
+          continue;
+        }
         unsigned kinds = 3;
         for (std::size_t i = 0; i < pairs; ++i) {
           const std::uint8_t high = chars[2 * i];
