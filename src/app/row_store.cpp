@@ -153,7 +153,7 @@ Word Load(const char* at) {
 
 // Up to eight bytes of a text as one number, read without a call and
 // without reading past the text: two reads that may overlap.
-std::uint64_t Short(const char* text, std::size_t size) {
+inline std::uint64_t Short(const char* text, std::size_t size) {
   if (size >= 4) return Load<std::uint32_t>(text) | std::uint64_t{Load<std::uint32_t>(text + size - 4)} << 32;
   if (size == 0) return 0;
   return static_cast<std::uint8_t>(text[0]) | static_cast<std::uint64_t>(static_cast<std::uint8_t>(text[size / 2])) << 8 |
@@ -162,7 +162,7 @@ std::uint64_t Short(const char* text, std::size_t size) {
 
 // Equal texts; most grid texts are short, and a call to memcmp for each
 // cheaply told pair costs more than the comparison.
-bool Same(std::string_view a, std::string_view b) {
+inline bool Same(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   const std::size_t size = a.size();
   if (size <= 8) return Short(a.data(), size) == Short(b.data(), size);
