@@ -298,7 +298,7 @@ void RowStore::setCell(int col, int row, std::string_view text) {
   const auto block = static_cast<std::size_t>(row / kBlockRows);
   const Block& b = blocks_[block];
   if (!b.open && !b.frozen && text.empty()) return;  // already empty
-  std::string& packed = Open(block).rows[static_cast<std::size_t>(row % kBlockRows)];
+  std::string& packed = (b.open ? *b.open : Open(block)).rows[static_cast<std::size_t>(row % kBlockRows)];
   if (row != hotRow_) {
     hotColumns_.reset();
     for (std::size_t at = 0; at + kEntryHead <= packed.size(); at += kEntryHead + EntryLength(packed, at)) {

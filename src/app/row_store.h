@@ -5,14 +5,16 @@
 // an empty cell) with one file offset per row. Rows live in blocks of
 // kBlockRows. A block that may still change is open: one packed string per
 // row (column, two length bytes, text, for each cell that is not empty).
-// Once the grid has grown a full block past it, a block is frozen: its rows
-// are encoded one after the other, each cell against the cell above it
-// (same text, shared beginning), as the row's number, as an entry of its
-// column's dictionary of frequent texts, or as digits and hexadecimal
-// characters two to a byte. A write to a frozen row opens its block again;
-// `freezeSettled` closes it once more. Reading a frozen row decodes its
-// block into a small cache of recently read blocks; removing columns encodes
-// the frozen blocks again without them.
+// Once the grid has grown two rows past it (a check writes only its current
+// row and the one before, and the rows are encoded for less while they are
+// fresh in the cache), a block is frozen: its rows are encoded one after
+// the other, each cell against the cell above it (same text, shared
+// beginning), as the row's number, as an entry of its column's dictionary
+// of frequent texts, or as digits and hexadecimal characters two to a byte.
+// A write to a frozen row opens its block again; `freezeSettled` closes it
+// once more. Reading a frozen row decodes its block into a small cache of
+// recently read blocks; removing columns encodes the frozen blocks again
+// without them.
 //
 // The encoding loses nothing: every cell and offset reads back as written.
 // Not thread-safe; the window uses it from its own thread only.
@@ -69,7 +71,7 @@ class RowStore {
   std::int64_t offset(int row) const;
 
   // Freezes the blocks that a write opened again, when the grid has moved
-  // a full block past them. Cheap when there are none.
+  // two rows past them. Cheap when there are none.
   void freezeSettled();
 
   // Heap bytes the rows take (blocks, dictionaries and the read cache), an
@@ -110,8 +112,8 @@ class RowStore {
   const std::string& PackedRow(int row) const;
   OpenRows& Open(std::size_t block);  // opens a frozen or empty block for writing
   void Freeze(std::size_t block);
-  void FreezeBehind();  // blocks a full block behind the last row
-  bool Settled(std::size_t block) const { return (block + 2) * kBlockRows <= static_cast<std::size_t>(rowCount_); }
+  void FreezeBehind();  // blocks two rows behind the last row
+  bool Settled(std::size_t block) const { return (block + 1) * kBlockRows + 2 <= static_cast<std::size_t>(rowCount_); }
   // The block's rows encoded at the start of `out`, which grows as needed; the encoding's size.
   std::size_t Encode(const OpenRows& rows, int firstRow, std::string& out);
   void Decode(const Block& block, int firstRow, OpenRows& out) const;
