@@ -8,7 +8,7 @@
 // at every repaint the core asks for outside a running format check, and at
 // the end of each command. While a format check runs, the core's many
 // requests to let the event loop run are coalesced to at most one pump per
-// interval (15 ms by default). The grid's new rows and changed cells go to
+// interval (20 ms by default). The grid's new rows and changed cells go to
 // the view at fewer of those pumps, at least 100 ms apart (longer when the
 // window is so large that its grid's repaint takes more than a tenth of
 // that): a grid's repaint costs many times the rest of a pump.
@@ -57,7 +57,7 @@ class FormSurface final : public WindowSurface {
   void flush();
 
   // How often a format check lets the event loop run: at most once per
-  // `milliseconds` of work (15 by default; 0 pumps at every call).
+  // `milliseconds` of work (20 by default; 0 pumps at every call).
   void setEventPumpInterval(int milliseconds);
   // Of the last command: how often the event loop ran, the longest
   // stretch of work without it, and how often the grid's changes went to
@@ -121,7 +121,7 @@ class FormSurface final : public WindowSurface {
   void CheckPumpClock();
 
   QElapsedTimer pumpClock_;
-  int pumpInterval_ = 15;
+  int pumpInterval_ = 20;
   std::size_t pumpStride_ = 1;
   std::size_t pumpCountdown_ = 1;  // calls until the clock is read; never 0 between calls
   qint64 lastClockCheck_ = 0;  // on pumpClock_, in nanoseconds

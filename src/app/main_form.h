@@ -137,7 +137,7 @@ class TMainForm : public QMainWindow {
   std::int64_t gridRowOffset(int row) const;
 
   // How often a format check lets the event loop run: at most once per
-  // `milliseconds` of work (15 by default; 0 pumps at every call).
+  // `milliseconds` of work (20 by default; 0 pumps at every call).
   void setEventPumpInterval(int milliseconds);
   // Of the last command: how often the event loop ran, the longest
   // stretch of work without it, and at how many of those runs the grid's
