@@ -205,16 +205,13 @@ bool PackDecimal(std::string_view text, char* out) {
   return true;
 }
 
-// A dictionary word's place in its column's index: eight bytes at a time,
-// each mixed in with a multiply and a shift; the last eight may overlap
-// the ones before.
+// A dictionary word's hash, eight bytes at a time, each mixed in with a
+// multiply; the last eight may overlap the ones before. Its top bits depend
+// on every byte: the index takes those.
 std::uint64_t WordHash(std::string_view text) {
   constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15u;
-  std::uint64_t hash = text.size() * kMix;
-  auto mix = [&hash](std::uint64_t chunk) {
-    hash = (hash ^ chunk) * kMix;
-    hash ^= hash >> 29;
-  };
+  std::uint64_t hash = text.size();
+  auto mix = [&hash](std::uint64_t chunk) { hash = (std::rotl(hash, 23) ^ chunk) * kMix; };
   const std::size_t size = text.size();
   if (size <= 8) {
     mix(Short(text.data(), size));
@@ -222,7 +219,7 @@ std::uint64_t WordHash(std::string_view text) {
     for (std::size_t at = 0; at + 8 < size; at += 8) mix(Load<std::uint64_t>(text.data() + at));
     mix(Load<std::uint64_t>(text.data() + size - 8));
   }
-  return hash ^ (hash >> 32);
+  return hash;
 }
 
 }  // namespace
@@ -499,7 +496,7 @@ std::size_t RowStore::Encode(const OpenRows& rows, int firstRow, std::string& ou
         Dictionary& words = dictionaries_[col];
         if (words.enabled && text.size() <= kMaxWordLength) {
           ++words.tries;
-          std::size_t slot = WordHash(text) & (Dictionary::kSlots - 1);
+          std::size_t slot = static_cast<std::size_t>(WordHash(text) >> (64 - Dictionary::kSlotBits));
           while (words.index[slot] != 0 && !Same(words.words[words.index[slot] - 1u], text)) {
             slot = (slot + 1) & (Dictionary::kSlots - 1);
           }

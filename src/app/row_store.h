@@ -92,7 +92,8 @@ class RowStore {
   };
   // Texts that come back often in one column, numbered in order of arrival.
   struct Dictionary {
-    static constexpr std::size_t kSlots = 512;  // a power of two, at least twice the most words
+    static constexpr int kSlotBits = 9;
+    static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;  // at least twice the most words
     std::vector<std::string> words;              // at most 255
     // An open-addressed index of the words: 0 for a free slot, else the word's number plus one.
     std::array<std::uint8_t, kSlots> index{};
