@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
-#include <utility>
 
 #include "app/grid_model.h"
 #include "app/widget_helpers.h"
@@ -28,8 +27,8 @@ const QColor kGreen(0, 128, 0);
 std::string Bytes(const QString& text) { return text.toLatin1().toStdString(); }
 }  // namespace
 
-FormSurface::FormSurface(const Widgets& widgets, GridModel& model, std::function<bool()> paintsWait)
-    : widgets_(widgets), model_(model), paintsWait_(std::move(paintsWait)) {
+FormSurface::FormSurface(const Widgets& widgets, GridModel& model, const bool& macRunning)
+    : widgets_(widgets), model_(model), macRunning_(macRunning) {
   pumpClock_.start();
 }
 

@@ -18,11 +18,11 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
 #include "defines.h"
+#include "iso/format_check.h"
 
 class QLabel;
 class QLineEdit;
@@ -45,9 +45,12 @@ class FormSurface final : public WindowSurface {
     QProgressBar* progress = nullptr;
     std::array<QLineEdit*, kEditCount> edits{};
   };
-  // `paintsWait` says whether a format check is running, during which paints
-  // wait for the next pump of the event loop.
-  FormSurface(const Widgets& widgets, GridModel& model, std::function<bool()> paintsWait);
+  // While a check runs (the format check `check` once it is set, or the MAC
+  // check while `macRunning` is true), paints wait for the next pump of the
+  // event loop. Asked at every status text the check shows, so read in
+  // place rather than through a call.
+  FormSurface(const Widgets& widgets, GridModel& model, const bool& macRunning);
+  void setFormatCheck(const FormatCheck* check) { check_ = check; }
 
   // The pump clock of one command: started when the window goes busy,
   // stopped (with a last flush) when it goes idle again.
@@ -97,13 +100,14 @@ class FormSurface final : public WindowSurface {
   void pauseAfterError() override;
 
  private:
-  bool Throttled() const { return paintsWait_ && paintsWait_(); }
+  bool Throttled() const { return (check_ != nullptr && check_->Running()) || macRunning_; }
   void Pump();
   void FlushPanels();  // status texts and the progress bar
 
   Widgets widgets_;
   GridModel& model_;
-  std::function<bool()> paintsWait_;
+  const FormatCheck* check_ = nullptr;
+  const bool& macRunning_;
 
   // Status and progress as the core last set them; the widgets follow at flushes.
   std::array<std::string, 3> status_;
