@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
               form.StatusPanels[2]->text().toLatin1().constData());
   std::printf("event loop: %lld pumps, %.1f per second, longest stretch without one %lld ms\n", form.eventPumps(),
               static_cast<double>(form.eventPumps()) / seconds, static_cast<long long>(form.longestPumpGap()));
+  std::printf("grid shown: at %lld of the pumps\n", form.gridPumps());
   std::printf("peak memory: %ld MB\n", usage.ru_maxrss / 1024);
   const double perRow = rows > 0 ? 1.0 / rows : 0.0;
   std::printf("grid rows: %.1f bytes per row stored, %.1f bytes per row of peak memory\n",

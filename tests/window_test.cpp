@@ -44,6 +44,7 @@
 #include <deque>
 #include <functional>
 #include <limits>
+#include <map>
 #include <new>
 #include <numeric>
 #include <optional>
@@ -1183,6 +1184,88 @@ class WindowTest : public QObject {
     QCOMPARE(model.gridCell(5, 1), std::string());
     QCOMPARE(model.gridCell(1, 1), std::string(3000, 'B'));
     QCoreApplication::processEvents();
+  }
+
+  // Writes into the row written last skip the search for the column when
+  // the row does not hold it yet. Each step below must leave one text per
+  // column: the row's bytes are exactly its cells with their framing, so a
+  // cell written twice instead of replaced shows there (and as the old text
+  // in cell(), which reads the first).
+  void rowStoreReplacesCellsOfTheRowWrittenLast() {
+    RowStore store;
+    store.setColCount(6);
+    store.setRowCount(3 * RowStore::kBlockRows + 10);
+    std::map<std::pair<int, int>, std::string> want;
+    auto put = [&](int col, int row, const std::string& text) {
+      store.setCell(col, row, text);
+      want[{col, row}] = text;
+    };
+    auto check = [&](int row, const char* stage) {
+      std::vector<std::string> cells(static_cast<std::size_t>(store.colCount()));
+      std::size_t bytes = 0;
+      for (int col = 0; col < store.colCount(); ++col) {
+        const auto found = want.find({col, row});
+        if (found == want.end() || found->second.empty()) continue;
+        cells[static_cast<std::size_t>(col)] = found->second;
+        bytes += 3 + found->second.size();
+      }
+      for (int col = 0; col < store.colCount(); ++col) {
+        if (store.cell(col, row) != cells[static_cast<std::size_t>(col)]) {
+          QFAIL(qPrintable(QStringLiteral("%1: cell %2 of row %3").arg(stage).arg(col).arg(row)));
+        }
+      }
+      if (store.row(row) != cells || store.rowBytes(row).size() != bytes) {
+        QFAIL(qPrintable(QStringLiteral("%1: row %2").arg(stage).arg(row)));
+      }
+    };
+
+    // Out of column order, then the same columns again: longer, shorter,
+    // the same length, emptied and written once more.
+    put(4, 5, "1440");
+    put(1, 5, "F234");
+    put(2, 5, "200");
+    put(4, 5, "1440000");
+    put(1, 5, "F2");
+    put(2, 5, "201");
+    put(1, 5, "");
+    put(1, 5, "again");
+    check(5, "one row");
+    // Another row in between, then the first one again.
+    put(1, 6, "x");
+    put(4, 5, "back");
+    put(1, 6, "");
+    put(1, 5, "twice");
+    put(0, 5, "first");
+    check(5, "rows in turn");
+    check(6, "rows in turn");
+
+    // The row's block frozen behind the grid, then written again.
+    put(3, 7, "frozen");
+    store.setRowCount(store.rowCount() + 2 * RowStore::kBlockRows);
+    store.freezeSettled();
+    put(3, 7, "thawed");
+    put(5, 7, "new");
+    check(7, "reopened");
+    store.freezeSettled();
+    put(3, 7, "");
+    check(7, "reopened twice");
+
+    // Rows cut and grown back: the row comes back empty.
+    put(2, 9, "cut");
+    store.setRowCount(8);
+    store.setRowCount(20);
+    want.erase({2, 9});
+    put(2, 9, "grown");
+    check(9, "rows cut");
+    // Columns dropped and added back: so are its cells.
+    put(5, 9, "dropped");
+    store.setColCount(3);
+    store.setColCount(6);
+    std::erase_if(want, [](const auto& cell) { return cell.first.first >= 3; });
+    put(4, 9, "added");
+    put(5, 9, "back");
+    check(9, "columns dropped");
+    for (int row = 0; row < store.rowCount(); ++row) check(row, "all rows");
   }
 
   // The row store against plain vectors, over enough rows that most blocks

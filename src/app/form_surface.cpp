@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
-#include <utility>
 
 #include "app/grid_model.h"
 #include "app/widget_helpers.h"
@@ -28,17 +27,21 @@ const QColor kGreen(0, 128, 0);
 std::string Bytes(const QString& text) { return text.toLatin1().toStdString(); }
 }  // namespace
 
-FormSurface::FormSurface(const Widgets& widgets, GridModel& model, std::function<bool()> paintsWait)
-    : widgets_(widgets), model_(model), paintsWait_(std::move(paintsWait)) {
+FormSurface::FormSurface(const Widgets& widgets, GridModel& model, const bool& macRunning)
+    : widgets_(widgets), model_(model), macRunning_(macRunning) {
   pumpClock_.start();
 }
 
 void FormSurface::startRun() {
   pumps_ = 0;
   longestGap_ = 0;
-  pumpCalls_ = 0;
-  quietCalls_ = 0;
+  pumpStride_ = pumpCountdown_ = 1;
+  lastClockCheck_ = 0;
+  gridPumps_ = 0;
+  gridInterval_ = kMinGridIntervalNs;
+  slowestPump_ = 0;
   pumpClock_.start();
+  gridClock_.start();
 }
 
 void FormSurface::endRun() {
@@ -48,7 +51,7 @@ void FormSurface::endRun() {
 
 void FormSurface::setEventPumpInterval(int milliseconds) {
   pumpInterval_ = std::max(milliseconds, 0);
-  pumpCheckEvery_ = pumpInterval_ == 0 ? 1 : 64;
+  pumpStride_ = pumpCountdown_ = 1;
 }
 
 // --- the grid ------------------------------------------------------------
@@ -123,27 +126,42 @@ void FormSurface::repaint() {
 }
 
 void FormSurface::processEvents() {
-  if (++pumpCalls_ < pumpCheckEvery_) return;
-  pumpCalls_ = 0;
-  if (pumpClock_.elapsed() < pumpInterval_) return;
-  Pump();
+  // The format check calls this for a character at a time: most calls only count.
+  if (--pumpCountdown_ != 0) return;
+  CheckPumpClock();
 }
 
-// Characters taken in runs cost next to nothing each: the clock is read
-// once every kQuietCharacters of them, the calls before counted at once.
+// The same countdown, taken down by all the characters at once, up to the
+// call that reads the clock.
 std::size_t FormSurface::processEventsFor(std::size_t characters) {
-  if (pumpCheckEvery_ <= 1) {  // an event loop run after every call
-    processEvents();
-    return 1;
-  }
-  const std::size_t untilCheck = kQuietCharacters - quietCalls_;
-  if (characters < untilCheck) {
-    quietCalls_ += characters;
+  characters = std::max<std::size_t>(characters, 1);
+  if (characters < pumpCountdown_) {
+    pumpCountdown_ -= characters;
     return characters;
   }
-  quietCalls_ = 0;
-  if (pumpClock_.elapsed() >= pumpInterval_) Pump();
-  return untilCheck;
+  const std::size_t made = pumpCountdown_;
+  CheckPumpClock();
+  return made;
+}
+
+void FormSurface::CheckPumpClock() {
+  if (pumpInterval_ == 0) {
+    Pump();
+    return;
+  }
+  const qint64 now = pumpClock_.nsecsElapsed();
+  // Calls that come quickly read the clock more rarely, the stride doubling
+  // at each reading; a slow stretch shortens it at once, in proportion.
+  const qint64 since = std::max<qint64>(now - lastClockCheck_, 1);
+  if (since < kPumpCheckNs / 2) {
+    pumpStride_ = std::min(pumpStride_ * 2, kMaxPumpStride);
+  } else if (since > kPumpCheckNs * 2) {
+    pumpStride_ = static_cast<std::size_t>(
+        std::max<qint64>(static_cast<qint64>(pumpStride_) * kPumpCheckNs / since, 1));
+  }
+  pumpCountdown_ = pumpStride_;
+  lastClockCheck_ = now;
+  if (now >= qint64{pumpInterval_} * 1'000'000) Pump();
 }
 
 // Long enough to notice, short enough not to hold the user up.
@@ -152,11 +170,32 @@ void FormSurface::pauseAfterError() { std::this_thread::sleep_for(std::chrono::m
 void FormSurface::Pump() {
   longestGap_ = std::max(longestGap_, pumpClock_.restart());
   ++pumps_;
-  flush();
+  FlushPanels();
+  // With no interval (pumps at every call), the grid goes along every time.
+  if (pumpInterval_ == 0 || !gridClock_.isValid() || gridClock_.nsecsElapsed() >= gridInterval_) {
+    model_.flush();
+    ++gridPumps_;
+    // The grid's repaint comes at this pump or the next (when a widget
+    // repaints at once, it paints all that waits): the slowest pump since
+    // the last time stands for its cost.
+    gridInterval_ = std::clamp(slowestPump_ * kGridCostShare, kMinGridIntervalNs, kMaxGridIntervalNs);
+    slowestPump_ = 0;
+    gridClock_.start();
+  }
   QCoreApplication::processEvents();
+  // The calls that follow may take longer than those before: the stride
+  // grows anew from one.
+  pumpStride_ = pumpCountdown_ = 1;
+  lastClockCheck_ = pumpClock_.nsecsElapsed();
+  slowestPump_ = std::max(slowestPump_, lastClockCheck_);
 }
 
 void FormSurface::flush() {
+  FlushPanels();
+  model_.flush();
+}
+
+void FormSurface::FlushPanels() {
   for (std::size_t panel = 0; panel < 3; ++panel) {
     if (!statusDirty_[panel]) continue;
     widgets_.status[panel]->setText(Latin1(status_[panel]));
@@ -169,7 +208,6 @@ void FormSurface::flush() {
     bar->setValue(std::clamp(progressPosition_, bar->minimum(), bar->maximum()));
     progressDirty_ = false;
   }
-  model_.flush();
 }
 
 }  // namespace kalvrin

@@ -8,18 +8,21 @@
 // at every repaint the core asks for outside a running format check, and at
 // the end of each command. While a format check runs, the core's many
 // requests to let the event loop run are coalesced to at most one pump per
-// interval (15 ms by default).
+// interval (20 ms by default). The grid's new rows and changed cells go to
+// the view at fewer of those pumps, at least 100 ms apart (longer when the
+// window is so large that its grid's repaint takes more than a tenth of
+// that): a grid's repaint costs many times the rest of a pump.
 #pragma once
 
 #include <QElapsedTimer>
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
 #include "defines.h"
+#include "iso/format_check.h"
 
 class QLabel;
 class QLineEdit;
@@ -42,9 +45,12 @@ class FormSurface final : public WindowSurface {
     QProgressBar* progress = nullptr;
     std::array<QLineEdit*, kEditCount> edits{};
   };
-  // `paintsWait` says whether a format check is running, during which paints
-  // wait for the next pump of the event loop.
-  FormSurface(const Widgets& widgets, GridModel& model, std::function<bool()> paintsWait);
+  // While a check runs (the format check `check` once it is set, or the MAC
+  // check while `macRunning` is true), paints wait for the next pump of the
+  // event loop. Asked at every status text the check shows, so read in
+  // place rather than through a call.
+  FormSurface(const Widgets& widgets, GridModel& model, const bool& macRunning);
+  void setFormatCheck(const FormatCheck* check) { check_ = check; }
 
   // The pump clock of one command: started when the window goes busy,
   // stopped (with a last flush) when it goes idle again.
@@ -54,12 +60,14 @@ class FormSurface final : public WindowSurface {
   void flush();
 
   // How often a format check lets the event loop run: at most once per
-  // `milliseconds` of work (15 by default; 0 pumps at every call).
+  // `milliseconds` of work (20 by default; 0 pumps at every call).
   void setEventPumpInterval(int milliseconds);
-  // Of the last command: how often the event loop ran, and the longest
-  // stretch of work without it.
+  // Of the last command: how often the event loop ran, the longest
+  // stretch of work without it, and how often the grid's changes went to
+  // the view at a pump.
   long long eventPumps() const { return pumps_; }
   qint64 longestPumpGap() const { return longestGap_; }
+  long long gridPumps() const { return gridPumps_; }
 
   // The grid as the core sees it, title row included.
   std::string gridCell(int col, int row) const;
@@ -92,12 +100,14 @@ class FormSurface final : public WindowSurface {
   void pauseAfterError() override;
 
  private:
-  bool Throttled() const { return paintsWait_ && paintsWait_(); }
+  bool Throttled() const { return (check_ != nullptr && check_->Running()) || macRunning_; }
   void Pump();
+  void FlushPanels();  // status texts and the progress bar
 
   Widgets widgets_;
   GridModel& model_;
-  std::function<bool()> paintsWait_;
+  const FormatCheck* check_ = nullptr;
+  const bool& macRunning_;
 
   // Status and progress as the core last set them; the widgets follow at flushes.
   std::array<std::string, 3> status_;
@@ -107,14 +117,28 @@ class FormSurface final : public WindowSurface {
   int progressPosition_ = 0;
   bool progressDirty_ = false;
 
+  // The clock is read once every pumpStride_ calls (or characters counted
+  // at once by processEventsFor), a stride that follows how long they take:
+  // about kPumpCheckNs of work between readings.
+  static constexpr qint64 kPumpCheckNs = 200'000;
+  static constexpr std::size_t kMaxPumpStride = std::size_t{1} << 16;
+  void CheckPumpClock();
+
   QElapsedTimer pumpClock_;
-  int pumpInterval_ = 15;
-  int pumpCheckEvery_ = 64;
-  int pumpCalls_ = 0;
-  static constexpr std::size_t kQuietCharacters = 4096;
-  std::size_t quietCalls_ = 0;  // processEventsFor's calls since it last read the clock
+  int pumpInterval_ = 20;
+  std::size_t pumpStride_ = 1;
+  std::size_t pumpCountdown_ = 1;  // calls until the clock is read; never 0 between calls
+  qint64 lastClockCheck_ = 0;  // on pumpClock_, in nanoseconds
   long long pumps_ = 0;
   qint64 longestGap_ = 0;
+
+  static constexpr qint64 kMinGridIntervalNs = 100'000'000;
+  static constexpr qint64 kMaxGridIntervalNs = 1'000'000'000;
+  static constexpr qint64 kGridCostShare = 10;  // the grid's repaint takes at most about a tenth of the time
+  QElapsedTimer gridClock_;  // since the grid last went to the view at a pump
+  qint64 gridInterval_ = kMinGridIntervalNs;
+  qint64 slowestPump_ = 0;  // since then, in nanoseconds: mostly the grid's repaint
+  long long gridPumps_ = 0;
 };
 
 }  // namespace kalvrin

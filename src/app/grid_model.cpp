@@ -62,17 +62,6 @@ void GridModel::setGridFixedRows(int rows) {
   endResetModel();
 }
 
-void GridModel::setGridCell(int col, int row, std::string_view text) {
-  if (row < 0 || row >= gridRowCount() || col < 0 || col >= gridColCount()) return;
-  rows_.setCell(col, row, text);
-  if (row < fixedRows_) {
-    headerDirty_ = true;
-  } else if (row < shownRows_) {
-    dirtyFirst_ = dirtyFirst_ < 0 ? row : std::min(dirtyFirst_, row);
-    dirtyLast_ = std::max(dirtyLast_, row);
-  }
-}
-
 void GridModel::setGridRowOffset(int row, std::int64_t offset) { rows_.setOffset(row, offset); }
 
 std::int64_t GridModel::gridRowOffset(int row) const { return rows_.offset(row); }

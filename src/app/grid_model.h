@@ -8,6 +8,7 @@
 
 #include <QAbstractTableModel>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -33,7 +34,18 @@ class GridModel : public QAbstractTableModel {
   void setGridRowCount(int rows);
   void setGridColCount(int cols);
   void setGridFixedRows(int rows);
-  void setGridCell(int col, int row, std::string_view text);  // dropped outside the grid
+  void setGridCell(int col, int row, std::string_view text) {  // dropped outside the grid
+    // Here, so that the surface's write reaches the store without a call
+    // between them: a check writes millions of cells.
+    if (row < 0 || row >= gridRowCount() || col < 0 || col >= gridColCount()) return;
+    rows_.setCell(col, row, text);
+    if (row < fixedRows_) {
+      headerDirty_ = true;
+    } else if (row < shownRows_) {
+      dirtyFirst_ = dirtyFirst_ < 0 ? row : std::min(dirtyFirst_, row);
+      dirtyLast_ = std::max(dirtyLast_, row);
+    }
+  }
   std::string gridCell(int col, int row) const;               // empty outside the grid
   // The same without a copy, for the tools that read the whole grid (find,
   // filter, clipboard, export): one cell, or every cell of a row in one pass

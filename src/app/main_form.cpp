@@ -207,12 +207,13 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
   widgets.status = StatusPanels;
   widgets.progress = ProgressBar1;
   widgets.edits = edits_;
-  surface_ = std::make_unique<FormSurface>(widgets, *gridModel_, [this] { return (check_ && check_->Running()) || macRunning_; });
+  surface_ = std::make_unique<FormSurface>(widgets, *gridModel_, macRunning_);
   // The grid as it stands until the format check lays out its columns.
   surface_->setGridColCount(5);
   surface_->setGridRowCount(2);
   surface_->setGridFixedRows(1);
   check_ = std::make_unique<FormatCheck>(*surface_);
+  surface_->setFormatCheck(check_.get());
   FormCreate();
 }
 
@@ -932,5 +933,6 @@ std::int64_t TMainForm::gridRowOffset(int row) const { return surface_->gridRowO
 void TMainForm::setEventPumpInterval(int milliseconds) { surface_->setEventPumpInterval(milliseconds); }
 long long TMainForm::eventPumps() const { return surface_->eventPumps(); }
 qint64 TMainForm::longestPumpGap() const { return surface_->longestPumpGap(); }
+long long TMainForm::gridPumps() const { return surface_->gridPumps(); }
 
 }  // namespace kalvrin

@@ -137,12 +137,14 @@ class TMainForm : public QMainWindow {
   std::int64_t gridRowOffset(int row) const;
 
   // How often a format check lets the event loop run: at most once per
-  // `milliseconds` of work (15 by default; 0 pumps at every call).
+  // `milliseconds` of work (20 by default; 0 pumps at every call).
   void setEventPumpInterval(int milliseconds);
-  // Of the last command: how often the event loop ran, and the longest
-  // stretch of work without it.
+  // Of the last command: how often the event loop ran, the longest
+  // stretch of work without it, and at how many of those runs the grid's
+  // changes went to the view.
   long long eventPumps() const;
   qint64 longestPumpGap() const;
+  long long gridPumps() const;
   // How often FormClose has written the settings.
   int settingsWrites() const { return settingsWrites_; }
   const RecentFiles& recentFiles() const { return recentFiles_; }

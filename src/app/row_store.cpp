@@ -17,7 +17,9 @@
 #include "app/row_store.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
+#include <cstring>
 
 #include "defines.h"
 
@@ -115,14 +117,6 @@ void DropColumnsFrom(std::string& packed, int cols) {
   }
 }
 
-void PutNumber(std::string& out, std::uint64_t value) {
-  while (value >= 0x80) {
-    out.push_back(static_cast<char>((value & 0x7F) | 0x80));
-    value >>= 7;
-  }
-  out.push_back(static_cast<char>(value));
-}
-
 struct Reader {
   const char* at;
   std::uint8_t Byte() { return static_cast<std::uint8_t>(*at++); }
@@ -149,6 +143,84 @@ std::string_view RowNumberText(int row, std::array<char, 16>& buffer) {
 }
 
 const std::string kEmptyRow;
+
+template <typename Word>
+Word Load(const char* at) {
+  Word word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
+// Up to eight bytes of a text as one number, read without a call and
+// without reading past the text: two reads that may overlap.
+inline std::uint64_t Short(const char* text, std::size_t size) {
+  if (size >= 4) return Load<std::uint32_t>(text) | std::uint64_t{Load<std::uint32_t>(text + size - 4)} << 32;
+  if (size == 0) return 0;
+  return static_cast<std::uint8_t>(text[0]) | static_cast<std::uint64_t>(static_cast<std::uint8_t>(text[size / 2])) << 8 |
+         static_cast<std::uint64_t>(static_cast<std::uint8_t>(text[size - 1])) << 16;
+}
+
+// Equal texts; most grid texts are short, and a call to memcmp for each
+// cheaply told pair costs more than the comparison.
+inline bool Same(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  const std::size_t size = a.size();
+  if (size <= 8) return Short(a.data(), size) == Short(b.data(), size);
+  if (size <= 16) {
+    return Load<std::uint64_t>(a.data()) == Load<std::uint64_t>(b.data()) &&
+           Load<std::uint64_t>(a.data() + size - 8) == Load<std::uint64_t>(b.data() + size - 8);
+  }
+  return std::memcmp(a.data(), b.data(), size) == 0;
+}
+
+// A text of decimal digits packed two to a byte, as the hexadecimal kind
+// packs them; false, with `out` written in part, when the text holds
+// anything else. Eight digits at a time on a little-endian machine: each
+// byte's digit value, checked by a nibble test, and every pair joined.
+bool PackDecimal(std::string_view text, char* out) {
+  constexpr std::uint64_t kZeros = 0x3030303030303030u;
+  constexpr std::uint64_t kLowNibbles = 0x0F0F0F0F0F0F0F0Fu;
+  constexpr std::uint64_t kSixes = 0x0606060606060606u;
+  std::size_t at = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; at + 8 <= text.size(); at += 8) {
+      const std::uint64_t digits = Load<std::uint64_t>(text.data() + at) ^ kZeros;
+      // Every byte 0..9: no high nibble, and none after adding six.
+      if (((digits | (digits + kSixes)) & ~kLowNibbles) != 0) return false;
+      std::uint64_t pairs = ((digits << 4) | (digits >> 8)) & 0x00FF00FF00FF00FFu;
+      pairs = (pairs | (pairs >> 8)) & 0x0000FFFF0000FFFFu;
+      const auto packed = static_cast<std::uint32_t>(pairs | (pairs >> 16));
+      std::memcpy(out + at / 2, &packed, sizeof packed);
+    }
+  }
+  for (; at < text.size(); ++at) {
+    const unsigned digit = static_cast<unsigned>(static_cast<std::uint8_t>(text[at])) - '0';
+    if (digit > 9) return false;
+    if (at % 2 == 0) {
+      out[at / 2] = static_cast<char>(digit << 4);
+    } else {
+      out[at / 2] = static_cast<char>(out[at / 2] | static_cast<char>(digit));
+    }
+  }
+  return true;
+}
+
+// A dictionary word's hash, eight bytes at a time, each mixed in with a
+// multiply; the last eight may overlap the ones before. Its top bits depend
+// on every byte: the index takes those.
+std::uint64_t WordHash(std::string_view text) {
+  constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15u;
+  std::uint64_t hash = text.size();
+  auto mix = [&hash](std::uint64_t chunk) { hash = (std::rotl(hash, 23) ^ chunk) * kMix; };
+  const std::size_t size = text.size();
+  if (size <= 8) {
+    mix(Short(text.data(), size));
+  } else {
+    for (std::size_t at = 0; at + 8 < size; at += 8) mix(Load<std::uint64_t>(text.data() + at));
+    mix(Load<std::uint64_t>(text.data() + size - 8));
+  }
+  return hash;
+}
 
 }  // namespace
 
@@ -223,7 +295,22 @@ void RowStore::setCell(int col, int row, std::string_view text) {
   const auto block = static_cast<std::size_t>(row / kBlockRows);
   const Block& b = blocks_[block];
   if (!b.open && !b.frozen && text.empty()) return;  // already empty
-  PutCell(Open(block).rows[static_cast<std::size_t>(row % kBlockRows)], col, text);
+  std::string& packed = (b.open ? *b.open : Open(block)).rows[static_cast<std::size_t>(row % kBlockRows)];
+  if (row != hotRow_) {
+    hotColumns_.reset();
+    for (std::size_t at = 0; at + kEntryHead <= packed.size(); at += kEntryHead + EntryLength(packed, at)) {
+      hotColumns_.set(static_cast<std::uint8_t>(packed[at]));
+    }
+    hotRow_ = row;
+  }
+  const auto column = static_cast<std::size_t>(col);
+  if (!hotColumns_.test(column)) {
+    // Most cells are written once, into a row that does not hold them yet.
+    if (!text.empty()) AppendEntry(packed, col, text);
+  } else {
+    PutCell(packed, col, text);
+  }
+  hotColumns_.set(column, !text.empty());
 }
 
 std::string_view RowStore::cell(int col, int row) const {
@@ -308,14 +395,15 @@ RowStore::OpenRows& RowStore::Open(std::size_t block) {
 void RowStore::Freeze(std::size_t block) {
   Block& b = blocks_[block];
   if (!b.open) return;
+  if (hotRow_ >= 0 && static_cast<std::size_t>(hotRow_ / kBlockRows) == block) hotRow_ = -1;
   const bool empty = std::all_of(b.open->rows.begin(), b.open->rows.end(), [](const std::string& r) { return r.empty(); }) &&
                      std::all_of(b.open->offsets.begin(), b.open->offsets.end(),
                                  [](std::int64_t o) { return o == kNoRowOffset; });
   if (!empty) {
-    Encode(*b.open, static_cast<int>(block) * kBlockRows, scratch_);
-    b.frozen = std::make_unique<char[]>(scratch_.size());
-    std::copy(scratch_.begin(), scratch_.end(), b.frozen.get());
-    b.frozenSize = static_cast<std::uint32_t>(scratch_.size());
+    const std::size_t size = Encode(*b.open, static_cast<int>(block) * kBlockRows, scratch_);
+    b.frozen = std::make_unique_for_overwrite<char[]>(size);
+    std::memcpy(b.frozen.get(), scratch_.data(), size);
+    b.frozenSize = static_cast<std::uint32_t>(size);
     b.encodedCols = static_cast<std::uint16_t>(colCount_);
     ++frozenBlocks_;
   }
@@ -348,87 +436,140 @@ void RowStore::freezeSettled() {
 
 // --- the encoding -----------------------------------------------------------------
 
-void RowStore::Encode(const OpenRows& rows, int firstRow, std::string& out) {
-  out.clear();
+std::size_t RowStore::Encode(const OpenRows& rows, int firstRow, std::string& out) {
   const auto cols = static_cast<std::size_t>(colCount_);
   const std::size_t mapBytes = (cols + 7) / 8;
-  std::array<std::string_view, kMaxColumns> above{};
-  std::array<std::string_view, kMaxColumns> here{};
+  // Written through a pointer into room sized for the worst case: a cell
+  // takes at most a tag, a shared length, three length bytes and its text,
+  // which is no more than twice its packed entry; an offset at most ten.
+  std::size_t room = 0;
+  for (const std::string& packed : rows.rows) room += mapBytes + 10 + 2 * packed.size();
+  if (out.size() < room) out.resize(room);
+  char* const start = out.data();
+  char* put = start;
+  auto putNumber = [&put](std::uint64_t value) {
+    while (value >= 0x80) {
+      *put++ = static_cast<char>((value & 0x7F) | 0x80);
+      value >>= 7;
+    }
+    *put++ = static_cast<char>(value);
+  };
+  // The texts of the row and of the row above, valid where their bit is set
+  // in `present` and `abovePresent` (one bit a column); the row's map is the
+  // bytes of `present`.
+  std::array<std::array<std::string_view, kMaxColumns>, 2> texts{};  // by turns the row's and the row above's
+  using ColumnBits = std::array<std::uint64_t, kMaxColumns / 64>;
+  ColumnBits abovePresent{};
   std::array<char, 16> numberBuffer{};
   std::int64_t lastOffset = 0;
   for (std::size_t r = 0; r < static_cast<std::size_t>(kBlockRows); ++r) {
     const std::string& packed = rows.rows[r];
-    std::fill_n(here.begin(), cols, std::string_view());
+    std::array<std::string_view, kMaxColumns>& here = texts[r % 2];
+    const std::array<std::string_view, kMaxColumns>& above = texts[(r + 1) % 2];
+    ColumnBits present{};
     for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
       const std::size_t length = EntryLength(packed, at);
       const auto col = static_cast<std::uint8_t>(packed[at]);
-      if (col < cols) here[col] = std::string_view(packed).substr(at + kEntryHead, length);
+      if (col < cols && length != 0) {
+        here[col] = std::string_view(packed).substr(at + kEntryHead, length);
+        present[col / 64] |= std::uint64_t{1} << (col % 64);
+      }
       at += kEntryHead + length;
     }
-    const std::size_t mapAt = out.size();
-    out.append(mapBytes, '\0');
+    for (std::size_t i = 0; i < mapBytes; ++i) put[i] = static_cast<char>(present[i / 8] >> (8 * (i % 8)));
+    put += mapBytes;
     const std::string_view number = RowNumberText(firstRow + static_cast<int>(r), numberBuffer);
-    for (std::size_t col = 0; col < cols; ++col) {
-      const std::string_view text = here[col];
-      if (text.empty()) continue;
-      out[mapAt + col / 8] = static_cast<char>(out[mapAt + col / 8] | (1 << (col % 8)));
-      const std::string_view prev = above[col];
-      if (text == prev) {
-        out.push_back(static_cast<char>(kSame));
-        continue;
-      }
-      if (text == number) {
-        out.push_back(static_cast<char>(kRowNumber));
-        continue;
-      }
-      Dictionary& words = dictionaries_[col];
-      if (words.enabled && text.size() <= kMaxWordLength) {
-        ++words.tries;
-        const auto found = words.index.find(text);
-        if (found != words.index.end()) {
-          ++words.hits;
-          out.push_back(static_cast<char>(kWord));
-          out.push_back(static_cast<char>(found->second));
+    for (std::size_t word = 0; word < present.size(); ++word) {
+      for (std::uint64_t bits = present[word]; bits != 0; bits &= bits - 1) {
+        const std::size_t col = 64 * word + static_cast<std::size_t>(std::countr_zero(bits));
+        const std::string_view text = here[col];
+        const bool hasAbove = (abovePresent[word] & (std::uint64_t{1} << (col % 64))) != 0;
+        const std::string_view prev = hasAbove ? above[col] : std::string_view();
+        if (Same(text, prev)) {
+          *put++ = static_cast<char>(kSame);
           continue;
         }
-        if (words.words.size() < kMaxWords) {
-          if (words.words.capacity() < kMaxWords) words.words.reserve(kMaxWords);
-          words.words.emplace_back(text);
-          words.index.emplace(words.words.back(), static_cast<std::uint8_t>(words.words.size() - 1));
-        } else if (words.tries >= kWordTrial) {
-          if (words.hits * kWordHitShare < words.tries) words.enabled = false;
-          words.tries = words.hits = 0;
+        if (Same(text, number)) {
+          *put++ = static_cast<char>(kRowNumber);
+          continue;
         }
-      }
-      std::size_t shared = 0;
-      const std::size_t most = std::min({text.size(), prev.size(), kMaxShared});
-      while (shared < most && text[shared] == prev[shared]) ++shared;
-      if (shared < kMinShared) shared = 0;
-      const std::string_view rest = text.substr(shared);
-      unsigned kinds = 3;
-      for (char c : rest) kinds &= kNibbles.kinds[static_cast<std::uint8_t>(c)];
-      const std::uint8_t kind = (kinds & 1) != 0 ? kHexKind : (kinds & 2) != 0 ? kAltKind : kRawKind;
-      const std::size_t shortLength = std::min(rest.size(), kLongLength);
-      out.push_back(static_cast<char>(kind | (shared != 0 ? kSharedFlag : 0) | shortLength));
-      if (shared != 0) out.push_back(static_cast<char>(shared));
-      if (shortLength == kLongLength) PutNumber(out, rest.size() - kLongLength);
-      if (kind == kRawKind) {
-        out.append(rest);
-      } else {
-        const std::array<std::uint8_t, 256>& value = kind == kHexKind ? kNibbles.hex : kNibbles.alt;
-        for (std::size_t i = 0; i < rest.size(); i += 2) {
-          const unsigned high = value[static_cast<std::uint8_t>(rest[i])];
-          const unsigned low = i + 1 < rest.size() ? value[static_cast<std::uint8_t>(rest[i + 1])] : 0;
-          out.push_back(static_cast<char>((high << 4) | low));
+        Dictionary& words = dictionaries_[col];
+        if (words.enabled && text.size() <= kMaxWordLength) {
+          ++words.tries;
+          std::size_t slot = static_cast<std::size_t>(WordHash(text) >> (64 - Dictionary::kSlotBits));
+          while (words.index[slot] != 0 && !Same(words.words[words.index[slot] - 1u], text)) {
+            slot = (slot + 1) & (Dictionary::kSlots - 1);
+          }
+          if (words.index[slot] != 0) {
+            ++words.hits;
+            *put++ = static_cast<char>(kWord);
+            *put++ = static_cast<char>(words.index[slot] - 1u);
+            continue;
+          }
+          if (words.words.size() < kMaxWords) {
+            words.words.emplace_back(text);
+            words.index[slot] = static_cast<std::uint8_t>(words.words.size());
+          } else if (words.tries >= kWordTrial) {
+            if (words.hits * kWordHitShare < words.tries) words.enabled = false;
+            words.tries = words.hits = 0;
+          }
         }
+        std::size_t shared = 0;
+        const std::size_t most = std::min({text.size(), prev.size(), kMaxShared});
+        while (shared < most && text[shared] == prev[shared]) ++shared;
+        if (shared < kMinShared) shared = 0;
+        const std::string_view rest = text.substr(shared);
+        const std::size_t shortLength = std::min(rest.size(), kLongLength);
+        char* const tag = put++;
+        if (shared != 0) *put++ = static_cast<char>(shared);
+        if (shortLength == kLongLength) putNumber(rest.size() - kLongLength);
+        // Decimal digits, most texts, eight at a time; else packed as
+        // hexadecimal digits while finding out whether they all are, and
+        // packed again with the other digits, or copied, when they are not.
+        const auto* chars = reinterpret_cast<const std::uint8_t*>(rest.data());
+        const std::size_t pairs = rest.size() / 2;
+        const bool odd = rest.size() % 2 != 0;
+        if (PackDecimal(rest, put)) {
+          put += pairs + (odd ? 1 : 0);
+          *tag = static_cast<char>(kHexKind | (shared != 0 ? kSharedFlag : 0) | shortLength);
+          continue;
+        }
+        unsigned kinds = 3;
+        for (std::size_t i = 0; i < pairs; ++i) {
+          const std::uint8_t high = chars[2 * i];
+          const std::uint8_t low = chars[2 * i + 1];
+          kinds &= kNibbles.kinds[high] & kNibbles.kinds[low];
+          put[i] = static_cast<char>((kNibbles.hex[high] << 4) | kNibbles.hex[low]);
+        }
+        if (odd) {
+          kinds &= kNibbles.kinds[chars[rest.size() - 1]];
+          put[pairs] = static_cast<char>(kNibbles.hex[chars[rest.size() - 1]] << 4);
+        }
+        std::uint8_t kind = kHexKind;
+        if ((kinds & 1) != 0) {
+          put += pairs + (odd ? 1 : 0);
+        } else if ((kinds & 2) != 0) {
+          kind = kAltKind;
+          for (std::size_t i = 0; i < pairs; ++i) {
+            put[i] = static_cast<char>((kNibbles.alt[chars[2 * i]] << 4) | kNibbles.alt[chars[2 * i + 1]]);
+          }
+          if (odd) put[pairs] = static_cast<char>(kNibbles.alt[chars[rest.size() - 1]] << 4);
+          put += pairs + (odd ? 1 : 0);
+        } else {
+          kind = kRawKind;
+          std::memcpy(put, rest.data(), rest.size());
+          put += rest.size();
+        }
+        *tag = static_cast<char>(kind | (shared != 0 ? kSharedFlag : 0) | shortLength);
       }
     }
-    std::copy_n(here.begin(), cols, above.begin());
+    abovePresent = present;
     // Differences taken modulo 2^64, so that no pair of offsets overflows.
-    PutNumber(out, ZigZag(static_cast<std::int64_t>(static_cast<std::uint64_t>(rows.offsets[r]) -
-                                                    static_cast<std::uint64_t>(lastOffset))));
+    putNumber(ZigZag(static_cast<std::int64_t>(static_cast<std::uint64_t>(rows.offsets[r]) -
+                                               static_cast<std::uint64_t>(lastOffset))));
     lastOffset = rows.offsets[r];
   }
+  return static_cast<std::size_t>(put - start);
 }
 
 void RowStore::Decode(const Block& block, int firstRow, OpenRows& out) const {
@@ -542,8 +683,9 @@ std::size_t RowStore::bytes() const {
       for (const std::string& packed : b.open->rows) total += packed.capacity() > 15 ? packed.capacity() + 1 : 0;
     }
   }
+  total += dictionaries_.capacity() * sizeof(Dictionary);
   for (const Dictionary& words : dictionaries_) {
-    total += words.words.capacity() * sizeof(std::string) + words.index.size() * 48;
+    total += words.words.capacity() * sizeof(std::string);
     for (const std::string& word : words.words) total += word.capacity() > 15 ? word.capacity() + 1 : 0;
   }
   if (spare_) total += sizeof(OpenRows);

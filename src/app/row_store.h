@@ -5,27 +5,29 @@
 // an empty cell) with one file offset per row. Rows live in blocks of
 // kBlockRows. A block that may still change is open: one packed string per
 // row (column, two length bytes, text, for each cell that is not empty).
-// Once the grid has grown a full block past it, a block is frozen: its rows
-// are encoded one after the other, each cell against the cell above it
-// (same text, shared beginning), as the row's number, as an entry of its
-// column's dictionary of frequent texts, or as digits and hexadecimal
-// characters two to a byte. A write to a frozen row opens its block again;
-// `freezeSettled` closes it once more. Reading a frozen row decodes its
-// block into a small cache of recently read blocks; removing columns encodes
-// the frozen blocks again without them.
+// Once the grid has grown two rows past it (a check writes only its current
+// row and the one before, and the rows are encoded for less while they are
+// fresh in the cache), a block is frozen: its rows are encoded one after
+// the other, each cell against the cell above it (same text, shared
+// beginning), as the row's number, as an entry of its column's dictionary
+// of frequent texts, or as digits and hexadecimal characters two to a byte.
+// A write to a frozen row opens its block again; `freezeSettled` closes it
+// once more. Reading a frozen row decodes its block into a small cache of
+// recently read blocks; removing columns encodes the frozen blocks again
+// without them.
 //
 // The encoding loses nothing: every cell and offset reads back as written.
 // Not thread-safe; the window uses it from its own thread only.
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace kalvrin {
@@ -69,7 +71,7 @@ class RowStore {
   std::int64_t offset(int row) const;
 
   // Freezes the blocks that a write opened again, when the grid has moved
-  // a full block past them. Cheap when there are none.
+  // two rows past them. Cheap when there are none.
   void freezeSettled();
 
   // Heap bytes the rows take (blocks, dictionaries and the read cache), an
@@ -90,8 +92,11 @@ class RowStore {
   };
   // Texts that come back often in one column, numbered in order of arrival.
   struct Dictionary {
-    std::vector<std::string> words;  // at most 255; reserved, so the index's views stay put
-    std::unordered_map<std::string_view, std::uint8_t> index;
+    static constexpr int kSlotBits = 9;
+    static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;  // at least twice the most words
+    std::vector<std::string> words;              // at most 255
+    // An open-addressed index of the words: 0 for a free slot, else the word's number plus one.
+    std::array<std::uint8_t, kSlots> index{};
     std::uint32_t tries = 0;
     std::uint32_t hits = 0;
     bool enabled = true;  // off once full and rarely hit
@@ -108,9 +113,10 @@ class RowStore {
   const std::string& PackedRow(int row) const;
   OpenRows& Open(std::size_t block);  // opens a frozen or empty block for writing
   void Freeze(std::size_t block);
-  void FreezeBehind();  // blocks a full block behind the last row
-  bool Settled(std::size_t block) const { return (block + 2) * kBlockRows <= static_cast<std::size_t>(rowCount_); }
-  void Encode(const OpenRows& rows, int firstRow, std::string& out);
+  void FreezeBehind();  // blocks two rows behind the last row
+  bool Settled(std::size_t block) const { return (block + 1) * kBlockRows + 2 <= static_cast<std::size_t>(rowCount_); }
+  // The block's rows encoded at the start of `out`, which grows as needed; the encoding's size.
+  std::size_t Encode(const OpenRows& rows, int firstRow, std::string& out);
   void Decode(const Block& block, int firstRow, OpenRows& out) const;
   const Decoded& Cached(std::size_t block) const;
   void ForgetCached(std::size_t block);
@@ -126,6 +132,14 @@ class RowStore {
   std::vector<Dictionary> dictionaries_;  // one per column
   std::unique_ptr<OpenRows> spare_;  // a frozen block's open rows, emptied for the next block
   std::string scratch_;
+  // The columns the packed row that setCell wrote last holds, so that a
+  // text for a column the row does not hold yet is appended without a
+  // search. Only setCell adds cells to an open row; a block that is frozen
+  // forgets it (hotRow_ -1), and a cell dropped in other ways (rows cut,
+  // columns removed) leaves at worst a column marked that is no longer
+  // there, which costs setCell a search and nothing more.
+  int hotRow_ = -1;
+  std::bitset<kMaxColumns> hotColumns_;
   mutable std::array<Decoded, 4> cache_;
   mutable std::uint64_t uses_ = 0;
 };
