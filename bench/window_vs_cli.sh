@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The window's ISO command against `kalvrin-check iso` on the same generated
-# 100 MB transaction file, in one run. Target: the window takes at most 1.5
+# The window's ISO command against `kalvrin-check iso --csv` on the same
+# generated 100 MB transaction file. Target: the window takes at most 1.5
 # times the command line's time, with its event loop running at least 20 times
 # a second throughout.
 #   bench/window_vs_cli.sh [BUILD_DIR]      (default: build)
@@ -16,15 +16,30 @@ file=$work/batch-100mb.dat
 "$bin/kalvrin-gen" "$file" --size 100000000
 
 now() { date +%s.%N; }
-start=$(now)
-"$bin/kalvrin-check" iso "$file" --csv >/dev/null
-cli=$(awk -v a="$(now)" -v b="$start" 'BEGIN { print a - b }')
-printf 'kalvrin-check iso: %.3f s\n' "$cli"
+# The fastest of three runs of each, so that a moment of a busy machine does
+# not decide the figure; the longest stretch without the event loop is the
+# worst of the window's runs.
+runs=${KALVRIN_RUNS:-3}
+cli=
+for ((run = 0; run < runs; ++run)); do
+  start=$(now)
+  "$bin/kalvrin-check" iso "$file" --csv >/dev/null
+  took=$(awk -v a="$(now)" -v b="$start" 'BEGIN { print a - b }')
+  cli=$(awk -v t="$took" -v m="$cli" 'BEGIN { print (m == "" || t < m) ? t : m }')
+done
+printf 'kalvrin-check iso: %.3f s (fastest of %d)\n' "$cli" "$runs"
 
-window_report=$(QT_QPA_PLATFORM=offscreen "$bin/kalvrin-window-bench" "$file" 2>/dev/null)
-echo "$window_report"
-window=$(sed -n 's/^window iso: \([0-9.]*\) s.*/\1/p' <<<"$window_report")
-gap=$(sed -n 's/.*longest stretch without one \([0-9]*\) ms.*/\1/p' <<<"$window_report")
+window=
+gap=0
+for ((run = 0; run < runs; ++run)); do
+  window_report=$(QT_QPA_PLATFORM=offscreen "$bin/kalvrin-window-bench" "$file" 2>/dev/null)
+  echo "$window_report"
+  took=$(sed -n 's/^window iso: \([0-9.]*\) s.*/\1/p' <<<"$window_report")
+  window=$(awk -v t="$took" -v m="$window" 'BEGIN { print (m == "" || t < m) ? t : m }')
+  stretch=$(sed -n 's/.*longest stretch without one \([0-9]*\) ms.*/\1/p' <<<"$window_report")
+  ((stretch > gap)) && gap=$stretch
+done
+printf 'window iso: %.3f s (fastest of %d)\n' "$window" "$runs"
 ratio=$(awk -v w="$window" -v c="$cli" 'BEGIN { print w / c }')
 printf 'window / command line: %.2f (target <= 1.5)\n' "$ratio"
 if awk -v r="$ratio" 'BEGIN { exit !(r <= 1.5) }' && ((gap <= 50)); then

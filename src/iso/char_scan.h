@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #include <emmintrin.h>
@@ -53,6 +54,32 @@ inline std::size_t ControlFreeLength(const char* chars, std::size_t count, std::
 
 inline std::size_t ControlFreeLength(const char* chars, std::size_t count) {
   return ControlFreeLength(chars, count, count);
+}
+
+// memcpy for the short texts a grid is made of (most under 17 bytes), in a
+// few loads and stores instead of a library call; longer ones go to memcpy.
+inline void CopyBytes(char* to, const char* from, std::size_t count) {
+  if (count >= 8 && count <= 16) {
+    std::uint64_t head = 0;
+    std::uint64_t tail = 0;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + count - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + count - 8, &tail, 8);
+  } else if (count >= 4 && count < 8) {
+    std::uint32_t head = 0;
+    std::uint32_t tail = 0;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + count - 4, 4);
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + count - 4, &tail, 4);
+  } else if (count > 16) {
+    std::memcpy(to, from, count);
+  } else {
+    if (count > 0) to[0] = from[0];
+    if (count > 1) to[1] = from[1];
+    if (count > 2) to[2] = from[2];
+  }
 }
 
 // A run of characters between messages: neither control characters nor

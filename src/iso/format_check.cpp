@@ -286,7 +286,7 @@ std::size_t FormatCheck::ReadDataRun(const char* chars, std::size_t at, std::siz
   const std::size_t room = std::min(static_cast<std::size_t>(def.length) - start, count - at);
   std::size_t span = ControlFreeLength(chars + at, room, count - at);
   span = Advance(span, start + span == static_cast<std::size_t>(def.length));
-  std::memcpy(def.buffer.data() + start, chars + at, span);
+  CopyBytes(def.buffer.data() + start, chars + at, span);
   def.taken = static_cast<std::int32_t>(start + span);
   def.buffer[static_cast<std::size_t>(def.taken)] = '\0';
   state_.dataCount += static_cast<std::int64_t>(span);
