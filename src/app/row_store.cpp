@@ -22,6 +22,7 @@
 #include <cstring>
 
 #include "defines.h"
+#include "iso/char_scan.h"
 
 namespace kalvrin {
 
@@ -85,9 +86,15 @@ std::string_view CellOf(const std::string& packed, int col) {
 }
 
 void AppendEntry(std::string& packed, int col, std::string_view text) {
-  const char head[kEntryHead] = {static_cast<char>(col), static_cast<char>(text.size() & 0xFF),
-                                 static_cast<char>(text.size() >> 8)};
-  packed.append(head, kEntryHead).append(text);
+  // One resize and short copies: the rows' strings keep their capacity from
+  // block to block, so this seldom allocates.
+  const std::size_t at = packed.size();
+  packed.resize(at + kEntryHead + text.size());
+  char* const entry = packed.data() + at;
+  entry[0] = static_cast<char>(col);
+  entry[1] = static_cast<char>(text.size() & 0xFF);
+  entry[2] = static_cast<char>(text.size() >> 8);
+  CopyBytes(entry + kEntryHead, text.data(), text.size());
 }
 
 void PutCell(std::string& packed, int col, std::string_view text) {
