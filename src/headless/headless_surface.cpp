@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
+#include "iso/char_scan.h"
 #include "iso/pan_mask.h"
 #include "iso/result_grid.h"
 
@@ -115,7 +117,7 @@ void HeadlessSurface::LiveRow::Put(std::size_t col, std::string_view text) {
   old = {};
   if (text.empty()) return;
   if (capacity - size < text.size()) Grow(text.size());
-  std::memcpy(bytes.get() + size, text.data(), text.size());
+  CopyBytes(bytes.get() + size, text.data(), text.size());
   places[col] = {static_cast<std::uint32_t>(size), static_cast<std::uint32_t>(text.size())};
   size += text.size();
   held += text.size();
@@ -272,7 +274,18 @@ std::vector<std::string> HeadlessSurface::row(int row) const {
 }
 
 void HeadlessSurface::setStatus(int panel, std::string_view text) {
-  if (panel >= 0 && panel < static_cast<int>(status_.size())) status_[static_cast<std::size_t>(panel)] = text;
+  if (panel < 0 || panel >= static_cast<int>(status_.size())) return;
+  // The command panel changes with every element: a text that fits is
+  // copied over the old one without the string's general assignment.
+  std::string& status = status_[static_cast<std::size_t>(panel)];
+  const std::less<const char*> before;
+  const bool inside = !before(text.data(), status.data()) && before(text.data(), status.data() + status.size());
+  if (text.size() > status.capacity() || inside) {
+    status.assign(text);
+    return;
+  }
+  status.resize(text.size());
+  CopyBytes(status.data(), text.data(), text.size());
 }
 
 std::string HeadlessSurface::status(int panel) const {

@@ -46,7 +46,7 @@ void AppendCsvRow(std::string& out, std::span<const std::string_view> cells) {
   char* at = out.data() + start;
   for (std::size_t col = 0; col < cells.size(); ++col) {
     if (col > 0) *at++ = ',';
-    if (!cells[col].empty()) std::memcpy(at, cells[col].data(), cells[col].size());
+    CopyBytes(at, cells[col].data(), cells[col].size());
     at += cells[col].size();
   }
   if (IsPlainCsvRecord(out.data() + start, length, commas)) {
