@@ -120,6 +120,23 @@ TEST(HeadlessSurface, RewrittenCellsLeaveTheOthersAlone) {
   EXPECT_EQ(s.row(1), (std::vector<std::string>{"again", last, other, std::string(300, 'z')}));
 }
 
+// Status texts replace each other whatever their lengths, longer, shorter
+// or empty, and a panel's own text cut shorter.
+TEST(HeadlessSurface, StatusTextsReplaceEachOther) {
+  HeadlessSurface s;
+  for (const std::string& text : std::vector<std::string>{"PMAP P: 35", "SMAP S: 128", "x", "", std::string(100, 'L'), "PMAP P: 2"}) {
+    s.setStatus(2, text);
+    EXPECT_EQ(s.status(2), text);
+  }
+  s.setStatus(1, "Format processed");
+  const std::string before = s.status(1);
+  s.setStatus(1, std::string_view(before).substr(7));
+  EXPECT_EQ(s.status(1), "processed");
+  EXPECT_EQ(s.status(2), "PMAP P: 2");
+  s.setStatus(3, "outside");
+  EXPECT_EQ(s.status(3), "");
+}
+
 TEST(HeadlessSurface, RowsFarAboveTheEndKeepTheirTextsAndTakeLateWrites) {
   constexpr int kRows = 6000;
   HeadlessSurface s;
