@@ -56,23 +56,27 @@ inline std::size_t ControlFreeLength(const char* chars, std::size_t count) {
   return ControlFreeLength(chars, count, count);
 }
 
+namespace char_scan_detail {
+// `count` bytes, at least sizeof(Word) and at most twice that, as two words
+// that may overlap.
+template <typename Word>
+inline void CopyTwoWords(char* to, const char* from, std::size_t count) {
+  Word head = 0;
+  Word tail = 0;
+  std::memcpy(&head, from, sizeof head);
+  std::memcpy(&tail, from + count - sizeof tail, sizeof tail);
+  std::memcpy(to, &head, sizeof head);
+  std::memcpy(to + count - sizeof tail, &tail, sizeof tail);
+}
+}  // namespace char_scan_detail
+
 // memcpy for the short texts a grid is made of (most under 17 bytes), in a
 // few loads and stores instead of a library call; longer ones go to memcpy.
 inline void CopyBytes(char* to, const char* from, std::size_t count) {
   if (count >= 8 && count <= 16) {
-    std::uint64_t head = 0;
-    std::uint64_t tail = 0;
-    std::memcpy(&head, from, 8);
-    std::memcpy(&tail, from + count - 8, 8);
-    std::memcpy(to, &head, 8);
-    std::memcpy(to + count - 8, &tail, 8);
+    char_scan_detail::CopyTwoWords<std::uint64_t>(to, from, count);
   } else if (count >= 4 && count < 8) {
-    std::uint32_t head = 0;
-    std::uint32_t tail = 0;
-    std::memcpy(&head, from, 4);
-    std::memcpy(&tail, from + count - 4, 4);
-    std::memcpy(to, &head, 4);
-    std::memcpy(to + count - 4, &tail, 4);
+    char_scan_detail::CopyTwoWords<std::uint32_t>(to, from, count);
   } else if (count > 16) {
     std::memcpy(to, from, count);
   } else {
