@@ -17,41 +17,15 @@ namespace {
 
 constexpr std::size_t kGridColumns = 41;
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+// Strict UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF),
+// as the JSON library checks it when it writes a string.
 bool IsUtf8(std::string_view text) {
-  std::size_t at = 0;
-  while (at < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = 1;
-    unsigned code = lead;
-    unsigned least = 0;
-    if (lead >= 0x80) {
-      if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1Fu;
-        least = 0x80;
-      } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0Fu;
-        least = 0x800;
-      } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07u;
-        least = 0x10000;
-      } else {
-        return false;
-      }
-      if (text.size() - at < length) return false;
-      for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[at + i]);
-        if ((next & 0xC0) != 0x80) return false;
-        code = (code << 6) | (next & 0x3Fu);
-      }
-      if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-    }
-    at += length;
+  try {
+    (void)nlohmann::json(std::string(text)).dump();
+    return true;
+  } catch (const nlohmann::json::type_error&) {
+    return false;
   }
-  return true;
 }
 
 std::vector<std::string_view> Lines(std::string_view text) {

@@ -636,7 +636,7 @@ TEST(RunScans, AgreeWithTheCharacterRules) {
       const char* chars = bytes.data() + from;
       std::size_t clean = 0;
       while (clean < count && !IsControl(chars[clean])) ++clean;
-      ASSERT_EQ(ControlFreeLength(chars, count), clean) << round << " from " << from;
+      ASSERT_EQ(ControlFreeLength(chars, count, count), clean) << round << " from " << from;
       for (std::size_t wanted = 0; wanted <= count; ++wanted) {  // a short run inside a longer buffer
         ASSERT_EQ(ControlFreeLength(chars, wanted, count), std::min(clean, wanted)) << round << " from " << from;
       }

@@ -113,10 +113,8 @@ namespace {
 // Each text as a JSON string of its own: a document of the whole grid would
 // take several times the grid's memory, and the library's arrays allocate
 // even as they are destroyed, which ends the program when memory has run out.
-void WriteJsonText(std::ostream& out, std::string_view bytes) { out << nlohmann::json(Latin1ToUtf8(bytes)).dump(); }
-
-// The same, appended to `line`: most of a grid's texts are printable ASCII
-// without quotes or backslashes, which stand in JSON as they are.
+// Most of a grid's texts are printable ASCII without quotes or backslashes,
+// which stand in JSON as they are.
 void AppendJsonText(std::string& line, std::string_view bytes) {
   const bool plain = std::all_of(bytes.begin(), bytes.end(), [](char c) {
     const auto byte = static_cast<unsigned char>(c);
@@ -129,6 +127,12 @@ void AppendJsonText(std::string& line, std::string_view bytes) {
   } else {
     line += nlohmann::json(Latin1ToUtf8(bytes)).dump();
   }
+}
+
+void WriteJsonText(std::ostream& out, std::string_view bytes) {
+  std::string text;
+  AppendJsonText(text, bytes);
+  out << text;
 }
 
 class JsonStream : public ReportStream {

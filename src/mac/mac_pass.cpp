@@ -304,18 +304,10 @@ class ChunkRing {
     return changed_.wait_for(lock, kWaitStep, [&] { return consumed_ + kRingSlots > chunk || abandoned_; });
   }
   void Publish(std::size_t chunk) {
-    {
-      const std::lock_guard lock(mutex_);
-      produced_ = chunk + 1;
-    }
-    changed_.notify_all();
+    Signal([&] { produced_ = chunk + 1; });
   }
   void Close() {
-    {
-      const std::lock_guard lock(mutex_);
-      closed_ = true;
-    }
-    changed_.notify_all();
+    Signal([&] { closed_ = true; });
   }
   // Consumer: false when no chunk is coming any more.
   bool WaitFilled(std::size_t chunk) {
@@ -324,22 +316,24 @@ class ChunkRing {
     return produced_ > chunk;
   }
   void Consumed(std::size_t chunk) {
-    {
-      const std::lock_guard lock(mutex_);
-      consumed_ = chunk + 1;
-    }
-    changed_.notify_all();
+    Signal([&] { consumed_ = chunk + 1; });
   }
   // The consumer has gone; the reader need not wait for it.
   void Abandon() {
+    Signal([&] { abandoned_ = true; });
+  }
+
+ private:
+  // A change of the shared counts or flags, then word to whoever waits.
+  template <typename Change>
+  void Signal(Change change) {
     {
       const std::lock_guard lock(mutex_);
-      abandoned_ = true;
+      change();
     }
     changed_.notify_all();
   }
 
- private:
   std::array<Slot, kRingSlots> slots_;
   std::mutex mutex_;
   std::condition_variable changed_;
