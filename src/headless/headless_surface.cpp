@@ -40,6 +40,7 @@ std::uint32_t EntryLength(std::string_view packed, std::size_t at) {
 }  // namespace
 
 void HeadlessSurface::setGridRowCount(int rows) {
+  ForgetHotRow();
   if (rows < 0) rows = 0;
   if (rows < firstHeldRow_) rows = firstHeldRow_;  // streamed rows cannot come back
   const std::size_t end = rowsHead_ + static_cast<std::size_t>(rows - firstHeldRow_);
@@ -54,6 +55,7 @@ void HeadlessSurface::setGridRowCount(int rows) {
 }
 
 void HeadlessSurface::setGridColCount(int cols) {
+  ForgetHotRow();
   if (cols < 0) cols = 0;
   colCount_ = cols;
   colWidths_.resize(static_cast<std::size_t>(cols), 64);
@@ -97,6 +99,8 @@ const HeadlessSurface::Row* HeadlessSurface::HeldRow(int row) const {
 
 void HeadlessSurface::LiveRow::Grow(std::size_t more) {
   // Into a larger buffer, leaving behind the texts no slot points at.
+  std::size_t held = 0;
+  for (const Slot& slot : places) held += slot.length;
   const std::size_t grown = std::max({held + more, 2 * capacity, std::size_t{256}});  // 256: a typical row's texts at once
   auto larger = std::make_unique_for_overwrite<char[]>(grown);
   std::size_t used = 0;
@@ -112,20 +116,20 @@ void HeadlessSurface::LiveRow::Grow(std::size_t more) {
 }
 
 void HeadlessSurface::LiveRow::Put(std::size_t col, std::string_view text) {
-  Slot& old = places[col];
-  held -= old.length;
-  old = {};
-  if (text.empty()) return;
+  if (text.empty()) {
+    places[col] = {};
+    return;
+  }
+  // A text that does not fit moves every other one: the old text of this
+  // column goes along, to be left behind at the next move.
   if (capacity - size < text.size()) Grow(text.size());
   CopyBytes(bytes.get() + size, text.data(), text.size());
   places[col] = {static_cast<std::uint32_t>(size), static_cast<std::uint32_t>(text.size())};
   size += text.size();
-  held += text.size();
 }
 
 void HeadlessSurface::LiveRow::Clear(std::size_t columns) {
   size = 0;
-  held = 0;
   places.assign(columns, {});
 }
 
@@ -144,6 +148,7 @@ void HeadlessSurface::LiveRow::Load(std::string_view packed, std::size_t columns
 HeadlessSurface::LiveRow& HeadlessSurface::Mutable(Row& row) {
   if (row.live >= 0) return live_[static_cast<std::size_t>(row.live)];
   if (spareLive_.empty()) {
+    ForgetHotRow();  // live_ may move
     row.live = static_cast<std::int32_t>(live_.size());
     live_.emplace_back();
   } else {
@@ -159,6 +164,7 @@ HeadlessSurface::LiveRow& HeadlessSurface::Mutable(Row& row) {
 
 void HeadlessSurface::ReleaseLive(Row& row) {
   if (row.live < 0) return;
+  ForgetHotRow();
   spareLive_.push_back(row.live);
   row.live = -1;
 }
@@ -222,13 +228,17 @@ void HeadlessSurface::setGridCell(int col, int row, std::string_view text) {
     masked = MaskElement(kGridColumns[static_cast<std::size_t>(col)].element, text);
     text = masked;
   }
+  if (row == hotRow_) {
+    hot_->Put(static_cast<std::size_t>(col), text);
+    return;
+  }
   Row* held = HeldRow(row);
   if (held == nullptr) return;
-  if (held->live >= 0) {
-    live_[static_cast<std::size_t>(held->live)].Put(static_cast<std::size_t>(col), text);
-  } else if (!text.empty() || HasEntry(FrozenOf(*held), col)) {  // else nothing to clear
-    Mutable(*held).Put(static_cast<std::size_t>(col), text);
-  }
+  if (held->live < 0 && text.empty() && !HasEntry(FrozenOf(*held), col)) return;  // nothing to clear
+  LiveRow& live = Mutable(*held);
+  live.Put(static_cast<std::size_t>(col), text);
+  hotRow_ = row;
+  hot_ = &live;
 }
 
 void HeadlessSurface::setGridRowOffset(int row, std::int64_t offset) {

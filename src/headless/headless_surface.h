@@ -102,7 +102,6 @@ class HeadlessSurface : public WindowSurface {
     std::unique_ptr<char[]> bytes;
     std::size_t size = 0;      // bytes appended, including texts since overwritten
     std::size_t capacity = 0;
-    std::size_t held = 0;      // bytes of the texts the places still point at
     std::vector<Slot> places;   // one per column (not "slots": Qt takes that word)
     std::string_view Text(std::size_t col) const {
       return {bytes.get() + places[col].at, places[col].length};
@@ -119,6 +118,7 @@ class HeadlessSurface : public WindowSurface {
   void CellViews(const Row& row, std::vector<std::string_view>& cells) const;
   static std::string_view FrozenOf(const Row& row) { return {row.frozen, row.frozenSize}; }
   LiveRow& Mutable(Row& row);
+  void ForgetHotRow() { hotRow_ = -1; }
   void ReleaseLive(Row& row);
   void Freeze(int row);
   void FreezeUpTo(int endRow);
@@ -145,6 +145,11 @@ class HeadlessSurface : public WindowSurface {
   std::array<std::string, kEditCount> edits_;
   std::array<TextColour, kEditCount> colours_{};
   long long repaints_ = 0;
+  // The mutable row written last: the check writes a row's cells one after
+  // the other, and each write then goes straight to its texts. Forgotten
+  // whenever rows or their buffers move.
+  int hotRow_ = -1;
+  LiveRow* hot_ = nullptr;
   RowSink sink_;
   std::vector<std::string_view> sinkCells_;  // the texts of the row being handed over
   int liveRows_ = 0;
