@@ -34,26 +34,32 @@ std::string Latin1ToUtf8(std::string_view text) {
   return utf8;
 }
 
-void AppendCsvRow(std::string& out, std::span<const std::string_view> cells) {
-  // Most rows are plain ASCII with no field that needs quotes: written as
-  // they are, one check over the whole record tells, and only a row that
-  // fails it is written again field by field.
-  const std::size_t start = out.size();
-  const std::size_t commas = cells.empty() ? 0 : cells.size() - 1;
-  std::size_t length = commas;
+std::size_t PlainCsvLength(std::span<const std::string_view> cells) {
+  std::size_t length = cells.empty() ? 2 : cells.size() + 1;  // commas, CR LF
   for (const std::string_view cell : cells) length += cell.size();
-  out.resize(start + length + 2);
-  char* at = out.data() + start;
+  return length;
+}
+
+bool WritePlainCsvRecord(std::span<const std::string_view> cells, char* out) {
+  // The fields are copied into place and one check over the whole record
+  // tells whether any of them needed more.
+  char* at = out;
   for (std::size_t col = 0; col < cells.size(); ++col) {
     if (col > 0) *at++ = ',';
     CopyBytes(at, cells[col].data(), cells[col].size());
     at += cells[col].size();
   }
-  if (IsPlainCsvRecord(out.data() + start, length, commas)) {
-    at[0] = '\r';
-    at[1] = '\n';
-    return;
-  }
+  const std::size_t commas = cells.empty() ? 0 : cells.size() - 1;
+  if (!IsPlainCsvRecord(out, static_cast<std::size_t>(at - out), commas)) return false;
+  at[0] = '\r';
+  at[1] = '\n';
+  return true;
+}
+
+void AppendCsvRow(std::string& out, std::span<const std::string_view> cells) {
+  const std::size_t start = out.size();
+  out.resize(start + PlainCsvLength(cells));
+  if (WritePlainCsvRecord(cells, out.data() + start)) return;
   out.resize(start);
   for (std::size_t col = 0; col < cells.size(); ++col) {
     if (col > 0) out += ',';
