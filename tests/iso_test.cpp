@@ -661,13 +661,16 @@ TEST(RunScans, AgreeWithTheCharacterRules) {
 
 // Short copies by overlapping loads and stores: every length writes exactly
 // its bytes, nothing before or after them.
-TEST(RunScans, ShortCopiesWriteExactlyTheirBytes) {
+TEST(RunScans, ShortCopiesAndFillsWriteExactlyTheirBytes) {
   std::string from(48, ' ');
   for (std::size_t at = 0; at < from.size(); ++at) from[at] = static_cast<char>('A' + at % 26);
   for (std::size_t count = 0; count <= 40; ++count) {
     std::string to(64, '#');
     CopyBytes(to.data() + 8, from.data() + 3, count);
     EXPECT_EQ(to, std::string(8, '#') + from.substr(3, count) + std::string(56 - count, '#')) << count;
+    std::string filled(64, '#');
+    FillBytes(filled.data() + 8, ' ', count);
+    EXPECT_EQ(filled, std::string(8, '#') + std::string(count, ' ') + std::string(56 - count, '#')) << count;
   }
 }
 

@@ -83,6 +83,30 @@ inline void CopyBytes(char* to, const char* from, std::size_t count) {
   }
 }
 
+// memset for short stretches, in the same way: most element buffers a
+// message wrote are under 33 bytes.
+inline void FillBytes(char* to, char value, std::size_t count) {
+  const std::uint64_t word = 0x0101010101010101u * static_cast<unsigned char>(value);
+  if (count >= 8 && count <= 32) {
+    std::memcpy(to, &word, sizeof word);
+    std::memcpy(to + count - 8, &word, sizeof word);
+    if (count > 16) {
+      std::memcpy(to + 8, &word, sizeof word);
+      std::memcpy(to + count - 16, &word, sizeof word);
+    }
+  } else if (count >= 4 && count < 8) {
+    const auto half = static_cast<std::uint32_t>(word);
+    std::memcpy(to, &half, sizeof half);
+    std::memcpy(to + count - 4, &half, sizeof half);
+  } else if (count > 32) {
+    std::memset(to, value, count);
+  } else {
+    if (count > 0) to[0] = value;
+    if (count > 1) to[1] = value;
+    if (count > 2) to[2] = value;
+  }
+}
+
 // A run of characters between messages: neither control characters nor
 // digits (a digit may start the next MTI).
 struct GapRun {

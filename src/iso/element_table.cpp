@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <bit>
 
+#include "iso/char_scan.h"
+
 namespace kalvrin {
 
 ElementTable::ElementTable() {
@@ -42,7 +44,7 @@ void ElementTable::ResetElement(int element) {
   // count taken only drops when a prefix turns into a length: nothing past
   // the larger of the two counts has left the spaces of the last reset.
   const auto written = static_cast<std::size_t>(std::max(def.taken, layout.prefixDigits)) + 1;
-  std::fill_n(def.buffer.begin(), std::min(written, def.buffer.size() - 1), ' ');
+  FillBytes(def.buffer.data(), ' ', std::min(written, def.buffer.size() - 1));
   def.buffer.back() = '\0';
   def.maxLength = layout.maxLength;
   def.prefixDigits = layout.prefixDigits;
