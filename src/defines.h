@@ -109,7 +109,9 @@ class WindowSurface {
     return 1;
   }
   // A surface with no event loop behind it (no window, nobody to click) is
-  // never asked to process events.
+  // never asked to process events, and nothing on it can be seen before the
+  // check returns: of the status texts that replace each other as a check
+  // reads, it may be given only the last.
   virtual bool hasEventLoop() const { return true; }
   // A check that stops on an error it has just shown calls this before it
   // goes on: a window holds still a moment so that a person can read the

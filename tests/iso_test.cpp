@@ -517,6 +517,42 @@ TEST(Driver, PumpsForRunsAreThePumpsForEachCharacter) {
   }
 }
 
+// Nobody sees a surface without an event loop until the check returns: it
+// may be given fewer of the texts that replace each other, but it ends in
+// the state a watched window ends in.
+TEST(Driver, AnUnwatchedSurfaceEndsAsAWindowDoes) {
+  const std::string good = Record("1240", {{3, "000000"}, {4, "000000001000"}, {35, "4444444444444"}});
+  const std::string inputs[] = {
+      filegen::GenerateFileBytes({.size = 20000, .seed = 9}),
+      good + good + "1240" + filegen::EncodeBitmaps({{4, ""}, {35, ""}}) + "4444444444441A" + good,  // a bad prefix
+      (good + good).substr(0, good.size() + 30),  // cut inside the second message's elements
+      good + "  \r\n 12",                          // digits after the last message
+      "no message here",
+      "",
+  };
+  const auto state = [](const HeadlessSurface& surface, int result) {
+    std::vector<std::string> texts{std::to_string(result), std::to_string(surface.progressPosition())};
+    for (int panel = 0; panel < 3; ++panel) texts.push_back(surface.status(panel));
+    for (int edit = 0; edit < kEditCount; ++edit) texts.push_back(surface.editText(static_cast<Edit>(edit)));
+    for (int row = 0; row < surface.gridRowCount(); ++row) {
+      for (const std::string& text : surface.row(row)) texts.push_back(text);
+      texts.push_back(std::to_string(surface.gridRowOffset(row)));
+    }
+    return texts;
+  };
+  for (const std::string& bytes : inputs) {
+    SCOPED_TRACE(bytes.substr(0, 40));
+    const TempFile file(bytes);
+    Window watched;
+    const int watchedResult = IsoCommand(watched.check, watched.surface, file.str());
+    HeadlessSurface unwatched;
+    FormatCheck check(unwatched);
+    StartUpState(check, unwatched);
+    const int unwatchedResult = IsoCommand(check, unwatched, file.str());
+    EXPECT_EQ(state(unwatched, unwatchedResult), state(watched.surface, watchedResult));
+  }
+}
+
 // ---- the end of the file ----------------------------------------------------------
 
 TEST(EndOfFile, ClosesTheRunOnItsLastRealCharacter) {

@@ -177,6 +177,7 @@ int FormatCheck::RunFormatCheck(std::string_view path) {
     ReadBlock(reinterpret_cast<const char*>(block.data()), block.size());
     file.Skip(block.size());
   }
+  ShowHeldStatus();
 
   int result = 0;
   if (state_.stopRequested) {
@@ -352,7 +353,11 @@ int FormatCheck::Dispatch(char c) {
   if (state_.primarySetDone && state_.secondarySetDone) {
     state_.mtiFound = false;
     result = MessageTypeStep(c);
-    surface_.setStatus(kPositionPanel, Decimal(position_).view());
+    if (pumpsEvents_) {
+      surface_.setStatus(kPositionPanel, Decimal(position_).view());
+    } else {
+      heldPosition_ = position_;
+    }
     surface_.repaint();
   }
   return result;
@@ -569,6 +574,7 @@ int FormatCheck::PrefixDone(const ElementSet& set, int element) {
   const std::string_view prefix(def.buffer.data(), static_cast<std::size_t>(def.prefixDigits));
   const std::int32_t value = PrefixLength(prefix, def.maxLength);
   if (value < 0) {
+    ShowHeldStatus();
     surface_.setStatus(kCommandPanel, PrefixErrorText(set.prefixError, element, prefix));
     surface_.repaintStatus();
     errorOffset_ = prefixOffset_;
@@ -595,8 +601,26 @@ void FormatCheck::ElementDone(const ElementSet& set, int element) {
   if (element == kSecurityElement) ShowDeclaredMacSettings(surface_, text);
   if (element == kMacElement) surface_.setEditText(Edit::INFileMac, text);
   def.complete = 1;
-  surface_.setStatus(kCommandPanel, (*set.elementDone)[static_cast<std::size_t>(element)].view());
-  surface_.repaintStatus();
+  const std::string_view done = (*set.elementDone)[static_cast<std::size_t>(element)].view();
+  if (pumpsEvents_) {
+    surface_.setStatus(kCommandPanel, done);
+    surface_.repaintStatus();
+  } else {
+    heldElementStatus_ = done;
+  }
+}
+
+// A surface without an event loop shows nothing until the run lets go of
+// it: of the status texts that follow each other with every element and
+// every message, only the last can be seen, and only that one is written.
+void FormatCheck::ShowHeldStatus() {
+  if (heldPosition_ >= 0) surface_.setStatus(kPositionPanel, Decimal(heldPosition_).view());
+  if (!heldElementStatus_.empty()) {
+    surface_.setStatus(kCommandPanel, heldElementStatus_);
+    surface_.repaintStatus();
+  }
+  heldPosition_ = -1;
+  heldElementStatus_ = {};
 }
 
 // ---- resets and the grid ---------------------------------------------------
@@ -627,6 +651,8 @@ void FormatCheck::ResetMessage() {
 void FormatCheck::ResetRun() {
   ResetMessage();
   state_.recordCount = 0;
+  heldPosition_ = -1;
+  heldElementStatus_ = {};
 }
 
 void FormatCheck::SetUpResultGrid() {

@@ -106,6 +106,7 @@ class FormatCheck {
   int MtiDigit(char c);
   int CloseRun();
   void FlushGap();
+  void ShowHeldStatus();
   int CurrentRow() const;
   void WriteCell(int column, std::string_view text);
 
@@ -120,6 +121,9 @@ class FormatCheck {
   std::int64_t prefixOffset_ = -1;  // the first character of the length prefix being read
   std::int64_t errorOffset_ = -1;
   bool fileUnreadable_ = false;
+  // The status texts not yet written to a surface without an event loop.
+  std::int64_t heldPosition_ = -1;
+  std::string_view heldElementStatus_;  // one of the labels made at compile time
   bool gapPending_ = false;  // PAD and SIZE of the current gap not yet on the grid
   bool padPending_ = false;
   std::array<int, 2> setCursor_{};  // per element set: no element below it is still to be read
