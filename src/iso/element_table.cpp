@@ -26,20 +26,8 @@ ElementTable::ElementTable() {
   Reset();
 }
 
-void ElementTable::Reset() {
-  // The steps touch only present elements: the others are still as the
-  // last reset left them.
-  for (std::size_t word = 0; word < presentBits_.size(); ++word) {
-    for (std::uint64_t bits = presentBits_[word]; bits != 0; bits &= bits - 1) {
-      ResetElement(static_cast<int>(64 * word) + std::countr_zero(bits) + 1);
-    }
-    presentBits_[word] = 0;
-  }
-}
-
-void ElementTable::ResetElement(int element) {
-  ElementDef& def = (*this)[element];
-  const ElementLayout& layout = kElementLayouts[static_cast<std::size_t>(element)];
+namespace {
+void Refill(ElementDef& def, const ElementLayout& layout) {
   // The steps write a character at a time with a NUL after it, and the
   // count taken only drops when a prefix turns into a length: nothing past
   // the larger of the two counts has left the spaces of the last reset.
@@ -51,6 +39,19 @@ void ElementTable::ResetElement(int element) {
   def.length = def.maxLength;
   def.taken = 0;
   def.complete = 0;
+}
+}  // namespace
+
+void ElementTable::Reset() {
+  // The steps touch only present elements: the others are still as the
+  // last reset left them.
+  for (std::size_t word = 0; word < presentBits_.size(); ++word) {
+    for (std::uint64_t bits = presentBits_[word]; bits != 0; bits &= bits - 1) {
+      const auto element = static_cast<std::size_t>(64 * word) + static_cast<std::size_t>(std::countr_zero(bits)) + 1;
+      Refill(defs_[element], kElementLayouts[element]);
+    }
+    presentBits_[word] = 0;
+  }
 }
 
 }  // namespace kalvrin

@@ -100,8 +100,6 @@ class ElementTable {
   void Reset();
 
  private:
-  void ResetElement(int element);
-
   std::vector<char> storage_;
   std::array<ElementDef, kElementCount + 1> defs_{};
   std::array<std::uint64_t, 2> presentBits_{};  // the message's one record of which elements are present

@@ -207,8 +207,8 @@ void FormatCheck::ReadBlock(const char* chars, std::size_t count) {
     if (IsControl(c)) {
       ++position_;
       ++at;
-    } else if (reading_.def != nullptr && reading_.def->prefixDigits == 0) {
-      at = ReadDataRun(chars, at, count);
+    } else if (reading_.def != nullptr) {
+      at = reading_.def->prefixDigits == 0 ? ReadDataRun(chars, at, count) : ReadPrefixRun(chars, at, count);
     } else if (!state_.mtiFound && !IsDigit(c)) {
       at = ReadGapRun(chars, at, count);
     } else if (state_.mtiFound && !state_.secondaryBitmapDone) {
@@ -220,11 +220,11 @@ void FormatCheck::ReadBlock(const char* chars, std::size_t count) {
   }
 }
 
+// A character outside any run: no element is being read (those characters
+// are taken as runs).
 void FormatCheck::TakeOne(char c) {
   ++position_;
-  if (reading_.def != nullptr) {
-    TakeReading(c);
-  } else if (!state_.mtiFound) {
+  if (!state_.mtiFound) {
     MessageTypeStep(c);
   } else {
     Dispatch(c);
@@ -293,6 +293,28 @@ std::size_t FormatCheck::ReadDataRun(const char* chars, std::size_t at, std::siz
   state_.dataCount += static_cast<std::int64_t>(span);
   if (def.taken == def.length) {
     CompleteReading();
+    Pump();
+  }
+  return at + span;
+}
+
+// A length prefix's digits, as PrefixStep takes them, with the element's
+// data or the next element to follow once the last one is in.
+std::size_t FormatCheck::ReadPrefixRun(const char* chars, std::size_t at, std::size_t count) {
+  ElementDef& def = *reading_.def;
+  const auto start = static_cast<std::size_t>(def.taken);
+  const auto digits = static_cast<std::size_t>(def.prefixDigits);
+  const std::size_t room = std::min(digits - start, count - at);
+  std::size_t span = ControlFreeLength(chars + at, room, count - at);
+  if (start == 0) prefixOffset_ = position_;  // the prefix's first character is the next one read
+  span = Advance(span, start + span == digits);
+  CopyBytes(def.buffer.data() + start, chars + at, span);
+  def.taken = static_cast<std::int32_t>(start + span);
+  def.buffer[static_cast<std::size_t>(def.taken)] = '\0';
+  if (def.taken == def.prefixDigits) {
+    const ElementSet& set = *reading_.set;
+    PrefixDone(set, reading_.element);
+    if (def.complete != 0) Follow(set);  // announced empty
     Pump();
   }
   return at + span;
@@ -507,8 +529,8 @@ inline int FormatCheck::ElementStep(const ElementSet& set, char c) {
   return result;
 }
 
-// A data character of the element being read; the driver calls this
-// directly for as long as the element is unfinished.
+// The first data character of an element that ElementStep found; the
+// driver takes the rest as runs.
 inline int FormatCheck::TakeData(char c) {
   ElementDef& def = *reading_.def;
   def.buffer[static_cast<std::size_t>(def.taken)] = c;
@@ -545,17 +567,6 @@ void FormatCheck::Follow(const ElementSet& set) {
   }
   cursor = next;
   reading_ = {&elements_[next], &set, next};
-}
-
-// A character of the element that Follow found: a prefix digit or data.
-void FormatCheck::TakeReading(char c) {
-  if (reading_.def->prefixDigits == 0) {
-    TakeData(c);
-    return;
-  }
-  const ElementSet& set = *reading_.set;
-  PrefixStep(set, reading_.element, c);
-  if (reading_.def->complete != 0) Follow(set);  // announced empty
 }
 
 int FormatCheck::PrefixStep(const ElementSet& set, int element, char c) {

@@ -91,11 +91,11 @@ class FormatCheck {
   int TakeData(char c);
   void CompleteReading();
   void Follow(const ElementSet& set);
-  void TakeReading(char c);
   int PrefixDone(const ElementSet& set, int element);
   void ElementDone(const ElementSet& set, int element);
   void ReadBlock(const char* chars, std::size_t count);
   std::size_t ReadDataRun(const char* chars, std::size_t at, std::size_t count);
+  std::size_t ReadPrefixRun(const char* chars, std::size_t at, std::size_t count);
   std::size_t ReadGapRun(const char* chars, std::size_t at, std::size_t count);
   std::size_t ReadBitmapRun(const char* chars, std::size_t at, std::size_t count);
   std::size_t Advance(std::size_t span, bool completes);
