@@ -1,7 +1,8 @@
 // kalvrin-window-bench: the window's ISO command on one file, offscreen,
 // timed, with how often the event loop ran while the check read the file,
 // and what the grid's rows cost in memory: the row store's own bytes and the
-// process's peak, each per row.
+// process's peak, each per row. Then the same check without the window, its
+// rows kept in a headless surface, in the same process.
 //   kalvrin-window-bench FILE
 #include <QElapsedTimer>
 #include <QLabel>
@@ -15,6 +16,9 @@
 #include "app/kalvrin_application.h"
 #include "app/main_form.h"
 #include "app/row_store.h"
+#include "headless/headless_surface.h"
+#include "iso/format_check.h"
+#include "iso/iso_commands.h"
 
 int main(int argc, char** argv) {
   kalvrin::KalvrinApplication app(argc, argv);
@@ -46,5 +50,14 @@ int main(int argc, char** argv) {
   const double perRow = rows > 0 ? 1.0 / rows : 0.0;
   std::printf("grid rows: %.1f bytes per row stored, %.1f bytes per row of peak memory\n",
               static_cast<double>(form.gridRows().bytes()) * perRow, static_cast<double>(usage.ru_maxrss) * 1024.0 * perRow);
-  return form.StatusPanels[2]->text() == "Format processed" ? 0 : 1;
+  if (form.StatusPanels[2]->text() != "Format processed") return 1;
+
+  kalvrin::HeadlessSurface surface;
+  kalvrin::FormatCheck check(surface);
+  kalvrin::StartUpState(check, surface);
+  clock.restart();
+  const int result = kalvrin::IsoCommand(check, surface, argv[1]);
+  const double headless = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+  std::printf("headless iso: %.3f s, %d rows kept\n", headless, surface.gridRowCount() - 1);
+  return result == 1 && surface.gridRowCount() - 1 == rows ? 0 : 1;
 }
