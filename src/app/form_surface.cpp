@@ -16,6 +16,7 @@
 
 #include "app/grid_model.h"
 #include "app/widget_helpers.h"
+#include "iso/char_scan.h"
 
 namespace kalvrin {
 
@@ -81,7 +82,7 @@ void FormSurface::repaintGrid() {
 
 void FormSurface::setStatus(int panel, std::string_view text) {
   if (panel < 0 || panel > 2) return;
-  status_[static_cast<std::size_t>(panel)] = text;
+  AssignText(status_[static_cast<std::size_t>(panel)], text);
   statusDirty_[static_cast<std::size_t>(panel)] = true;
 }
 

@@ -285,17 +285,7 @@ std::vector<std::string> HeadlessSurface::row(int row) const {
 
 void HeadlessSurface::setStatus(int panel, std::string_view text) {
   if (panel < 0 || panel >= static_cast<int>(status_.size())) return;
-  // The command panel changes with every element: a text that fits is
-  // copied over the old one without the string's general assignment.
-  std::string& status = status_[static_cast<std::size_t>(panel)];
-  const std::less<const char*> before;
-  const bool inside = !before(text.data(), status.data()) && before(text.data(), status.data() + status.size());
-  if (text.size() > status.capacity() || inside) {
-    status.assign(text);
-    return;
-  }
-  status.resize(text.size());
-  CopyBytes(status.data(), text.data(), text.size());
+  AssignText(status_[static_cast<std::size_t>(panel)], text);
 }
 
 std::string HeadlessSurface::status(int panel) const {

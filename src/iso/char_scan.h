@@ -10,6 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <string>
+#include <string_view>
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #include <emmintrin.h>
@@ -81,6 +84,19 @@ inline void CopyBytes(char* to, const char* from, std::size_t count) {
     if (count > 1) to[1] = from[1];
     if (count > 2) to[2] = from[2];
   }
+}
+
+// A string set to a short text that fits its room, without the general
+// assignment's call: the status texts change with every element.
+inline void AssignText(std::string& to, std::string_view text) {
+  const std::less<const char*> before;
+  const bool inside = !before(text.data(), to.data()) && before(text.data(), to.data() + to.size());
+  if (text.size() > to.capacity() || inside) {
+    to.assign(text);
+    return;
+  }
+  to.resize(text.size());
+  CopyBytes(to.data(), text.data(), text.size());
 }
 
 // memset for short stretches, in the same way: most element buffers a
