@@ -591,7 +591,10 @@ const std::string& RowStore::PackedRow(int row) const {
 RowStore::OpenRows& RowStore::Open(std::size_t block) {
   Block& b = blocks_[block];
   if (b.open) return *b.open;
-  if (b.pending || b.frozen) Settle();  // decoding reads the dictionaries
+  if (b.pending || b.frozen) {
+    Settle();  // decoding reads the dictionaries
+    if (b.open) return *b.open;
+  }
   std::unique_ptr<OpenRows> rows = TakeSpare();
   if (b.frozen) {
     Decode(b, static_cast<int>(block) * kBlockRows, *rows);
@@ -619,7 +622,9 @@ void RowStore::Freeze(std::size_t block, bool handOver) {
   const int firstRow = static_cast<int>(block) * kBlockRows;
   const auto cols = static_cast<std::uint16_t>(colCount_);
   if (handOver && freezing_ == Freezing::OnWorker && StartWorker()) {
-    std::list<Frozen> job;  // had before the rows leave the block
+    // The record is had before the rows leave the block: a failed
+    // allocation loses nothing.
+    std::list<Frozen> job;
     if (spareJobs_.empty()) {
       job.emplace_back();
     } else {
