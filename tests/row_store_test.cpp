@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <new>
 #include <random>
 #include <string>
@@ -256,7 +258,8 @@ TEST(RowStoreWorker, AFailureOnTheWorkerLosesNoRow) {
   std::int64_t offset = 60;
   int failures = 0;
   failOffMainThread = true;
-  for (int row = 0; row < 6 * RowStore::kBlockRows; ++row) {
+  constexpr int kBlocks = 20;  // enough to wake the worker while the grid grows
+  for (int row = 0; row < kBlocks * RowStore::kBlockRows; ++row) {
     try {
       GrowLikeACheck(stores, random, 1, offset);
     } catch (const std::bad_alloc&) {
@@ -271,8 +274,9 @@ TEST(RowStoreWorker, AFailureOnTheWorkerLosesNoRow) {
   failOffMainThread = false;
   EXPECT_GE(failures, 1);
   EXPECT_NO_THROW(stores.worker.bytes());  // each failure is told once
-  for (int block = 0; block < 6; ++block) EXPECT_TRUE(stores.worker.frozenBytes(block).empty()) << "block " << block;
+  for (int block = 0; block < kBlocks; ++block) EXPECT_TRUE(stores.worker.frozenBytes(block).empty()) << "block " << block;
   ASSERT_NO_FATAL_FAILURE(stores.expectRow(5, 1));
+  ASSERT_NO_FATAL_FAILURE(stores.expectRow(kBlocks * RowStore::kBlockRows / 2, 1));
   stores.freezeSettled();
   GrowLikeACheck(stores, random, 3 * RowStore::kBlockRows, offset);
   ASSERT_NO_FATAL_FAILURE(stores.expectAll("after the failure"));
