@@ -19,7 +19,14 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <list>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "defines.h"
 #include "iso/char_scan.h"
@@ -48,6 +55,12 @@ constexpr std::size_t kMaxWords = 255;
 // kWordHitShare of this many lookups found its text.
 constexpr std::uint32_t kWordTrial = 4096;
 constexpr std::uint32_t kWordHitShare = 8;
+// The worker sleeps until this many blocks wait for it (or the owner waits
+// for them): waking a thread costs more than freezing a block.
+constexpr std::size_t kWakeBlocks = 8;
+// Emptied open rows kept for the blocks to come: the ones with the worker
+// and the next to be filled.
+constexpr std::size_t kSpareRows = kWakeBlocks + 4;
 
 constexpr char kHexDigits[17] = "0123456789ABCDEF";
 constexpr char kAltDigits[17] = "0123456789 =D-./";
@@ -233,8 +246,195 @@ std::uint64_t WordHash(std::string_view text) {
 
 RowStore::OpenRows::OpenRows() { offsets.fill(kNoRowOffset); }
 
-RowStore::RowStore() = default;
-RowStore::~RowStore() = default;
+// --- the worker -------------------------------------------------------------------
+
+// A block handed to the worker, and what comes back: its rows as they were
+// and their encoding, unless the worker failed. The encoding is copied into
+// the block on the owner's thread, so that the frozen blocks, most of the
+// store, come from the same heap as the rest of the window's memory; the
+// room the worker wrote them in goes on to later blocks.
+struct RowStore::Frozen {
+  std::size_t block = 0;
+  int firstRow = 0;
+  std::uint16_t cols = 0;
+  std::unique_ptr<OpenRows> rows;
+  std::string encoded;
+  std::uint32_t size = 0;
+  bool failed = false;
+};
+
+// One thread that freezes the blocks handed to it in the order they came.
+// Blocks move between the owner's hands and the worker's by splicing list
+// nodes, which allocates nothing, so that no block is lost to a failed
+// allocation once it is handed over.
+class RowStore::Worker {
+ public:
+  explicit Worker(std::vector<Dictionary>& dictionaries) : dictionaries_(dictionaries) {}
+  ~Worker() {
+    {
+      const std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) thread_.join();
+  }
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+
+  // False when the system has no thread to give.
+  bool Start() {
+    try {
+      thread_ = std::thread([this] { Run(); });
+      return true;
+    } catch (const std::system_error&) {
+      return false;
+    }
+  }
+
+  // Queues `job` and takes the blocks frozen since the last call, with the
+  // first failure among them: one lock, and a wake-up only when the worker
+  // sleeps and enough blocks wait.
+  void HandOver(std::list<Frozen>& job, std::list<Frozen>& arrived, std::exception_ptr& error) {
+    bool wake = false;
+    {
+      const std::lock_guard lock(mutex_);
+      queue_.splice(queue_.end(), job);
+      arrived.splice(arrived.end(), done_);
+      error = std::exchange(error_, nullptr);
+      wake = sleeping_ && queue_.size() >= kWakeBlocks;
+    }
+    if (wake) wake_.notify_one();
+  }
+
+  // Waits until nothing is queued or being frozen, and takes every block
+  // frozen, with the first failure among them.
+  void Wait(std::list<Frozen>& arrived, std::exception_ptr& error) {
+    std::unique_lock lock(mutex_);
+    if (sleeping_ && !queue_.empty()) wake_.notify_one();
+    ownerWaits_ = true;
+    idle_.wait(lock, [this] { return queue_.empty() && !busy_; });
+    ownerWaits_ = false;
+    arrived.splice(arrived.end(), done_);
+    error = std::exchange(error_, nullptr);
+  }
+
+ private:
+  void Run() {
+    std::list<Frozen> batch;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      sleeping_ = true;
+      wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+      sleeping_ = false;
+      if (stop_) return;
+      batch.splice(batch.end(), queue_);  // every block queued meanwhile, in one go
+      busy_ = true;
+      lock.unlock();
+      std::exception_ptr failed;
+      for (Frozen& job : batch) {
+        try {
+          job.size = static_cast<std::uint32_t>(Encode(dictionaries_, job.cols, *job.rows, job.firstRow, job.encoded));
+          job.failed = false;
+        } catch (...) {
+          job.failed = true;
+          if (!failed) failed = std::current_exception();
+        }
+      }
+      lock.lock();
+      done_.splice(done_.end(), batch);
+      if (failed && !error_) error_ = failed;
+      busy_ = false;
+      if (ownerWaits_) idle_.notify_one();
+    }
+  }
+
+  std::vector<Dictionary>& dictionaries_;  // the owner's, left to the worker while blocks are with it
+  std::mutex mutex_;
+  std::condition_variable wake_;  // the worker waits for blocks
+  std::condition_variable idle_;  // the owner waits for the worker to finish them
+  std::list<Frozen> queue_;
+  std::list<Frozen> done_;
+  std::exception_ptr error_;
+  bool sleeping_ = false;
+  bool ownerWaits_ = false;
+  bool busy_ = false;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+RowStore::RowStore(Freezing freezing) : freezing_(freezing) { spares_.reserve(kSpareRows); }
+
+// The worker goes first: it uses the dictionaries.
+RowStore::~RowStore() { worker_.reset(); }
+
+bool RowStore::StartWorker() {
+  if (worker_) return true;
+  auto worker = std::make_unique<Worker>(dictionaries_);
+  if (!worker->Start()) {
+    freezing_ = Freezing::OnCaller;
+    return false;
+  }
+  worker_ = std::move(worker);
+  return true;
+}
+
+void RowStore::SettleAll() const {
+  std::list<Frozen> arrived;
+  std::exception_ptr error;
+  worker_->Wait(arrived, error);
+  InstallAll(arrived, error);
+}
+
+void RowStore::InstallAll(std::list<Frozen>& arrived, std::exception_ptr error) const {
+  for (Frozen& frozen : arrived) {
+    try {
+      Install(frozen);
+    } catch (...) {
+      if (!error) error = std::current_exception();
+    }
+  }
+  while (!arrived.empty() && spareJobs_.size() < kSpareRows) spareJobs_.splice(spareJobs_.end(), arrived, arrived.begin());
+  if (error) std::rethrow_exception(error);
+}
+
+void RowStore::Install(Frozen& frozen) const {
+  Block& b = blocks_[frozen.block];
+  b.pending = false;
+  --inFlight_;
+  std::exception_ptr error;
+  if (!frozen.failed) {
+    try {
+      b.frozen = std::make_unique_for_overwrite<char[]>(frozen.size);
+    } catch (const std::bad_alloc&) {
+      error = std::current_exception();
+    }
+  }
+  if (!b.frozen) {
+    // Back as it was handed over, to be frozen again by freezeSettled.
+    b.open = std::move(frozen.rows);
+    reopened_.push_back(frozen.block);
+    if (error) std::rethrow_exception(error);
+    return;
+  }
+  std::memcpy(b.frozen.get(), frozen.encoded.data(), frozen.size);
+  b.frozenSize = frozen.size;
+  b.encodedCols = frozen.cols;
+  ++frozenBlocks_;
+  for (std::string& packed : frozen.rows->rows) packed.clear();
+  frozen.rows->offsets.fill(kNoRowOffset);
+  KeepSpare(std::move(frozen.rows));
+}
+
+std::unique_ptr<RowStore::OpenRows> RowStore::TakeSpare() {
+  if (spares_.empty()) return std::make_unique<OpenRows>();
+  std::unique_ptr<OpenRows> rows = std::move(spares_.back());
+  spares_.pop_back();
+  return rows;
+}
+
+void RowStore::KeepSpare(std::unique_ptr<OpenRows> rows) const {
+  if (spares_.size() < kSpareRows) spares_.push_back(std::move(rows));  // room reserved: never allocates
+}
 
 // --- shape ------------------------------------------------------------------
 
@@ -247,6 +447,7 @@ void RowStore::setRowCount(int rows) {
     FreezeBehind();
     return;
   }
+  Settle();
   for (std::size_t block = blocksNeeded; block < blocks_.size(); ++block) {
     if (blocks_[block].frozen) --frozenBlocks_;
     ForgetCached(block);
@@ -275,6 +476,7 @@ void RowStore::setRowCount(int rows) {
 
 void RowStore::setColCount(int cols) {
   cols = std::clamp(cols, 0, kMaxColumns);
+  Settle();
   if (cols < colCount_) {
     ForgetAllCached();
     for (std::size_t block = 0; block < blocks_.size(); ++block) {
@@ -301,7 +503,7 @@ void RowStore::setCell(int col, int row, std::string_view text) {
   text = text.substr(0, kMaxCellLength);
   const auto block = static_cast<std::size_t>(row / kBlockRows);
   const Block& b = blocks_[block];
-  if (!b.open && !b.frozen && text.empty()) return;  // already empty
+  if (!b.open && !b.frozen && !b.pending && text.empty()) return;  // already empty
   std::string& packed = (b.open ? *b.open : Open(block)).rows[static_cast<std::size_t>(row % kBlockRows)];
   if (row != hotRow_) {
     hotColumns_.reset();
@@ -359,7 +561,7 @@ void RowStore::setOffset(int row, std::int64_t offset) {
   if (row < 0 || row >= rowCount_) return;
   const auto block = static_cast<std::size_t>(row / kBlockRows);
   const Block& b = blocks_[block];
-  if (!b.open && !b.frozen && offset == kNoRowOffset) return;
+  if (!b.open && !b.frozen && !b.pending && offset == kNoRowOffset) return;
   Open(block).offsets[static_cast<std::size_t>(row % kBlockRows)] = offset;
 }
 
@@ -369,6 +571,7 @@ std::int64_t RowStore::offset(int row) const {
   const Block& b = blocks_[block];
   const auto i = static_cast<std::size_t>(row % kBlockRows);
   if (b.open) return b.open->offsets[i];
+  if (b.pending) Settle();
   if (!b.frozen) return kNoRowOffset;
   return Cached(block).rows.offsets[i];
 }
@@ -378,6 +581,7 @@ const std::string& RowStore::PackedRow(int row) const {
   const Block& b = blocks_[block];
   const auto i = static_cast<std::size_t>(row % kBlockRows);
   if (b.open) return b.open->rows[i];
+  if (b.pending) Settle();
   if (!b.frozen) return kEmptyRow;
   return Cached(block).rows.rows[i];
 }
@@ -387,45 +591,77 @@ const std::string& RowStore::PackedRow(int row) const {
 RowStore::OpenRows& RowStore::Open(std::size_t block) {
   Block& b = blocks_[block];
   if (b.open) return *b.open;
-  b.open = spare_ ? std::move(spare_) : std::make_unique<OpenRows>();
+  if (b.pending || b.frozen) {
+    Settle();  // decoding reads the dictionaries
+    if (b.open) return *b.open;
+  }
+  std::unique_ptr<OpenRows> rows = TakeSpare();
   if (b.frozen) {
-    Decode(b, static_cast<int>(block) * kBlockRows, *b.open);
+    Decode(b, static_cast<int>(block) * kBlockRows, *rows);
     b.frozen.reset();
     b.frozenSize = 0;
     --frozenBlocks_;
     ForgetCached(block);
   }
+  b.open = std::move(rows);
   if (block < nextFreeze_) reopened_.push_back(block);
   return *b.open;
 }
 
-void RowStore::Freeze(std::size_t block) {
+void RowStore::Freeze(std::size_t block, bool handOver) {
   Block& b = blocks_[block];
   if (!b.open) return;
   if (hotRow_ >= 0 && static_cast<std::size_t>(hotRow_ / kBlockRows) == block) hotRow_ = -1;
   const bool empty = std::all_of(b.open->rows.begin(), b.open->rows.end(), [](const std::string& r) { return r.empty(); }) &&
                      std::all_of(b.open->offsets.begin(), b.open->offsets.end(),
                                  [](std::int64_t o) { return o == kNoRowOffset; });
-  if (!empty) {
-    const std::size_t size = Encode(*b.open, static_cast<int>(block) * kBlockRows, scratch_);
-    b.frozen = std::make_unique_for_overwrite<char[]>(size);
-    std::memcpy(b.frozen.get(), scratch_.data(), size);
-    b.frozenSize = static_cast<std::uint32_t>(size);
-    b.encodedCols = static_cast<std::uint16_t>(colCount_);
-    ++frozenBlocks_;
+  if (empty) {
+    KeepSpare(std::move(b.open));
+    return;
   }
-  // The next block to open takes these rows over, their strings' room included.
+  const int firstRow = static_cast<int>(block) * kBlockRows;
+  const auto cols = static_cast<std::uint16_t>(colCount_);
+  if (handOver && freezing_ == Freezing::OnWorker && StartWorker()) {
+    // The record is had before the rows leave the block: a failed
+    // allocation loses nothing.
+    std::list<Frozen> job;
+    if (spareJobs_.empty()) {
+      job.emplace_back();
+    } else {
+      job.splice(job.end(), spareJobs_, spareJobs_.begin());
+    }
+    job.front().block = block;
+    job.front().firstRow = firstRow;
+    job.front().cols = cols;
+    job.front().rows = std::move(b.open);
+    b.pending = true;
+    ++inFlight_;
+    std::list<Frozen> arrived;
+    std::exception_ptr error;
+    worker_->HandOver(job, arrived, error);
+    InstallAll(arrived, error);  // a block that failed is open again, nothing lost
+    return;
+  }
+  Settle();  // blocks handed over earlier go into the dictionaries first
+  const std::size_t size = Encode(dictionaries_, cols, *b.open, firstRow, scratch_);
+  b.frozen = std::make_unique_for_overwrite<char[]>(size);
+  std::memcpy(b.frozen.get(), scratch_.data(), size);
+  b.frozenSize = static_cast<std::uint32_t>(size);
+  b.encodedCols = cols;
+  ++frozenBlocks_;
+  // A block to open later takes these rows over, their strings' room included.
   for (std::string& packed : b.open->rows) packed.clear();
   b.open->offsets.fill(kNoRowOffset);
-  spare_ = std::move(b.open);
+  KeepSpare(std::move(b.open));
 }
 
 void RowStore::FreezeBehind() {
-  while (nextFreeze_ < blocks_.size() && Settled(nextFreeze_)) Freeze(nextFreeze_++);
+  while (nextFreeze_ < blocks_.size() && Settled(nextFreeze_)) Freeze(nextFreeze_++, true);
 }
 
 void RowStore::freezeSettled() {
   if (!reopened_.empty()) {
+    Settle();
     std::vector<std::size_t> still;
     for (std::size_t block : reopened_) {
       if (block >= blocks_.size() || !blocks_[block].open) continue;
@@ -443,8 +679,8 @@ void RowStore::freezeSettled() {
 
 // --- the encoding -----------------------------------------------------------------
 
-std::size_t RowStore::Encode(const OpenRows& rows, int firstRow, std::string& out) {
-  const auto cols = static_cast<std::size_t>(colCount_);
+std::size_t RowStore::Encode(std::vector<Dictionary>& dictionaries, std::size_t cols, const OpenRows& rows, int firstRow,
+                             std::string& out) {
   const std::size_t mapBytes = (cols + 7) / 8;
   // Written through a pointer into room sized for the worst case: a cell
   // takes at most a tag, a shared length, three length bytes and its text,
@@ -500,7 +736,7 @@ std::size_t RowStore::Encode(const OpenRows& rows, int firstRow, std::string& ou
           *put++ = static_cast<char>(kRowNumber);
           continue;
         }
-        Dictionary& words = dictionaries_[col];
+        Dictionary& words = dictionaries[col];
         if (words.enabled && text.size() <= kMaxWordLength) {
           ++words.tries;
           std::size_t slot = static_cast<std::size_t>(WordHash(text) >> (64 - Dictionary::kSlotBits));
@@ -660,6 +896,7 @@ const RowStore::Decoded& RowStore::Cached(std::size_t block) const {
     }
     if (entry.lastUse < slot->lastUse) slot = &entry;
   }
+  Settle();  // decoding reads the dictionaries
   Decode(blocks_[block], static_cast<int>(block) * kBlockRows, slot->rows);
   slot->block = static_cast<int>(block);
   slot->lastUse = ++uses_;
@@ -677,11 +914,20 @@ void RowStore::ForgetAllCached() {
 }
 
 void RowStore::ResetDictionariesIfUnused() {
+  Settle();
   if (frozenBlocks_ != 0) return;
   for (Dictionary& words : dictionaries_) words = Dictionary();
 }
 
+std::string_view RowStore::frozenBytes(int block) const {
+  if (block < 0 || static_cast<std::size_t>(block) >= blocks_.size()) return {};
+  Settle();
+  const Block& b = blocks_[static_cast<std::size_t>(block)];
+  return b.frozen ? std::string_view(b.frozen.get(), b.frozenSize) : std::string_view();
+}
+
 std::size_t RowStore::bytes() const {
+  Settle();
   std::size_t total = blocks_.capacity() * sizeof(Block);
   for (const Block& b : blocks_) {
     total += b.frozenSize;
@@ -695,7 +941,7 @@ std::size_t RowStore::bytes() const {
     total += words.words.capacity() * sizeof(std::string);
     for (const std::string& word : words.words) total += word.capacity() > 15 ? word.capacity() + 1 : 0;
   }
-  if (spare_) total += sizeof(OpenRows);
+  total += spares_.size() * sizeof(OpenRows);
   total += sizeof(cache_);
   for (const Decoded& entry : cache_) {
     for (const std::string& packed : entry.rows.rows) total += packed.capacity() > 15 ? packed.capacity() + 1 : 0;

@@ -17,13 +17,21 @@
 // without them.
 //
 // The encoding loses nothing: every cell and offset reads back as written.
-// Not thread-safe; the window uses it from its own thread only.
+// Not thread-safe; the window uses it from its own thread only. Blocks that
+// freeze behind a growing grid are encoded on a worker thread of the store's
+// own, one after the other in the order they settled, so that the column
+// dictionaries grow as they would on the caller's thread and the encoding
+// is the same byte for byte. Until the worker is done with a block it is
+// pending: reading or writing it, and everything that reads or changes the
+// dictionaries, first waits for the worker and takes over what it made.
 #pragma once
 
 #include <array>
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
+#include <list>
 #include <memory>
 #include <span>
 #include <string>
@@ -38,8 +46,12 @@ class RowStore {
   static constexpr int kMaxColumns = 256;              // the packed column number is one byte
   static constexpr std::size_t kMaxCellLength = 0xFFFF;  // longer texts are cut there
 
-  RowStore();
-  ~RowStore();
+  // Where blocks that settle as the grid grows are encoded: on the store's
+  // worker thread, or on the caller's (the same bytes, for comparing).
+  enum class Freezing { OnWorker, OnCaller };
+
+  explicit RowStore(Freezing freezing = Freezing::OnWorker);
+  ~RowStore();  // stops the worker; blocks still queued are dropped with the store
   RowStore(const RowStore&) = delete;
   RowStore& operator=(const RowStore&) = delete;
 
@@ -77,6 +89,8 @@ class RowStore {
   // Heap bytes the rows take (blocks, dictionaries and the read cache), an
   // estimate for reports.
   std::size_t bytes() const;
+  // The encoding of a frozen block; empty for one that is open or empty.
+  std::string_view frozenBytes(int block) const;
 
  private:
   struct OpenRows {
@@ -89,6 +103,7 @@ class RowStore {
     std::unique_ptr<char[]> frozen;  // else its rows encoded; both null: every row empty
     std::uint32_t frozenSize = 0;
     std::uint16_t encodedCols = 0;  // the columns the encoding's row maps cover
+    bool pending = false;  // its rows are with the worker, to be frozen
   };
   // Texts that come back often in one column, numbered in order of arrival.
   struct Dictionary {
@@ -111,26 +126,56 @@ class RowStore {
   const Block& BlockOf(int row) const { return blocks_[static_cast<std::size_t>(row / kBlockRows)]; }
   // The packed row and offset, from an open block or the read cache.
   const std::string& PackedRow(int row) const;
-  OpenRows& Open(std::size_t block);  // opens a frozen or empty block for writing
-  void Freeze(std::size_t block);
-  void FreezeBehind();  // blocks two rows behind the last row
+  OpenRows& Open(std::size_t block);  // opens a frozen, pending or empty block for writing
+  // Freezes an open block, here or, with `handOver`, on the worker.
+  void Freeze(std::size_t block, bool handOver = false);
+  void FreezeBehind();  // blocks two rows behind the last row, on the worker
   bool Settled(std::size_t block) const { return (block + 1) * kBlockRows + 2 <= static_cast<std::size_t>(rowCount_); }
-  // The block's rows encoded at the start of `out`, which grows as needed; the encoding's size.
-  std::size_t Encode(const OpenRows& rows, int firstRow, std::string& out);
+  // Waits until the worker has frozen every block handed to it and installs
+  // them; rethrows what the worker failed with. Only a counter test when
+  // nothing was handed over since the last time.
+  void Settle() const {
+    if (inFlight_ != 0) SettleAll();
+  }
+  void SettleAll() const;
+  struct Frozen;
+  // Installs blocks the worker is done with; a block it could not freeze,
+  // or whose room here cannot be had, goes back open as it was handed over,
+  // for freezeSettled to freeze again. Then throws `error`, or the first
+  // failure to install.
+  void InstallAll(std::list<Frozen>& arrived, std::exception_ptr error) const;
+  void Install(Frozen& frozen) const;
+  bool StartWorker();
+  std::unique_ptr<OpenRows> TakeSpare();
+  void KeepSpare(std::unique_ptr<OpenRows> rows) const;
+  // The block's rows encoded at the start of `out`, which grows as needed,
+  // with its first `cols` columns; the encoding's size.
+  static std::size_t Encode(std::vector<Dictionary>& dictionaries, std::size_t cols, const OpenRows& rows, int firstRow,
+                            std::string& out);
   void Decode(const Block& block, int firstRow, OpenRows& out) const;
   const Decoded& Cached(std::size_t block) const;
   void ForgetCached(std::size_t block);
   void ForgetAllCached();
   void ResetDictionariesIfUnused();
 
-  std::vector<Block> blocks_;
+  // Settle, which reads call too, installs what the worker made: the blocks,
+  // their count and the spare rows change under a const call, and only there.
+  mutable std::vector<Block> blocks_;
   int rowCount_ = 0;
   int colCount_ = 0;
   std::size_t nextFreeze_ = 0;            // blocks below it are frozen unless a write opened them
-  std::vector<std::size_t> reopened_;     // blocks below nextFreeze_ that a write opened
-  std::size_t frozenBlocks_ = 0;
-  std::vector<Dictionary> dictionaries_;  // one per column
-  std::unique_ptr<OpenRows> spare_;  // a frozen block's open rows, emptied for the next block
+  // Blocks below nextFreeze_ that a write opened, or that the worker gave
+  // back unfrozen when it failed.
+  mutable std::vector<std::size_t> reopened_;
+  mutable std::size_t frozenBlocks_ = 0;
+  // One per column. While blocks are with the worker, only the worker
+  // touches them: whatever reads or changes them settles first.
+  std::vector<Dictionary> dictionaries_;
+  // Frozen blocks' open rows, emptied for the next blocks to open; their
+  // strings keep their room.
+  mutable std::vector<std::unique_ptr<OpenRows>> spares_;
+  // Hand-overs' records, with the room the worker encoded in.
+  mutable std::list<Frozen> spareJobs_;
   std::string scratch_;
   // The columns the packed row that setCell wrote last holds, so that a
   // text for a column the row does not hold yet is appended without a
@@ -142,6 +187,12 @@ class RowStore {
   std::bitset<kMaxColumns> hotColumns_;
   mutable std::array<Decoded, 4> cache_;
   mutable std::uint64_t uses_ = 0;
+  // Blocks handed to the worker and not yet installed; counted on this
+  // thread only, so that Settle costs no lock when it is zero.
+  mutable std::size_t inFlight_ = 0;
+  class Worker;
+  std::unique_ptr<Worker> worker_;  // started with the first block handed over
+  Freezing freezing_;
 };
 
 }  // namespace kalvrin
