@@ -34,7 +34,7 @@ window=
 headless=
 gap=0
 for ((run = 0; run < runs; ++run)); do
-  window_report=$(QT_QPA_PLATFORM=offscreen "$bin/kalvrin-window-bench" "$file" 2>/dev/null)
+  window_report=$(QT_QPA_PLATFORM=offscreen "$bin/kalvrin-window-bench" "$file" --headless 2>/dev/null)
   echo "$window_report"
   took=$(sed -n 's/^window iso: \([0-9.]*\) s.*/\1/p' <<<"$window_report")
   window=$(awk -v t="$took" -v m="$window" 'BEGIN { print (m == "" || t < m) ? t : m }')
