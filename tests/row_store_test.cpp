@@ -18,6 +18,7 @@
 
 #include "app/row_store.h"
 #include "defines.h"
+#include "support/grid_texts.h"
 
 // Allocations off the test's own thread fail while `failOffMainThread` is
 // set: the worker's, since the test starts no other thread.
@@ -145,36 +146,10 @@ class Stores {
   }
 };
 
-// Texts like a check's: row numbers, numbers and codes, words that come
-// back, a shared beginning with the cell above, bytes of any value, and now
-// and then one too long for a cell.
 std::string MakeText(std::mt19937& random, const Stores& stores, int row, int col) {
-  auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
-  auto chars = [&](std::string_view alphabet, int length) {
-    std::string text;
-    for (int i = 0; i < length; ++i) text += alphabet[static_cast<std::size_t>(pick(static_cast<int>(alphabet.size())))];
-    return text;
-  };
-  static const std::string words[] = {"1440", "F234054028E08000", "SAMPLE SHOP   VIENNA    AT", "200", "978", "00"};
   const std::string above =
       row > 0 ? stores.cells[static_cast<std::size_t>(row - 1)][static_cast<std::size_t>(col)] : std::string();
-  switch (pick(11)) {
-    case 0: return "";
-    case 1: return std::to_string(row);
-    case 2: return words[pick(6)];
-    case 3: return chars("0123456789", 1 + pick(40));
-    case 4: return chars("0123456789ABCDEF", 1 + pick(40));
-    case 5: return chars("0123456789 =D-./", 1 + pick(60));
-    case 6: {
-      std::string bytes(static_cast<std::size_t>(pick(120)), '\0');
-      for (char& c : bytes) c = static_cast<char>(pick(256));
-      return bytes;
-    }
-    case 7: return above;
-    case 8: return above.substr(0, above.size() / 2) + chars("0123456789AB", pick(20));
-    case 9: return pick(1000) == 0 ? chars("0123456789XYZ", 60000 + pick(10000)) : chars("9", 31 + pick(3));
-    default: return chars("AZaz09 ", 1 + pick(20));
-  }
+  return test::RandomGridText(random, row, above);
 }
 
 // Rows added as a check adds them: a new row's cells and offset, and now

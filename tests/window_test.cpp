@@ -39,7 +39,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -66,6 +65,7 @@
 #include "iso/iso_commands.h"
 #include "testgen/filegen.h"
 #include "mac/key_install.h"
+#include "support/grid_texts.h"
 #include "support/test_files.h"
 
 using namespace kalvrin;
@@ -1280,33 +1280,9 @@ class WindowTest : public QObject {
     std::vector<std::int64_t> wantOffsets;
     std::mt19937 random(5);
     auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
-    const std::string words[] = {"1440", "F234054028E08000", "SAMPLE SHOP   VIENNA    AT", "200", "978"};
-    auto chars = [&](const char* alphabet, int length) {
-      std::string text;
-      const int size = static_cast<int>(std::strlen(alphabet));
-      for (int i = 0; i < length; ++i) text += alphabet[pick(size)];
-      return text;
-    };
     auto makeText = [&](int row, int col) -> std::string {
       const std::string above = row > 0 && row - 1 < static_cast<int>(want.size()) ? want[static_cast<std::size_t>(row - 1)][static_cast<std::size_t>(col)] : "";
-      switch (pick(12)) {
-        case 0: return "";
-        case 1: return std::to_string(row);
-        case 2: return words[pick(5)];
-        case 3: return chars("0123456789", 1 + pick(40));
-        case 4: return chars("0123456789ABCDEF", 1 + pick(40));
-        case 5: return chars("0123456789 =D-./", 1 + pick(80));
-        case 6: {
-          std::string bytes(static_cast<std::size_t>(pick(300)), '\0');
-          for (char& c : bytes) c = static_cast<char>(pick(256));
-          return bytes;
-        }
-        case 7: return above;
-        case 8: return above.substr(0, above.size() / 2) + chars("0123456789AB", pick(20));
-        case 9: return above.substr(0, above.size() / 2);
-        case 10: return pick(50) == 0 ? chars("0123456789XYZ", 30 + pick(70000)) : chars("9", 31);
-        default: return chars("AZaz09 ", 1 + pick(20));
-      }
+      return test::RandomGridText(random, row, above);
     };
     auto put = [&](int col, int row, std::string text) {
       store.setCell(col, row, text);
