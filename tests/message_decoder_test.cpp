@@ -16,6 +16,7 @@
 #include "headless/headless_surface.h"
 #include "iso/element_table.h"
 #include "iso/format_check.h"
+#include "iso/grid_csv.h"
 #include "iso/iso_commands.h"
 #include "iso/message_decoder.h"
 #include "iso/result_grid.h"
@@ -414,6 +415,39 @@ TEST(CheckElements, JsonLinesPointAtTheElementsBytes) {
         }
       }
     }
+  }
+}
+
+// Each line is the JSON library's own writing of the object it holds, its
+// fields in order, whatever bytes the file's texts hold: quotes, backslashes,
+// Latin-1 letters, bytes above 0x7F that are not letters; and a file that
+// ends inside a message and one with a bad prefix.
+TEST(CheckElements, JsonLinesAreWrittenAsTheLibraryWritesThem) {
+  const std::string awkward = "say \"hi\" \\ caf\xE9 \xFF\x80 \\u0041 /";
+  const std::string message = filegen::BuildMessage("1240", {{3, "000000"}, {48, awkward}, {43, std::string(40, '\'')}});
+  const std::string files[] = {
+      message + "  " + message,
+      message + message.substr(0, message.size() - 10),  // cut inside element 48
+      message + "1240" + filegen::EncodeBitmaps({{4, ""}, {35, ""}}) + "4444444444441A",
+  };
+  for (const std::string& bytes : files) {
+    const TempFile file(bytes);
+    const Printed printed = Check({"iso", file.str(), "--elements", "--json"});
+    const std::vector<std::string> lines = Lines(printed.out);
+    ASSERT_EQ(lines.size(), 2u) << printed.out;
+    for (const std::string& line : lines) {
+      const auto parsed = nlohmann::ordered_json::parse(line);
+      EXPECT_EQ(parsed.dump(), line);
+    }
+    const auto first = nlohmann::ordered_json::parse(lines[0]);
+    std::vector<std::string> fields;
+    for (const auto& [name, value] : first.items()) fields.push_back(name);
+    EXPECT_EQ(fields, (std::vector<std::string>{"record", "offset", "bytes", "mti", "primaryBitmap", "secondaryBitmap",
+                                                "elements", "stop"}));
+    const auto& element48 = first["elements"][2];
+    EXPECT_EQ(element48["element"], 48);
+    EXPECT_EQ(element48["value"], Latin1ToUtf8(awkward));
+    EXPECT_EQ(element48["complete"], true);
   }
 }
 

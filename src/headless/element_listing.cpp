@@ -2,6 +2,7 @@
 #include "headless/element_listing.h"
 
 #include <array>
+#include <charconv>
 #include <cstdio>
 
 #include "headless/surface_output.h"
@@ -35,29 +36,66 @@ std::string PaddedLeft(const std::string& text, std::size_t width) {
 
 }  // namespace
 
-nlohmann::ordered_json MessageJson(int record, const DecodedMessage& message) {
-  nlohmann::ordered_json elements = nlohmann::ordered_json::array();
-  for (const DecodedElement& element : message.elements) {
-    elements.push_back({{"element", element.number},
-                        {"format", FormatName(element.format)},
-                        {"prefix", Latin1ToUtf8(element.prefix)},
-                        {"length", element.length},
-                        {"value", Latin1ToUtf8(element.value)},
-                        {"offset", element.span.offset},
-                        {"bytes", element.span.bytes},
-                        {"complete", element.complete}});
+void AppendMessageJson(std::string& line, int record, const DecodedMessage& message) {
+  // `"name":` with the comma before every field but an object's first.
+  const auto field = [&line](std::string_view name, bool first = false) {
+    if (!first) line += ',';
+    line += '"';
+    line += name;
+    line += "\":";
+  };
+  const auto number = [&line](std::int64_t value) {
+    char digits[24];
+    line.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+  };
+  line += '{';
+  field("record", true);
+  number(record);
+  field("offset");
+  number(message.span.offset);
+  field("bytes");
+  number(message.span.bytes);
+  field("mti");
+  AppendJsonText(line, message.mti);
+  field("primaryBitmap");
+  AppendJsonText(line, message.primaryBitmap);
+  field("secondaryBitmap");
+  AppendJsonText(line, message.secondaryBitmap);
+  field("elements");
+  line += '[';
+  for (std::size_t at = 0; at < message.elements.size(); ++at) {
+    const DecodedElement& element = message.elements[at];
+    if (at > 0) line += ',';
+    line += '{';
+    field("element", true);
+    number(element.number);
+    field("format");
+    AppendJsonText(line, FormatName(element.format));
+    field("prefix");
+    AppendJsonText(line, element.prefix);
+    field("length");
+    number(element.length);
+    field("value");
+    AppendJsonText(line, element.value);
+    field("offset");
+    number(element.span.offset);
+    field("bytes");
+    number(element.span.bytes);
+    field("complete");
+    line += element.complete ? "true}" : "false}";
   }
-  nlohmann::ordered_json json = {{"record", record},
-                                 {"offset", message.span.offset},
-                                 {"bytes", message.span.bytes},
-                                 {"mti", Latin1ToUtf8(message.mti)},
-                                 {"primaryBitmap", Latin1ToUtf8(message.primaryBitmap)},
-                                 {"secondaryBitmap", Latin1ToUtf8(message.secondaryBitmap)},
-                                 {"elements", std::move(elements)},
-                                 {"stop", StopName(message.stop)}};
-  if (!message.error.empty()) json["error"] = Latin1ToUtf8(message.error);
-  if (message.errorOffset >= 0) json["errorOffset"] = message.errorOffset;
-  return json;
+  line += ']';
+  field("stop");
+  AppendJsonText(line, StopName(message.stop));
+  if (!message.error.empty()) {
+    field("error");
+    AppendJsonText(line, message.error);
+  }
+  if (message.errorOffset >= 0) {
+    field("errorOffset");
+    number(message.errorOffset);
+  }
+  line += '}';
 }
 
 void WriteMessageListing(std::ostream& out, int record, const DecodedMessage& message) {

@@ -7,16 +7,16 @@
 #include <ostream>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
 #include "iso/message_decoder.h"
 
 namespace kalvrin {
 
-// One message as a JSON object: record, offset, bytes, mti, both bitmaps,
-// elements (element, format, prefix, length, value, offset, bytes,
-// complete), stop, and error and errorOffset where decoding met one.
-nlohmann::ordered_json MessageJson(int record, const DecodedMessage& message);
+// One message as a JSON object on one line, appended to `line`: record,
+// offset, bytes, mti, both bitmaps, elements (element, format, prefix,
+// length, value, offset, bytes, complete), stop, and error and errorOffset
+// where decoding met one; written as the JSON library writes such an object,
+// without building one (a big file has millions).
+void AppendMessageJson(std::string& line, int record, const DecodedMessage& message);
 
 // One message as a few readable lines.
 void WriteMessageListing(std::ostream& out, int record, const DecodedMessage& message);

@@ -27,13 +27,16 @@ void StreamElements(CheckContext& context, MessageReader& reader) {
   HeadlessSurface& surface = context.surface;
   const bool mask = context.maskCardNumbers;
   surface.setRowSink(
-      [&out, &reader, &surface, json, mask](int row, std::span<const std::string_view>) {
+      [&out, &reader, &surface, json, mask, line = std::string()](int row, std::span<const std::string_view>) mutable {
         const std::int64_t offset = surface.gridRowOffset(row);
         if (offset == kNoRowOffset) return;  // the title row
         DecodedMessage message = reader.Decode(offset);
         if (mask) MaskCardNumbers(message);
         if (json) {
-          out << MessageJson(row, message).dump() << '\n';
+          line.clear();
+          AppendMessageJson(line, row, message);
+          line += '\n';
+          out.write(line.data(), static_cast<std::streamsize>(line.size()));
         } else {
           WriteMessageListing(out, row, message);
         }

@@ -109,8 +109,6 @@ std::string PathForLine(std::string_view path) {
   return line;
 }
 
-namespace {
-
 // Each text as a JSON string of its own: a document of the whole grid would
 // take several times the grid's memory, and the library's arrays allocate
 // even as they are destroyed, which ends the program when memory has run out.
@@ -129,6 +127,8 @@ void AppendJsonText(std::string& line, std::string_view bytes) {
     line += nlohmann::json(Latin1ToUtf8(bytes)).dump();
   }
 }
+
+namespace {
 
 void WriteJsonText(std::ostream& out, std::string_view bytes) {
   std::string text;

@@ -28,6 +28,11 @@ std::string FileTextForLine(std::string_view text);
 // that are not UTF-8 are written as \n, \r, \t or \xNN.
 std::string PathForLine(std::string_view path);
 
+// A text of the window's single bytes as a JSON string, appended to `line`:
+// each byte read as Latin-1, exactly as the JSON library writes the text's
+// UTF-8 form.
+void AppendJsonText(std::string& line, std::string_view bytes);
+
 // The window state as the documented JSON object on one line: command,
 // grid (every row still held, title row first), result, status, progress,
 // edits, colors.
