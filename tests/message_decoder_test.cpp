@@ -3,6 +3,7 @@
 // generated files, the grid rows' offsets, and kalvrin-check iso --elements.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <map>
 #include <random>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include "testgen/filegen.h"
 #include "headless/check_app.h"
 #include "headless/headless_surface.h"
+#include "io/transaction_file.h"
 #include "iso/element_table.h"
 #include "iso/format_check.h"
 #include "iso/grid_csv.h"
@@ -416,6 +418,16 @@ TEST(CheckElements, JsonLinesPointAtTheElementsBytes) {
       }
     }
   }
+}
+
+TEST(CheckElements, OffsetsAreDecimalThenCapitalHexadecimal) {
+  EXPECT_EQ(OffsetText(0), "0 (0x0)");
+  EXPECT_EQ(OffsetText(1234), "1234 (0x4D2)");
+  EXPECT_EQ(OffsetText(4294967306), "4294967306 (0x10000000A)");  // beyond 32 bits
+  EXPECT_EQ(OffsetText(std::numeric_limits<std::int64_t>::max()), "9223372036854775807 (0x7FFFFFFFFFFFFFFF)");
+  std::string line = "at ";
+  AppendOffsetText(line, 0xABCDEF);
+  EXPECT_EQ(line, "at 11259375 (0xABCDEF)");
 }
 
 // Each line is the JSON library's own writing of the object it holds, its

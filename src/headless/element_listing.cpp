@@ -1,11 +1,11 @@
 // JSON and text views of decoded messages.
 #include "headless/element_listing.h"
 
-#include <array>
 #include <charconv>
-#include <cstdio>
 
 #include "headless/surface_output.h"
+#include "io/transaction_file.h"
+#include "iso/grid_csv.h"
 
 namespace kalvrin {
 
@@ -22,16 +22,25 @@ constexpr std::string_view StopName(DecodeStop stop) {
   return "complete";
 }
 
-// "P35", "S128": the element with the bitmap it belongs to.
-std::string ElementLabel(int element) { return (element < 65 ? "P" : "S") + std::to_string(element); }
+// A number as decimal text without allocating.
+class Decimal {
+ public:
+  explicit Decimal(std::int64_t value) : end_(std::to_chars(digits_, digits_ + sizeof digits_, value).ptr) {}
+  std::string_view view() const { return {digits_, static_cast<std::size_t>(end_ - digits_)}; }
 
-std::string Padded(std::string text, std::size_t width) {
-  if (text.size() < width) text.append(width - text.size(), ' ');
-  return text;
+ private:
+  char digits_[24];
+  char* end_;
+};
+
+// Spaces after what `out` holds from `from` on, up to `width` bytes of it.
+void PadFrom(std::string& out, std::size_t from, std::size_t width) {
+  if (out.size() - from < width) out.append(width - (out.size() - from), ' ');
 }
 
-std::string PaddedLeft(const std::string& text, std::size_t width) {
-  return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+void AppendPaddedLeft(std::string& out, std::string_view text, std::size_t width) {
+  if (text.size() < width) out.append(width - text.size(), ' ');
+  out += text;
 }
 
 }  // namespace
@@ -98,32 +107,65 @@ void AppendMessageJson(std::string& line, int record, const DecodedMessage& mess
   line += '}';
 }
 
-void WriteMessageListing(std::ostream& out, int record, const DecodedMessage& message) {
-  out << "message " << record << " at " << OffsetText(message.span.offset) << ", " << message.span.bytes
-      << " bytes, MTI " << Latin1ToUtf8(message.mti) << '\n';
+void AppendMessageListing(std::string& out, int record, const DecodedMessage& message) {
+  out += "message ";
+  out += Decimal(record).view();
+  out += " at ";
+  AppendOffsetText(out, message.span.offset);
+  out += ", ";
+  out += Decimal(message.span.bytes).view();
+  out += " bytes, MTI ";
+  AppendLatin1AsUtf8(out, message.mti);
+  out += '\n';
   if (message.primarySpan.offset >= 0) {
-    out << "  PMAP " << Latin1ToUtf8(message.primaryBitmap) << " at " << OffsetText(message.primarySpan.offset) << '\n';
+    out += "  PMAP ";
+    AppendLatin1AsUtf8(out, message.primaryBitmap);
+    out += " at ";
+    AppendOffsetText(out, message.primarySpan.offset);
+    out += '\n';
   }
   if (message.secondarySpan.offset >= 0) {
-    out << "  SMAP " << Latin1ToUtf8(message.secondaryBitmap) << " at " << OffsetText(message.secondarySpan.offset)
-        << '\n';
+    out += "  SMAP ";
+    AppendLatin1AsUtf8(out, message.secondaryBitmap);
+    out += " at ";
+    AppendOffsetText(out, message.secondarySpan.offset);
+    out += '\n';
   }
   for (const DecodedElement& element : message.elements) {
-    std::string line = "  " + Padded(ElementLabel(element.number), 5) + Padded(std::string(FormatName(element.format)), 6);
-    line += Padded(Latin1ToUtf8(element.prefix), 4) + PaddedLeft(std::to_string(element.length), 3);
-    line += "  at " + Padded(OffsetText(element.span.offset), 24) + PaddedLeft(std::to_string(element.span.bytes), 4);
-    line += " bytes  " + Latin1ToUtf8(element.value);
-    if (!element.complete && message.stop == DecodeStop::EndOfFile) line += " (cut short)";
-    out << line << '\n';
+    out += "  ";
+    std::size_t from = out.size();
+    out += element.number < 65 ? 'P' : 'S';  // the element with the bitmap it belongs to: "P35", "S128"
+    out += Decimal(element.number).view();
+    PadFrom(out, from, 5);
+    from = out.size();
+    out += FormatName(element.format);
+    PadFrom(out, from, 6);
+    from = out.size();
+    AppendLatin1AsUtf8(out, element.prefix);
+    PadFrom(out, from, 4);
+    AppendPaddedLeft(out, Decimal(element.length).view(), 3);
+    out += "  at ";
+    from = out.size();
+    AppendOffsetText(out, element.span.offset);
+    PadFrom(out, from, 24);
+    AppendPaddedLeft(out, Decimal(element.span.bytes).view(), 4);
+    out += " bytes  ";
+    AppendLatin1AsUtf8(out, element.value);
+    if (!element.complete && message.stop == DecodeStop::EndOfFile) out += " (cut short)";
+    out += '\n';
   }
   switch (message.stop) {
     case DecodeStop::Complete: break;
     case DecodeStop::BadPrefix:
-      out << "  error: " << Latin1ToUtf8(message.error) << " at " << OffsetText(message.errorOffset) << '\n';
+      out += "  error: ";
+      AppendLatin1AsUtf8(out, message.error);
+      out += " at ";
+      AppendOffsetText(out, message.errorOffset);
+      out += '\n';
       break;
-    case DecodeStop::EndOfFile: out << "  the file ends inside the message\n"; break;
-    case DecodeStop::NoMessage: out << "  no message starts here\n"; break;
-    case DecodeStop::CannotRead: out << "  the file cannot be read\n"; break;
+    case DecodeStop::EndOfFile: out += "  the file ends inside the message\n"; break;
+    case DecodeStop::NoMessage: out += "  no message starts here\n"; break;
+    case DecodeStop::CannotRead: out += "  the file cannot be read\n"; break;
   }
 }
 

@@ -18,7 +18,7 @@ namespace kalvrin {
 // without building one (a big file has millions).
 void AppendMessageJson(std::string& line, int record, const DecodedMessage& message);
 
-// One message as a few readable lines.
-void WriteMessageListing(std::ostream& out, int record, const DecodedMessage& message);
+// One message as a few readable lines, appended to `out`.
+void AppendMessageListing(std::string& out, int record, const DecodedMessage& message);
 
 }  // namespace kalvrin

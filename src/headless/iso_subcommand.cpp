@@ -32,14 +32,14 @@ void StreamElements(CheckContext& context, MessageReader& reader) {
         if (offset == kNoRowOffset) return;  // the title row
         DecodedMessage message = reader.Decode(offset);
         if (mask) MaskCardNumbers(message);
+        line.clear();
         if (json) {
-          line.clear();
           AppendMessageJson(line, row, message);
           line += '\n';
-          out.write(line.data(), static_cast<std::streamsize>(line.size()));
         } else {
-          WriteMessageListing(out, row, message);
+          AppendMessageListing(line, row, message);
         }
+        out.write(line.data(), static_cast<std::streamsize>(line.size()));
       },
       kLiveRows);
 }

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <string>
 
@@ -29,10 +29,20 @@ int OpenTransactionFile(std::string_view path, std::int64_t& size) {
 }
 
 std::string OffsetText(std::int64_t offset) {
-  std::array<char, 48> text{};
-  std::snprintf(text.data(), text.size(), "%lld (0x%llX)", static_cast<long long>(offset),
-                static_cast<unsigned long long>(offset));
-  return text.data();
+  std::string text;
+  AppendOffsetText(text, offset);
+  return text;
+}
+
+void AppendOffsetText(std::string& out, std::int64_t offset) {
+  std::array<char, 24> digits{};
+  out.append(digits.data(), std::to_chars(digits.data(), digits.data() + digits.size(), offset).ptr);
+  out += " (0x";
+  // the offset's bits as an unsigned number, capital hexadecimal digits
+  char* const end = std::to_chars(digits.data(), digits.data() + digits.size(), static_cast<std::uint64_t>(offset), 16).ptr;
+  std::transform(digits.data(), end, digits.data(), [](char c) { return c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c; });
+  out.append(digits.data(), end);
+  out += ')';
 }
 
 TransactionFile::TransactionFile(std::string_view path, std::size_t bufferSize)

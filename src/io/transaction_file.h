@@ -19,8 +19,9 @@ namespace kalvrin {
 // file's size when it opens. The caller closes the descriptor.
 int OpenTransactionFile(std::string_view path, std::int64_t& size);
 
-// A file offset as "1234 (0x4D2)".
+// A file offset as "1234 (0x4D2)", and the same appended to `out`.
 std::string OffsetText(std::int64_t offset);
+void AppendOffsetText(std::string& out, std::int64_t offset);
 
 // A transaction file opened by OpenTransactionFile, read through one buffer
 // of bufferSize bytes; closed when the reader goes.
