@@ -1,6 +1,7 @@
 # The core's sources, relative to the project's root: the main build and the
 # fuzzing build (fuzz/CMakeLists.txt) compile the same list.
 set(KALVRIN_CORE_SOURCES
+  src/decimal_text.h
   src/defines.h
   src/io/transaction_file.cpp
   src/iso/element_table.cpp

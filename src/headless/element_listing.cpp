@@ -1,8 +1,7 @@
 // JSON and text views of decoded messages.
 #include "headless/element_listing.h"
 
-#include <charconv>
-
+#include "decimal_text.h"
 #include "headless/surface_output.h"
 #include "io/transaction_file.h"
 #include "iso/grid_csv.h"
@@ -21,17 +20,6 @@ constexpr std::string_view StopName(DecodeStop stop) {
   }
   return "complete";
 }
-
-// A number as decimal text without allocating.
-class Decimal {
- public:
-  explicit Decimal(std::int64_t value) : end_(std::to_chars(digits_, digits_ + sizeof digits_, value).ptr) {}
-  std::string_view view() const { return {digits_, static_cast<std::size_t>(end_ - digits_)}; }
-
- private:
-  char digits_[24];
-  char* end_;
-};
 
 // Spaces after what `out` holds from `from` on, up to `width` bytes of it.
 void PadFrom(std::string& out, std::size_t from, std::size_t width) {
@@ -53,10 +41,7 @@ void AppendMessageJson(std::string& line, int record, const DecodedMessage& mess
     line += name;
     line += "\":";
   };
-  const auto number = [&line](std::int64_t value) {
-    char digits[24];
-    line.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-  };
+  const auto number = [&line](std::int64_t value) { line += DecimalText(value).view(); };
   line += '{';
   field("record", true);
   number(record);
@@ -109,11 +94,11 @@ void AppendMessageJson(std::string& line, int record, const DecodedMessage& mess
 
 void AppendMessageListing(std::string& out, int record, const DecodedMessage& message) {
   out += "message ";
-  out += Decimal(record).view();
+  out += DecimalText(record).view();
   out += " at ";
   AppendOffsetText(out, message.span.offset);
   out += ", ";
-  out += Decimal(message.span.bytes).view();
+  out += DecimalText(message.span.bytes).view();
   out += " bytes, MTI ";
   AppendLatin1AsUtf8(out, message.mti);
   out += '\n';
@@ -135,7 +120,7 @@ void AppendMessageListing(std::string& out, int record, const DecodedMessage& me
     out += "  ";
     std::size_t from = out.size();
     out += element.number < 65 ? 'P' : 'S';  // the element with the bitmap it belongs to: "P35", "S128"
-    out += Decimal(element.number).view();
+    out += DecimalText(element.number).view();
     PadFrom(out, from, 5);
     from = out.size();
     out += FormatName(element.format);
@@ -143,12 +128,12 @@ void AppendMessageListing(std::string& out, int record, const DecodedMessage& me
     from = out.size();
     AppendLatin1AsUtf8(out, element.prefix);
     PadFrom(out, from, 4);
-    AppendPaddedLeft(out, Decimal(element.length).view(), 3);
+    AppendPaddedLeft(out, DecimalText(element.length).view(), 3);
     out += "  at ";
     from = out.size();
     AppendOffsetText(out, element.span.offset);
     PadFrom(out, from, 24);
-    AppendPaddedLeft(out, Decimal(element.span.bytes).view(), 4);
+    AppendPaddedLeft(out, DecimalText(element.span.bytes).view(), 4);
     out += " bytes  ";
     AppendLatin1AsUtf8(out, element.value);
     if (!element.complete && message.stop == DecodeStop::EndOfFile) out += " (cut short)";

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <string>
 
+#include "decimal_text.h"
+
 namespace kalvrin {
 
 int OpenTransactionFile(std::string_view path, std::int64_t& size) {
@@ -35,9 +37,9 @@ std::string OffsetText(std::int64_t offset) {
 }
 
 void AppendOffsetText(std::string& out, std::int64_t offset) {
-  std::array<char, 24> digits{};
-  out.append(digits.data(), std::to_chars(digits.data(), digits.data() + digits.size(), offset).ptr);
+  out += DecimalText(offset).view();
   out += " (0x";
+  std::array<char, 16> digits{};
   // the offset's bits as an unsigned number, capital hexadecimal digits
   char* const end = std::to_chars(digits.data(), digits.data() + digits.size(), static_cast<std::uint64_t>(offset), 16).ptr;
   std::transform(digits.data(), end, digits.data(), [](char c) { return c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c; });

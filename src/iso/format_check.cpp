@@ -3,11 +3,11 @@
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
 #include <climits>
 #include <cstring>
 #include <memory>
 
+#include "decimal_text.h"
 #include "io/transaction_file.h"
 #include "iso/char_scan.h"
 #include "iso/format_rules.h"
@@ -32,17 +32,6 @@ constexpr std::array<std::uint8_t, 256> kReversedBitmapBits = [] {
   for (int c = 0; c < 256; ++c) bits[static_cast<std::size_t>(c)] = kReversedNibbles[static_cast<std::size_t>(BitmapBits(static_cast<char>(c)))];
   return bits;
 }();
-
-// A number as decimal text without allocating.
-class Decimal {
- public:
-  explicit Decimal(std::int64_t value) { end_ = std::to_chars(digits_, digits_ + sizeof digits_, value).ptr; }
-  std::string_view view() const { return {digits_, static_cast<std::size_t>(end_ - digits_)}; }
-
- private:
-  char digits_[24];
-  char* end_;
-};
 
 // A label followed by an element number, e.g. "PMAP P: 35": one for each
 // element, made at compile time, so that a completed element costs no
@@ -164,7 +153,7 @@ int FormatCheck::RunFormatCheck(std::string_view path) {
   progress_ = &progress;
   position_ = 0;
   surface_.repaint();
-  surface_.setStatus(kTotalsPanel, Decimal(size).view());
+  surface_.setStatus(kTotalsPanel, DecimalText(size).view());
   surface_.repaint();
 
   bool readFailed = false;
@@ -376,7 +365,7 @@ int FormatCheck::Dispatch(char c) {
     state_.mtiFound = false;
     result = MessageTypeStep(c);
     if (pumpsEvents_) {
-      surface_.setStatus(kPositionPanel, Decimal(position_).view());
+      surface_.setStatus(kPositionPanel, DecimalText(position_).view());
     } else {
       heldPosition_ = position_;
     }
@@ -428,7 +417,7 @@ int FormatCheck::MtiDigit(char c) {
   FlushGap();  // the previous message's PAD and SIZE belong to its own row
   ResetMessage();
   ++state_.recordCount;
-  WriteCell(kRecColumn, Decimal(state_.recordCount).view());
+  WriteCell(kRecColumn, DecimalText(state_.recordCount).view());
   WriteCell(kTCodeColumn, mti);
   surface_.setGridRowOffset(CurrentRow(), messageOffset);
   state_.mtiFound = true;
@@ -448,9 +437,9 @@ int FormatCheck::GapStep(char c) {
 
 // PAD and SIZE change only in a gap and go onto the grid once it ends.
 void FormatCheck::FlushGap() {
-  if (padPending_) WriteCell(kPadColumn, Decimal(state_.padCount).view());
+  if (padPending_) WriteCell(kPadColumn, DecimalText(state_.padCount).view());
   // The message's data characters and the one gap character it keeps.
-  if (gapPending_) WriteCell(kSizeColumn, Decimal(kMessageHeadSize + state_.dataCount + 1).view());
+  if (gapPending_) WriteCell(kSizeColumn, DecimalText(kMessageHeadSize + state_.dataCount + 1).view());
   gapPending_ = false;
   padPending_ = false;
 }
@@ -625,7 +614,7 @@ void FormatCheck::ElementDone(const ElementSet& set, int element) {
 // it: of the status texts that follow each other with every element and
 // every message, only the last can be seen, and only that one is written.
 void FormatCheck::ShowHeldStatus() {
-  if (heldPosition_ >= 0) surface_.setStatus(kPositionPanel, Decimal(heldPosition_).view());
+  if (heldPosition_ >= 0) surface_.setStatus(kPositionPanel, DecimalText(heldPosition_).view());
   if (!heldElementStatus_.empty()) {
     surface_.setStatus(kCommandPanel, heldElementStatus_);
     surface_.repaintStatus();
