@@ -404,25 +404,30 @@ void RowStore::Install(Frozen& frozen) const {
   std::exception_ptr error;
   if (!frozen.failed) {
     try {
-      b.frozen = std::make_unique_for_overwrite<char[]>(frozen.size);
+      SetFrozen(b, std::string_view(frozen.encoded.data(), frozen.size), frozen.cols, frozen.rows);
+      return;
     } catch (const std::bad_alloc&) {
       error = std::current_exception();
     }
   }
-  if (!b.frozen) {
-    // Back as it was handed over, to be frozen again by freezeSettled.
-    b.open = std::move(frozen.rows);
-    reopened_.push_back(frozen.block);
-    if (error) std::rethrow_exception(error);
-    return;
-  }
-  std::memcpy(b.frozen.get(), frozen.encoded.data(), frozen.size);
-  b.frozenSize = frozen.size;
-  b.encodedCols = frozen.cols;
+  // Back as it was handed over, to be frozen again by freezeSettled.
+  b.open = std::move(frozen.rows);
+  reopened_.push_back(frozen.block);
+  if (error) std::rethrow_exception(error);
+}
+
+// The block holds `encoded` from now on; its open rows, emptied, go to a
+// block opened later, their strings' room included. When the room for the
+// encoding cannot be had, nothing changes.
+void RowStore::SetFrozen(Block& b, std::string_view encoded, std::uint16_t cols, std::unique_ptr<OpenRows>& rows) const {
+  b.frozen = std::make_unique_for_overwrite<char[]>(encoded.size());
+  std::memcpy(b.frozen.get(), encoded.data(), encoded.size());
+  b.frozenSize = static_cast<std::uint32_t>(encoded.size());
+  b.encodedCols = cols;
   ++frozenBlocks_;
-  for (std::string& packed : frozen.rows->rows) packed.clear();
-  frozen.rows->offsets.fill(kNoRowOffset);
-  KeepSpare(std::move(frozen.rows));
+  for (std::string& packed : rows->rows) packed.clear();
+  rows->offsets.fill(kNoRowOffset);
+  KeepSpare(std::move(rows));
 }
 
 std::unique_ptr<RowStore::OpenRows> RowStore::TakeSpare() {
@@ -644,15 +649,7 @@ void RowStore::Freeze(std::size_t block, bool handOver) {
   }
   Settle();  // blocks handed over earlier go into the dictionaries first
   const std::size_t size = Encode(dictionaries_, cols, *b.open, firstRow, scratch_);
-  b.frozen = std::make_unique_for_overwrite<char[]>(size);
-  std::memcpy(b.frozen.get(), scratch_.data(), size);
-  b.frozenSize = static_cast<std::uint32_t>(size);
-  b.encodedCols = cols;
-  ++frozenBlocks_;
-  // A block to open later takes these rows over, their strings' room included.
-  for (std::string& packed : b.open->rows) packed.clear();
-  b.open->offsets.fill(kNoRowOffset);
-  KeepSpare(std::move(b.open));
+  SetFrozen(b, std::string_view(scratch_.data(), size), cols, b.open);
 }
 
 void RowStore::FreezeBehind() {

@@ -145,6 +145,7 @@ class RowStore {
   // failure to install.
   void InstallAll(std::list<Frozen>& arrived, std::exception_ptr error) const;
   void Install(Frozen& frozen) const;
+  void SetFrozen(Block& b, std::string_view encoded, std::uint16_t cols, std::unique_ptr<OpenRows>& rows) const;
   bool StartWorker();
   std::unique_ptr<OpenRows> TakeSpare();
   void KeepSpare(std::unique_ptr<OpenRows> rows) const;

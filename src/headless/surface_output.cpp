@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <memory>
 
 namespace kalvrin {
 
@@ -318,27 +317,19 @@ void WriteHeld(ReportStream& report, const HeadlessSurface& surface, int result)
 }  // namespace
 
 HeadlessSurface::RowSink CsvRowSink(std::ostream& out) {
-  // A plain record is written into a buffer kept from row to row, which
-  // costs no filling of a string's new room; the others as AppendCsvRow
-  // writes them.
-  struct Buffer {
-    std::shared_ptr<char[]> bytes;  // shared: a std::function is copyable
-    std::size_t capacity = 0;
-    std::string record;
-  };
-  return [&out, buffer = Buffer()](int, std::span<const std::string_view> cells) mutable {
+  // A plain record is written over the one before, in a string that only
+  // grows, so that its room is not filled anew for every row; the others as
+  // AppendCsvRow writes them.
+  return [&out, record = std::string()](int, std::span<const std::string_view> cells) mutable {
     const std::size_t length = PlainCsvLength(cells);
-    if (length > buffer.capacity) {
-      buffer.capacity = std::max(length, 2 * buffer.capacity);
-      buffer.bytes = std::make_shared_for_overwrite<char[]>(buffer.capacity);
-    }
-    if (WritePlainCsvRecord(cells, buffer.bytes.get())) {
-      out.write(buffer.bytes.get(), static_cast<std::streamsize>(length));
+    if (record.size() < length) record.resize(length);
+    if (!WritePlainCsvRecord(cells, record.data())) {
+      record.clear();
+      AppendCsvRow(record, cells);
+      out.write(record.data(), static_cast<std::streamsize>(record.size()));
       return;
     }
-    buffer.record.clear();
-    AppendCsvRow(buffer.record, cells);
-    out.write(buffer.record.data(), static_cast<std::streamsize>(buffer.record.size()));
+    out.write(record.data(), static_cast<std::streamsize>(length));
   };
 }
 

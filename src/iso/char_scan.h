@@ -55,7 +55,6 @@ inline std::size_t ControlFreeLength(const char* chars, std::size_t count, std::
   return at;
 }
 
-
 namespace char_scan_detail {
 // `count` bytes, at least sizeof(Word) and at most twice that, as two words
 // that may overlap.
