@@ -19,10 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "app/grid_columns.h"
-#include "app/grid_model.h"
-#include "app/grid_rows.h"
-#include "app/grid_search.h"
+#include "app/grid/grid_columns.h"
+#include "app/grid/grid_model.h"
+#include "app/grid/grid_rows.h"
+#include "app/grid/grid_search.h"
 #include "testgen/filegen.h"
 #include "headless/headless_surface.h"
 #include "iso/format_check.h"

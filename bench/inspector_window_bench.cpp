@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/inspector.h"
+#include "app/inspector/inspector.h"
 #include "app/kalvrin_application.h"
 #include "app/main_form.h"
 

@@ -17,7 +17,7 @@
 
 #include "app/kalvrin_application.h"
 #include "app/main_form.h"
-#include "app/row_store.h"
+#include "grid/row_store.h"
 #include "headless/headless_surface.h"
 #include "iso/format_check.h"
 #include "iso/iso_commands.h"

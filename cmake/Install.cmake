@@ -13,8 +13,8 @@ foreach(program kalvrin kalvrin-check kalvrin-gen)
 endforeach()
 
 # An installed window never writes its settings among the system's programs.
-if(TARGET kalvrin_app)
-  target_compile_definitions(kalvrin_app PRIVATE KALVRIN_INSTALLED_BINDIR="${CMAKE_INSTALL_FULL_BINDIR}")
+if(TARGET kalvrin_settings)
+  target_compile_definitions(kalvrin_settings PRIVATE KALVRIN_INSTALLED_BINDIR="${CMAKE_INSTALL_FULL_BINDIR}")
 endif()
 
 # The icon: drawn once as SVG, rendered to the usual sizes at build time.

@@ -3,6 +3,7 @@
 set(KALVRIN_CORE_SOURCES
   src/decimal_text.h
   src/defines.h
+  src/io/file_identity.h
   src/io/transaction_file.cpp
   src/iso/element_table.cpp
   src/iso/format_check.cpp

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/row_store.h"
+#include "grid/row_store.h"
 #include "defines.h"
 #include "support/grid_texts.h"
 

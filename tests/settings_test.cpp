@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "support/test_files.h"
 
 using namespace kalvrin;

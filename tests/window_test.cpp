@@ -51,14 +51,14 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/about_form.h"
-#include "app/config_form.h"
-#include "app/grid_model.h"
-#include "app/help_form.h"
+#include "app/dialogs/about_form.h"
+#include "app/dialogs/config_form.h"
+#include "app/grid/grid_model.h"
+#include "app/dialogs/help_form.h"
 #include "app/kalvrin_application.h"
-#include "app/inspector.h"
+#include "app/inspector/inspector.h"
 #include "app/main_form.h"
-#include "app/row_store.h"
+#include "grid/row_store.h"
 #include "app/widget_helpers.h"
 #include "headless/headless_surface.h"
 #include "iso/format_check.h"

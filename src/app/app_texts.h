@@ -1,9 +1,11 @@
 // The texts the window itself shows; the checks' own texts live with them.
 #pragma once
 
+#include "settings/settings_texts.h"
+
 namespace kalvrin::app_text {
 
-inline constexpr const char* kCaptionStem = "KALVRIN ";              // FormClose adds VersionText
+inline constexpr const char* kCaptionStem = settings_text::kCaptionStem;  // FormClose adds VersionText
 inline constexpr const char* kUnableToWrite = "Unable to write to ";  // then the settings file's path
 inline constexpr const char* kCloseWithoutSaving = "Close without saving";
 inline constexpr const char* kStayOpen = "Stay open";

@@ -14,7 +14,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/grid_model.h"
+#include "app/grid/grid_model.h"
 #include "app/widget_helpers.h"
 #include "iso/char_scan.h"
 

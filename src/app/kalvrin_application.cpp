@@ -8,9 +8,9 @@
 #include <exception>
 #include <new>
 
-#include "app/about_form.h"
+#include "app/dialogs/about_form.h"
 #include "app/app_texts.h"
-#include "app/config_form.h"
+#include "app/dialogs/config_form.h"
 #include "app/main_form.h"
 
 namespace kalvrin {

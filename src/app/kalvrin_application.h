@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/user_dialogs.h"
+#include "app/dialogs/user_dialogs.h"
 #include "mac/core_dumps.h"
 
 namespace kalvrin {

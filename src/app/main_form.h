@@ -13,11 +13,11 @@
 #include <memory>
 #include <string>
 
-#include "app/file_identity.h"
-#include "app/findings_page.h"
+#include "io/file_identity.h"
+#include "app/findings/findings_page.h"
 #include "app/recent_files.h"
-#include "app/settings.h"
-#include "app/user_dialogs.h"
+#include "settings/settings.h"
+#include "app/dialogs/user_dialogs.h"
 #include "defines.h"
 
 class QAction;

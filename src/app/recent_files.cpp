@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <string>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 namespace kalvrin {
 

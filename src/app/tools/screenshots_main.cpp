@@ -15,10 +15,10 @@
 
 #include <cstdio>
 
-#include "app/find_bar.h"
-#include "app/grid_tools.h"
+#include "app/grid/find_bar.h"
+#include "app/grid/grid_tools.h"
 #include "app/kalvrin_application.h"
-#include "app/inspector.h"
+#include "app/inspector/inspector.h"
 #include "app/main_form.h"
 
 int main(int argc, char** argv) {

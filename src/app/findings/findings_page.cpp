@@ -1,5 +1,5 @@
 // The Findings page and its model.
-#include "app/findings_page.h"
+#include "app/findings/findings_page.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

@@ -1,5 +1,5 @@
 // Column choice, hand-set widths and fitting for FormatGrid.
-#include "app/grid_columns.h"
+#include "app/grid/grid_columns.h"
 
 #include <QEvent>
 #include <QHeaderView>
@@ -10,9 +10,9 @@
 #include <array>
 #include <charconv>
 
-#include "app/grid_rows.h"
-#include "app/grid_model.h"
-#include "app/settings.h"
+#include "app/grid/grid_rows.h"
+#include "app/grid/grid_model.h"
+#include "settings/settings.h"
 #include "app/widget_helpers.h"
 
 namespace kalvrin {

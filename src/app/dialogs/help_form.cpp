@@ -1,5 +1,5 @@
 // The help window and its text.
-#include "app/help_form.h"
+#include "app/dialogs/help_form.h"
 
 #include <QTextBrowser>
 #include <QVBoxLayout>

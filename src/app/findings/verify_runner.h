@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "app/findings_page.h"
+#include "app/findings/findings_page.h"
 
 namespace kalvrin {
 

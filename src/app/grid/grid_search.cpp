@@ -1,5 +1,5 @@
 // The find bar's search over the packed grid rows.
-#include "app/grid_search.h"
+#include "app/grid/grid_search.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 
 #include <string.h>  // memmem
 
-#include "app/grid_model.h"
+#include "app/grid/grid_model.h"
 
 namespace kalvrin {
 

@@ -1,9 +1,9 @@
 // The filtered rows of the result grid.
-#include "app/grid_rows.h"
+#include "app/grid/grid_rows.h"
 
 #include <algorithm>
 
-#include "app/grid_model.h"
+#include "app/grid/grid_model.h"
 
 namespace kalvrin {
 

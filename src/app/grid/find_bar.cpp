@@ -1,5 +1,5 @@
 // The find bar's controls.
-#include "app/find_bar.h"
+#include "app/grid/find_bar.h"
 
 #include <QComboBox>
 #include <QGridLayout>

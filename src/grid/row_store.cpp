@@ -14,7 +14,7 @@
 //                      the text shares with the cell above;
 //                      lllll: the length of the rest, 31 for 31 plus a
 //                      LEB128 number that follows.
-#include "app/row_store.h"
+#include "grid/row_store.h"
 
 #include <algorithm>
 #include <bit>

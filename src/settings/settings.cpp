@@ -1,5 +1,5 @@
 // The settings file: SimpleIni underneath, the file's encodings on top.
-#include "app/settings.h"
+#include "settings/settings.h"
 
 // Single-byte texts as they stand: no wide-character conversion.
 #define SI_NO_CONVERSION

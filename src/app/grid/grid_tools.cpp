@@ -1,5 +1,5 @@
 // Find, filter, copy, export, column choice and fitting for FormatGrid.
-#include "app/grid_tools.h"
+#include "app/grid/grid_tools.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -19,13 +19,13 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "app/config_form.h"
-#include "app/find_bar.h"
-#include "app/grid_clipboard.h"
-#include "app/grid_columns.h"
-#include "app/grid_model.h"
-#include "app/grid_rows.h"
-#include "app/grid_search.h"
+#include "app/dialogs/config_form.h"
+#include "app/grid/find_bar.h"
+#include "app/grid/grid_clipboard.h"
+#include "app/grid/grid_columns.h"
+#include "app/grid/grid_model.h"
+#include "app/grid/grid_rows.h"
+#include "app/grid/grid_search.h"
 #include "app/main_form.h"
 #include "iso/result_grid.h"
 

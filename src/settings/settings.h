@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/app_texts.h"
 #include "mac/key_install.h"
+#include "settings/settings_texts.h"
 
 namespace kalvrin {
 
@@ -100,7 +100,7 @@ struct WindowSettings {
   std::int32_t left = 100;
   std::int32_t height = 460;
   std::int32_t width = 770;
-  std::string caption = app_text::kCaptionStem;
+  std::string caption = settings_text::kCaptionStem;
   bool initMax = false;
   std::string key{kDefaultKey};
 };

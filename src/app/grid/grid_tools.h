@@ -11,7 +11,7 @@
 #include <functional>
 #include <optional>
 
-#include "app/grid_export.h"
+#include "app/grid/grid_export.h"
 
 class QAction;
 class QMenu;

@@ -1,12 +1,12 @@
 // Clipboard texts of the result grid.
-#include "app/grid_clipboard.h"
+#include "app/grid/grid_clipboard.h"
 
 #include <algorithm>
 #include <array>
 #include <climits>
 
-#include "app/grid_model.h"
-#include "app/grid_rows.h"
+#include "app/grid/grid_model.h"
+#include "app/grid/grid_rows.h"
 #include "app/widget_helpers.h"
 #include "iso/grid_csv.h"
 

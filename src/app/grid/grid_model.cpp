@@ -1,9 +1,9 @@
 // The model behind FormatGrid over its row store, and its batched view updates.
-#include "app/grid_model.h"
+#include "app/grid/grid_model.h"
 
 #include <algorithm>
 
-#include "app/column_notes.h"
+#include "app/grid/column_notes.h"
 #include "app/widget_helpers.h"
 #include "defines.h"
 #include "iso/pan_mask.h"

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/row_store.h"
+#include "grid/row_store.h"
 
 namespace kalvrin {
 

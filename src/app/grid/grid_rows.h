@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "app/grid_search.h"
+#include "app/grid/grid_search.h"
 
 namespace kalvrin {
 

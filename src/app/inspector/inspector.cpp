@@ -1,6 +1,6 @@
 // The message inspector: decoding on selection, the element table and the
 // hex view with its highlight.
-#include "app/inspector.h"
+#include "app/inspector/inspector.h"
 
 #include <QFontDatabase>
 #include <QHeaderView>

@@ -1,5 +1,5 @@
 // The About box.
-#include "app/about_form.h"
+#include "app/dialogs/about_form.h"
 
 #include <QLabel>
 

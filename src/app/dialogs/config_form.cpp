@@ -1,5 +1,5 @@
 // The configuration dialog.
-#include "app/config_form.h"
+#include "app/dialogs/config_form.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

@@ -1,5 +1,5 @@
 // The verify pass for the window.
-#include "app/verify_runner.h"
+#include "app/findings/verify_runner.h"
 
 #include "mac/wipe.h"
 #include "verify/mac_rules.h"

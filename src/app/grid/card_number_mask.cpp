@@ -1,12 +1,12 @@
 // The window's switch for masked card numbers.
-#include "app/card_number_mask.h"
+#include "app/grid/card_number_mask.h"
 
 #include <QAction>
 #include <QMenu>
 
-#include "app/grid_model.h"
-#include "app/inspector.h"
-#include "app/settings.h"
+#include "app/grid/grid_model.h"
+#include "app/inspector/inspector.h"
+#include "settings/settings.h"
 
 namespace kalvrin {
 

@@ -1,5 +1,5 @@
 // The standard dialogs behind UserDialogs.
-#include "app/user_dialogs.h"
+#include "app/dialogs/user_dialogs.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

@@ -1,12 +1,12 @@
 // Export of the result grid as CSV.
-#include "app/grid_export.h"
+#include "app/grid/grid_export.h"
 
 #include <QSaveFile>
 
 #include <array>
 #include <string>
 
-#include "app/grid_model.h"
+#include "app/grid/grid_model.h"
 #include "iso/grid_csv.h"
 
 namespace kalvrin {

@@ -1,6 +1,6 @@
 // Column notes: the grid's own columns described in words, the element
 // columns by the element's name and its layout in the element table.
-#include "app/column_notes.h"
+#include "app/grid/column_notes.h"
 
 #include <string>
 
