@@ -26,6 +26,19 @@ inline constexpr std::string_view kMacTrailerNotFound = "MAC Trailer not found";
 inline constexpr std::size_t kMacHeaderSize = 60;
 inline constexpr std::size_t kMacTrailerSize = 51;  // the trailer's bytes after its "1844"
 
+// Where the MAC header record declares its method (one digit), version (two
+// digits) and key check value (kKcvDigits hex digits).
+inline constexpr std::size_t kMacMethodAt = 41;
+inline constexpr std::size_t kMacVersionAt = 42;
+inline constexpr std::size_t kMacKcvAt = 44;
+// Where the MAC check reads the trailer's function code (P24) and its MAC
+// (S128's eight characters), counted from the "1" of the trailer's MTI, and
+// the MAC's place among the trailer bytes that MacRecords keeps.
+inline constexpr std::size_t kTrailerFunctionCodeAt = 36;
+inline constexpr std::size_t kTrailerMacAt = 47;
+inline constexpr std::size_t kTrailerMacInRecord = kTrailerMacAt - 4;
+inline constexpr std::size_t kMacDigits = 8;
+
 // What FindMacRecords hands the driver. Bytes a short read could not fill
 // stay zero, so the declared values end at the first NUL.
 struct MacRecords {
