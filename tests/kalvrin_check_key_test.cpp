@@ -175,7 +175,7 @@ TEST(KalvrinCheckKey, AKeyFileThatGivesNothingEndsAfterTheTimeout) {
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   const std::vector<std::string> timeout{kNoKeyInEnvironment, "KALVRIN_KEY_TIMEOUT=1"};
   const auto tooLate = [](const std::string& path) {
-    return "kalvrin-check: no key from key file " + path + " within 1 seconds (KALVRIN_KEY_TIMEOUT sets the wait)\n";
+    return "kalvrin-check: no key from key file " + path + " within 1 second (KALVRIN_KEY_TIMEOUT sets the wait)\n";
   };
 
   for (const char* command : {"mac", "verify"}) {

@@ -158,8 +158,8 @@ bool ReadKeyFile(const std::string& path, std::string& key, std::string& error) 
     if (!read && errno == ETIMEDOUT) {
       SecureWipe(key.data(), key.size());
       key.clear();
-      error = "no key from key file " + path + " within " + std::to_string(timeout) + " seconds (" +
-              kKeyTimeoutVariable + " sets the wait)";
+      error = "no key from key file " + path + " within " + std::to_string(timeout) +
+              (timeout == 1 ? " second (" : " seconds (") + kKeyTimeoutVariable + " sets the wait)";
       ok = false;
     } else {
       ok = KeyFromLine(read, "key file " + path, key, error);
