@@ -66,6 +66,7 @@ TEST(KalvrinCheckKey, EverySourceGivesTheKeysMac) {
       {"--key-file", {"--key-file", file.str()}, "", {kNoKeyInEnvironment}},
       {"--key-file, blanks and CR LF", {"--key-file", crlfBlanks.str()}, "", {kNoKeyInEnvironment}},
       {"KALVRIN_KEY", {}, "", {"KALVRIN_KEY=" + kNhdKey}},
+      {"KALVRIN_KEY, blanks and a line end", {}, "", {"KALVRIN_KEY= \t" + kNhdKey + " \r\n"}},
       // an option comes before the environment
       {"--key over KALVRIN_KEY", {"--key", kNhdKey}, "", {"KALVRIN_KEY=A4F1C07B3E9D2658"}},
       {"--key-file over KALVRIN_KEY", {"--key-file", file.str()}, "", {"KALVRIN_KEY=A4F1C07B3E9D2658"}},
@@ -127,6 +128,85 @@ TEST(KalvrinCheckKey, UnusableSourcesAreRefusedInOneLine) {
       EXPECT_EQ(printed.err, "kalvrin-check: " + c.err + "\n");
       ExpectNoKeyIn(printed, kNhdKey);
     }
+  }
+}
+
+// A source that gives nothing usable but is set is refused, not passed over.
+TEST(KalvrinCheckKey, EnvironmentWithoutAUsableValueIsRefused) {
+  const KeyFile file(kNhdKey + "\n", 0600);
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    std::string err;
+  };
+  const std::string badTimeout = "KALVRIN_KEY_TIMEOUT must be a whole number of seconds, 1 or more";
+  const Case cases[] = {
+      {{}, {"KALVRIN_KEY= \t \n"}, "no key in KALVRIN_KEY"},
+      {{"--key-file", file.str()}, {kNoKeyInEnvironment, "KALVRIN_KEY_TIMEOUT=0"}, badTimeout},
+      {{"--key-file", file.str()}, {kNoKeyInEnvironment, "KALVRIN_KEY_TIMEOUT=-5"}, badTimeout},
+      {{"--key-file", file.str()}, {kNoKeyInEnvironment, "KALVRIN_KEY_TIMEOUT=1.5"}, badTimeout},
+      {{"--key-file", file.str()}, {kNoKeyInEnvironment, "KALVRIN_KEY_TIMEOUT=ten"}, badTimeout},
+      {{"--key-file", file.str()}, {kNoKeyInEnvironment, "KALVRIN_KEY_TIMEOUT=99999999999"}, badTimeout},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.env.back());
+    const Printed mac = RunProgram(MacArgs(c.args), "", c.env);
+    EXPECT_EQ(mac.exitCode, 2);
+    EXPECT_EQ(mac.out, "");
+    EXPECT_EQ(mac.err, "kalvrin-check: " + c.err + "\n");
+    std::vector<std::string> verify{test::CheckProgramPath(), "verify", Sample("batch-nhd.dat")};
+    verify.insert(verify.end(), c.args.begin(), c.args.end());
+    const Printed verified = RunProgram(verify, "", c.env);
+    EXPECT_EQ(verified.exitCode, 2);
+    EXPECT_EQ(verified.err, "kalvrin-check: " + c.err + "\n");
+  }
+  // The wait applies to key files only: the other sources do not read it.
+  const Printed direct = RunProgram(MacArgs({"--key", kNhdKey}), "", {kNoKeyInEnvironment, "KALVRIN_KEY_TIMEOUT=ten"});
+  EXPECT_EQ(direct.exitCode, 0) << direct.err;
+}
+
+// A key file that never gives its line (a named pipe nobody opens, or a
+// writer that stays silent, such as a password tool nobody answers) ends the
+// command after KALVRIN_KEY_TIMEOUT seconds with one line; a writer that
+// answers in time is waited for.
+TEST(KalvrinCheckKey, AKeyFileThatGivesNothingEndsAfterTheTimeout) {
+  const test::TempFile folder("", "placeholder");
+  const std::filesystem::path pipe = folder.path().parent_path() / "mac.key";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const std::vector<std::string> timeout{kNoKeyInEnvironment, "KALVRIN_KEY_TIMEOUT=1"};
+  const auto tooLate = [](const std::string& path) {
+    return "kalvrin-check: no key from key file " + path + " within 1 second (KALVRIN_KEY_TIMEOUT sets the wait)\n";
+  };
+
+  for (const char* command : {"mac", "verify"}) {
+    SCOPED_TRACE(command);
+    const auto start = std::chrono::steady_clock::now();
+    const Printed printed = RunProgram(
+        {test::CheckProgramPath(), command, Sample("batch-nhd.dat"), "--key-file", pipe.string(), "--json"}, "",
+        timeout);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(printed.exitCode, 2);
+    EXPECT_EQ(printed.out, "");
+    EXPECT_EQ(printed.err, tooLate(pipe.string()));
+    EXPECT_GE(waited, std::chrono::milliseconds(900));
+    EXPECT_LT(waited, std::chrono::seconds(30));
+  }
+
+  // Standard input as the key file: a pipe whose writer, the test, is there
+  // but silent.
+  {
+    ChildProcess child(MacArgs({"--key-file", "/dev/stdin", "--json"}), timeout);
+    EXPECT_EQ(child.ReadRest(), "");
+    EXPECT_EQ(child.Wait(), 2);
+    EXPECT_EQ(child.Errors(), tooLate("/dev/stdin"));
+  }
+  {
+    ChildProcess child(MacArgs({"--key-file", "/dev/stdin", "--json"}), {kNoKeyInEnvironment, "KALVRIN_KEY_TIMEOUT=20"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    child.WriteInput(kNhdKey + "\n");
+    const std::string out = child.ReadRest();
+    EXPECT_EQ(child.Wait(), 0) << child.Errors();
+    EXPECT_NE(out.find("\"txtCalcMacNHD\":\"green\""), std::string::npos) << out;
   }
 }
 

@@ -2,10 +2,15 @@
 #include "headless/key_source.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,7 +25,17 @@ namespace {
 
 constexpr std::string_view kStandardInput = "-";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+// How long a key file may keep the caller waiting for its first line: a
+// named pipe nobody writes to would otherwise hold the command for ever,
+// while <(pass show ...) needs time for a passphrase to be typed.
+constexpr const char* kKeyTimeoutVariable = "KALVRIN_KEY_TIMEOUT";
+constexpr std::uint32_t kDefaultKeyTimeoutSeconds = 60;
+
+using Clock = std::chrono::steady_clock;
+
+// A line end counts as a blank too: a line read never holds one, and the
+// environment may (KALVRIN_KEY="$(cat key)" keeps none, a quoted echo does).
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // In place, so that no shorter copy of the key is left behind.
 void TrimBlanks(std::string& text) {
@@ -39,8 +54,68 @@ std::string ModeText(mode_t mode) {
   return text;
 }
 
-bool ReadKeyLine(int fd, std::string_view source, std::string& key, std::string& error) {
-  if (!ReadFirstLine(fd, key)) {
+bool KeyTimeout(std::uint32_t& seconds, std::string& error) {
+  seconds = kDefaultKeyTimeoutSeconds;
+  const char* text = std::getenv(kKeyTimeoutVariable);
+  if (text == nullptr || *text == '\0') return true;
+  const char* end = text + std::strlen(text);
+  const auto [stop, failure] = std::from_chars(text, end, seconds);
+  if (failure != std::errc() || stop != end || seconds == 0) {
+    error = std::string(kKeyTimeoutVariable) + " must be a whole number of seconds, 1 or more";
+    return false;
+  }
+  return true;
+}
+
+// Waits until the descriptor has a byte or its end to give, or the deadline
+// passes (false, errno ETIMEDOUT).
+bool WaitReadable(int fd, Clock::time_point deadline) {
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      errno = ETIMEDOUT;
+      return false;
+    }
+    pollfd wait{};
+    wait.fd = fd;
+    wait.events = POLLIN;
+    // in steps a poll's int can hold
+    const int ready = ::poll(&wait, 1, static_cast<int>(std::min<std::int64_t>(left, 3'600'000)));
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready > 0) return true;
+  }
+}
+
+// The first line, at most kLongestKeyLine bytes of it, by the deadline. The
+// descriptor may be one opened without blocking: a named pipe with no writer
+// yet, or a writer that writes nothing, does not hold the caller past it.
+bool ReadFirstLineBy(int fd, Clock::time_point deadline, std::string& line) {
+  line.clear();
+  line.reserve(kLongestKeyLine);  // never reallocated, so never copied
+  char c = 0;
+  bool ok = true;
+  while (line.size() < kLongestKeyLine) {
+    if (!WaitReadable(fd, deadline)) {
+      ok = false;
+      break;
+    }
+    const ssize_t got = ::read(fd, &c, 1);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (got < 0) {
+      ok = false;
+      break;
+    }
+    if (got == 0 || c == '\n') break;
+    line.push_back(c);
+  }
+  const int failure = errno;
+  SecureWipe(&c, sizeof c);
+  errno = failure;
+  return ok;
+}
+
+bool KeyFromLine(bool read, std::string_view source, std::string& key, std::string& error) {
+  if (!read) {
     error = "cannot read the key from " + std::string(source) + ": " + std::strerror(errno);
     return false;
   }
@@ -52,8 +127,16 @@ bool ReadKeyLine(int fd, std::string_view source, std::string& key, std::string&
   return true;
 }
 
+bool ReadKeyLine(int fd, std::string_view source, std::string& key, std::string& error) {
+  return KeyFromLine(ReadFirstLine(fd, key), source, key, error);
+}
+
 bool ReadKeyFile(const std::string& path, std::string& key, std::string& error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  std::uint32_t timeout = 0;
+  if (!KeyTimeout(timeout, error)) return false;
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeout);
+  // Without blocking, so that opening a named pipe does not wait for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
     error = "cannot open key file " + path + ": " + std::strerror(errno);
     return false;
@@ -70,7 +153,18 @@ bool ReadKeyFile(const std::string& path, std::string& key, std::string& error) 
             "); make it readable by its owner only: chmod 600 " + path;
     ok = false;
   }
-  ok = ok && ReadKeyLine(fd, "key file " + path, key, error);
+  if (ok) {
+    const bool read = ReadFirstLineBy(fd, deadline, key);
+    if (!read && errno == ETIMEDOUT) {
+      SecureWipe(key.data(), key.size());
+      key.clear();
+      error = "no key from key file " + path + " within " + std::to_string(timeout) +
+              (timeout == 1 ? " second (" : " seconds (") + kKeyTimeoutVariable + " sets the wait)";
+      ok = false;
+    } else {
+      ok = KeyFromLine(read, "key file " + path, key, error);
+    }
+  }
   ::close(fd);
   return ok;
 }
@@ -82,25 +176,14 @@ void DeclareKeyOptions(CLI::App& app, KeyOptions& options, std::string_view fall
       "--key", options.key,
       "the MAC key, 16 hex digits, or - to read it from standard input (default: $KALVRIN_KEY, else " +
           std::string(fallback) + "); on the command line every user of the machine can read it");
-  CLI::Option* file =
-      app.add_option("--key-file", options.keyFile, "read the MAC key from the first line of this file (mode 600)");
+  CLI::Option* file = app.add_option(
+      "--key-file", options.keyFile,
+      "read the MAC key from the first line of this file (mode 600), waiting at most $KALVRIN_KEY_TIMEOUT seconds "
+      "(default 60) for it");
   key->excludes(file);
 }
 
-bool ReadFirstLine(int fd, std::string& line) {
-  line.clear();
-  line.reserve(kLongestKeyLine);  // never reallocated, so never copied
-  char c = 0;
-  while (line.size() < kLongestKeyLine) {
-    const ssize_t got = ::read(fd, &c, 1);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0 || c == '\n') break;
-    line.push_back(c);
-  }
-  SecureWipe(&c, sizeof c);
-  return true;
-}
+bool ReadFirstLine(int fd, std::string& line) { return ReadFirstLineBy(fd, Clock::time_point::max(), line); }
 
 bool ReadKey(KeyOptions& options, std::string_view defaultKey, std::string& key, std::string& error) {
   key.clear();
@@ -113,7 +196,14 @@ bool ReadKey(KeyOptions& options, std::string_view defaultKey, std::string& key,
   }
   if (!options.keyFile.empty()) return ReadKeyFile(options.keyFile, key, error);
   if (const char* environment = std::getenv(kKeyEnvironmentVariable); environment != nullptr && *environment != '\0') {
+    // Trimmed as a key file's line is. Blanks alone were meant as a key, so
+    // they are refused rather than taken for no key at all.
     key.assign(environment);
+    TrimBlanks(key);
+    if (key.empty()) {
+      error = std::string("no key in ") + kKeyEnvironmentVariable;
+      return false;
+    }
     return true;
   }
   key.assign(defaultKey);
