@@ -1,12 +1,24 @@
-// The busy state of a command: the busy cursor for the whole application,
-// then Open, ISO, MAC and Exit disabled in that order, and the surface's pump
-// clock started; undone in the same order whatever the command did, with a
-// last flush of the surface so the widgets show the command's end. The
-// button that started the command gets the focus back: while it was
-// disabled the focus moved on, and keystrokes must not land in another edit.
+// The window's one running command and its one stop.
+//
+// CommandState says which command runs (none, the format check, the MAC
+// check, verify; the commands still to come take a value of their own) and
+// carries the stop that Clear, Escape and a closing window ask for: one flag
+// every command's progress reads, and a command's own way of stopping where
+// it has one (the format check stops before its next character). A stop
+// also says what the window does once the command has returned.
+//
+// BusyState is one run of a command: the busy cursor for the whole
+// application, then Open, ISO, MAC and Exit disabled in that order, and the
+// surface's pump clock started; undone in the same order whatever the
+// command did, with a last flush of the surface so the widgets show the
+// command's end. The button that started the command gets the focus back:
+// while it was disabled the focus moved on, and keystrokes must not land in
+// another edit.
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <functional>
 
 class QPushButton;
 
@@ -14,16 +26,47 @@ namespace kalvrin {
 
 class FormSurface;
 
+enum class Command { None, FormatCheck, MacCheck, Verify };
+
+// What the window does once a stopped command has returned: nothing more,
+// keep what the window showed, clear it, or close. A later stop that asks
+// for more wins: a close over a clear over a keep.
+enum class AfterStop { Nothing, Keep, Clear, Close };
+
+class CommandState {
+ public:
+  Command running() const { return running_; }
+  bool idle() const { return running_ == Command::None; }
+  // Asks the running command to stop; false (and nothing asked) when none runs.
+  bool stop(AfterStop then);
+  // Set from a stop until the next command starts; commands read it between steps.
+  const std::atomic<bool>& stopFlag() const { return stop_; }
+  bool stopping() const { return stop_.load(std::memory_order_relaxed); }
+  // What the last stop asked for, handed over once: the window takes it
+  // after the command has returned.
+  AfterStop takeAfterStop();
+
+ private:
+  friend class BusyState;
+  Command running_ = Command::None;
+  std::atomic<bool> stop_ = false;
+  AfterStop after_ = AfterStop::Nothing;
+  std::function<void()> stopHook_;  // the running command's own stop
+};
+
 class BusyState {
  public:
   // `buttons`: Open, ISO, MAC and Exit, in the order they go busy;
-  // `starter`: the button that started the command.
-  BusyState(const std::array<QPushButton*, 4>& buttons, FormSurface& surface, QPushButton* starter);
+  // `starter`: the button that started the command, if one did;
+  // `stopHook`: how `command` stops besides the flag, if it has a way.
+  BusyState(CommandState& state, Command command, const std::array<QPushButton*, 4>& buttons, FormSurface& surface,
+            QPushButton* starter, std::function<void()> stopHook = {});
   ~BusyState();
   BusyState(const BusyState&) = delete;
   BusyState& operator=(const BusyState&) = delete;
 
  private:
+  CommandState& state_;
   std::array<QPushButton*, 4> buttons_;
   FormSurface& surface_;
   QPushButton* starter_;
