@@ -495,7 +495,7 @@ class GridWindowTest : public QObject {
     }
     const QByteArray saved = ReadBytes(dir.filePath("kalvrin.ini"));
     QVERIFY2(saved.contains("[Grid]\nHiddenColumns=5,30\n"), saved.constData());
-    QVERIFY(saved.startsWith("[Form]\nTop=100\nLeft=100\nHeight=460\nWidth=770\nCaption=KALVRIN 1.23\nInitMax=0\n"));
+    QVERIFY(saved.startsWith("[Form]\nTop=100\nLeft=100\nHeight=460\nWidth=770\nCaption=KALVRIN " KALVRIN_TEST_VERSION "\nInitMax=0\n"));
     {
       KalvrinWindows w = Start(dir);
       QVERIFY(w.mainForm->FormatGrid->isColumnHidden(5));

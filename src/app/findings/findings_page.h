@@ -138,6 +138,8 @@ class FindingsPage : public QWidget {
   void showNote(const QString& note);
   // The file the findings are of.
   const std::string& path() const { return path_; }
+  // The last run was asked to stop before the end of the file.
+  bool stopped() const { return last_.stopped; }
   const FindingsModel& model() const { return *model_; }
   FindingsFilter& filter() { return *filter_; }
 

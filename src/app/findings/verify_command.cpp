@@ -40,7 +40,10 @@ void TMainForm::VerifyClick() {
     control.stop = &commands_.stopFlag();
     const bool read = Findings->run(verifyRunner_, path.toStdString(), txtCHECKKey->text().toLatin1().toStdString(),
                                     control);
-    surface_->setStatus(kCommandPanel, read ? findings_text::kVerified : findings_text::kVerifyFailed);
+    const char* said = !read                ? findings_text::kVerifyFailed
+                       : Findings->stopped() ? app_text::kVerifyStopped
+                                             : findings_text::kVerified;
+    surface_->setStatus(kCommandPanel, said);
     pgResult->setCurrentWidget(Findings);
   });
   EndStoppedCommand(app_text::kVerifyStopped);
