@@ -172,13 +172,14 @@ QString GeneratedFile(const QTemporaryDir& dir, std::uint64_t size) {
 }
 
 // Calls `action` at every turn of the event loop while `command` runs.
-void WhileCommandRuns(TMainForm& form, Command command, std::function<void()> action) {
+QTimer* WhileCommandRuns(TMainForm& form, Command command, std::function<void()> action) {
   auto* timer = new QTimer(&form);
   timer->setInterval(0);
   QObject::connect(timer, &QTimer::timeout, &form, [&form, command, action] {
     if (form.runningCommand() == command) action();
   });
   timer->start();
+  return timer;
 }
 
 // The bytes the inspector's hex view highlights, read back from its hex
@@ -1448,6 +1449,64 @@ class WindowTest : public QObject {
       QTest::keyClicks(QApplication::focusWidget(), "zz");
       QCOMPARE(form.txtCHECKKey->text(), QString("A4F1C07B3E9D2658"));
     }
+  }
+
+  // Keystrokes while a command runs change neither the key nor the file:
+  // the focus is on the result page, the two edits take no typing, and the
+  // key that closing writes is the one typed before. The first run differs
+  // from the later ones, which start with the focus on a button that goes
+  // off; the command from the menu gives the focus back where it was.
+  void typingDuringACommandChangesNoKey() {
+    QTemporaryDir dir;
+    const QString big = RepeatedSample(dir, 50);
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.setEventPumpInterval(0);
+    form.txtINFile->setText(big);
+    const QString key = form.txtCHECKKey->text();
+    const auto click = [](QPushButton* button) { return [button] { QTest::mouseClick(button, Qt::LeftButton); }; };
+    const struct {
+      const char* name;
+      Command command;
+      std::function<void()> start;
+      QWidget* focusAfter;
+    } runs[] = {
+        {"ISO 1", Command::FormatCheck, click(form.bbtnCheckFormat), form.bbtnCheckFormat},
+        {"ISO 2", Command::FormatCheck, click(form.bbtnCheckFormat), form.bbtnCheckFormat},
+        {"ISO 3", Command::FormatCheck, click(form.bbtnCheckFormat), form.bbtnCheckFormat},
+        {"MAC 1", Command::MacCheck, click(form.bbtnCheckMac), form.bbtnCheckMac},
+        {"MAC 2", Command::MacCheck, click(form.bbtnCheckMac), form.bbtnCheckMac},
+        {"Verify", Command::Verify, [&form] { form.Verify->trigger(); }, form.bbtnCheckMac},
+    };
+    for (const auto& run : runs) {
+      QWidget* focusInside = nullptr;
+      bool typed = false;
+      QTimer* typist = WhileCommandRuns(form, run.command, [&] {
+        if (typed) return;
+        typed = true;
+        focusInside = QApplication::focusWidget();
+        QTest::keyClicks(focusInside, "7");
+        QTest::keyClicks(form.txtCHECKKey, "7");
+        QTest::keyClick(form.txtCHECKKey, Qt::Key_Backspace);
+        QTest::keyClicks(form.txtINFile, "x");
+      });
+      run.start();
+      delete typist;
+      QVERIFY2(typed, run.name);
+      QVERIFY2(focusInside == form.FormatGrid || form.pgResult->isAncestorOf(focusInside), run.name);
+      QVERIFY2(qobject_cast<QLineEdit*>(focusInside) == nullptr, run.name);
+      QCOMPARE(form.txtCHECKKey->text(), key);
+      QCOMPARE(form.txtINFile->text(), big);
+      QVERIFY2(QApplication::focusWidget() == run.focusAfter, run.name);
+      // Typing works again once the command is over.
+      QVERIFY(!form.txtCHECKKey->isReadOnly() && !form.txtINFile->isReadOnly());
+    }
+    QCOMPARE(form.gridRowCount(), 401);
+    QVERIFY(form.close());
+    QVERIFY(ReadText(SettingsIn(dir)).contains("TESTKEY=" + key.toLatin1() + "\n"));
   }
 
   void macPageEditsShowTheirWholeValue() {

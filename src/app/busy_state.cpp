@@ -1,7 +1,9 @@
 // The running command, its stop, and the busy state of one run.
 #include "app/busy_state.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QLineEdit>
 #include <QPushButton>
 
 #include <algorithm>
@@ -21,15 +23,23 @@ bool CommandState::stop(AfterStop then) {
 
 AfterStop CommandState::takeAfterStop() { return std::exchange(after_, AfterStop::Nothing); }
 
-BusyState::BusyState(CommandState& state, Command command, const std::array<QPushButton*, 4>& buttons,
-                     FormSurface& surface, QPushButton* starter, std::function<void()> stopHook)
-    : state_(state), buttons_(buttons), surface_(surface), starter_(starter) {
+BusyState::BusyState(CommandState& state, Command command, const BusyWidgets& widgets, FormSurface& surface,
+                     QPushButton* starter, std::function<void()> stopHook)
+    : state_(state),
+      widgets_(widgets),
+      surface_(surface),
+      focusAfter_(starter != nullptr ? starter : QApplication::focusWidget()) {
   state_.running_ = command;
   state_.stop_ = false;
   state_.after_ = AfterStop::Nothing;
   state_.stopHook_ = std::move(stopHook);
+  // Before the buttons go: the focus must not pass along the chain into an edit.
+  for (QLineEdit* input : widgets_.inputs) input->setReadOnly(true);
+  if (widgets_.focus != nullptr) widgets_.focus->setFocus(Qt::OtherFocusReason);
+  gridTriggers_ = static_cast<int>(widgets_.grid->editTriggers());
+  widgets_.grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  for (QPushButton* button : buttons_) button->setEnabled(false);
+  for (QPushButton* button : widgets_.buttons) button->setEnabled(false);
   surface_.startRun();
 }
 
@@ -37,8 +47,10 @@ BusyState::~BusyState() {
   state_.running_ = Command::None;
   state_.stopHook_ = nullptr;
   surface_.endRun();
-  for (QPushButton* button : buttons_) button->setEnabled(true);
-  if (starter_ != nullptr) starter_->setFocus(Qt::OtherFocusReason);
+  for (QPushButton* button : widgets_.buttons) button->setEnabled(true);
+  widgets_.grid->setEditTriggers(QAbstractItemView::EditTriggers(gridTriggers_));
+  for (QLineEdit* input : widgets_.inputs) input->setReadOnly(false);
+  if (focusAfter_ != nullptr && focusAfter_->isEnabled()) focusAfter_->setFocus(Qt::OtherFocusReason);
   QApplication::restoreOverrideCursor();
 }
 

@@ -7,19 +7,26 @@
 // it has one (the format check stops before its next character). A stop
 // also says what the window does once the command has returned.
 //
-// BusyState is one run of a command: the busy cursor for the whole
-// application, then Open, ISO, MAC and Exit disabled in that order, and the
-// surface's pump clock started; undone in the same order whatever the
-// command did, with a last flush of the surface so the widgets show the
-// command's end. The button that started the command gets the focus back:
-// while it was disabled the focus moved on, and keystrokes must not land in
-// another edit.
+// BusyState is one run of a command: the key and file edits take no typing
+// and the focus goes to the result page, the grid's cells open no editor,
+// the busy cursor for the whole application, then Open, ISO, MAC and Exit
+// disabled in that order, and the surface's pump clock started; undone in
+// the same order whatever the command did, with a last flush of the surface
+// so the widgets show the command's end. The focus goes back to the button
+// that started the command (or where it was, for a command from the menu):
+// a disabled button loses the focus to the next edit in the chain, and a
+// keystroke there would replace the key that closing the window saves.
 #pragma once
+
+#include <QPointer>
+#include <QWidget>
 
 #include <array>
 #include <atomic>
 #include <functional>
 
+class QAbstractItemView;
+class QLineEdit;
 class QPushButton;
 
 namespace kalvrin {
@@ -54,12 +61,19 @@ class CommandState {
   std::function<void()> stopHook_;  // the running command's own stop
 };
 
+// The widgets a running command holds still.
+struct BusyWidgets {
+  std::array<QPushButton*, 4> buttons{};  // Open, ISO, MAC and Exit, in the order they go busy
+  std::array<QLineEdit*, 2> inputs{};     // the key edit and the file edit
+  QAbstractItemView* grid = nullptr;      // no cell editor opens while rows arrive
+  QWidget* focus = nullptr;               // takes the focus while the command runs
+};
+
 class BusyState {
  public:
-  // `buttons`: Open, ISO, MAC and Exit, in the order they go busy;
   // `starter`: the button that started the command, if one did;
   // `stopHook`: how `command` stops besides the flag, if it has a way.
-  BusyState(CommandState& state, Command command, const std::array<QPushButton*, 4>& buttons, FormSurface& surface,
+  BusyState(CommandState& state, Command command, const BusyWidgets& widgets, FormSurface& surface,
             QPushButton* starter, std::function<void()> stopHook = {});
   ~BusyState();
   BusyState(const BusyState&) = delete;
@@ -67,9 +81,10 @@ class BusyState {
 
  private:
   CommandState& state_;
-  std::array<QPushButton*, 4> buttons_;
+  BusyWidgets widgets_;
   FormSurface& surface_;
-  QPushButton* starter_;
+  QPointer<QWidget> focusAfter_;  // the starter, or the widget that had the focus
+  int gridTriggers_ = 0;  // the grid's edit triggers before the command
 };
 
 }  // namespace kalvrin

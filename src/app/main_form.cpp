@@ -284,7 +284,7 @@ void TMainForm::cmbShortNameChange() {
 void TMainForm::bbtnCheckFormatClick() {
   if (!commands_.idle()) return;  // a call that got past the disabled buttons
   Guarded([this] {
-    BusyState busy(commands_, Command::FormatCheck, CommandButtons(), *surface_, bbtnCheckFormat,
+    BusyState busy(commands_, Command::FormatCheck, CommandWidgets(), *surface_, bbtnCheckFormat,
                    [this] { check_->RequestStop(); });
     NoteCommandFile(txtINFile->text());
     const QByteArray path = QFile::encodeName(txtINFile->text());
@@ -322,7 +322,7 @@ void TMainForm::bbtnCheckMacClick() {
   if (!commands_.idle()) return;
   QString keyKcv;
   Guarded([this, &keyKcv] {
-    BusyState busy(commands_, Command::MacCheck, CommandButtons(), *surface_, bbtnCheckMac);
+    BusyState busy(commands_, Command::MacCheck, CommandWidgets(), *surface_, bbtnCheckMac);
     ClearVerdict();
     NoteCommandFile(txtINFile->text());
     const QByteArray path = QFile::encodeName(txtINFile->text());
@@ -525,8 +525,13 @@ void TMainForm::FillRecentFilesMenu() {
   RecentFilesMenu->setEnabled(!recentFiles_.files().isEmpty());
 }
 
-std::array<QPushButton*, 4> TMainForm::CommandButtons() const {
-  return {bbtnFileOpen, bbtnCheckFormat, bbtnCheckMac, bbtnExit};
+BusyWidgets TMainForm::CommandWidgets() const {
+  BusyWidgets widgets;
+  widgets.buttons = {bbtnFileOpen, bbtnCheckFormat, bbtnCheckMac, bbtnExit};
+  widgets.inputs = {txtCHECKKey, txtINFile};
+  widgets.grid = FormatGrid;
+  widgets.focus = FormatGrid->isVisible() ? static_cast<QWidget*>(FormatGrid) : pgResult;
+  return widgets;
 }
 
 const RowStore& TMainForm::gridRows() const { return gridModel_->rows(); }

@@ -28,7 +28,7 @@ void TMainForm::setVerifyRunner(VerifyRunner runner) {
 void TMainForm::VerifyClick() {
   if (!commands_.idle() || !verifyRunner_) return;
   Guarded([this] {
-    BusyState busy(commands_, Command::Verify, CommandButtons(), *surface_, nullptr);
+    BusyState busy(commands_, Command::Verify, CommandWidgets(), *surface_, nullptr);
     const QByteArray path = QFile::encodeName(txtINFile->text());
     surface_->setStatus(kCommandPanel, findings_text::kVerifying);
     surface_->setProgressMin(0);
