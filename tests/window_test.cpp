@@ -54,7 +54,9 @@
 
 #include "app/dialogs/about_form.h"
 #include "app/dialogs/config_form.h"
+#include "app/grid/find_bar.h"
 #include "app/grid/grid_model.h"
+#include "app/grid/grid_tools.h"
 #include "app/dialogs/help_form.h"
 #include "app/findings/verify_runner.h"
 #include "app/kalvrin_application.h"
@@ -1702,11 +1704,45 @@ class WindowTest : public QObject {
 
   // ---- stopping a running command -----------------------------------------
 
+  // With the find bar open, Escape stops a running command first; the next
+  // Escape closes the bar.
+  void escapeStopsACommandBeforeItClosesTheFindBar() {
+    QTemporaryDir dir;
+    const QString big = RepeatedSample(dir, 200);
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.setEventPumpInterval(0);
+    form.txtINFile->setText(big);
+    FindBar& bar = *form.gridTools().findBar;
+    form.gridTools().findAction->trigger();
+    QVERIFY(bar.isVisible());
+    bool pressed = false;
+    WhileCommandRuns(form, Command::FormatCheck, [&] {
+      if (pressed || form.gridRowCount() <= 50) return;
+      pressed = true;
+      bar.findEdit->setFocus();
+      QTest::keyClick(bar.findEdit, Qt::Key_Escape);
+    });
+    form.bbtnCheckFormatClick();
+    QVERIFY(pressed);
+    QCOMPARE(Status(form, 2), QString("Format check stopped"));
+    QVERIFY(form.gridRowCount() < 1000);
+    QVERIFY(bar.isVisible());
+    bar.findEdit->setFocus();
+    QTest::keyClick(bar.findEdit, Qt::Key_Escape);
+    QVERIFY(!bar.isVisible());
+  }
+
   // Clear, Escape or closing the window while ISO, MAC or Verify runs: the
-  // command stops before its end. Clear and Escape then empty every result
-  // page and say which command was stopped; closing writes the settings
-  // once and closes. The window is idle afterwards, and the next command
-  // runs to its end.
+  // command stops before its end. Clear then empties every result page,
+  // Escape keeps what the window shows (the grid of the format check before
+  // a MAC check or verify, the rows a stopped format check read, the
+  // findings a stopped verify made), and both say which command was
+  // stopped; closing writes the settings once and closes. The window is
+  // idle afterwards, and the next command runs to its end.
   void stoppingARunningCommand_data() {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("how");
@@ -1727,6 +1763,10 @@ class WindowTest : public QObject {
     form.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&form));
     form.setEventPumpInterval(0);
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.bbtnCheckFormatClick();
+    QCOMPARE(form.gridRowCount(), 9);
+    const QString firstCell = Cell(form, 1, 1);
     form.txtINFile->setText(big);
     const std::map<QString, Command> commands = {
         {"ISO", Command::FormatCheck}, {"MAC", Command::MacCheck}, {"Verify", Command::Verify}};
@@ -1747,9 +1787,11 @@ class WindowTest : public QObject {
       return found;
     });
     int stops = 0;
+    int rowsAtStop = 0;
     WhileCommandRuns(form, commands.at(command), [&] {
       if (stops > 0 || (command == "ISO" && form.gridRowCount() <= 50)) return;
       ++stops;
+      rowsAtStop = form.gridRowCount();
       if (how == "Clear") form.bbtnClearClick();
       if (how == "Escape") QTest::keyClick(&form, Qt::Key_Escape);
       if (how == "Close") form.close();
@@ -1771,17 +1813,31 @@ class WindowTest : public QObject {
     }
     QVERIFY(form.isVisible());
     QCOMPARE(Status(form, 2), stoppedTexts.at(command));
-    QVERIFY(Status(form, 0).isEmpty());
-    QVERIFY(Status(form, 1).isEmpty());
     QCOMPARE(form.ProgressBar1->value(), 0);
-    QCOMPARE(form.gridRowCount(), 2);  // the set-up grid, no late rows of the check
-    QVERIFY(Cell(form, 0, 1).isEmpty());
-    for (QLineEdit* result : {form.txtCalcMacAll, form.txtCalcMacNHD, form.txtCalcMacNSP}) {
-      QVERIFY(result->text().isEmpty());
-      QCOMPARE(result->palette().color(QPalette::Text), kBlack);
+    if (how == "Clear") {
+      QVERIFY(Status(form, 0).isEmpty());
+      QVERIFY(Status(form, 1).isEmpty());
+      QCOMPARE(form.gridRowCount(), 2);  // the set-up grid, no late rows of the check
+      QVERIFY(Cell(form, 0, 1).isEmpty());
+      for (QLineEdit* result : {form.txtCalcMacAll, form.txtCalcMacNHD, form.txtCalcMacNSP}) {
+        QVERIFY(result->text().isEmpty());
+        QCOMPARE(result->palette().color(QPalette::Text), kBlack);
+      }
+      QCOMPARE(form.Findings->model().rowCount(), 0);
+      QVERIFY(form.Findings->labSummary->text().isEmpty());
+    } else if (command == "ISO") {
+      // The rows read before the stop, less the one unfinished.
+      QVERIFY(rowsAtStop > 50);
+      QVERIFY2(form.gridRowCount() >= rowsAtStop - 1 && form.gridRowCount() < 1000,
+               qPrintable(QStringLiteral("%1 rows, %2 at the stop").arg(form.gridRowCount()).arg(rowsAtStop)));
+    } else {
+      QCOMPARE(form.gridRowCount(), 9);
+      QCOMPARE(Cell(form, 1, 1), firstCell);
+      if (command == "Verify") {
+        QVERIFY2(form.Findings->labSummary->text().startsWith("Stopped before the end of the file"),
+                 qPrintable(form.Findings->labSummary->text()));
+      }
     }
-    QCOMPARE(form.Findings->model().rowCount(), 0);
-    QVERIFY(form.Findings->labSummary->text().isEmpty());
 
     // The next run goes to its end; Escape with nothing running changes nothing.
     form.txtINFile->setText(Sample("batch-nsp.dat"));

@@ -298,8 +298,9 @@ void TMainForm::bbtnCheckFormatClick() {
 }
 
 // After a command that closing the window, Clear or Escape stopped: the
-// close or the clear it waited for, and a word that the results are not a
-// finished command. False when no stop was asked for.
+// close or the clear it waited for (Escape keeps what the window shows),
+// and a word that the results are not a finished command. False when no
+// stop was asked for.
 bool TMainForm::EndStoppedCommand(const char* stoppedText) {
   switch (commands_.takeAfterStop()) {
     case AfterStop::Nothing:
@@ -311,6 +312,7 @@ bool TMainForm::EndStoppedCommand(const char* stoppedText) {
       bbtnClearClick();
       break;
     case AfterStop::Keep:
+      surface_->setProgressPosition(surface_->progressMin());
       break;
   }
   surface_->setStatus(kCommandPanel, stoppedText);
@@ -378,7 +380,8 @@ void TMainForm::BuildShortcuts() {
   setAcceptDrops(true);
   txtINFile->setAcceptDrops(false);  // a file dropped on the edit is the window's drop
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-  connect(escape, &QShortcut::activated, this, [this] { commands_.stop(AfterStop::Clear); });
+  // Escape stops a running command and keeps what the window shows; Clear stops and clears.
+  connect(escape, &QShortcut::activated, this, [this] { commands_.stop(AfterStop::Keep); });
   auto* open = new QShortcut(QKeySequence::Open, this);
   connect(open, &QShortcut::activated, this, [this] {
     if (bbtnFileOpen->isEnabled()) bbtnFileOpenClick();
