@@ -763,7 +763,7 @@ class WindowTest : public QObject {
     bool stillBusy = false;
     QTimer::singleShot(0, &form, [&] {
       others();
-      stillBusy = CommandButtonsDisabled(form) && form.txtCalcMacNSP->text().isEmpty() &&
+      stillBusy = CommandButtonsDisabled(form) && !form.Verify->isEnabled() && form.txtCalcMacNSP->text().isEmpty() &&
                   form.runningCommand() == Command::FormatCheck;
     });
     form.bbtnCheckFormatClick();
@@ -771,7 +771,7 @@ class WindowTest : public QObject {
     QCOMPARE(verifyRuns, 0);
     QCOMPARE(Status(form, 2), QString("Format processed"));
     QCOMPARE(form.gridRowCount(), 9);
-    QVERIFY(CommandButtonsEnabled(form));
+    QVERIFY(CommandButtonsEnabled(form) && form.Verify->isEnabled());
 
     // Inside a running verify.
     form.bbtnClearClick();

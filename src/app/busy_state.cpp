@@ -2,6 +2,7 @@
 #include "app/busy_state.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -40,6 +41,10 @@ BusyState::BusyState(CommandState& state, Command command, const BusyWidgets& wi
   widgets_.grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   QApplication::setOverrideCursor(Qt::WaitCursor);
   for (QPushButton* button : widgets_.buttons) button->setEnabled(false);
+  for (std::size_t i = 0; i < widgets_.menuCommands.size(); ++i) {
+    menuCommandsOn_[i] = widgets_.menuCommands[i]->isEnabled();
+    widgets_.menuCommands[i]->setEnabled(false);
+  }
   surface_.startRun();
 }
 
@@ -48,6 +53,7 @@ BusyState::~BusyState() {
   state_.stopHook_ = nullptr;
   surface_.endRun();
   for (QPushButton* button : widgets_.buttons) button->setEnabled(true);
+  for (std::size_t i = 0; i < widgets_.menuCommands.size(); ++i) widgets_.menuCommands[i]->setEnabled(menuCommandsOn_[i]);
   widgets_.grid->setEditTriggers(QAbstractItemView::EditTriggers(gridTriggers_));
   for (QLineEdit* input : widgets_.inputs) input->setReadOnly(false);
   if (focusAfter_ != nullptr && focusAfter_->isEnabled()) focusAfter_->setFocus(Qt::OtherFocusReason);

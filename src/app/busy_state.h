@@ -10,7 +10,7 @@
 // BusyState is one run of a command: the key and file edits take no typing
 // and the focus goes to the result page, the grid's cells open no editor,
 // the busy cursor for the whole application, then Open, ISO, MAC and Exit
-// disabled in that order, and the surface's pump clock started; undone in
+// disabled in that order and the commands of the menu with them, and the surface's pump clock started; undone in
 // the same order whatever the command did, with a last flush of the surface
 // so the widgets show the command's end. The focus goes back to the button
 // that started the command (or where it was, for a command from the menu):
@@ -26,6 +26,7 @@
 #include <functional>
 
 class QAbstractItemView;
+class QAction;
 class QLineEdit;
 class QPushButton;
 
@@ -65,6 +66,7 @@ class CommandState {
 struct BusyWidgets {
   std::array<QPushButton*, 4> buttons{};  // Open, ISO, MAC and Exit, in the order they go busy
   std::array<QLineEdit*, 2> inputs{};     // the key edit and the file edit
+  std::array<QAction*, 1> menuCommands{};  // Tool > Verify
   QAbstractItemView* grid = nullptr;      // no cell editor opens while rows arrive
   QWidget* focus = nullptr;               // takes the focus while the command runs
 };
@@ -85,6 +87,7 @@ class BusyState {
   FormSurface& surface_;
   QPointer<QWidget> focusAfter_;  // the starter, or the widget that had the focus
   int gridTriggers_ = 0;  // the grid's edit triggers before the command
+  std::array<bool, 1> menuCommandsOn_{};  // which menu commands were on before it
 };
 
 }  // namespace kalvrin

@@ -532,6 +532,7 @@ BusyWidgets TMainForm::CommandWidgets() const {
   BusyWidgets widgets;
   widgets.buttons = {bbtnFileOpen, bbtnCheckFormat, bbtnCheckMac, bbtnExit};
   widgets.inputs = {txtCHECKKey, txtINFile};
+  widgets.menuCommands = {Verify};
   widgets.grid = FormatGrid;
   widgets.focus = FormatGrid->isVisible() ? static_cast<QWidget*>(FormatGrid) : pgResult;
   return widgets;

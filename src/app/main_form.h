@@ -204,8 +204,8 @@ class TMainForm : public QMainWindow {
   bool FormClose();
   // Runs a handler; an error that escapes it is shown and the window goes on.
   void Guarded(const std::function<void()>& handler);
-  // What a running command holds still: Open, ISO, MAC and Exit, the key
-  // and file edits, the grid.
+  // What a running command holds still: Open, ISO, MAC and Exit, Verify,
+  // the key and file edits, the grid.
   BusyWidgets CommandWidgets() const;
   void BuildShortcuts();
   // After a format check that stopped on a bad length prefix: the broken
