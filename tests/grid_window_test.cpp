@@ -495,7 +495,7 @@ class GridWindowTest : public QObject {
     }
     const QByteArray saved = ReadBytes(dir.filePath("kalvrin.ini"));
     QVERIFY2(saved.contains("[Grid]\nHiddenColumns=5,30\n"), saved.constData());
-    QVERIFY(saved.startsWith("[Form]\nTop=100\nLeft=100\nHeight=460\nWidth=770\nCaption=KALVRIN 1.23\nInitMax=0\n"));
+    QVERIFY(saved.startsWith("[Form]\nTop=100\nLeft=100\nHeight=460\nWidth=770\nCaption=KALVRIN " KALVRIN_TEST_VERSION "\nInitMax=0\n"));
     {
       KalvrinWindows w = Start(dir);
       QVERIFY(w.mainForm->FormatGrid->isColumnHidden(5));
@@ -573,14 +573,13 @@ class GridWindowTest : public QObject {
     form.txtCHECKKey->setText("0123456789ABCDEF");
     std::string seenPath, seenKey;
     bool busyInside = false;
-    form.setVerifyRunner([&](const std::string& path, const std::string& key,
-                             const std::function<bool(std::int64_t, std::int64_t)>& progress) {
+    form.setVerifyRunner([&](const std::string& path, const std::string& key, const VerifyControl& control) {
       seenPath = path;
       seenKey = key;
       busyInside = !form.bbtnCheckFormat->isEnabled() && !form.bbtnExit->isEnabled() &&
                    QApplication::overrideCursor() != nullptr;
-      progress(1000, 2478);
-      progress(2478, 2478);
+      control.progress(VerifyPhase::Messages, 1000, 2478);
+      control.progress(VerifyPhase::Messages, 2478, 2478);
       FindingsRun run;
       run.read = true;
       run.findings = {{false, "batch.message-number", 6, 1900, 71, "S71 is 5, expected 4"},

@@ -24,6 +24,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
@@ -53,8 +54,11 @@
 
 #include "app/dialogs/about_form.h"
 #include "app/dialogs/config_form.h"
+#include "app/grid/find_bar.h"
 #include "app/grid/grid_model.h"
+#include "app/grid/grid_tools.h"
 #include "app/dialogs/help_form.h"
+#include "app/findings/verify_runner.h"
 #include "app/kalvrin_application.h"
 #include "app/inspector/inspector.h"
 #include "app/main_form.h"
@@ -75,6 +79,8 @@ namespace {
 const QColor kBlack(0, 0, 0);
 const QColor kRed(255, 0, 0);
 const QColor kGreen(0, 128, 0);
+// The caption the window takes when it closes: the program's name and its configured version.
+const QString kCaptionAtClose = QStringLiteral("KALVRIN " KALVRIN_TEST_VERSION);
 
 // Answers the window's questions in place of a person.
 struct FakeDialogs : UserDialogs {
@@ -167,31 +173,16 @@ QString GeneratedFile(const QTemporaryDir& dir, std::uint64_t size) {
   return path;
 }
 
-// Calls `action` at every turn of the event loop while a MAC check runs
-// (its button is off then).
-void WhileMacCheckRuns(TMainForm& form, std::function<void()> action) {
+// Calls `action` at every turn of the event loop while `command` runs.
+QTimer* WhileCommandRuns(TMainForm& form, Command command, std::function<void()> action) {
   auto* timer = new QTimer(&form);
   timer->setInterval(0);
-  QObject::connect(timer, &QTimer::timeout, &form, [&form, action] {
-    if (!form.bbtnCheckMac->isEnabled()) action();
+  QObject::connect(timer, &QTimer::timeout, &form, [&form, command, action] {
+    if (form.runningCommand() == command) action();
   });
   timer->start();
+  return timer;
 }
-
-// Calls `action` once, from inside the running format check, as soon as the
-// grid has more than `rows` rows.
-void WhenGridPasses(TMainForm& form, int rows, std::function<void()> action) {
-  auto* timer = new QTimer(&form);
-  timer->setInterval(0);
-  QObject::connect(timer, &QTimer::timeout, &form, [&form, timer, rows, action] {
-    if (form.gridRowCount() <= rows) return;
-    timer->stop();
-    timer->deleteLater();
-    action();
-  });
-  timer->start();
-}
-
 
 // The bytes the inspector's hex view highlights, read back from its hex
 // digits, and the same bytes as its character column shows them.
@@ -276,52 +267,96 @@ class WindowTest : public QObject {
     QVERIFY(!QFile::exists(SettingsIn(dir)));
 
     QVERIFY(form.close());
-    QCOMPARE(form.windowTitle(), QString("KALVRIN 1.23"));
+    QCOMPARE(form.windowTitle(), kCaptionAtClose);
     QCOMPARE(ReadText(SettingsIn(dir)),
-             QByteArray("[Form]\nTop=100\nLeft=100\nHeight=460\nWidth=770\nCaption=KALVRIN 1.23\nInitMax=0\n\n\n"
-                        "[SDES-KEYS]\nTESTKEY=A4F1C07B3E9D2658\n"));
+             "[Form]\nTop=100\nLeft=100\nHeight=460\nWidth=770\nCaption=" + kCaptionAtClose.toLatin1() +
+                 "\nInitMax=0\n\n\n[SDES-KEYS]\nTESTKEY=A4F1C07B3E9D2658\n");
     Started again = Start(dir);
-    QCOMPARE(again.form().windowTitle(), QString("KALVRIN 1.23"));
+    QCOMPARE(again.form().windowTitle(), kCaptionAtClose);
   }
 
-  // Fixed status panels, and the typing limits of the MAC group's edits.
-  void statusPanelsAndTypingLimits() {
+  // What the status panels say after each command is read whole, and the
+  // MAC group's edits take no more characters than their values have.
+  void statusTextsFitTheirPanelsAndTypingLimits() {
     QTemporaryDir dir;
     Started s = Start(dir);
     TMainForm& form = s.form();
-    const int statusWidths[] = {132, 132, 250};
-    for (int panel = 0; panel < 3; ++panel) QCOMPARE(form.StatusPanels[panel]->width(), statusWidths[panel]);
+    form.show();
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    const std::pair<const char*, std::function<void()>> commands[] = {
+        {"ISO", [&] { form.bbtnCheckFormatClick(); }},
+        {"MAC", [&] { form.bbtnCheckMacClick(); }},
+        {"Verify", [&] { form.Verify->trigger(); }},
+        {"ISO on a missing file", [&] {
+           form.txtINFile->setText(dir.filePath("missing.dat"));
+           form.bbtnCheckFormatClick();
+         }}};
+    for (const auto& [name, run] : commands) {
+      run();
+      QStringList said;
+      for (const QLabel* panel : form.StatusPanels) {
+        said << panel->text();
+        QVERIFY2(panel->fontMetrics().horizontalAdvance(panel->text()) <= panel->contentsRect().width(),
+                 qPrintable(QStringLiteral("%1: \"%2\" is cut").arg(name, panel->text())));
+      }
+      QVERIFY2(!said.join("").isEmpty(), name);
+    }
     const struct {
       QLineEdit* edit;
       int limit;
     } limits[] = {{form.txtINFileKcv, 8}, {form.txtINFileMacVer, 2}, {form.txtINFileMacMeth, 1}, {form.txtINFileMac, 8}};
-    form.show();
     for (const auto& [edit, limit] : limits) {
       QTest::keyClicks(edit, "1234567890");
       QCOMPARE(edit->text().size(), limit);
     }
   }
 
-  void tabOrder() {
+  // From the key edit, the keyboard reaches every edit and button a person
+  // can see beside the results, each once and none that is hidden: Tab on
+  // to the result pages, Shift+Tab back round to those after them.
+  void keyboardReachesEveryVisibleControlOnce() {
     QTemporaryDir dir;
     Started s = Start(dir);
     TMainForm& form = s.form();
-    const QList<QWidget*> expected = {form.txtCHECKKey,  form.cmbShortName,   form.txtINFileKcv,    form.txtINFileMac,
-                                      form.txtINFileMacVer, form.txtINFileMacMeth, form.txtINFile,   form.bbtnFileOpen,
-                                      form.bbtnClear,    form.bbtnExit,       form.bbtnCheckMac,     form.FormatGrid,
-                                      form.txtCalcMacAll, form.txtCalcMacNHD, form.txtCalcMacNSP,
-                                      form.edit(Edit::CalcMac1FSize), form.edit(Edit::CalcMac1BNum),
-                                      form.edit(Edit::CalcMac1BSize), form.edit(Edit::CalcMac2BSize),
-                                      form.edit(Edit::CalcMac2BNum), form.edit(Edit::CalcMac2FSize),
-                                      form.edit(Edit::CalcMac3BSize), form.edit(Edit::CalcMac3BNum),
-                                      form.edit(Edit::CalcMac3FSize), form.bbtnCheckFormat};
-    QList<QWidget*> chain;
-    QWidget* w = form.txtCHECKKey;
-    do {
-      if (expected.contains(w)) chain << w;
-      w = w->nextInFocusChain();
-    } while (w != form.txtCHECKKey && chain.size() < expected.size());
-    QCOMPARE(chain, expected);
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QWidget* results = form.Result;
+    QSet<QWidget*> visible;
+    for (QWidget* widget : form.centralWidget()->findChildren<QWidget*>()) {
+      const bool control = qobject_cast<QLineEdit*>(widget) != nullptr || qobject_cast<QPushButton*>(widget) != nullptr ||
+                           qobject_cast<QComboBox*>(widget) != nullptr;
+      if (control && widget->isVisible() && widget->isEnabled() && !results->isAncestorOf(widget) &&
+          qobject_cast<QComboBox*>(widget->parentWidget()) == nullptr) {
+        visible << widget;
+      }
+    }
+    const auto focused = [] {
+      QWidget* widget = QApplication::focusWidget();
+      if (widget != nullptr && qobject_cast<QComboBox*>(widget->parentWidget()) != nullptr) return widget->parentWidget();
+      return widget;
+    };
+    const auto walk = [&](Qt::Key key) {
+      QList<QWidget*> seen{form.txtCHECKKey};
+      form.txtCHECKKey->setFocus();
+      for (int press = 0; press < 40; ++press) {
+        QTest::keyClick(QApplication::focusWidget(), key);
+        QWidget* now = focused();
+        if (now == nullptr || results->isAncestorOf(now) || now == form.txtCHECKKey) break;
+        seen << now;
+      }
+      return seen;
+    };
+    const QList<QWidget*> forward = walk(Qt::Key_Tab);
+    const QList<QWidget*> backward = walk(Qt::Key_Backtab);
+    QList<QWidget*> reached = forward;
+    for (QWidget* widget : backward) {
+      if (!reached.contains(widget)) reached << widget;
+    }
+    QCOMPARE(QSet<QWidget*>(forward.begin(), forward.end()).size(), forward.size());  // none twice
+    QCOMPARE(QSet<QWidget*>(backward.begin(), backward.end()).size(), backward.size());
+    QCOMPARE(QSet<QWidget*>(reached.begin(), reached.end()), visible);
+    QVERIFY(forward.contains(form.txtINFile) && forward.contains(form.bbtnFileOpen));
   }
 
   // Controls keep their distances to the edges they are anchored to.
@@ -384,7 +419,7 @@ class WindowTest : public QObject {
     TMainForm& form = s.form();
     QCOMPARE(form.pos(), QPoint(37, 21));
     QCOMPARE(form.size(), QSize(901, 502));
-    QCOMPARE(form.windowTitle(), QString("KALVRIN 1.23"));
+    QCOMPARE(form.windowTitle(), kCaptionAtClose);
     QCOMPARE(form.txtCHECKKey->text(), QString());
   }
 
@@ -703,24 +738,54 @@ class WindowTest : public QObject {
     QVERIFY(CommandButtonsEnabled(form));
   }
 
-  // Only the disabled buttons guard a running check; a call that gets past
-  // them neither runs nor ends the busy state of the check in progress.
-  void noSecondCommandInsideARunningCheck() {
+  // One command at a time: ISO, MAC or Verify called while another runs
+  // (past the disabled buttons, or from the menu) neither runs nor ends the
+  // busy state of the command in progress.
+  void noSecondCommandInsideARunningOne() {
     QTemporaryDir dir;
     Started s = Start(dir);
     TMainForm& form = s.form();
     form.setEventPumpInterval(0);
     form.txtINFile->setText(Sample("batch-nsp.dat"));
-    bool stillBusy = false;
-    QTimer::singleShot(0, &form, [&] {
+    int verifyRuns = 0;
+    form.setVerifyRunner([&](const std::string&, const std::string&, const VerifyControl& control) {
+      ++verifyRuns;
+      control.progress(VerifyPhase::Messages, 1, 2);
+      FindingsRun run;
+      run.read = true;
+      return run;
+    });
+    const auto others = [&form] {
       form.bbtnCheckFormatClick();
       form.bbtnCheckMacClick();
-      stillBusy = CommandButtonsDisabled(form) && form.txtCalcMacNSP->text().isEmpty();
+      form.Verify->trigger();
+    };
+    bool stillBusy = false;
+    QTimer::singleShot(0, &form, [&] {
+      others();
+      stillBusy = CommandButtonsDisabled(form) && !form.Verify->isEnabled() && form.txtCalcMacNSP->text().isEmpty() &&
+                  form.runningCommand() == Command::FormatCheck;
     });
     form.bbtnCheckFormatClick();
     QVERIFY(stillBusy);
+    QCOMPARE(verifyRuns, 0);
     QCOMPARE(Status(form, 2), QString("Format processed"));
     QCOMPARE(form.gridRowCount(), 9);
+    QVERIFY(CommandButtonsEnabled(form) && form.Verify->isEnabled());
+
+    // Inside a running verify.
+    form.bbtnClearClick();
+    stillBusy = false;
+    QTimer::singleShot(0, &form, [&] {
+      others();
+      stillBusy = CommandButtonsDisabled(form) && form.runningCommand() == Command::Verify;
+    });
+    form.Verify->trigger();
+    QVERIFY(stillBusy);
+    QCOMPARE(verifyRuns, 1);
+    QCOMPARE(form.gridRowCount(), 2);
+    QVERIFY(form.txtCalcMacNSP->text().isEmpty());
+    QCOMPARE(Status(form, 2), QString(findings_text::kVerified));
     QVERIFY(CommandButtonsEnabled(form));
   }
 
@@ -731,6 +796,15 @@ class WindowTest : public QObject {
     form.txtINFile->setText(Sample("batch-nsp.dat"));
     form.bbtnCheckFormatClick();
     form.bbtnCheckMacClick();
+    form.setVerifyRunner([](const std::string&, const std::string&, const VerifyControl&) {
+      FindingsRun run;
+      run.read = true;
+      run.findings = {{true, "element.date", 3, 700, 12, "P12 261399120000 is not a date"}};
+      return run;
+    });
+    form.Verify->trigger();
+    QCOMPARE(form.Findings->model().rowCount(), 1);
+    QVERIFY(!form.Findings->labSummary->text().isEmpty());
     form.pgResult->setCurrentWidget(form.Mac);
     form.cmbShortName->setEditText("other");
     const int progressMax = form.ProgressBar1->maximum();
@@ -748,6 +822,9 @@ class WindowTest : public QObject {
     QCOMPARE(form.gridRowCount(), 2);
     QVERIFY(Cell(form, 0, 1).isEmpty());
     QCOMPARE(Cell(form, 0, 0), QString("Rec#"));
+    QCOMPARE(form.Findings->model().rowCount(), 0);
+    QCOMPARE(form.Findings->FindingsGrid->model()->rowCount(), 0);
+    QVERIFY(form.Findings->labSummary->text().isEmpty());
     // What Clear keeps.
     QCOMPARE(form.txtINFile->text(), Sample("batch-nsp.dat"));
     QCOMPARE(form.txtCHECKKey->text(), QString("A4F1C07B3E9D2658"));
@@ -828,7 +905,7 @@ class WindowTest : public QObject {
     QCOMPARE(about->windowTitle(), QString("Info"));
     QCOMPARE(about->Label1->text(), QString(" KALVRIN"));
     QVERIFY(about->Label1->font().bold());
-    QCOMPARE(about->labVer->text(), QString("  Ver: 1.23"));
+    QCOMPARE(about->labVer->text(), QStringLiteral("  Ver: " KALVRIN_TEST_VERSION));
     form.VELDRUM1->trigger();
     QVERIFY(about->isVisible());
     QVERIFY(!about->isModal());
@@ -842,7 +919,7 @@ class WindowTest : public QObject {
     about->close();
     QVERIFY(about->isHidden());
     form.VELDRUM1->trigger();
-    QCOMPARE(about->labVer->text(), QString("  Ver: 1.23"));
+    QCOMPARE(about->labVer->text(), QStringLiteral("  Ver: " KALVRIN_TEST_VERSION));
   }
 
   void configDialogIsModalAndKeepsItsTicks() {
@@ -1186,180 +1263,6 @@ class WindowTest : public QObject {
     QCoreApplication::processEvents();
   }
 
-  // Writes into the row written last skip the search for the column when
-  // the row does not hold it yet. Each step below must leave one text per
-  // column: the row's bytes are exactly its cells with their framing, so a
-  // cell written twice instead of replaced shows there (and as the old text
-  // in cell(), which reads the first).
-  void rowStoreReplacesCellsOfTheRowWrittenLast() {
-    RowStore store;
-    store.setColCount(6);
-    store.setRowCount(3 * RowStore::kBlockRows + 10);
-    std::map<std::pair<int, int>, std::string> want;
-    auto put = [&](int col, int row, const std::string& text) {
-      store.setCell(col, row, text);
-      want[{col, row}] = text;
-    };
-    auto check = [&](int row, const char* stage) {
-      std::vector<std::string> cells(static_cast<std::size_t>(store.colCount()));
-      std::size_t bytes = 0;
-      for (int col = 0; col < store.colCount(); ++col) {
-        const auto found = want.find({col, row});
-        if (found == want.end() || found->second.empty()) continue;
-        cells[static_cast<std::size_t>(col)] = found->second;
-        bytes += 3 + found->second.size();
-      }
-      for (int col = 0; col < store.colCount(); ++col) {
-        if (store.cell(col, row) != cells[static_cast<std::size_t>(col)]) {
-          QFAIL(qPrintable(QStringLiteral("%1: cell %2 of row %3").arg(stage).arg(col).arg(row)));
-        }
-      }
-      if (store.row(row) != cells || store.rowBytes(row).size() != bytes) {
-        QFAIL(qPrintable(QStringLiteral("%1: row %2").arg(stage).arg(row)));
-      }
-    };
-
-    // Out of column order, then the same columns again: longer, shorter,
-    // the same length, emptied and written once more.
-    put(4, 5, "1440");
-    put(1, 5, "F234");
-    put(2, 5, "200");
-    put(4, 5, "1440000");
-    put(1, 5, "F2");
-    put(2, 5, "201");
-    put(1, 5, "");
-    put(1, 5, "again");
-    check(5, "one row");
-    // Another row in between, then the first one again.
-    put(1, 6, "x");
-    put(4, 5, "back");
-    put(1, 6, "");
-    put(1, 5, "twice");
-    put(0, 5, "first");
-    check(5, "rows in turn");
-    check(6, "rows in turn");
-
-    // The row's block frozen behind the grid, then written again.
-    put(3, 7, "frozen");
-    store.setRowCount(store.rowCount() + 2 * RowStore::kBlockRows);
-    store.freezeSettled();
-    put(3, 7, "thawed");
-    put(5, 7, "new");
-    check(7, "reopened");
-    store.freezeSettled();
-    put(3, 7, "");
-    check(7, "reopened twice");
-
-    // Rows cut and grown back: the row comes back empty.
-    put(2, 9, "cut");
-    store.setRowCount(8);
-    store.setRowCount(20);
-    want.erase({2, 9});
-    put(2, 9, "grown");
-    check(9, "rows cut");
-    // Columns dropped and added back: so are its cells.
-    put(5, 9, "dropped");
-    store.setColCount(3);
-    store.setColCount(6);
-    std::erase_if(want, [](const auto& cell) { return cell.first.first >= 3; });
-    put(4, 9, "added");
-    put(5, 9, "back");
-    check(9, "columns dropped");
-    for (int row = 0; row < store.rowCount(); ++row) check(row, "all rows");
-  }
-
-  // The row store against plain vectors, over enough rows that most blocks
-  // are frozen: rows added as a check adds them with late writes to the row
-  // before, random writes into frozen rows, columns dropped and added back,
-  // rows cut inside a block and added back, everything removed and started
-  // over. Every cell and offset must read back as written, in any order of
-  // reading.
-  void rowStoreKeepsEveryCellAndOffset() {
-    RowStore store;
-    std::vector<std::vector<std::string>> want;
-    std::vector<std::int64_t> wantOffsets;
-    std::mt19937 random(5);
-    auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
-    auto makeText = [&](int row, int col) -> std::string {
-      const std::string above = row > 0 && row - 1 < static_cast<int>(want.size()) ? want[static_cast<std::size_t>(row - 1)][static_cast<std::size_t>(col)] : "";
-      return test::RandomGridText(random, row, above);
-    };
-    auto put = [&](int col, int row, std::string text) {
-      store.setCell(col, row, text);
-      if (text.size() > RowStore::kMaxCellLength) text.resize(RowStore::kMaxCellLength);
-      want[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)] = text;
-    };
-    auto setOffset = [&](int row, std::int64_t offset) {
-      store.setOffset(row, offset);
-      wantOffsets[static_cast<std::size_t>(row)] = offset;
-    };
-    auto resize = [&](int rows, int cols) {
-      store.setRowCount(rows);
-      store.setColCount(cols);
-      want.resize(static_cast<std::size_t>(rows));
-      for (auto& row : want) row.resize(static_cast<std::size_t>(cols));
-      wantOffsets.resize(static_cast<std::size_t>(rows), kNoRowOffset);
-    };
-    auto check = [&](const char* stage) {
-      QCOMPARE(store.rowCount(), static_cast<int>(want.size()));
-      std::vector<int> order(want.size());
-      std::iota(order.begin(), order.end(), 0);
-      if (pick(2) == 0) std::shuffle(order.begin(), order.end(), random);
-      for (int row : order) {
-        const auto r = static_cast<std::size_t>(row);
-        if (store.offset(row) != wantOffsets[r]) QFAIL(qPrintable(QStringLiteral("%1: offset of row %2").arg(stage).arg(row)));
-        if (store.row(row) != want[r]) QFAIL(qPrintable(QStringLiteral("%1: row %2").arg(stage).arg(row)));
-        const int col = pick(store.colCount());
-        if (store.cell(col, row) != want[r][static_cast<std::size_t>(col)]) {
-          QFAIL(qPrintable(QStringLiteral("%1: cell %2,%3").arg(stage).arg(col).arg(row)));
-        }
-      }
-      QCOMPARE(store.cell(store.colCount(), 0), std::string_view());
-      QCOMPARE(store.offset(store.rowCount()), kNoRowOffset);
-    };
-
-    for (int round = 0; round < 2; ++round) {
-      resize(0, 41);
-      std::int64_t offset = round == 0 ? 60 : 5'000'000'000;
-      for (int row = 0; row < 3000; ++row) {
-        resize(row + 1, 41);
-        for (int col = 0; col < 41; ++col) {
-          if (pick(3) != 0) put(col, row, makeText(row, col));
-        }
-        setOffset(row, pick(40) == 0 ? kNoRowOffset : offset);
-        offset += 400 + pick(200);
-        if (row > 0 && pick(4) == 0) put(40, row - 1, std::to_string(pick(1000)));  // a late write
-        if (row % 100 == 0) store.freezeSettled();
-      }
-      store.freezeSettled();
-      check("appended");
-
-      for (int i = 0; i < 2000; ++i) {
-        const int row = pick(store.rowCount());
-        put(pick(41), row, makeText(row, pick(41)));
-        if (pick(5) == 0) {
-          const std::int64_t offsets[] = {kNoRowOffset, std::numeric_limits<std::int64_t>::max(),
-                                          std::int64_t{pick(1 << 30)} << pick(20)};
-          setOffset(row, offsets[pick(3)]);
-        }
-        if (i % 300 == 0) store.freezeSettled();
-      }
-      store.freezeSettled();
-      check("rewritten");
-
-      resize(3000, 30);
-      resize(3000, 41);
-      check("columns dropped");
-
-      resize(1037, 41);
-      check("rows cut");
-      resize(2500, 41);
-      for (int row = 1037; row < 2500; row += 7) put(3, row, makeText(row, 3));
-      store.freezeSettled();
-      check("rows added back");
-    }
-  }
-
   // A file that changes after the check is not shown as if it were the one
   // checked: the inspector says so instead of decoding the new bytes.
   void inspectorNoticesAFileChangedSinceTheCheck() {
@@ -1550,6 +1453,64 @@ class WindowTest : public QObject {
     }
   }
 
+  // Keystrokes while a command runs change neither the key nor the file:
+  // the focus is on the result page, the two edits take no typing, and the
+  // key that closing writes is the one typed before. The first run differs
+  // from the later ones, which start with the focus on a button that goes
+  // off; the command from the menu gives the focus back where it was.
+  void typingDuringACommandChangesNoKey() {
+    QTemporaryDir dir;
+    const QString big = RepeatedSample(dir, 50);
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.setEventPumpInterval(0);
+    form.txtINFile->setText(big);
+    const QString key = form.txtCHECKKey->text();
+    const auto click = [](QPushButton* button) { return [button] { QTest::mouseClick(button, Qt::LeftButton); }; };
+    const struct {
+      const char* name;
+      Command command;
+      std::function<void()> start;
+      QWidget* focusAfter;
+    } runs[] = {
+        {"ISO 1", Command::FormatCheck, click(form.bbtnCheckFormat), form.bbtnCheckFormat},
+        {"ISO 2", Command::FormatCheck, click(form.bbtnCheckFormat), form.bbtnCheckFormat},
+        {"ISO 3", Command::FormatCheck, click(form.bbtnCheckFormat), form.bbtnCheckFormat},
+        {"MAC 1", Command::MacCheck, click(form.bbtnCheckMac), form.bbtnCheckMac},
+        {"MAC 2", Command::MacCheck, click(form.bbtnCheckMac), form.bbtnCheckMac},
+        {"Verify", Command::Verify, [&form] { form.Verify->trigger(); }, form.bbtnCheckMac},
+    };
+    for (const auto& run : runs) {
+      QWidget* focusInside = nullptr;
+      bool typed = false;
+      QTimer* typist = WhileCommandRuns(form, run.command, [&] {
+        if (typed) return;
+        typed = true;
+        focusInside = QApplication::focusWidget();
+        QTest::keyClicks(focusInside, "7");
+        QTest::keyClicks(form.txtCHECKKey, "7");
+        QTest::keyClick(form.txtCHECKKey, Qt::Key_Backspace);
+        QTest::keyClicks(form.txtINFile, "x");
+      });
+      run.start();
+      delete typist;
+      QVERIFY2(typed, run.name);
+      QVERIFY2(focusInside == form.FormatGrid || form.pgResult->isAncestorOf(focusInside), run.name);
+      QVERIFY2(qobject_cast<QLineEdit*>(focusInside) == nullptr, run.name);
+      QCOMPARE(form.txtCHECKKey->text(), key);
+      QCOMPARE(form.txtINFile->text(), big);
+      QVERIFY2(QApplication::focusWidget() == run.focusAfter, run.name);
+      // Typing works again once the command is over.
+      QVERIFY(!form.txtCHECKKey->isReadOnly() && !form.txtINFile->isReadOnly());
+    }
+    QCOMPARE(form.gridRowCount(), 401);
+    QVERIFY(form.close());
+    QVERIFY(ReadText(SettingsIn(dir)).contains("TESTKEY=" + key.toLatin1() + "\n"));
+  }
+
   void macPageEditsShowTheirWholeValue() {
     QTemporaryDir dir;
     Started s = Start(dir);
@@ -1713,71 +1674,6 @@ class WindowTest : public QObject {
     QVERIFY(form.StatusReason->text().isEmpty());
   }
 
-  // ---- closing and clearing during a format check ------------------------
-
-  void closingDuringACheckStopsItAndClosesOnce() {
-    QTemporaryDir dir;
-    const QString big = RepeatedSample(dir, 200);  // 1600 messages
-    Started s = Start(dir);
-    TMainForm& form = s.form();
-    form.show();
-    form.setEventPumpInterval(0);
-    form.txtINFile->setText(big);
-    WhenGridPasses(form, 50, [&form] { form.close(); });
-    form.bbtnCheckFormatClick();
-    QVERIFY(!form.isVisible());
-    QCOMPARE(form.settingsWrites(), 1);
-    QVERIFY(ReadText(SettingsIn(dir)).contains("Caption=KALVRIN 1.23\n"));
-    // Stopped, not run to the end.
-    QVERIFY(form.gridRowCount() < 1000);
-    QVERIFY(Status(form, 2) != "Format processed");
-    QVERIFY(CommandButtonsEnabled(form));
-  }
-
-  // Clear or Escape while the check runs: the check stops, then the grid
-  // clears, and the status says the check was stopped.
-  void clearDuringACheckStopsItThenClears_data() {
-    QTest::addColumn<bool>("escape");
-    QTest::newRow("Clear") << false;
-    QTest::newRow("Escape") << true;
-  }
-  void clearDuringACheckStopsItThenClears() {
-    QFETCH(bool, escape);
-    QTemporaryDir dir;
-    const QString big = RepeatedSample(dir, 100);  // 800 messages
-    Started s = Start(dir);
-    TMainForm& form = s.form();
-    form.show();
-    form.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
-    form.setEventPumpInterval(0);
-    form.txtINFile->setText(big);
-    int rowsWhenCleared = 0;
-    WhenGridPasses(form, 50, [&] {
-      rowsWhenCleared = form.gridRowCount();
-      if (escape) {
-        QTest::keyClick(&form, Qt::Key_Escape);
-      } else {
-        form.bbtnClearClick();
-      }
-    });
-    form.bbtnCheckFormatClick();
-    QVERIFY(rowsWhenCleared > 50);
-    QCOMPARE(form.gridRowCount(), 2);  // the set-up grid, no late rows of the check
-    QVERIFY(Cell(form, 0, 1).isEmpty());
-    QCOMPARE(Status(form, 2), QString("Format check stopped"));
-    QVERIFY(Status(form, 0).isEmpty());
-    QVERIFY(Status(form, 1).isEmpty());
-    QCOMPARE(form.ProgressBar1->value(), 0);
-    QVERIFY(CommandButtonsEnabled(form));
-    QVERIFY(QApplication::overrideCursor() == nullptr);
-    // Escape with no check running clears nothing.
-    form.txtINFile->setText(Sample("batch-nsp.dat"));
-    form.bbtnCheckFormatClick();
-    QTest::keyClick(&form, Qt::Key_Escape);
-    QCOMPARE(form.gridRowCount(), 9);
-  }
-
   // ---- the window during a MAC check ---------------------------------------
 
   // The check reads the file once; while it does, the window takes its events
@@ -1791,7 +1687,7 @@ class WindowTest : public QObject {
     form.setEventPumpInterval(0);
     form.txtINFile->setText(big);
     int busyPumps = 0;
-    WhileMacCheckRuns(form, [&] {
+    WhileCommandRuns(form, Command::MacCheck, [&] {
       const bool busy = !CommandButtonsEnabled(form) && QApplication::overrideCursor() != nullptr &&
                         QApplication::overrideCursor()->shape() == Qt::WaitCursor;
       busyPumps += busy ? 1 : 0;
@@ -1806,40 +1702,13 @@ class WindowTest : public QObject {
     QCOMPARE(form.txtCalcMacAll->text().size(), 8);
   }
 
-  void closingDuringAMacCheckStopsItAndClosesOnce() {
-    QTemporaryDir dir;
-    const QString big = GeneratedFile(dir, 8'000'000);
-    Started s = Start(dir);
-    TMainForm& form = s.form();
-    form.show();
-    form.setEventPumpInterval(0);
-    form.txtINFile->setText(big);
-    int closes = 0;
-    WhileMacCheckRuns(form, [&] {
-      if (closes++ == 0) form.close();
-    });
-    form.bbtnCheckMacClick();
-    QVERIFY(closes >= 1);
-    QVERIFY(!form.isVisible());
-    QCOMPARE(form.settingsWrites(), 1);
-    // Stopped, not run to the end: no results.
-    QVERIFY(form.txtCalcMacAll->text().isEmpty());
-    QVERIFY(form.txtCalcMacNSP->text().isEmpty());
-    QVERIFY(Status(form, 2) != "MAC processed");
-    QVERIFY(CommandButtonsEnabled(form));
-  }
+  // ---- stopping a running command -----------------------------------------
 
-  // Clear or Escape while the MAC check runs: the check stops, then the
-  // window clears, and the status says the check was stopped.
-  void clearDuringAMacCheckStopsItThenClears_data() {
-    QTest::addColumn<bool>("escape");
-    QTest::newRow("Clear") << false;
-    QTest::newRow("Escape") << true;
-  }
-  void clearDuringAMacCheckStopsItThenClears() {
-    QFETCH(bool, escape);
+  // With the find bar open, Escape stops a running command first; the next
+  // Escape closes the bar.
+  void escapeStopsACommandBeforeItClosesTheFindBar() {
     QTemporaryDir dir;
-    const QString big = GeneratedFile(dir, 8'000'000);
+    const QString big = RepeatedSample(dir, 200);
     Started s = Start(dir);
     TMainForm& form = s.form();
     form.show();
@@ -1847,30 +1716,138 @@ class WindowTest : public QObject {
     QVERIFY(QTest::qWaitForWindowActive(&form));
     form.setEventPumpInterval(0);
     form.txtINFile->setText(big);
-    int clears = 0;
-    WhileMacCheckRuns(form, [&] {
-      if (clears++ > 0) return;
-      if (escape) {
-        QTest::keyClick(&form, Qt::Key_Escape);
-      } else {
-        form.bbtnClearClick();
-      }
+    FindBar& bar = *form.gridTools().findBar;
+    form.gridTools().findAction->trigger();
+    QVERIFY(bar.isVisible());
+    bool pressed = false;
+    WhileCommandRuns(form, Command::FormatCheck, [&] {
+      if (pressed || form.gridRowCount() <= 50) return;
+      pressed = true;
+      bar.findEdit->setFocus();
+      QTest::keyClick(bar.findEdit, Qt::Key_Escape);
     });
-    form.bbtnCheckMacClick();
-    QVERIFY(clears >= 1);
-    for (QLineEdit* result : {form.txtCalcMacAll, form.txtCalcMacNHD, form.txtCalcMacNSP}) {
-      QVERIFY(result->text().isEmpty());
-      QCOMPARE(result->palette().color(QPalette::Text), kBlack);
+    form.bbtnCheckFormatClick();
+    QVERIFY(pressed);
+    QCOMPARE(Status(form, 2), QString("Format check stopped"));
+    QVERIFY(form.gridRowCount() < 1000);
+    QVERIFY(bar.isVisible());
+    bar.findEdit->setFocus();
+    QTest::keyClick(bar.findEdit, Qt::Key_Escape);
+    QVERIFY(!bar.isVisible());
+  }
+
+  // Clear, Escape or closing the window while ISO, MAC or Verify runs: the
+  // command stops before its end. Clear then empties every result page,
+  // Escape keeps what the window shows (the grid of the format check before
+  // a MAC check or verify, the rows a stopped format check read, the
+  // findings a stopped verify made), and both say which command was
+  // stopped; closing writes the settings once and closes. The window is
+  // idle afterwards, and the next command runs to its end.
+  void stoppingARunningCommand_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("how");
+    for (const char* command : {"ISO", "MAC", "Verify"}) {
+      for (const char* how : {"Clear", "Escape", "Close"}) {
+        QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(command, how))) << QString(command) << QString(how);
+      }
     }
-    QCOMPARE(Status(form, 2), QString("MAC check stopped"));
-    QVERIFY(Status(form, 0).isEmpty());
-    QVERIFY(Status(form, 1).isEmpty());
+  }
+  void stoppingARunningCommand() {
+    QFETCH(QString, command);
+    QFETCH(QString, how);
+    QTemporaryDir dir;
+    const QString big = command == "ISO" ? RepeatedSample(dir, 200) : GeneratedFile(dir, 8'000'000);  // 1600 messages
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.setEventPumpInterval(0);
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.bbtnCheckFormatClick();
+    QCOMPARE(form.gridRowCount(), 9);
+    const QString firstCell = Cell(form, 1, 1);
+    form.txtINFile->setText(big);
+    const std::map<QString, Command> commands = {
+        {"ISO", Command::FormatCheck}, {"MAC", Command::MacCheck}, {"Verify", Command::Verify}};
+    const std::map<QString, QString> stoppedTexts = {
+        {"ISO", "Format check stopped"}, {"MAC", "MAC check stopped"}, {"Verify", "Verify stopped"}};
+    const std::map<QString, QString> endTexts = {
+        {"ISO", "Format processed"}, {"MAC", "MAC processed"}, {"Verify", findings_text::kVerified}};
+    const auto run = [&] {
+      if (command == "ISO") form.bbtnCheckFormatClick();
+      if (command == "MAC") form.bbtnCheckMacClick();
+      if (command == "Verify") form.Verify->trigger();
+    };
+    std::optional<bool> verifyStopped;
+    form.setVerifyRunner([&, verify = MakeVerifyRunner()](const std::string& path, const std::string& key,
+                                                          const VerifyControl& control) {
+      FindingsRun found = verify(path, key, control);
+      verifyStopped = found.stopped;
+      return found;
+    });
+    int stops = 0;
+    int rowsAtStop = 0;
+    WhileCommandRuns(form, commands.at(command), [&] {
+      if (stops > 0 || (command == "ISO" && form.gridRowCount() <= 50)) return;
+      ++stops;
+      rowsAtStop = form.gridRowCount();
+      if (how == "Clear") form.bbtnClearClick();
+      if (how == "Escape") QTest::keyClick(&form, Qt::Key_Escape);
+      if (how == "Close") form.close();
+    });
+    run();
+    QCOMPARE(stops, 1);
+    QCOMPARE(form.runningCommand(), Command::None);
     QVERIFY(CommandButtonsEnabled(form));
     QVERIFY(QApplication::overrideCursor() == nullptr);
-    // the next MAC check runs to its end
-    form.bbtnCheckMacClick();
-    QCOMPARE(Status(form, 2), QString("MAC processed"));
-    QCOMPARE(form.txtCalcMacAll->text().size(), 8);
+    QVERIFY(Status(form, 2) != endTexts.at(command));
+    if (command == "Verify") QCOMPARE(verifyStopped, std::optional<bool>(true));
+    if (how == "Close") {
+      QVERIFY(!form.isVisible());
+      QCOMPARE(form.settingsWrites(), 1);
+      QVERIFY(ReadText(SettingsIn(dir)).contains("Caption=" + kCaptionAtClose.toLatin1() + "\n"));
+      if (command == "ISO") QVERIFY(form.gridRowCount() < 1000);
+      if (command == "MAC") QVERIFY(form.txtCalcMacAll->text().isEmpty() && form.txtCalcMacNSP->text().isEmpty());
+      return;
+    }
+    QVERIFY(form.isVisible());
+    QCOMPARE(Status(form, 2), stoppedTexts.at(command));
+    QCOMPARE(form.ProgressBar1->value(), 0);
+    if (how == "Clear") {
+      QVERIFY(Status(form, 0).isEmpty());
+      QVERIFY(Status(form, 1).isEmpty());
+      QCOMPARE(form.gridRowCount(), 2);  // the set-up grid, no late rows of the check
+      QVERIFY(Cell(form, 0, 1).isEmpty());
+      for (QLineEdit* result : {form.txtCalcMacAll, form.txtCalcMacNHD, form.txtCalcMacNSP}) {
+        QVERIFY(result->text().isEmpty());
+        QCOMPARE(result->palette().color(QPalette::Text), kBlack);
+      }
+      QCOMPARE(form.Findings->model().rowCount(), 0);
+      QVERIFY(form.Findings->labSummary->text().isEmpty());
+    } else if (command == "ISO") {
+      // The rows read before the stop, less the one unfinished.
+      QVERIFY(rowsAtStop > 50);
+      QVERIFY2(form.gridRowCount() >= rowsAtStop - 1 && form.gridRowCount() < 1000,
+               qPrintable(QStringLiteral("%1 rows, %2 at the stop").arg(form.gridRowCount()).arg(rowsAtStop)));
+    } else {
+      QCOMPARE(form.gridRowCount(), 9);
+      QCOMPARE(Cell(form, 1, 1), firstCell);
+      if (command == "Verify") {
+        QVERIFY2(form.Findings->labSummary->text().startsWith("Stopped before the end of the file"),
+                 qPrintable(form.Findings->labSummary->text()));
+      }
+    }
+
+    // The next run goes to its end; Escape with nothing running changes nothing.
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    run();
+    QCOMPARE(Status(form, 2), endTexts.at(command));
+    if (command == "Verify") QCOMPARE(verifyStopped, std::optional<bool>(false));
+    const int rows = form.gridRowCount();
+    QTest::keyClick(&form, Qt::Key_Escape);
+    QCOMPARE(Status(form, 2), endTexts.at(command));
+    QCOMPARE(form.gridRowCount(), rows);
   }
 };
 

@@ -16,9 +16,10 @@ inline constexpr const char* kAboutVersion = "  Ver: ";
 inline constexpr const char* kMakerAddress = "kalvrin.example";
 inline constexpr const char* kConfigCaption = "Config";
 
-// Status panel 2 after Clear or Escape stopped a running format check.
+// Status panel 2 after Clear or Escape stopped a running command.
 inline constexpr const char* kFormatStopped = "Format check stopped";
 inline constexpr const char* kMacStopped = "MAC check stopped";
+inline constexpr const char* kVerifyStopped = "Verify stopped";
 
 // The MAC page's verdict after a MAC check, and the marks beside the results
 // that do not depend on their colour.

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <thread>
 
+#include "app/busy_state.h"
 #include "app/grid/grid_model.h"
 #include "app/widget_helpers.h"
 #include "iso/char_scan.h"
@@ -28,10 +29,12 @@ const QColor kGreen(0, 128, 0);
 std::string Bytes(const QString& text) { return text.toLatin1().toStdString(); }
 }  // namespace
 
-FormSurface::FormSurface(const Widgets& widgets, GridModel& model, const bool& macRunning)
-    : widgets_(widgets), model_(model), macRunning_(macRunning) {
+FormSurface::FormSurface(const Widgets& widgets, GridModel& model, const CommandState& commands)
+    : widgets_(widgets), model_(model), commands_(commands) {
   pumpClock_.start();
 }
+
+bool FormSurface::Throttled() const { return !commands_.idle(); }
 
 void FormSurface::startRun() {
   pumps_ = 0;

@@ -32,6 +32,7 @@ class QWidget;
 
 namespace kalvrin {
 
+class CommandState;
 class GridModel;
 
 class FormSurface final : public WindowSurface {
@@ -45,12 +46,9 @@ class FormSurface final : public WindowSurface {
     QProgressBar* progress = nullptr;
     std::array<QLineEdit*, kEditCount> edits{};
   };
-  // While a check runs (the format check `check` once it is set, or the MAC
-  // check while `macRunning` is true), paints wait for the next pump of the
-  // event loop. Asked at every status text the check shows, so read in
-  // place rather than through a call.
-  FormSurface(const Widgets& widgets, GridModel& model, const bool& macRunning);
-  void setFormatCheck(const FormatCheck* check) { check_ = check; }
+  // While `commands` says a command runs, paints wait for the next pump of
+  // the event loop.
+  FormSurface(const Widgets& widgets, GridModel& model, const CommandState& commands);
 
   // The pump clock of one command: started when the window goes busy,
   // stopped (with a last flush) when it goes idle again.
@@ -100,14 +98,13 @@ class FormSurface final : public WindowSurface {
   void pauseAfterError() override;
 
  private:
-  bool Throttled() const { return (check_ != nullptr && check_->Running()) || macRunning_; }
+  bool Throttled() const;  // while a command runs
   void Pump();
   void FlushPanels();  // status texts and the progress bar
 
   Widgets widgets_;
   GridModel& model_;
-  const FormatCheck* check_ = nullptr;
-  const bool& macRunning_;
+  const CommandState& commands_;
 
   // Status and progress as the core last set them; the widgets follow at flushes.
   std::array<std::string, 3> status_;

@@ -1,9 +1,10 @@
-// MainForm: layout, commands, settings at start and close. The surface the
-// checks write into lives in form_surface.cpp, the busy state of a command
-// in busy_state.cpp.
+// MainForm: the commands and their one busy state, Clear and Escape, the
+// settings at start and close, the inspector beside the grid, drops, recent
+// files and the MAC check's verdict. The widgets are laid out in
+// main_form_layout.cpp, the surface the checks write into is
+// form_surface.cpp, the running command and its stop busy_state.cpp.
 #include "app/main_form.h"
 
-#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -13,15 +14,11 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
-#include <QGroupBox>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
@@ -37,7 +34,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
-#include <limits>
+#include <functional>
 
 #include "app/dialogs/about_form.h"
 #include "app/busy_state.h"
@@ -64,47 +61,14 @@ namespace kalvrin {
 
 namespace {
 
-// The client area without the status bar, at design size.
-constexpr QSize kClientDesign(764, 399);
-constexpr QSize kResultDesign(610, 345);
-constexpr QSize kFormatPageDesign(586, 293);
-constexpr int kStatusWidths[3] = {132, 132, 250};
-constexpr int kRowHeight = 14;
-constexpr int kColumnWidth = 32;
 // The share of the grid's room the inspector takes when it first opens.
 constexpr int kInspectorShare = 45;
 
-const QColor kGreyText(128, 128, 128);
 const QColor kBlack(0, 0, 0);
 const QColor kVerdictRed(255, 0, 0);
 const QColor kVerdictGreen(0, 128, 0);
 
 std::string Bytes(const QString& text) { return text.toLatin1().toStdString(); }
-
-QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, QPoint at) {
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(name);
-  label->adjustSize();
-  label->move(at);
-  return label;
-}
-
-QLineEdit* AddEdit(QWidget* parent, const char* name, QRect geometry, int typingLimit = 0) {
-  auto* edit = new QLineEdit(parent);
-  edit->setObjectName(name);
-  edit->setGeometry(geometry);
-  if (typingLimit > 0) edit->setValidator(new TypingLimit(edit, typingLimit));
-  return edit;
-}
-
-// The Mac page's edits: figures up to a 64-bit count must stay readable in
-// their narrow design widths.
-QLineEdit* AddElidingEdit(QWidget* parent, const char* name, QRect geometry) {
-  auto* edit = new ElidingEdit(parent);
-  edit->setObjectName(name);
-  edit->setGeometry(geometry);
-  return edit;
-}
 
 QString Utf8(const char* text) { return QString::fromUtf8(text); }
 
@@ -113,51 +77,6 @@ void SetTextColour(QLabel* label, const QColor& colour) {
   palette.setColor(QPalette::WindowText, colour);
   label->setPalette(palette);
 }
-
-QPushButton* AddButton(QWidget* parent, const char* name, const char* caption) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(name);
-  return button;
-}
-
-QGroupBox* AddGroup(QWidget* parent, const char* name, const char* caption) {
-  auto* group = new QGroupBox(caption, parent);
-  group->setObjectName(name);
-  group->setStyleSheet(QStringLiteral("QGroupBox { font-weight: bold; }"));  // the caption only
-  return group;
-}
-
-// The Mac page's figure edits: MACALL, MACNHD and MACNSP rows.
-struct FigureRow {
-  Edit blockSize, calls, bytes;
-  int top;
-  const char* label;
-  const char* labelName;
-};
-constexpr FigureRow kFigureRows[] = {
-    {Edit::CalcMac1BSize, Edit::CalcMac1BNum, Edit::CalcMac1FSize, 24, "MACALL", "labMA"},
-    {Edit::CalcMac2BSize, Edit::CalcMac2BNum, Edit::CalcMac2FSize, 48, "MACNHD", "labNH"},
-    {Edit::CalcMac3BSize, Edit::CalcMac3BNum, Edit::CalcMac3FSize, 72, "MACNSP", "labNS"},
-};
-
-struct ResultRow {
-  Edit edit;
-  int top;
-  const char* labelName;
-  const char* label;
-};
-constexpr ResultRow kResultRows[] = {
-    {Edit::CalcMacAll, 136, "labCalcMac1", "MACALL:   All file records/bytes included. "},
-    {Edit::CalcMacNHD, 160, "labCalcMac2", "MACNHD: No MAC header/trailer records included. No CR/LF"},
-    {Edit::CalcMacNSP, 184, "labCalcMac3",
-     "MACNSP:  No MAC header/trailer records included. No CR/LF. No padded space included. "},
-};
-
-// The Mac page's tab order.
-constexpr Edit kMacTabOrder[] = {Edit::CalcMacAll,    Edit::CalcMacNHD,    Edit::CalcMacNSP,
-                                 Edit::CalcMac1FSize, Edit::CalcMac1BNum,  Edit::CalcMac1BSize,
-                                 Edit::CalcMac2BSize, Edit::CalcMac2BNum,  Edit::CalcMac2FSize,
-                                 Edit::CalcMac3BSize, Edit::CalcMac3BNum,  Edit::CalcMac3FSize};
 
 }  // namespace
 
@@ -173,16 +92,7 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
   font.setPointSize(8);
   setFont(font);
 
-  auto* client = new QWidget(this);
-  client->setObjectName("client");
-  client->resize(kClientDesign);
-  setCentralWidget(client);
-  BuildKeys(client);
-  BuildFile(client);
-  BuildResult(client);
-  BuildCommands(client);
-  BuildStatusBar();
-  BuildMenu();
+  BuildLayout();
   gridTools_ = std::make_unique<GridTools>(*this, *gridModel_, *gridRows_);  // before the tab order: it moves the grid
   connect(gridTools_.get(), &GridTools::inspectRequested, this, [this](const QModelIndex& index) {
     inspectorClosed_ = false;
@@ -207,13 +117,12 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
   widgets.status = StatusPanels;
   widgets.progress = ProgressBar1;
   widgets.edits = edits_;
-  surface_ = std::make_unique<FormSurface>(widgets, *gridModel_, macRunning_);
+  surface_ = std::make_unique<FormSurface>(widgets, *gridModel_, commands_);
   // The grid as it stands until the format check lays out its columns.
   surface_->setGridColCount(5);
   surface_->setGridRowCount(2);
   surface_->setGridFixedRows(1);
   check_ = std::make_unique<FormatCheck>(*surface_);
-  surface_->setFormatCheck(check_.get());
   FormCreate();
 }
 
@@ -227,104 +136,6 @@ void TMainForm::AttachDialogs(TAboutForm* about, TConfigForm* config) {
   about_ = about;
   config_ = config;
   gridTools_->attachConfig(config);
-}
-
-void TMainForm::BuildKeys(QWidget* client) {
-  Keys = AddGroup(client, "Keys", "Params ");
-  Keys->setGeometry(8, 8, 129, 153);
-  labShortName = AddLabel(Keys, "labShortName", "ShortName", {8, 24});
-  cmbShortName = new QComboBox(Keys);
-  cmbShortName->setObjectName("cmbShortName");
-  cmbShortName->setEditable(true);
-  cmbShortName->setGeometry(8, 40, 113, 21);
-  cmbShortName->setEditText("testkey");
-  connect(cmbShortName, &QComboBox::editTextChanged, this, &TMainForm::cmbShortNameChange);
-  labINKey = AddLabel(Keys, "labINKey", "Key", {8, 64});
-  txtCHECKKey = AddEdit(Keys, "txtCHECKKey", {8, 80, 113, 21}, 16);
-  txtCHECKKey->setText(Latin1(kDefaultKey));
-  labINKcv = AddLabel(Keys, "labINKcv", "Kcv", {8, 104});
-  labINKcv->hide();
-  txtCHECKKcv = AddEdit(Keys, "txtCHECKKcv", {8, 120, 57, 21}, 8);
-  txtCHECKKcv->setText(Latin1(KcvEditText(kDefaultKey)));
-  txtCHECKKcv->setEnabled(false);
-  txtCHECKKcv->hide();
-}
-
-void TMainForm::BuildFile(QWidget* client) {
-  File = AddGroup(client, "File", "MAC");
-  File->setGeometry(8, 168, 129, 113);
-  AddLabel(File, "labFileKcv", "Kcv", {8, 24});
-  txtINFileKcv = AddEdit(File, "txtINFileKcv", {8, 40, 73, 21}, 8);
-  AddLabel(File, "labMacVer", "V.", {88, 24});
-  txtINFileMacVer = AddEdit(File, "txtINFileMacVer", {88, 40, 18, 21}, 2);
-  AddLabel(File, "labMacMethod", "M.", {104, 24});
-  txtINFileMacMeth = AddEdit(File, "txtINFileMacMeth", {104, 40, 17, 21}, 1);
-  AddLabel(File, "labFileMac", "MAC", {8, 64});
-  txtINFileMac = AddEdit(File, "txtINFileMac", {8, 80, 73, 21}, 8);
-  edits_[static_cast<int>(Edit::INFileKcv)] = txtINFileKcv;
-  edits_[static_cast<int>(Edit::INFileMacVer)] = txtINFileMacVer;
-  edits_[static_cast<int>(Edit::INFileMacMeth)] = txtINFileMacMeth;
-  edits_[static_cast<int>(Edit::INFileMac)] = txtINFileMac;
-}
-
-void TMainForm::BuildResult(QWidget* client) {
-  Result = AddGroup(client, "Result", "Result");
-  auto* resultAnchors = new AnchorLayout(Result, kResultDesign);
-  pgResult = new QTabWidget(Result);
-  pgResult->setObjectName("pgResult");
-  pgResult->setTabPosition(QTabWidget::South);
-  pgResult->setUsesScrollButtons(false);  // tabs wrap rather than scroll
-  resultAnchors->place(pgResult, {8, 16, 594, 321}, kAnchorAll);
-
-  Format = new QWidget;
-  Format->setObjectName("Format");
-  Format->resize(kFormatPageDesign);
-  pgResult->addTab(Format, "ISO8583");
-  // The grid fills the splitter alone until the inspector first opens.
-  FormatSplitter = new QSplitter(Qt::Vertical, Format);
-  FormatSplitter->setObjectName("FormatSplitter");
-  FormatSplitter->setChildrenCollapsible(true);
-  FormatGrid = new QTableView(FormatSplitter);
-  FormatGrid->setObjectName("FormatGrid");
-  FormatGrid->setModel(gridRows_.get());
-  FormatGrid->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  FormatGrid->setSelectionBehavior(QAbstractItemView::SelectItems);
-  FormatGrid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
-                              QAbstractItemView::AnyKeyPressed);
-  FormatGrid->setTabKeyNavigation(true);
-  FormatGrid->setWordWrap(false);
-  FormatGrid->setShowGrid(true);
-  FormatGrid->verticalHeader()->hide();
-  FormatGrid->verticalHeader()->setMinimumSectionSize(1);
-  FormatGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  FormatGrid->verticalHeader()->setDefaultSectionSize(std::max(kRowHeight, fontMetrics().height() + 2));
-  FormatGrid->horizontalHeader()->setMinimumSectionSize(1);
-  FormatGrid->horizontalHeader()->setDefaultSectionSize(kColumnWidth);
-  FormatGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-  FormatGrid->horizontalHeader()->setHighlightSections(false);
-  FormatGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  (new AnchorLayout(Format, kFormatPageDesign))->place(FormatSplitter, {8, 8, 570, 273}, kAnchorAll);
-  BuildInspector();
-
-  Mac = new QWidget;
-  Mac->setObjectName("Mac");
-  pgResult->addTab(Mac, "DES- SMAC");
-  pgResult->setCurrentIndex(0);
-  BuildMacPage();
-  (new AnchorLayout(client, kClientDesign))->place(Result, {144, 8, 610, 345}, kAnchorAll);
-}
-
-void TMainForm::BuildInspector() {
-  Inspector = new MessageInspector(FormatSplitter);
-  FormatSplitter->addWidget(Inspector);
-  FormatSplitter->setCollapsible(0, false);
-  FormatSplitter->setStretchFactor(0, 1);
-  FormatSplitter->setStretchFactor(1, 1);
-  Inspector->hide();
-  connect(FormatGrid->selectionModel(), &QItemSelectionModel::currentChanged, this,
-          [this](const QModelIndex& current) { Guarded([&] { InspectGridCell(current); }); });
-  connect(FormatSplitter, &QSplitter::splitterMoved, this,
-          [this] { inspectorClosed_ = FormatSplitter->sizes().value(1) == 0; });
 }
 
 namespace {
@@ -367,138 +178,6 @@ void TMainForm::InspectGridCell(const QModelIndex& current) {
     const int room = FormatSplitter->height();
     FormatSplitter->setSizes({room * (100 - kInspectorShare) / 100, room * kInspectorShare / 100});
   }
-}
-
-void TMainForm::BuildMacPage() {
-  AddLabel(Mac, "labCalcMacBSize", "BlockSize", {8, 8});
-  AddLabel(Mac, "labCalcMacBNum", "MacCalls", {64, 8});
-  AddLabel(Mac, "labCalcMacFSize", "ByteCount", {152, 8});
-  QFont bold = font();
-  bold.setBold(true);
-  for (const FigureRow& row : kFigureRows) {
-    const Edit edits[3] = {row.blockSize, row.calls, row.bytes};
-    const int lefts[3] = {8, 56, 152};
-    const int widths[3] = {49, 97, 65};
-    for (int i = 0; i < 3; ++i) {
-      const std::string name(EditName(edits[i]));
-      edits_[static_cast<int>(edits[i])] = AddElidingEdit(Mac, name.c_str(), {lefts[i], row.top, widths[i], 21});
-    }
-    AddLabel(Mac, row.labelName, row.label, {224, row.top})->setFont(bold);
-  }
-  for (std::size_t i = 0; i < std::size(kResultRows); ++i) {
-    const ResultRow& row = kResultRows[i];
-    const std::string name(EditName(row.edit));
-    edits_[static_cast<int>(row.edit)] = AddElidingEdit(Mac, name.c_str(), {8, row.top, 73, 21});
-    AddLabel(Mac, row.labelName, row.label, {96, row.top + 8});
-    ResultMarks[i] = new QLabel(Mac);
-    ResultMarks[i]->setObjectName(QStringLiteral("labMark%1").arg(i + 1));
-    ResultMarks[i]->setGeometry(83, row.top + 2, 12, 17);
-  }
-  labVerdict = new QLabel(Mac);
-  labVerdict->setObjectName("labVerdict");
-  labVerdict->setGeometry(8, 214, 570, 17);
-  labKcvVerdict = new QLabel(Mac);
-  labKcvVerdict->setObjectName("labKcvVerdict");
-  labKcvVerdict->setGeometry(8, 234, 570, 17);
-  txtCalcMacAll = edit(Edit::CalcMacAll);
-  txtCalcMacNHD = edit(Edit::CalcMacNHD);
-  txtCalcMacNSP = edit(Edit::CalcMacNSP);
-  labCalcMac1 = Mac->findChild<QLabel*>("labCalcMac1");
-  labCalcMac2 = Mac->findChild<QLabel*>("labCalcMac2");
-  labCalcMac3 = Mac->findChild<QLabel*>("labCalcMac3");
-}
-
-void TMainForm::BuildCommands(QWidget* client) {
-  auto* anchors = new AnchorLayout(client, kClientDesign);
-  struct Placed {
-    QPushButton** button;
-    const char* name;
-    const char* caption;
-    QPoint at;
-  };
-  const Placed buttons[] = {
-      {&bbtnCheckMac, "bbtnCheckMac", "MAC", {8, 332}},   {&bbtnClear, "bbtnClear", "Clear", {41, 332}},
-      {&btnConfig, "btnConfig", "Set", {75, 332}},        {&bbtnCheckFormat, "bbtnCheckFormat", "ISO", {8, 358}},
-      {&bbtnExit, "bbtnExit", "Exit", {41, 358}},         {&bbtnFileOpen, "bbtnFileOpen", "Open", {75, 358}},
-  };
-  for (const Placed& placed : buttons) {
-    *placed.button = AddButton(client, placed.name, placed.caption);
-    anchors->place(*placed.button, {placed.at, QSize(33, 25)}, kAnchorLeftBottom);
-  }
-  btnConfig->hide();
-  connect(bbtnCheckMac, &QPushButton::clicked, this, &TMainForm::bbtnCheckMacClick);
-  connect(bbtnClear, &QPushButton::clicked, this, &TMainForm::bbtnClearClick);
-  connect(btnConfig, &QPushButton::clicked, this, &TMainForm::btnConfigClick);
-  connect(bbtnCheckFormat, &QPushButton::clicked, this, &TMainForm::bbtnCheckFormatClick);
-  connect(bbtnExit, &QPushButton::clicked, this, &TMainForm::bbtnExitClick);
-  connect(bbtnFileOpen, &QPushButton::clicked, this, &TMainForm::bbtnFileOpenClick);
-
-  txtINFile = AddEdit(client, "txtINFile", {});
-  QPalette grey = txtINFile->palette();
-  grey.setColor(QPalette::Text, kGreyText);
-  txtINFile->setPalette(grey);
-  anchors->place(txtINFile, {144, 361, 610, 21}, kAnchorLeftRightBottom);
-
-  ProgressBar1 = new QProgressBar(client);
-  ProgressBar1->setObjectName("ProgressBar1");
-  ProgressBar1->setTextVisible(false);
-  ProgressBar1->setRange(0, 100);
-  ProgressBar1->setValue(0);
-  anchors->place(ProgressBar1, {8, 388, 744, 9}, kAnchorLeftRightBottom);
-}
-
-void TMainForm::BuildStatusBar() {
-  StatusBar = new QStatusBar(this);
-  StatusBar->setObjectName("StatusBar");
-  for (int panel = 0; panel < 3; ++panel) {
-    auto* label = new QLabel(StatusBar);
-    label->setObjectName(QStringLiteral("StatusPanel%1").arg(panel));
-    label->setFixedWidth(kStatusWidths[panel]);
-    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    StatusBar->addWidget(label);
-    StatusPanels[static_cast<std::size_t>(panel)] = label;
-  }
-  StatusReason = new QLabel(StatusBar);
-  StatusReason->setObjectName("StatusReason");
-  StatusBar->addWidget(StatusReason, 1);
-  setStatusBar(StatusBar);
-}
-
-void TMainForm::BuildMenu() {
-  QMenuBar* bar = menuBar();
-  bar->setObjectName("MainMenu1");
-  QMenu* config = bar->addMenu("Config");
-  config->setObjectName("Config");
-  ISO85831 = config->addAction("ISO8583");
-  ISO85831->setObjectName("ISO85831");
-  QMenu* tool = bar->addMenu("Tool");
-  tool->setObjectName("Tool1");
-  SaveShortName = tool->addAction("Save keys");
-  SaveShortName->setObjectName("SaveShortName");
-  RecentFilesMenu = tool->addMenu(app_text::kRecentFilesMenu);
-  RecentFilesMenu->setObjectName("RecentFiles");
-  RecentFilesMenu->setEnabled(false);
-  QMenu* about = bar->addMenu("About");
-  about->setObjectName("About1");
-  VELDRUM1 = about->addAction("KALVRIN");
-  VELDRUM1->setObjectName("VELDRUM1");
-  connect(VELDRUM1, &QAction::triggered, this, &TMainForm::VELDRUM1Click);
-  HelpAction = about->addAction(app_text::kHelpItem);
-  HelpAction->setObjectName("HelpAction");
-  HelpAction->setShortcut(QKeySequence::HelpContents);
-  HelpAction->setShortcutContext(Qt::WindowShortcut);
-  connect(HelpAction, &QAction::triggered, this, &TMainForm::HelpClick);
-}
-
-void TMainForm::SetTabOrder() {
-  std::vector<QWidget*> chain = {txtCHECKKey, txtCHECKKcv,     cmbShortName,     txtINFileKcv,
-                                 txtINFileMac, txtINFileMacVer, txtINFileMacMeth, txtINFile,
-                                 bbtnFileOpen, bbtnClear,       bbtnExit,         bbtnCheckMac,
-                                 pgResult,     FormatGrid,      Inspector->ElementGrid, Inspector->HexView};
-  for (Edit which : kMacTabOrder) chain.push_back(edit(which));
-  chain.push_back(bbtnCheckFormat);
-  chain.push_back(btnConfig);
-  for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
 }
 
 // Creation: version, grid set-up, Clear, the file edit, the settings.
@@ -560,17 +239,8 @@ bool TMainForm::FormClose() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-  if (verifying_) {
-    stopVerify_ = true;
-    closeAfterRun_ = true;
-    event->ignore();
-    return;
-  }
-  if (check_->Running() || macRunning_) {
-    // Inside the check's event pump: stop it, and close once it has returned.
-    check_->RequestStop();
-    stopMac_ = true;
-    closeAfterRun_ = true;
+  // Inside a running command's event pump: stop it, and close once it has returned.
+  if (commands_.stop(AfterStop::Close)) {
     event->ignore();
     return;
   }
@@ -582,8 +252,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-template <class Handler>
-void TMainForm::Guarded(Handler&& handler) {
+void TMainForm::Guarded(const std::function<void()>& handler) {
   try {
     handler();
   } catch (const std::exception& error) {
@@ -613,9 +282,10 @@ void TMainForm::cmbShortNameChange() {
 }
 
 void TMainForm::bbtnCheckFormatClick() {
-  if (check_->Running() || macRunning_) return;  // only the disabled buttons stand between a check and a second one
+  if (!commands_.idle()) return;  // a call that got past the disabled buttons
   Guarded([this] {
-    BusyState busy(CommandButtons(), *surface_, bbtnCheckFormat);
+    BusyState busy(commands_, Command::FormatCheck, CommandWidgets(), *surface_, bbtnCheckFormat,
+                   [this] { check_->RequestStop(); });
     NoteCommandFile(txtINFile->text());
     const QByteArray path = QFile::encodeName(txtINFile->text());
     Inspector->clear();
@@ -628,28 +298,33 @@ void TMainForm::bbtnCheckFormatClick() {
 }
 
 // After a command that closing the window, Clear or Escape stopped: the
-// close or the clear it waited for, and a word that the results are not a
-// finished check. False when the command ran to its end.
+// close or the clear it waited for (Escape keeps what the window shows),
+// and a word that the results are not a finished command. False when no
+// stop was asked for.
 bool TMainForm::EndStoppedCommand(const char* stoppedText) {
-  if (closeAfterRun_) {
-    closeAfterRun_ = false;
-    clearAfterRun_ = false;
-    close();
-    return true;
+  switch (commands_.takeAfterStop()) {
+    case AfterStop::Nothing:
+      return false;
+    case AfterStop::Close:
+      close();
+      return true;
+    case AfterStop::Clear:
+      bbtnClearClick();
+      break;
+    case AfterStop::Keep:
+      surface_->setProgressPosition(surface_->progressMin());
+      break;
   }
-  if (!clearAfterRun_) return false;
-  clearAfterRun_ = false;
-  bbtnClearClick();
   surface_->setStatus(kCommandPanel, stoppedText);
   surface_->flush();
   return true;
 }
 
 void TMainForm::bbtnCheckMacClick() {
-  if (check_->Running() || macRunning_ || verifying_) return;
+  if (!commands_.idle()) return;
   QString keyKcv;
   Guarded([this, &keyKcv] {
-    BusyState busy(CommandButtons(), *surface_, bbtnCheckMac);
+    BusyState busy(commands_, Command::MacCheck, CommandWidgets(), *surface_, bbtnCheckMac);
     ClearVerdict();
     NoteCommandFile(txtINFile->text());
     const QByteArray path = QFile::encodeName(txtINFile->text());
@@ -657,15 +332,9 @@ void TMainForm::bbtnCheckMacClick() {
     const std::string key = Bytes(txtCHECKKey->text());
     std::array<char, 17> keyKcvText{};
     if (CreateKCV(keyKcvText.data(), key, 8) != 0) keyKcv = QString::fromLatin1(keyKcvText.data(), 8);
-    macRunning_ = true;
-    stopMac_ = false;
-    struct Running {
-      bool& running;
-      ~Running() { running = false; }
-    } running{macRunning_};
     MacOutcome outcome;
     MacCommand(*surface_, std::string_view(path.constData(), static_cast<std::size_t>(path.size())), kcv, key, outcome,
-               &stopMac_);
+               &commands_.stopFlag());
   });
   if (EndStoppedCommand(app_text::kMacStopped)) return;
   Guarded([this, &keyKcv] {
@@ -682,17 +351,13 @@ void TMainForm::VELDRUM1Click() {
 }
 
 void TMainForm::bbtnClearClick() {
-  if (check_->Running() || macRunning_) {
-    // Inside the check's event pump: stop it first; the clear follows once
-    // it has returned, so no result of it lands in the cleared window.
-    check_->RequestStop();
-    stopMac_ = true;
-    clearAfterRun_ = true;
-    return;
-  }
+  // Inside a running command's event pump: stop it first; the clear follows
+  // once it has returned, so no result of it lands in the cleared window.
+  if (commands_.stop(AfterStop::Clear)) return;
   Guarded([this] {
     ClearCommand(*check_, *surface_);
     Inspector->clear();
+    Findings->clear();
     ClearVerdict();
     StatusReason->clear();
     for (QLabel* panel : StatusPanels) panel->setToolTip({});
@@ -702,63 +367,6 @@ void TMainForm::bbtnClearClick() {
 
 void TMainForm::btnConfigClick() {
   if (config_ != nullptr) config_->exec();
-}
-
-void TMainForm::setVerifyRunner(VerifyRunner runner) {
-  verifyRunner_ = std::move(runner);
-  Verify->setEnabled(static_cast<bool>(verifyRunner_));
-}
-
-// Tool > Verify: the verify pass over the file in the file edit under the
-// key in the key edit, busy and with progress as the format check is.
-void TMainForm::VerifyClick() {
-  if (check_->Running() || macRunning_ || verifying_ || !verifyRunner_) return;
-  Guarded([this] {
-    BusyState busy(CommandButtons(), *surface_, nullptr);
-    verifying_ = true;
-    stopVerify_ = false;
-    const QByteArray path = QFile::encodeName(txtINFile->text());
-    surface_->setStatus(2, findings_text::kVerifying);
-    surface_->setProgressMin(0);
-    surface_->setProgressPosition(0);
-    const auto progress = [this](std::int64_t done, std::int64_t total) {
-      // The bar counts bytes while they fit its range, thousandths beyond.
-      const bool fits = total <= std::numeric_limits<int>::max();
-      surface_->setProgressMax(fits ? static_cast<int>(total) : 1000);
-      surface_->setProgressPosition(fits ? static_cast<int>(done) : static_cast<int>(done * 1000 / std::max<std::int64_t>(total, 1)));
-      surface_->processEvents();
-      return !stopVerify_;
-    };
-    const bool read = Findings->run(verifyRunner_, path.toStdString(), Bytes(txtCHECKKey->text()), progress);
-    verifying_ = false;
-    surface_->setStatus(2, read ? findings_text::kVerified : findings_text::kVerifyFailed);
-    pgResult->setCurrentWidget(Findings);
-  });
-  verifying_ = false;
-  if (closeAfterRun_) {
-    closeAfterRun_ = false;
-    close();
-  }
-}
-
-void TMainForm::ShowFinding(std::int64_t record, int element) {
-  if (record <= 0) return;
-  const bool gridHoldsFile = gridModel_->gridRowOffset(1) != kNoRowOffset && checkedPath_ == Findings->path();
-  if (!gridHoldsFile) {
-    txtINFile->setText(QFile::decodeName(QByteArray::fromStdString(Findings->path())));
-    bbtnCheckFormatClick();
-  }
-  if (record >= gridModel_->gridRowCount()) {
-    // The format check stops at a bad length prefix; verify reads on.
-    Findings->showNote(QString(findings_text::kPastTheGrid).arg(record));
-    return;
-  }
-  const QModelIndex index = gridTools_->reveal(static_cast<int>(record), element);
-  if (!index.isValid()) return;
-  pgResult->setCurrentWidget(Format);
-  inspectorClosed_ = false;
-  InspectGridCell(index);
-  if (element != kNoFindingElement) Inspector->selectPart(element);
 }
 
 void TMainForm::HelpClick() {
@@ -772,9 +380,8 @@ void TMainForm::BuildShortcuts() {
   setAcceptDrops(true);
   txtINFile->setAcceptDrops(false);  // a file dropped on the edit is the window's drop
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-  connect(escape, &QShortcut::activated, this, [this] {
-    if (check_->Running() || macRunning_) bbtnClearClick();
-  });
+  // Escape stops a running command and keeps what the window shows; Clear stops and clears.
+  connect(escape, &QShortcut::activated, this, [this] { commands_.stop(AfterStop::Keep); });
   auto* open = new QShortcut(QKeySequence::Open, this);
   connect(open, &QShortcut::activated, this, [this] {
     if (bbtnFileOpen->isEnabled()) bbtnFileOpenClick();
@@ -841,7 +448,7 @@ void TMainForm::ShowVerdict(const QString& keyKcv) {
     const bool same = result == declared;
     ResultMarks[i]->setText(same ? match : mismatch);
     SetTextColour(ResultMarks[i], same ? kVerdictGreen : kVerdictRed);
-    if (same) matching << QString::fromLatin1(kFigureRows[i].label);
+    if (same) matching << Latin1(kMacVariants[i].caption);
   }
   if (computed == 0) {
     QStringList said;
@@ -921,8 +528,14 @@ void TMainForm::FillRecentFilesMenu() {
   RecentFilesMenu->setEnabled(!recentFiles_.files().isEmpty());
 }
 
-std::array<QPushButton*, 4> TMainForm::CommandButtons() const {
-  return {bbtnFileOpen, bbtnCheckFormat, bbtnCheckMac, bbtnExit};
+BusyWidgets TMainForm::CommandWidgets() const {
+  BusyWidgets widgets;
+  widgets.buttons = {bbtnFileOpen, bbtnCheckFormat, bbtnCheckMac, bbtnExit};
+  widgets.inputs = {txtCHECKKey, txtINFile};
+  widgets.menuCommands = {Verify};
+  widgets.grid = FormatGrid;
+  widgets.focus = FormatGrid->isVisible() ? static_cast<QWidget*>(FormatGrid) : pgResult;
+  return widgets;
 }
 
 const RowStore& TMainForm::gridRows() const { return gridModel_->rows(); }

@@ -1,18 +1,21 @@
 // MainForm: the tool's window. It holds the inputs, the values read from the
-// file's MAC records, the result grid and the MAC page, the command buttons,
-// the progress bar and the status bar, and it is the surface that the format
-// check and the MAC check write into.
+// file's MAC records, the result grid, the MAC page and the Findings page,
+// the command buttons, the progress bar and the status bar, and runs one
+// command at a time. The checks write into its FormSurface (form_surface.h);
+// its widgets are laid out in main_form_layout.cpp, Tool > Verify's window
+// side is in findings/verify_command.cpp.
 #pragma once
 
 #include <QMainWindow>
 #include <QString>
 
 #include <array>
-#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "app/busy_state.h"
 #include "io/file_identity.h"
 #include "app/findings/findings_page.h"
 #include "app/recent_files.h"
@@ -155,6 +158,8 @@ class TMainForm : public QMainWindow {
   CardNumberMask& cardNumberMask() const { return *cardNumberMask_; }
   // The verify pass that Tool > Verify runs.
   void setVerifyRunner(VerifyRunner runner);
+  // The command that runs now, Command::None between commands.
+  Command runningCommand() const { return commands_.running(); }
 
  public slots:
   void bbtnFileOpenClick();
@@ -176,6 +181,8 @@ class TMainForm : public QMainWindow {
   void dropEvent(QDropEvent* event) override;
 
  private:
+  // main_form_layout.cpp: the widgets, the menus and the tab order.
+  void BuildLayout();
   void BuildKeys(QWidget* client);
   void BuildFile(QWidget* client);
   void BuildResult(QWidget* client);
@@ -196,15 +203,17 @@ class TMainForm : public QMainWindow {
   WindowSettings CurrentSettings() const;
   bool FormClose();
   // Runs a handler; an error that escapes it is shown and the window goes on.
-  template <class Handler>
-  void Guarded(Handler&& handler);
-  // Open, ISO, MAC and Exit: the buttons a running command disables.
-  std::array<QPushButton*, 4> CommandButtons() const;
+  void Guarded(const std::function<void()>& handler);
+  // What a running command holds still: Open, ISO, MAC and Exit, Verify,
+  // the key and file edits, the grid.
+  BusyWidgets CommandWidgets() const;
   void BuildShortcuts();
   // After a format check that stopped on a bad length prefix: the broken
   // message's row selected, the inspector on its prefix.
   void SelectBadPrefix();
   bool EndStoppedCommand(const char* stoppedText);
+  // Verify's progress on the bar and in the status; false once asked to stop.
+  bool VerifyProgress(VerifyPhase phase, std::int64_t done, std::int64_t total);
   // After a MAC check: the marks, the verdict and the check values compared.
   void ShowVerdict(const QString& keyKcv);
   void ClearVerdict();
@@ -217,6 +226,7 @@ class TMainForm : public QMainWindow {
   std::unique_ptr<GridModel> gridModel_;
   std::unique_ptr<GridRowFilter> gridRows_;  // the rows FormatGrid shows
   std::unique_ptr<GridTools> gridTools_;
+  CommandState commands_;  // before the surface, which reads it
   CardNumberMask* cardNumberMask_ = nullptr;  // owned by the Tool menu
   std::unique_ptr<FormSurface> surface_;
   std::unique_ptr<FormatCheck> check_;
@@ -230,13 +240,7 @@ class TMainForm : public QMainWindow {
   FileIdentity checkedFile_;    // its size and modification time when the check began
   bool inspectorClosed_ = false;  // the user dragged the inspector shut
 
-  bool closeAfterRun_ = false;
-  bool macRunning_ = false;
-  std::atomic<bool> stopMac_ = false;  // Clear or a closing window ends the running MAC check
   VerifyRunner verifyRunner_;
-  bool verifying_ = false;
-  bool stopVerify_ = false;
-  bool clearAfterRun_ = false;  // Clear or Escape during a format check
   RecentFiles recentFiles_;
   int settingsWrites_ = 0;
 };

@@ -148,8 +148,8 @@ FindingsPage::FindingsPage(QWidget* parent) : QWidget(parent) {
 }
 
 bool FindingsPage::run(const VerifyRunner& runner, const std::string& path, const std::string& key,
-                       const std::function<bool(std::int64_t, std::int64_t)>& progress) {
-  FindingsRun result = runner(path, key, progress);
+                       const VerifyControl& control) {
+  FindingsRun result = runner(path, key, control);
   const bool read = result.read;
   show(std::move(result), path);
   return read;

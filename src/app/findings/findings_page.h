@@ -8,6 +8,7 @@
 #include <QSortFilterProxyModel>
 #include <QWidget>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -30,6 +31,7 @@ inline constexpr char kShown[] = "%1 errors, %2 warnings (%3 shown)";
 inline constexpr char kNone[] = "No findings: the file passes every rule.";
 inline constexpr char kNotRead[] = "Not verified: %1";
 inline constexpr char kVerifying[] = "Verifying";  // status panel 2 while the pass runs
+inline constexpr char kVerifyingMac[] = "Verifying the MAC";  // status panel 2 while the MAC variants run
 inline constexpr char kVerified[] = "Verified";
 inline constexpr char kVerifyFailed[] = "Verify failed";
 inline constexpr char kKeyUnusable[] = "MAC not checked: the key is not 16 hex digits";
@@ -61,10 +63,23 @@ struct FindingsRun {
   std::vector<FindingRow> findings;
 };
 
-// Runs the verify pass on `path` under `key`; `progress(done, total)`
-// returns false to stop it.
-using VerifyRunner = std::function<FindingsRun(const std::string& path, const std::string& key,
-                                               const std::function<bool(std::int64_t, std::int64_t)>& progress)>;
+// The parts of a verify pass that report progress: the reading of the
+// messages, then the MAC variants over the whole file.
+enum class VerifyPhase { Messages, Mac };
+
+// The window's hold on a running verify pass.
+struct VerifyControl {
+  // Bytes of the file done in `phase`, of `total`; false stops the pass.
+  std::function<bool(VerifyPhase phase, std::int64_t done, std::int64_t total)> progress;
+  // Set when the window asks the pass to stop (Clear, Escape, closing);
+  // read as well by steps that report no progress.
+  const std::atomic<bool>* stop = nullptr;
+  bool stopped() const { return stop != nullptr && stop->load(std::memory_order_relaxed); }
+};
+
+// Runs the verify pass on `path` under `key`, reporting to and stopped by `control`.
+using VerifyRunner =
+    std::function<FindingsRun(const std::string& path, const std::string& key, const VerifyControl& control)>;
 
 class FindingsModel : public QAbstractTableModel {
   Q_OBJECT
@@ -115,8 +130,7 @@ class FindingsPage : public QWidget {
   QTableView* FindingsGrid = nullptr;
 
   // Runs `runner` and shows what it found; true when the file was read.
-  bool run(const VerifyRunner& runner, const std::string& path, const std::string& key,
-           const std::function<bool(std::int64_t, std::int64_t)>& progress);
+  bool run(const VerifyRunner& runner, const std::string& path, const std::string& key, const VerifyControl& control);
   void show(FindingsRun run, const std::string& path);
   void clear();
   // A word on the last double-click, in place of the summary until the
@@ -124,6 +138,8 @@ class FindingsPage : public QWidget {
   void showNote(const QString& note);
   // The file the findings are of.
   const std::string& path() const { return path_; }
+  // The last run was asked to stop before the end of the file.
+  bool stopped() const { return last_.stopped; }
   const FindingsModel& model() const { return *model_; }
   FindingsFilter& filter() { return *filter_; }
 

@@ -30,13 +30,20 @@ class GatheringSink : public verify::FindingSink {
 }  // namespace
 
 VerifyRunner MakeVerifyRunner(std::function<bool()> maskCardNumbers) {
-  return [maskCardNumbers](const std::string& path, const std::string& key,
-            const std::function<bool(std::int64_t, std::int64_t)>& progress) {
+  return [maskCardNumbers](const std::string& path, const std::string& key, const VerifyControl& control) {
     FindingsRun run;
     verify::VerifyOptions options;
     const bool keyUsable = verify::IsMacKey(key);
     if (keyUsable) options.key = key;
-    options.progress = progress;
+    // The pass stops at its next progress call once the window asks. Its
+    // calls come from the reading of the messages; the MAC variants after
+    // it report nothing yet: when they do, their calls go to
+    // control.progress as VerifyPhase::Mac, and a stop flag the pass takes
+    // gets control.stop.
+    options.progress = [&control](std::int64_t done, std::int64_t total) {
+      const bool goOn = !control.progress || control.progress(VerifyPhase::Messages, done, total);
+      return goOn && !control.stopped();
+    };
     options.maskCardNumbers = maskCardNumbers && maskCardNumbers();
     GatheringSink sink(run.findings);
     const verify::VerifySummary summary = verify::VerifyFile(path, options, sink);

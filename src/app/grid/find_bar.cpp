@@ -98,7 +98,7 @@ bool FindBar::eventFilter(QObject* watched, QEvent* event) {
   const auto* key = event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress
                         ? static_cast<QKeyEvent*>(event)
                         : nullptr;
-  if (key != nullptr && key->key() == Qt::Key_Escape) {
+  if (key != nullptr && key->key() == Qt::Key_Escape && !(windowBusy && windowBusy())) {
     // Escape here closes the bar, before any shortcut of the window sees it.
     event->accept();
     if (event->type() == QEvent::KeyPress) emit closeRequested();

@@ -6,6 +6,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -28,6 +30,9 @@ class FindBar : public QWidget {
   QLineEdit* filterEdit = nullptr;
   QLabel* filterCount = nullptr;
   QToolButton* closeButton = nullptr;
+  // True while the window runs a command: Escape then goes to the window,
+  // which stops the command, and the bar stays open.
+  std::function<bool()> windowBusy;
 
  signals:
   void findRequested(bool forwards);

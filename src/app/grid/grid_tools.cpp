@@ -75,6 +75,7 @@ void GridTools::InstallFindBar() {
   layout->addWidget(&view_);
   view_.show();
   findBar = new FindBar(pane);
+  findBar->windowBusy = [this] { return form_.runningCommand() != Command::None; };
   layout->addWidget(findBar);
   findBar->hide();
 
