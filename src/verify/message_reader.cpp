@@ -24,15 +24,10 @@ namespace {
 constexpr int kFunctionCode = 24;
 constexpr std::size_t kStrayTextShown = 16;
 
+// Of a message the decoder found.
 MessageBreak BreakOf(DecodeStop stop) {
-  switch (stop) {
-    case DecodeStop::Complete: return MessageBreak::None;
-    case DecodeStop::BadPrefix: return MessageBreak::BadPrefix;
-    case DecodeStop::EndOfFile: return MessageBreak::Truncated;
-    case DecodeStop::NoMessage:
-    case DecodeStop::CannotRead: break;
-  }
-  return MessageBreak::NotFound;
+  if (stop == DecodeStop::Complete) return MessageBreak::None;
+  return stop == DecodeStop::BadPrefix ? MessageBreak::BadPrefix : MessageBreak::Truncated;
 }
 
 bool IsTrailer(const DecodedMessage& message) {
@@ -154,7 +149,10 @@ struct MessageFileReader::Gap {
 };
 
 MessageFileReader::MessageFileReader(std::string_view path)
-    : decoder_(path), scan_(std::make_unique<Scanner>(path)) {}
+    : identity_(FileIdentity::Of(std::string(path))),
+      path_(path),
+      decoder_(path),
+      scan_(std::make_unique<Scanner>(path)) {}
 
 MessageFileReader::~MessageFileReader() = default;
 
@@ -164,10 +162,16 @@ std::int64_t MessageFileReader::Size() const { return decoder_.FileSize(); }
 
 bool MessageFileReader::Failed() const { return scan_->Failed() || decoder_.ReadFailed(); }
 
+bool MessageFileReader::Changed() const { return FileIdentity::Of(path_) != identity_; }
+
 bool MessageFileReader::Progress(std::int64_t done) {
-  if (!progress_ || done < nextProgress_) return true;
+  if (done < nextProgress_) return true;
   nextProgress_ = done + progressStep_;
-  if (!progress_(done, Size())) stopped_ = true;
+  if (Changed()) {
+    changed_ = true;
+    return false;
+  }
+  if (progress_ && !progress_(done, Size())) stopped_ = true;
   return !stopped_;
 }
 
@@ -331,6 +335,7 @@ ReadEnd MessageFileReader::Read(MessageVisitor& visitor, const ProgressCallback&
   progressStep_ = std::max<std::int64_t>(1, Size() / 4096);
   nextProgress_ = 0;
   stopped_ = false;
+  changed_ = false;
   const FileStart start = ReadStart();
   visitor.OnStart(start);
   std::int64_t from = start.start;
@@ -338,7 +343,7 @@ ReadEnd MessageFileReader::Read(MessageVisitor& visitor, const ProgressCallback&
   bool previousComplete = false;
   while (from >= 0) {
     const Gap gap = ScanGap(from);
-    if (stopped_ || scan_->Failed()) break;
+    if (stopped_ || changed_ || scan_->Failed()) break;
     if (gap.stray >= 0 && previousComplete) {
       std::string text = decoder_.ReadBytes(gap.stray, kStrayTextShown);
       text.erase(std::find_if(text.begin(), text.end(), IsControl), text.end());
@@ -347,11 +352,23 @@ ReadEnd MessageFileReader::Read(MessageVisitor& visitor, const ProgressCallback&
     if (gap.next < 0) break;
     const DecodedMessage message = decoder_.Decode(gap.next);
     if (message.stop == DecodeStop::CannotRead) break;
+    // The scan saw an MTI that the decoder does not find there, or the
+    // reading would not move on: both only when the file changed under the
+    // reader, which would otherwise read the same bytes for ever.
+    if (message.stop == DecodeStop::NoMessage) {
+      changed_ = true;
+      break;
+    }
     ++record;
     from = HandOver(visitor, message, record);
     previousComplete = message.stop == DecodeStop::Complete;
+    if (from >= 0 && from <= gap.next) {
+      changed_ = true;
+      break;
+    }
   }
   if (stopped_) return ReadEnd::Stopped;
+  if (changed_ || Changed()) return ReadEnd::Changed;
   return Failed() ? ReadEnd::CannotRead : ReadEnd::EndOfFile;
 }
 

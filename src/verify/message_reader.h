@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "io/file_identity.h"
 #include "iso/message_decoder.h"
 #include "verify/finding.h"
 
@@ -33,7 +34,6 @@ enum class MessageBreak {
   BadPrefix,  // a length prefix is not a number or announces more than the element holds;
               // reading goes on at the next MTI that starts a line, or right after the prefix
   Truncated,  // the file ends inside it; nothing follows
-  NotFound,   // the MTI the scan found is gone when the message is decoded: the file changed
 };
 
 // Bitmap characters that mark no elements ('a'-'f' and anything not hex):
@@ -79,6 +79,7 @@ enum class ReadEnd {
   EndOfFile,   // every message was read
   Stopped,     // the progress callback asked to stop
   CannotRead,  // a read failed before the end of the file
+  Changed,     // the file shrank, grew or was replaced while it was read
 };
 
 // One file, opened read-only for as long as the reader lives. Memory stays
@@ -98,9 +99,14 @@ class MessageFileReader {
   // Reads the whole file once, front to back, handing each event to
   // `visitor` as it is met. `progress` (may be empty) hears the bytes read a
   // few thousand times at most and stops the reading by returning false.
+  // Each of those times, and at the end, the file's identity is checked
+  // again: a file that changes under the reader ends the reading (Changed).
   ReadEnd Read(MessageVisitor& visitor, const ProgressCallback& progress = {});
   // A read failed, during Read or since.
   bool Failed() const;
+  // The path no longer names the file as it was when the reader opened it:
+  // its size or modification time differ, or it is gone.
+  bool Changed() const;
 
   // The offset of the index-th character (control characters not counted)
   // from `from` on; `from` when the file ends first.
@@ -118,12 +124,15 @@ class MessageFileReader {
   std::int64_t HandOver(MessageVisitor& visitor, const DecodedMessage& message, std::int64_t record);
   bool Progress(std::int64_t done);
 
+  FileIdentity identity_;  // taken before the opens: a change after it shows
+  std::string path_;
   MessageReader decoder_;
   std::unique_ptr<Scanner> scan_;
   ProgressCallback progress_;
   std::int64_t progressStep_ = 1;
   std::int64_t nextProgress_ = 0;
   bool stopped_ = false;
+  bool changed_ = false;
   std::int64_t noLineStartFrom_ = -1;
 };
 

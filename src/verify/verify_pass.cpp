@@ -19,6 +19,7 @@ namespace kalvrin::verify {
 namespace {
 
 constexpr int kMac = 128;
+constexpr std::string_view kFileChanged = "the file changed while it was read";
 
 class Pass final : public MessageVisitor {
  public:
@@ -41,13 +42,19 @@ class Pass final : public MessageVisitor {
       summary_.stopped = true;
       return Done();
     }
-    if (end == ReadEnd::CannotRead) {
+    if (end == ReadEnd::CannotRead || end == ReadEnd::Changed) {
       summary_.read = false;
-      summary_.error = "cannot read the file to its end";
+      summary_.error = end == ReadEnd::Changed ? kFileChanged : "cannot read the file to its end";
       return Done();
     }
     Finish();
     CheckMac();
+    // the MAC variants read the file again: it may have changed since
+    if (reader_.Changed()) {
+      summary_.read = false;
+      summary_.error = kFileChanged;
+      return Done();
+    }
     summary_.duplicateIndexBytes = batches_.DuplicateIndexBytes();
     if (options_.progress) options_.progress(summary_.bytes, summary_.bytes);
     return Done();
