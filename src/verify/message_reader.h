@@ -100,7 +100,8 @@ class MessageFileReader {
   // `visitor` as it is met. `progress` (may be empty) hears the bytes read a
   // few thousand times at most and stops the reading by returning false.
   // Each of those times, and at the end, the file's identity is checked
-  // again: a file that changes under the reader ends the reading (Changed).
+  // again: a file that changes under the reader ends the reading (Changed),
+  // as does a message the scan saw that is gone when it is decoded.
   ReadEnd Read(MessageVisitor& visitor, const ProgressCallback& progress = {});
   // A read failed, during Read or since.
   bool Failed() const;
