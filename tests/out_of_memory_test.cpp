@@ -1,5 +1,6 @@
 // Running out of memory: kalvrin-check ends with one line and exit status 2
 // instead of an abort, in a child process whose memory is limited.
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <new>
 #include <sstream>
 #include <streambuf>
@@ -62,14 +64,30 @@ namespace {
 // What a child process may allocate beyond what it holds when it starts.
 constexpr std::size_t kHeadroom = 4u << 20;
 
-void LimitMemory() {
+// The address space a new thread takes for its stack, and a little more for
+// its guard and thread-local storage.
+std::size_t ThreadReserve() {
+  pthread_attr_t attributes;
+  std::size_t stack = 8u << 20;
+  if (::pthread_getattr_default_np(&attributes) == 0) {
+    ::pthread_attr_getstacksize(&attributes, &stack);
+    ::pthread_attr_destroy(&attributes);
+  }
+  return stack + (64u << 10);
+}
+
+// `threads`: the threads the child starts besides its own, which take
+// address space but no allocation.
+void LimitMemory(std::size_t threads) {
 #ifdef KALVRIN_TEST_ASAN
+  (void)threads;
   allowance = kHeadroom;
 #else
   long pages = 0;
   std::ifstream("/proc/self/statm") >> pages;  // the address space in use
   const auto used = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE));
-  const rlimit limit{used + kHeadroom, used + kHeadroom};
+  const rlim_t allowed = used + kHeadroom + threads * ThreadReserve();
+  const rlimit limit{allowed, allowed};
   if (::setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(100);
 #endif
 }
@@ -81,7 +99,7 @@ struct ChildResult {
 
 // Runs `body` in a child process under the memory limit; what the child
 // writes to `err` comes back through a file.
-ChildResult InLimitedChild(const std::function<int(std::ostream& err)>& body) {
+ChildResult InLimitedChild(const std::function<int(std::ostream& err)>& body, std::size_t threads = 0) {
   const test::TempFile errFile("", "err.txt");
   std::fflush(nullptr);
   const pid_t child = ::fork();
@@ -90,7 +108,7 @@ ChildResult InLimitedChild(const std::function<int(std::ostream& err)>& body) {
     int code = 101;
     try {
       std::ofstream err(errFile.path());
-      LimitMemory();
+      LimitMemory(threads);
       code = body(err);
     } catch (...) {
       code = 102;  // the exception escaped the program
@@ -152,6 +170,57 @@ TEST(OutOfMemory, KalvrinCheckEndsWithOneLineAndExitStatus2) {
   }();
   EXPECT_EQ(unlimited.exitCode, 0);
   EXPECT_EQ(unlimited.err, "");
+}
+
+// Transactions that differ only in P11: verify's index of transaction keys
+// grows with every one of them, to several times the headroom.
+std::string ManyTransactions(std::size_t count) {
+  std::map<int, std::size_t> starts;
+  const std::string message = filegen::BuildMessage("1240", {{11, "000000"}, {70, "301"}}, &starts) + "\n";
+  std::string bytes;
+  bytes.reserve(count * message.size());
+  for (std::size_t i = 0; i < count; ++i) {
+    std::string number = std::to_string(i);
+    number.insert(0, 6 - number.size(), '0');
+    bytes += message;
+    bytes.replace(bytes.size() - message.size() + starts.at(11), 6, number);
+  }
+  return bytes;
+}
+
+// kalvrin-check with its output thrown away.
+int RunCheck(const std::vector<std::string>& args, std::ostream& err) {
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  NullBuffer nothing;
+  std::ostream out(&nothing);
+  return RunKalvrinCheck(static_cast<int>(argv.size()), argv.data(), out, err);
+}
+
+// On a worker thread as on the calling one: the first file in argument
+// order that ran out names itself in the one line, and nothing aborts.
+TEST(OutOfMemory, VerifyEndsWithOneLineNamingTheFileOnEveryThread) {
+  const std::string bytes = ManyTransactions(400000);
+  const test::TempFile first(bytes, "first.dat");
+  const test::TempFile second(bytes, "second.dat");
+  struct Case {
+    std::vector<std::string> args;
+    std::size_t threads;
+  };
+  const Case cases[] = {
+      {{"kalvrin-check", "verify", first.str()}, 0},
+      {{"kalvrin-check", "verify", "--jobs", "2", first.str(), second.str()}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.size());
+    const ChildResult result = InLimitedChild([&](std::ostream& err) { return RunCheck(c.args, err); }, c.threads);
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.err, "kalvrin-check: out of memory while reading " + first.str() + "\n");
+  }
+  // without the limit both files are checked (their findings: no envelope)
+  std::ostringstream err;
+  EXPECT_EQ(RunCheck({"kalvrin-check", "verify", "--jobs", "2", first.str(), second.str()}, err), 1);
+  EXPECT_EQ(err.str(), "");
 }
 
 }  // namespace

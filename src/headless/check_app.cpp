@@ -81,18 +81,26 @@ int RunSubcommand(const Declared& chosen, const CommonOptions& options, std::ost
 int RunGuarded(const Declared& chosen, const CommonOptions& options, std::ostream& out, std::ostream& err) {
   try {
     return RunSubcommand(chosen, options, out, err);
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {
     out.flush();
-    err << "kalvrin-check: out of memory while reading " << PathForLine(options.path) << '\n';
-  } catch (const std::exception& error) {
-    out.flush();
-    err << "kalvrin-check: " << FileTextForLine(error.what()) << " while reading " << PathForLine(options.path)
-        << '\n';
+    err << "kalvrin-check: " << FailureWhileReading(std::current_exception(), options.path) << '\n';
   }
   return kExitCannotRun;
 }
 
 }  // namespace
+
+std::string FailureWhileReading(const std::exception_ptr& failure, const std::string& path) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::bad_alloc&) {
+    return "out of memory while reading " + PathForLine(path);
+  } catch (const std::exception& error) {
+    return FileTextForLine(error.what()) + " while reading " + PathForLine(path);
+  } catch (...) {
+    return "an unknown failure while reading " + PathForLine(path);
+  }
+}
 
 std::string OpenFailureReason(const std::string& path) {
   if (path.find('\0') != std::string::npos) return "the path holds a NUL byte";

@@ -3,6 +3,7 @@
 // self-contained part registered in the table in check_app.cpp.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -70,6 +71,11 @@ Subcommand VerifySubcommand();
 // Why a file that a command could not open or read fails, as the system
 // words it ("No such file or directory"); empty when it opens and reads now.
 std::string OpenFailureReason(const std::string& path);
+
+// The one error line's text for an exception that ended a command while it
+// read `path`: "out of memory while reading <path>" or the exception's own
+// text.
+std::string FailureWhileReading(const std::exception_ptr& failure, const std::string& path);
 
 // "<what>: <path>", and ": <reason>" when the system tells one.
 std::string OpenFailureText(std::string_view what, const std::string& path);

@@ -69,6 +69,9 @@ CheckOutcome RunIso(CheckContext& context, const IsoOptions& options) {
                       OffsetText(context.formatCheck.ErrorOffset());
       break;
     case IsoReason::Stopped: outcome.error = FileTextForLine(context.surface.status(kCommandPanel)); break;
+    case IsoReason::FileChanged:
+      outcome.error = PathForLine(context.path) + ": " + std::string(iso_text::kFileChanged);
+      break;
     case IsoReason::EndsInsideMessage:
       outcome.error = "File ends inside message " + std::to_string(context.formatCheck.state().recordCount);
       break;

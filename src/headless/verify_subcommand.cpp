@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -28,6 +30,15 @@ namespace {
 
 using verify::Finding;
 using verify::VerifySummary;
+
+// The file the calling thread checks, for the progress callback that all
+// threads share.
+thread_local std::size_t fileOnThread = 0;
+
+void LowerTo(std::atomic<std::size_t>& value, std::size_t to) {
+  for (std::size_t now = value.load(); to < now && !value.compare_exchange_weak(now, to);) {
+  }
+}
 
 // Bytes as they may stand on a terminal: control characters escaped,
 // 0x80-0xFF as Latin-1.
@@ -263,23 +274,46 @@ CheckOutcome RunVerify(CheckContext& context, VerifyCommandOptions& options) {
 
   const std::size_t count = options.files.size();
   std::vector<VerifySummary> summaries(count);
+  std::vector<std::exception_ptr> failures(count);
+  std::atomic<std::size_t> firstFailure{count};
+  // Files after a failed one stop: nothing of theirs is printed, as when
+  // the files are checked one after the other.
+  verifyOptions.progress = [&firstFailure](std::int64_t, std::int64_t) { return fileOnThread < firstFailure.load(); };
   OrderedOutput output(context.out, count);
   std::atomic<std::size_t> next{0};
   auto work = [&] {
-    for (std::size_t file = next++; file < count; file = next++) {
-      PrintingSink sink(output, file, format, options.files[file]);
-      summaries[file] = verify::VerifyFile(options.files[file], verifyOptions, sink);
-      output.Write(file, FormatSummary(format, options.files[file], summaries[file]));
-      output.Finish(file);
+    for (std::size_t file = next++; file < count && file < firstFailure.load(); file = next++) {
+      fileOnThread = file;
+      try {
+        PrintingSink sink(output, file, format, options.files[file]);
+        summaries[file] = verify::VerifyFile(options.files[file], verifyOptions, sink);
+        output.Write(file, FormatSummary(format, options.files[file], summaries[file]));
+        output.Finish(file);
+      } catch (...) {
+        failures[file] = std::current_exception();
+        LowerTo(firstFailure, file);
+      }
     }
   };
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const std::size_t threads = std::min<std::size_t>(count, options.jobs == 0 ? cores : options.jobs);
   std::vector<std::thread> workers;
-  for (std::size_t i = 1; i < threads; ++i) workers.emplace_back(work);
+  try {
+    for (std::size_t i = 1; i < threads; ++i) workers.emplace_back(work);
+  } catch (const std::system_error&) {
+    // no more threads to be had: the ones that started share the files
+  }
   work();
   for (std::thread& worker : workers) worker.join();
   SecureWipe(verifyOptions.key.data(), verifyOptions.key.size());
+
+  // A failure ends the command as it would have ended one file at a time:
+  // the files before it printed in full, then its one line.
+  if (const std::size_t failed = firstFailure.load(); failed < count) {
+    outcome.outcome = Outcome::CannotRun;
+    outcome.error = FailureWhileReading(failures[failed], options.files[failed]);
+    return outcome;
+  }
 
   bool unreadable = false;
   bool failed = false;

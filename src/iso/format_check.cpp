@@ -6,8 +6,10 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "decimal_text.h"
+#include "io/file_identity.h"
 #include "io/transaction_file.h"
 #include "iso/char_scan.h"
 #include "iso/format_rules.h"
@@ -140,7 +142,10 @@ int FormatCheck::RunFormatCheck(std::string_view path) {
   SetUpResultGrid();
   errorOffset_ = -1;
   fileUnreadable_ = false;
+  fileChanged_ = false;
 
+  const std::string pathText(path);
+  const FileIdentity identity = FileIdentity::Of(pathText);  // before the open: a change after it shows
   TransactionFile file(path, kReadBlock);
   if (!file.IsOpen()) {
     fileUnreadable_ = true;
@@ -165,11 +170,19 @@ int FormatCheck::RunFormatCheck(std::string_view path) {
     }
     ReadBlock(reinterpret_cast<const char*>(block.data()), block.size());
     file.Skip(block.size());
+    // a file that keeps growing would otherwise be read for ever
+    if (FileIdentity::Of(pathText) != identity) break;
   }
+  // a bad prefix in a changed file may be the change's own doing; a stop
+  // asked for stays a stop
+  const bool asked = state_.stopRequested && errorOffset_ < 0;
+  fileChanged_ = !asked && FileIdentity::Of(pathText) != identity;
   ShowHeldStatus();
 
   int result = 0;
-  if (state_.stopRequested) {
+  if (fileChanged_) {
+    surface_.setStatus(kCommandPanel, iso_text::kFileChanged);
+  } else if (state_.stopRequested) {
     result = 0;
   } else if (readFailed) {
     fileUnreadable_ = true;

@@ -56,6 +56,9 @@ class FormatCheck {
   std::int64_t ErrorOffset() const { return errorOffset_; }
   // True when the last run could not open or read the file.
   bool FileUnreadable() const { return fileUnreadable_; }
+  // True when the file changed (size or modification time) during the
+  // last run: its rows may mix two files, and the run counts as failed.
+  bool FileChanged() const { return fileChanged_; }
 
   const FormatRunState& state() const { return state_; }
 
@@ -121,6 +124,7 @@ class FormatCheck {
   std::int64_t prefixOffset_ = -1;  // the first character of the length prefix being read
   std::int64_t errorOffset_ = -1;
   bool fileUnreadable_ = false;
+  bool fileChanged_ = false;
   // The status texts not yet written to a surface without an event loop.
   std::int64_t heldPosition_ = -1;
   std::string_view heldElementStatus_;  // one of the labels made at compile time

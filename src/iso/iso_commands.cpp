@@ -28,6 +28,8 @@ int IsoCommand(FormatCheck& check, WindowSurface& surface, std::string_view path
     outcome = {Outcome::Succeeded, IsoReason::Processed};
   } else if (check.FileUnreadable()) {
     outcome = {Outcome::CannotRun, IsoReason::CannotReadFile};
+  } else if (check.FileChanged()) {
+    outcome = {Outcome::CannotRun, IsoReason::FileChanged};
   } else if (check.ErrorOffset() >= 0) {
     outcome = {Outcome::Failed, IsoReason::BadPrefix};
   } else if (check.state().stopRequested) {

@@ -22,6 +22,7 @@ enum class IsoReason {
   BadPrefix,          // a length prefix is not a number; FormatCheck::ErrorOffset says where
   Stopped,            // the run was stopped before the end of the file
   EndsInsideMessage,  // the file ends before a message's last present element is complete
+  FileChanged,        // the file shrank, grew or was replaced while it was read
 };
 struct IsoOutcome {
   Outcome outcome = Outcome::Failed;

@@ -13,5 +13,7 @@ inline constexpr std::string_view kSecondaryPrefixError = "Error Process S ";   
 inline constexpr std::string_view kPrefixErrorLength = " Len: ";                 // then 'prefix'
 inline constexpr std::string_view kPrimaryElementDone = "PMAP P: ";              // panel 2, then element
 inline constexpr std::string_view kSecondaryElementDone = "SMAP S: ";            // panel 2, then element
+// panel 2: the file shrank, grew or was replaced during the check
+inline constexpr std::string_view kFileChanged = "the file changed while it was read";
 
 }  // namespace kalvrin::iso_text
