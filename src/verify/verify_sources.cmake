@@ -1,0 +1,14 @@
+# The verify library's sources, relative to the project's root: the main
+# build (src/verify/CMakeLists.txt) and the fuzzing build compile this list.
+set(KALVRIN_VERIFY_SOURCES
+  src/verify/batch_rules.cpp
+  src/verify/batch_rules.h
+  src/verify/element_rules.cpp
+  src/verify/element_rules.h
+  src/verify/finding.h
+  src/verify/mac_rules.cpp
+  src/verify/mac_rules.h
+  src/verify/rules.cpp
+  src/verify/rules.h
+  src/verify/verify_pass.cpp
+  src/verify/verify_pass.h)
