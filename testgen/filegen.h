@@ -70,7 +70,8 @@ struct FileSummary {
 inline constexpr std::size_t kRecordLength = 512;  // including the CR LF
 inline constexpr std::size_t kMacHeaderLength = 60;
 
-// The rule ids GenerateFile can inject.
+// The rule ids GenerateFile can inject, in the order it injects them into
+// one record.
 const std::vector<std::string_view>& InjectableFaults();
 
 // A 60-byte MAC header record and CR LF, the 1644 file header (P53 with the
