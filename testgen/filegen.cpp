@@ -2,9 +2,13 @@
 // injected on demand.
 #include "testgen/filegen.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <random>
@@ -684,20 +688,32 @@ bool WriteGeneratedFile(const std::filesystem::path& path, const FileOptions& op
   struct Closer {
     void operator()(std::FILE* file) const { std::fclose(file); }
   };
-  std::unique_ptr<std::FILE, Closer> file(std::fopen(path.string().c_str(), "wb"));
-  if (!file) return false;
+  // Written beside the file and renamed over it once whole: a call that
+  // fails leaves what stood at the path as it was.
+  std::string temporary = path.string() + ".partial-XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return false;
+  std::unique_ptr<std::FILE, Closer> file(::fdopen(fd, "wb"));
+  if (!file) {
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return false;
+  }
   bool written = true;
   const FileSummary made = GenerateFile(options, [&](std::string_view piece) {
     written = written && std::fwrite(piece.data(), 1, piece.size(), file.get()) == piece.size();
   });
   if (summary != nullptr) *summary = made;
-  if (!made.error.empty()) {
+  // the mode a file made by fopen gets
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  written = written && made.error.empty() && ::fchmod(fd, 0666 & ~mask) == 0 && std::fclose(file.release()) == 0;
+  if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
     file.reset();
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
+    ::unlink(temporary.c_str());
     return false;
   }
-  return written && std::fclose(file.release()) == 0;
+  return true;
 }
 
 }  // namespace kalvrin::filegen

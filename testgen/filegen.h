@@ -87,7 +87,8 @@ FileSummary GenerateFile(const FileOptions& options, const std::function<void(st
 std::string GenerateFileBytes(const FileOptions& options, FileSummary* summary = nullptr);
 
 // Writes the file to `path`; false when it cannot be written or a fault
-// cannot be injected (summary->error says which).
+// cannot be injected (summary->error says which), and what stood at the
+// path is then left as it was.
 bool WriteGeneratedFile(const std::filesystem::path& path, const FileOptions& options, FileSummary* summary = nullptr);
 
 }  // namespace kalvrin::filegen

@@ -1,9 +1,11 @@
 // kalvrin-gen as a shell runs it: a bad --fault ends with one error line,
-// exit 2 and no file; a good call writes a file in which verify finds each
+// exit 2 and no file written (one already there is kept); a good call writes a file in which verify finds each
 // fault where kalvrin-gen says it put it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -41,7 +43,7 @@ struct OutFolder {
   TempFile holder;
 };
 
-TEST(KalvrinGen, BadFaultsEndWithOneLineAndNoFile) {
+TEST(KalvrinGen, BadFaultsEndWithOneLineAndWriteNothing) {
   const OutFolder folder;
   const std::string out = folder.Path("out.dat");
   struct Case {
@@ -70,6 +72,20 @@ TEST(KalvrinGen, BadFaultsEndWithOneLineAndNoFile) {
     EXPECT_EQ(printed.err, c.error + "\n");
     EXPECT_FALSE(std::filesystem::exists(out));
   }
+  // a file already there is left as it was, and nothing else is left beside it
+  const std::string kept = folder.Path("kept.dat");
+  { std::ofstream(kept) << "mine\n"; }
+  for (const char* fault : {"no.such-rule", "element.date@500"}) {
+    SCOPED_TRACE(fault);
+    EXPECT_EQ(Gen({kept, "--size", "20000", "--fault", fault}).exitCode, 2);
+    EXPECT_EQ(test::ReadFileBytes(kept), "mine\n");
+  }
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.holder.path().parent_path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"kept.dat", "placeholder"}));
 }
 
 // Each fault at a record of its own, and one the generator places: verify
