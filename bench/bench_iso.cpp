@@ -1,6 +1,8 @@
 // The headless format check of a generated 100 MB file, with its rows kept
-// in the surface and streamed as kalvrin-check --csv writes them, beside a
-// plain pass over the same file that only counts its line ends.
+// in the surface and streamed as kalvrin-check --csv writes them, beside two
+// plain passes over the same file that only count its line ends: one as the
+// compiler makes it (vectorised, so its speed depends on the CPU's vector
+// width) and one a byte at a time (the same on every machine).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -9,6 +11,7 @@
 #include <streambuf>
 #include <string>
 
+#include "scalar_count.h"
 #include "testgen/filegen.h"
 #include "headless/check_app.h"
 #include "headless/headless_surface.h"
@@ -104,5 +107,22 @@ void BM_CountLineEnds(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * FileBytes());
 }
 BENCHMARK(BM_CountLineEnds)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same read with a count that is never vectorised.
+void BM_CountLineEndsScalar(benchmark::State& state) {
+  const std::string& path = BenchFile();
+  const auto block = std::make_unique<char[]>(64 * 1024);
+  for (auto _ : state) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::int64_t lines = 0;
+    for (std::size_t count; (count = std::fread(block.get(), 1, 64 * 1024, file)) > 0;) {
+      lines += kalvrin::bench::CountLineEndsScalar(block.get(), count);
+    }
+    std::fclose(file);
+    benchmark::DoNotOptimize(lines);
+  }
+  state.SetBytesProcessed(state.iterations() * FileBytes());
+}
+BENCHMARK(BM_CountLineEndsScalar)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

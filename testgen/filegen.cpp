@@ -2,12 +2,17 @@
 // injected on demand.
 #include "testgen/filegen.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <random>
+#include <span>
 
 #include "mac/des.h"
 #include "mac/key_install.h"
@@ -133,16 +138,15 @@ std::string CheckValue(std::string_view key) {
   return std::string(kcv, 8);
 }
 
-// ---- faults ---------------------------------------------------------------------
-
-constexpr std::string_view kFaultIds[] = {
-    "envelope.mac-header", "envelope.file-header", "envelope.trailer-missing", "envelope.trailer-not-last",
-    "envelope.trailer-mac", "envelope.kcv-mismatch", "message.bad-prefix", "message.truncated",
-    "message.bitmap-char", "message.no-secondary-bit", "message.stray-text", "element.not-numeric",
-    "element.date", "element.pan-luhn", "element.currency", "element.track2-mismatch",
-    "batch.message-number", "batch.duplicate", "batch.totals", "mac.kcv", "mac.mismatch"};
+// ---- records and faults ----------------------------------------------------------
 
 enum class Kind { FileHeader, Transaction, Totals, Trailer };
+
+// A set of kinds of record.
+using Kinds = unsigned;
+constexpr Kinds Of(Kind kind) { return 1u << static_cast<unsigned>(kind); }
+constexpr Kinds kAnyKind = Of(Kind::FileHeader) | Of(Kind::Transaction) | Of(Kind::Totals) | Of(Kind::Trailer);
+constexpr Kinds kTransaction = Of(Kind::Transaction);
 
 struct Message {
   std::string mti;
@@ -157,6 +161,49 @@ struct Record {
   Message message;
 };
 
+// Where in the writing of the file a fault goes in, in the order of writing.
+enum class Stage {
+  Kcv,           // the key check value the MAC header record and P53 declare
+  MacHeader,     // the MAC header record's text
+  AfterHeader,   // between the MAC header record and the 1644
+  Number,        // a message's S71
+  Values,        // a message's element values
+  Totals,        // a 1542's totals, once counted
+  Mac,           // the trailer's S128, once computed
+  Text,          // a message's text: prefixes and bitmaps
+  Padding,       // a record's spaces after its message
+  Trailer,       // whether the trailer is written
+  AfterTrailer,  // behind the trailer
+};
+
+// What a fault works on: the record being written (record 0: the envelope
+// around the messages) and the pieces of it built so far.
+struct Site {
+  Kind kind = Kind::FileHeader;
+  std::int64_t number = 0;
+  Message* message = nullptr;
+  std::int64_t start = 0;  // the file offset of the record's first byte
+  std::map<int, std::size_t> starts;
+  std::uint64_t messageNumber = 0;  // S71's value
+  bool wrongNumber = false;
+  std::string text;    // the message, from Stage::Text on; the MAC header record at Stage::MacHeader
+  std::string padded;  // the record without its CR LF, at Stage::Padding
+  std::size_t cutAt = std::string::npos;  // where the file ends inside the record
+  bool dropped = false;                   // the record is not written
+
+  bool Is(Kind other) const { return kind == other; }
+  bool IsTransaction() const { return kind == Kind::Transaction; }
+  // The file offset of an element's byte (its prefix's first at index 0).
+  std::int64_t At(int element, std::size_t index) {
+    BuildMessage(message->mti, message->elements, &starts);
+    return start + static_cast<std::int64_t>(starts.at(element) + index);
+  }
+  // The same for a byte of its data, after the prefix.
+  std::int64_t DataAt(int element, std::size_t index) {
+    return At(element, static_cast<std::size_t>(PrefixDigits(element)) + index);
+  }
+};
+
 class Generator {
  public:
   Generator(const FileOptions& options, const std::function<void(std::string_view)>& sink)
@@ -164,10 +211,26 @@ class Generator {
     for (const Fault& fault : options.faults) pending_.push_back({fault, false});
   }
 
+  // A fault the generator can inject: a rule of kalvrin-check verify, where it
+  // goes in, into which kinds of record it can go, into which it goes when
+  // no record is named, and what it does there. In the order a record is
+  // written, so that faults in one record meet as they always did.
+  struct FaultSpec {
+    std::string_view rule;
+    Stage stage;
+    Kinds where = kAnyKind;
+    Kinds suitable = kAnyKind;
+    void (Generator::*inject)(Site&);
+    bool copiesEarlier = false;  // needs an earlier transaction in the file
+  };
+  static std::span<const FaultSpec> Faults();
+
   FileSummary Run() {
-    for (const auto& [fault, done] : pending_) {
-      if (std::find(std::begin(kFaultIds), std::end(kFaultIds), fault.rule) == std::end(kFaultIds)) {
-        summary_.error = "no such fault: " + fault.rule;
+    const auto faults = Faults();
+    for (const auto& pending : pending_) {
+      const std::string& rule = pending.first.rule;
+      if (std::none_of(faults.begin(), faults.end(), [&rule](const FaultSpec& spec) { return spec.rule == rule; })) {
+        summary_.error = "no such fault: " + rule;
         return summary_;
       }
     }
@@ -187,16 +250,11 @@ class Generator {
       left -= transactions + 1;
     }
     if (!cut_) {
-      if (Take("envelope.trailer-missing", 0)) {
-        Note("envelope.trailer-missing", 0, 0, -1, "no trailer written");
-      } else {
+      Site end;
+      Inject(Stage::Trailer, end);
+      if (!end.dropped) {
         Emit(Record{Kind::Trailer, next_, Trailer()});
-        if (!cut_ && Take("envelope.trailer-not-last", 0)) {
-          const std::int64_t at = offset_ + static_cast<std::int64_t>(out_.size());
-          const std::int64_t record = next_;
-          Emit(Record{Kind::Transaction, next_, Transaction()}, false);
-          Note("envelope.trailer-not-last", record, 0, at, "a transaction after the trailer");
-        }
+        if (!cut_) Inject(Stage::AfterTrailer, end);
       }
     }
     Drain();
@@ -215,9 +273,20 @@ class Generator {
  private:
   // ---- fault bookkeeping ---------------------------------------------------------
 
-  // True (once) when a fault of this rule is pending for the record: its own
-  // number, or 0 and the record is the first suitable one.
-  bool Take(std::string_view rule, std::int64_t record, bool suitable = true) {
+  // Every fault of the stage that is pending for the site's record: its own
+  // number, or none and the record is the first suitable one. The envelope
+  // (record 0) takes only faults without a record.
+  void Inject(Stage stage, Site& site) {
+    for (const FaultSpec& spec : Faults()) {
+      if (spec.stage != stage) continue;
+      if (site.number != 0 && (spec.where & Of(site.kind)) == 0) continue;
+      if (spec.copiesEarlier && !lastTransaction_) continue;
+      if (Take(spec.rule, site.number, (spec.suitable & Of(site.kind)) != 0)) (this->*spec.inject)(site);
+    }
+  }
+
+  // True (once) when a fault of this rule is pending for the record.
+  bool Take(std::string_view rule, std::int64_t record, bool suitable) {
     for (auto& [fault, done] : pending_) {
       if (done || fault.rule != rule) continue;
       if (fault.record == record || (fault.record == 0 && suitable)) {
@@ -232,30 +301,139 @@ class Generator {
     summary_.injected.push_back({std::string(rule), record, element, offset, std::move(what)});
   }
 
+  // ---- the faults -------------------------------------------------------------------
+
+  void OtherKeysCheckValue(Site&) {
+    std::string other(options_.key);
+    other.back() = other.back() == '0' ? '1' : '0';
+    securityKcv_ = CheckValue(other);
+    Note("mac.kcv", 0, 0, 44, "the MAC header record and P53 declare the check value of another key");
+  }
+  void ZInTheHeadersCheckValue(Site& site) {
+    site.text[44] = 'Z';
+    Note("envelope.mac-header", 0, 0, 44, "the key check value of the MAC header record holds a Z");
+  }
+  void NineBeforeTheFileHeader(Site&) {
+    out_ += "9";
+    Note("envelope.file-header", 0, 0, static_cast<std::int64_t>(out_.size()) - 1, "a 9 before the 1644");
+  }
+  void NumberFiveAhead(Site& site) {
+    site.messageNumber += 5;
+    site.wrongNumber = true;
+  }
+  void CopyOfTheLastTransaction(Site& site) {
+    const std::string ownNumber = site.message->elements[71];
+    *site.message = *lastTransaction_;
+    site.message->elements[71] = ownNumber;
+    Note("batch.duplicate", site.number, 0, site.start, "a copy of record " + std::to_string(lastTransactionRecord_));
+  }
+  void CardNumbersLastDigitChanged(Site& site) {
+    std::string& pan = site.message->elements[2];
+    pan.back() = static_cast<char>('0' + (pan.back() - '0' + 1) % 10);
+    if (site.message->elements.count(35) != 0) site.message->elements[35].replace(0, pan.size(), pan);
+    Note("element.pan-luhn", site.number, 2, site.DataAt(2, pan.size() - 1), "the card number's last digit changed");
+  }
+  void NoSuchCurrency(Site& site) {
+    site.message->elements[49] = "000";
+    Note("element.currency", site.number, 49, site.DataAt(49, 0), "P49 000");
+  }
+  void TrackTwoExpiresLater(Site& site) {
+    const std::string& pan = site.message->elements[2];
+    const std::string expiry = site.message->elements[14];
+    const std::string other = Padded((std::stoul(expiry.substr(0, 2)) + 1) % 100, 2) + expiry.substr(2);
+    site.message->elements[35] = pan + "=" + other + "201";
+    Note("element.track2-mismatch", site.number, 35, site.DataAt(35, pan.size() + 1), "P35's expiry date is not P14's");
+  }
+  void XInANumericElement(Site& site) {
+    const int element = site.IsTransaction() ? 11 : site.Is(Kind::Trailer) ? 71 : 7;
+    std::string& value = site.message->elements[element];
+    value.back() = 'X';
+    Note("element.not-numeric", site.number, element, site.DataAt(element, value.size() - 1), "an X in a numeric element");
+  }
+  void MonthThirteen(Site& site) {
+    const int element = site.IsTransaction() ? 12 : 7;
+    const std::size_t month = site.IsTransaction() ? 2 : 0;
+    site.message->elements[element].replace(month, 2, "13");
+    Note("element.date", site.number, element, site.DataAt(element, month), "month 13");
+  }
+  void TrailerWithS72(Site& site) {
+    site.message->elements[72] = "TRAILER";
+    Note("envelope.trailer-mac", site.number, 72, site.At(72, 0), "S72 in the trailer moves S128");
+  }
+  void FileHeadersCheckValueChanged(Site& site) {
+    std::string& security = site.message->elements[53];
+    security[3] = security[3] == 'F' ? '0' : 'F';
+    Note("envelope.kcv-mismatch", site.number, 53, site.DataAt(53, 3), "P53's check value changed");
+  }
+  void CreditsOneMore(Site& site) {
+    std::string& amount = site.message->elements[86];
+    amount = Padded(std::stoull(amount) + 1, 16);
+    Note("batch.totals", site.number, 86, site.DataAt(86, 0), "S86 one more than the credits' sum");
+  }
+  void DeclaredMacChanged(Site& site) {
+    std::string& mac = site.message->elements[128];
+    mac[0] = mac[0] == '0' ? '1' : '0';
+    Note("mac.mismatch", site.number, 128, site.DataAt(128, 0), "the declared MAC's first digit changed");
+  }
+  void AInALengthPrefix(Site& site) {
+    const auto prefixed =
+        std::find_if(site.starts.begin(), site.starts.end(), [](const auto& s) { return PrefixDigits(s.first) != 0; });
+    if (prefixed == site.starts.end()) {
+      summary_.error = "record " + std::to_string(site.number) + " has no length prefix to spoil";
+      return;
+    }
+    site.text[prefixed->second + 1] = 'A';
+    Note("message.bad-prefix", site.number, prefixed->first, site.start + static_cast<std::int64_t>(prefixed->second),
+         "an A in the length prefix");
+  }
+  void LowerCaseInABitmap(Site& site) {
+    const std::size_t zero = site.text.find_last_of('0', 35);
+    if (zero < 4 || zero == std::string::npos) {
+      summary_.error = "record " + std::to_string(site.number) + " has no 0 in its bitmaps";
+      return;
+    }
+    site.text[zero] = 'a';
+    Note("message.bitmap-char", site.number, 0, site.start + static_cast<std::int64_t>(zero), "a lower-case a in a bitmap");
+  }
+  void SecondaryBitCleared(Site& site) {
+    const int bits = site.text[4] >= 'A' ? site.text[4] - 'A' + 10 : site.text[4] - '0';
+    site.text[4] = kHex[bits & 7];
+    Note("message.no-secondary-bit", site.number, 0, site.start + 4, "bit 1 cleared");
+  }
+  void FileEndsInside(Site& site) {
+    const int last = site.message->elements.rbegin()->first;
+    const std::size_t from = site.starts.at(last);
+    site.cutAt = from + (site.text.size() - from) / 2;
+    Note("message.truncated", site.number, last, site.start + static_cast<std::int64_t>(from), "the file ends inside it");
+  }
+  void XyzInThePadding(Site& site) {
+    const std::size_t stray = site.text.size() + 2;
+    site.padded.replace(stray, 3, "XYZ");
+    Note("message.stray-text", site.number, 0, site.start + static_cast<std::int64_t>(stray), "XYZ in the padding");
+  }
+  void NoTrailer(Site& site) {
+    site.dropped = true;
+    Note("envelope.trailer-missing", 0, 0, -1, "no trailer written");
+  }
+  void TransactionAfterTheTrailer(Site&) {
+    const std::int64_t at = offset_ + static_cast<std::int64_t>(out_.size());
+    const std::int64_t record = next_;
+    Emit(Record{Kind::Transaction, next_, Transaction()}, false);
+    Note("envelope.trailer-not-last", record, 0, at, "a transaction after the trailer");
+  }
+
   // ---- the envelope -------------------------------------------------------------
 
   void WriteMacHeader() {
-    std::string kcv = CheckValue(options_.key);
-    if (Take("mac.kcv", 0)) {
-      std::string other(options_.key);
-      other.back() = other.back() == '0' ? '1' : '0';
-      kcv = CheckValue(other);
-      Note("mac.kcv", 0, 0, 44, "the MAC header record and P53 declare the check value of another key");
-    }
-    securityKcv_ = kcv;
-    std::string header = "DORVMAC HEADER GENERATED BATCH           1" "01" + kcv + "20261208";
-    if (Take("envelope.mac-header", 0)) {
-      header[44] = 'Z';
-      Note("envelope.mac-header", 0, 0, 44, "the key check value of the MAC header record holds a Z");
-    }
-    out_ += header;
+    Site envelope;
+    securityKcv_ = CheckValue(options_.key);
+    Inject(Stage::Kcv, envelope);
+    envelope.text = "DORVMAC HEADER GENERATED BATCH           1" "01" + securityKcv_ + "20261208";
+    Inject(Stage::MacHeader, envelope);
+    out_ += envelope.text;
     out_ += "\r\n";
-    if (Take("envelope.file-header", 0)) {
-      out_ += "9";
-      Note("envelope.file-header", 0, 0, static_cast<std::int64_t>(out_.size()) - 1, "a 9 before the 1644");
-    }
+    Inject(Stage::AfterHeader, envelope);
   }
-
   Message FileHeader() {
     std::string security = "1" "01" + securityKcv_;
     return {"1644", {{7, MonthDay(random_) + TimeOfDay(random_)},
@@ -334,145 +512,52 @@ class Generator {
 
   void Emit(Record record, bool inRange = true) {
     Message& message = record.message;
-    const std::int64_t number = record.number;
-    const bool transaction = record.kind == Kind::Transaction;
-    const std::int64_t start = offset_ + static_cast<std::int64_t>(out_.size());
-    std::map<int, std::size_t> starts;
-    auto at = [&](int element, std::size_t index) {
-      BuildMessage(message.mti, message.elements, &starts);
-      return start + static_cast<std::int64_t>(starts.at(element) + index);
-    };
-    auto dataAt = [&](int element, std::size_t index) {
-      return at(element, static_cast<std::size_t>(PrefixDigits(element)) + index);
-    };
+    Site site;
+    site.kind = record.kind;
+    site.number = record.number;
+    site.message = &message;
+    site.start = offset_ + static_cast<std::int64_t>(out_.size());
+    site.messageNumber = static_cast<std::uint64_t>(record.number);
 
-    // values first: S71, the duplicate's key, the element faults, the totals
-    std::uint64_t messageNumber = static_cast<std::uint64_t>(number);
-    bool wrongNumber = false;
-    if (number > 1 && Take("batch.message-number", number, transaction)) {
-      messageNumber += 5;
-      wrongNumber = true;
-    }
-    message.elements[71] = Padded(messageNumber % 100000000, 8);
-    if (transaction && lastTransaction_ && Take("batch.duplicate", number, true)) {
-      const std::string ownNumber = message.elements[71];
-      message = *lastTransaction_;
-      message.elements[71] = ownNumber;
-      Note("batch.duplicate", number, 0, start, "a copy of record " + std::to_string(lastTransactionRecord_));
-    }
-    if (transaction && Take("element.pan-luhn", number, true)) {
-      std::string& pan = message.elements[2];
-      pan.back() = static_cast<char>('0' + (pan.back() - '0' + 1) % 10);
-      if (message.elements.count(35) != 0) message.elements[35].replace(0, pan.size(), pan);
-      Note("element.pan-luhn", number, 2, dataAt(2, pan.size() - 1), "the card number's last digit changed");
-    }
-    if (transaction && Take("element.currency", number, true)) {
-      message.elements[49] = "000";
-      Note("element.currency", number, 49, dataAt(49, 0), "P49 000");
-    }
-    if (transaction && Take("element.track2-mismatch", number, true)) {
-      const std::string& pan = message.elements[2];
-      const std::string expiry = message.elements[14];
-      const std::string other = Padded((std::stoul(expiry.substr(0, 2)) + 1) % 100, 2) + expiry.substr(2);
-      message.elements[35] = pan + "=" + other + "201";
-      Note("element.track2-mismatch", number, 35, dataAt(35, pan.size() + 1), "P35's expiry date is not P14's");
-    }
-    if (Take("element.not-numeric", number, transaction)) {
-      const int element = transaction ? 11 : record.kind == Kind::Trailer ? 71 : 7;
-      std::string& value = message.elements[element];
-      value.back() = 'X';
-      Note("element.not-numeric", number, element, dataAt(element, value.size() - 1), "an X in a numeric element");
-    }
-    if (record.kind != Kind::Trailer && Take("element.date", number, transaction)) {
-      const int element = transaction ? 12 : 7;
-      const std::size_t month = transaction ? 2 : 0;
-      message.elements[element].replace(month, 2, "13");
-      Note("element.date", number, element, dataAt(element, month), "month 13");
-    }
-    if (record.kind == Kind::Trailer && Take("envelope.trailer-mac", number, true)) {
-      message.elements[72] = "TRAILER";
-      Note("envelope.trailer-mac", number, 72, at(72, 0), "S72 in the trailer moves S128");
-    }
-    if (record.number == 1 && Take("envelope.kcv-mismatch", number, true)) {
-      std::string& security = message.elements[53];
-      security[3] = security[3] == 'F' ? '0' : 'F';
-      Note("envelope.kcv-mismatch", number, 53, dataAt(53, 3), "P53's check value changed");
-    }
-    if (transaction) {
+    // values first: S71, the element faults, the totals, the trailer's MAC
+    Inject(Stage::Number, site);
+    message.elements[71] = Padded(site.messageNumber % 100000000, 8);
+    Inject(Stage::Values, site);
+    if (site.IsTransaction()) {
       Count(message);
       lastTransaction_ = message;
-      lastTransactionRecord_ = number;
+      lastTransactionRecord_ = record.number;
     }
-    if (record.kind == Kind::Totals) {
+    if (site.Is(Kind::Totals)) {
       FillTotals(message);
-      if (Take("batch.totals", number, true)) {
-        std::string& amount = message.elements[86];
-        amount = Padded(std::stoull(amount) + 1, 16);
-        Note("batch.totals", number, 86, dataAt(86, 0), "S86 one more than the credits' sum");
-      }
+      Inject(Stage::Totals, site);
     }
-    if (record.kind == Kind::Trailer) {
+    if (site.Is(Kind::Trailer)) {
       message.elements[128] = options_.mac.empty() ? mac_.Finish() : options_.mac;
-      if (Take("mac.mismatch", number, true)) {
-        std::string& mac = message.elements[128];
-        mac[0] = mac[0] == '0' ? '1' : '0';
-        Note("mac.mismatch", number, 128, dataAt(128, 0), "the declared MAC's first digit changed");
-      }
+      Inject(Stage::Mac, site);
     }
-    if (wrongNumber) Note("batch.message-number", number, 71, dataAt(71, 0), "S71 five more than its number");
+    // noted last: where S71 stands depends on the values before it
+    if (site.wrongNumber) {
+      Note("batch.message-number", site.number, 71, site.DataAt(71, 0), "S71 five more than its number");
+    }
 
     // then the text
-    std::string text = BuildMessage(message.mti, message.elements, &starts);
-    if (Take("message.bad-prefix", number, transaction)) {
-      const auto prefixed = std::find_if(starts.begin(), starts.end(), [](const auto& s) { return PrefixDigits(s.first) != 0; });
-      if (prefixed == starts.end()) {
-        summary_.error = "record " + std::to_string(number) + " has no length prefix to spoil";
-      } else {
-        text[prefixed->second + 1] = 'A';
-        Note("message.bad-prefix", number, prefixed->first, start + static_cast<std::int64_t>(prefixed->second),
-             "an A in the length prefix");
-      }
-    }
-    if (Take("message.bitmap-char", number, transaction)) {
-      const std::size_t zero = text.find_last_of('0', 35);
-      if (zero < 4 || zero == std::string::npos) {
-        summary_.error = "record " + std::to_string(number) + " has no 0 in its bitmaps";
-      } else {
-        text[zero] = 'a';
-        Note("message.bitmap-char", number, 0, start + static_cast<std::int64_t>(zero), "a lower-case a in a bitmap");
-      }
-    }
-    if (Take("message.no-secondary-bit", number, transaction)) {
-      const int bits = text[4] >= 'A' ? text[4] - 'A' + 10 : text[4] - '0';
-      text[4] = kHex[bits & 7];
-      Note("message.no-secondary-bit", number, 0, start + 4, "bit 1 cleared");
-    }
-    std::size_t cutAt = std::string::npos;
-    if (Take("message.truncated", number, record.kind == Kind::Trailer)) {
-      const int last = message.elements.rbegin()->first;
-      const std::size_t from = starts.at(last);
-      cutAt = from + (text.size() - from) / 2;
-      Note("message.truncated", number, last, start + static_cast<std::int64_t>(from), "the file ends inside it");
-    }
-
-    std::string padded = text;
-    if (padded.size() < kRecordLength - 2) padded.append(kRecordLength - 2 - padded.size(), ' ');
-    if (Take("message.stray-text", number, transaction)) {
-      const std::size_t stray = text.size() + 2;
-      padded.replace(stray, 3, "XYZ");
-      Note("message.stray-text", number, 0, start + static_cast<std::int64_t>(stray), "XYZ in the padding");
-    }
+    site.text = BuildMessage(message.mti, message.elements, &site.starts);
+    Inject(Stage::Text, site);
+    site.padded = site.text;
+    if (site.padded.size() < kRecordLength - 2) site.padded.append(kRecordLength - 2 - site.padded.size(), ' ');
+    Inject(Stage::Padding, site);
+    std::string& padded = site.padded;
     padded += "\r\n";
-    if (cutAt != std::string::npos) {
-      padded.resize(cutAt);
+    if (site.cutAt != std::string::npos) {
+      padded.resize(site.cutAt);
       cut_ = true;
     }
-    if (inRange && record.kind != Kind::Trailer) mac_.Feed(padded);
+    if (inRange && !site.Is(Kind::Trailer)) mac_.Feed(padded);
     out_ += padded;
     ++next_;
     if (out_.size() >= 255 * kRecordLength) Drain();
   }
-
   void Drain() {
     offset_ += static_cast<std::int64_t>(out_.size());
     summary_.bytes += out_.size();
@@ -496,6 +581,39 @@ class Generator {
   std::optional<Message> lastTransaction_;
   std::int64_t lastTransactionRecord_ = 0;
 };
+
+std::span<const Generator::FaultSpec> Generator::Faults() {
+  constexpr Kinds kNotTheFileHeader = kAnyKind & ~Of(Kind::FileHeader);
+  constexpr Kinds kNotTheTrailer = kAnyKind & ~Of(Kind::Trailer);
+  constexpr Kinds kFileHeader = Of(Kind::FileHeader);
+  constexpr Kinds kTotals = Of(Kind::Totals);
+  constexpr Kinds kTrailer = Of(Kind::Trailer);
+  using G = Generator;
+  static constexpr FaultSpec kTable[] = {
+      {"mac.kcv", Stage::Kcv, kAnyKind, kAnyKind, &G::OtherKeysCheckValue},
+      {"envelope.mac-header", Stage::MacHeader, kAnyKind, kAnyKind, &G::ZInTheHeadersCheckValue},
+      {"envelope.file-header", Stage::AfterHeader, kAnyKind, kAnyKind, &G::NineBeforeTheFileHeader},
+      {"batch.message-number", Stage::Number, kNotTheFileHeader, kTransaction, &G::NumberFiveAhead},
+      {"batch.duplicate", Stage::Values, kTransaction, kAnyKind, &G::CopyOfTheLastTransaction, true},
+      {"element.pan-luhn", Stage::Values, kTransaction, kAnyKind, &G::CardNumbersLastDigitChanged},
+      {"element.currency", Stage::Values, kTransaction, kAnyKind, &G::NoSuchCurrency},
+      {"element.track2-mismatch", Stage::Values, kTransaction, kAnyKind, &G::TrackTwoExpiresLater},
+      {"element.not-numeric", Stage::Values, kAnyKind, kTransaction, &G::XInANumericElement},
+      {"element.date", Stage::Values, kNotTheTrailer, kTransaction, &G::MonthThirteen},
+      {"envelope.trailer-mac", Stage::Values, kTrailer, kAnyKind, &G::TrailerWithS72},
+      {"envelope.kcv-mismatch", Stage::Values, kFileHeader, kAnyKind, &G::FileHeadersCheckValueChanged},
+      {"batch.totals", Stage::Totals, kTotals, kAnyKind, &G::CreditsOneMore},
+      {"mac.mismatch", Stage::Mac, kTrailer, kAnyKind, &G::DeclaredMacChanged},
+      {"message.bad-prefix", Stage::Text, kAnyKind, kTransaction, &G::AInALengthPrefix},
+      {"message.bitmap-char", Stage::Text, kAnyKind, kTransaction, &G::LowerCaseInABitmap},
+      {"message.no-secondary-bit", Stage::Text, kAnyKind, kTransaction, &G::SecondaryBitCleared},
+      {"message.truncated", Stage::Text, kAnyKind, kTrailer, &G::FileEndsInside},
+      {"message.stray-text", Stage::Padding, kAnyKind, kTransaction, &G::XyzInThePadding},
+      {"envelope.trailer-missing", Stage::Trailer, kAnyKind, kAnyKind, &G::NoTrailer},
+      {"envelope.trailer-not-last", Stage::AfterTrailer, kAnyKind, kAnyKind, &G::TransactionAfterTheTrailer},
+  };
+  return kTable;
+}
 
 }  // namespace
 
@@ -547,7 +665,11 @@ std::string BuildMessage(std::string_view mti, const std::map<int, std::string>&
 }
 
 const std::vector<std::string_view>& InjectableFaults() {
-  static const std::vector<std::string_view> ids(std::begin(kFaultIds), std::end(kFaultIds));
+  static const std::vector<std::string_view> ids = [] {
+    std::vector<std::string_view> rules;
+    for (const auto& spec : Generator::Faults()) rules.push_back(spec.rule);
+    return rules;
+  }();
   return ids;
 }
 
@@ -566,20 +688,32 @@ bool WriteGeneratedFile(const std::filesystem::path& path, const FileOptions& op
   struct Closer {
     void operator()(std::FILE* file) const { std::fclose(file); }
   };
-  std::unique_ptr<std::FILE, Closer> file(std::fopen(path.string().c_str(), "wb"));
-  if (!file) return false;
+  // Written beside the file and renamed over it once whole: a call that
+  // fails leaves what stood at the path as it was.
+  std::string temporary = path.string() + ".partial-XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return false;
+  std::unique_ptr<std::FILE, Closer> file(::fdopen(fd, "wb"));
+  if (!file) {
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return false;
+  }
   bool written = true;
   const FileSummary made = GenerateFile(options, [&](std::string_view piece) {
     written = written && std::fwrite(piece.data(), 1, piece.size(), file.get()) == piece.size();
   });
   if (summary != nullptr) *summary = made;
-  if (!made.error.empty()) {
+  // the mode a file made by fopen gets
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  written = written && made.error.empty() && ::fchmod(fd, 0666 & ~mask) == 0 && std::fclose(file.release()) == 0;
+  if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
     file.reset();
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
+    ::unlink(temporary.c_str());
     return false;
   }
-  return written && std::fclose(file.release()) == 0;
+  return true;
 }
 
 }  // namespace kalvrin::filegen

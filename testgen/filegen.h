@@ -70,7 +70,8 @@ struct FileSummary {
 inline constexpr std::size_t kRecordLength = 512;  // including the CR LF
 inline constexpr std::size_t kMacHeaderLength = 60;
 
-// The rule ids GenerateFile can inject.
+// The rule ids GenerateFile can inject, in the order it injects them into
+// one record.
 const std::vector<std::string_view>& InjectableFaults();
 
 // A 60-byte MAC header record and CR LF, the 1644 file header (P53 with the
@@ -86,7 +87,8 @@ FileSummary GenerateFile(const FileOptions& options, const std::function<void(st
 std::string GenerateFileBytes(const FileOptions& options, FileSummary* summary = nullptr);
 
 // Writes the file to `path`; false when it cannot be written or a fault
-// cannot be injected (summary->error says which).
+// cannot be injected (summary->error says which), and what stood at the
+// path is then left as it was.
 bool WriteGeneratedFile(const std::filesystem::path& path, const FileOptions& options, FileSummary* summary = nullptr);
 
 }  // namespace kalvrin::filegen

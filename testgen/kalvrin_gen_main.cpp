@@ -1,5 +1,6 @@
 // kalvrin-gen OUT --size BYTES [--seed N] [--key HEX] [--fault RULE[@RECORD]]...:
 // writes a valid batch file, with the named faults injected.
+#include <algorithm>
 #include <cstdint>
 #include <iostream>
 #include <string>
@@ -43,7 +44,9 @@ int main(int argc, char** argv) {
       });
   app.add_option("--mac", options.mac, "declare this MAC (8 characters) instead of the computed one");
   std::string faultHelp = "inject a fault into record RECORD (or a suitable one): RULE[@RECORD]; RULE one of";
-  for (const std::string_view id : kalvrin::filegen::InjectableFaults()) faultHelp += " " + std::string(id);
+  std::vector<std::string_view> rules = kalvrin::filegen::InjectableFaults();
+  std::sort(rules.begin(), rules.end());  // by family: batch, element, envelope, mac, message
+  for (const std::string_view id : rules) faultHelp += " " + std::string(id);
   app.add_option("--fault", faults, faultHelp);
   CLI11_PARSE(app, argc, argv);
 

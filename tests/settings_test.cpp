@@ -145,6 +145,58 @@ TEST(SettingsReadTest, SectionsAndKeysIgnoreCaseAndLongTextsAreCut) {
   EXPECT_EQ(s.key, std::string(2047, 'k'));
 }
 
+// A window of gigabytes, or of no pixels, is never asked for.
+TEST(SettingsReadTest, WidthAndHeightStayWithinBounds) {
+  struct Case {
+    const char* text;
+    std::int32_t width;
+    std::int32_t height;
+  };
+  const Case cases[] = {
+      {"[Form]\nWidth=99999\nHeight=99999\n", kLargestWindowSide, kLargestWindowSide},
+      {"[Form]\nWidth=0\nHeight=-5\n", kSmallestWindowSide, kSmallestWindowSide},
+      {"[Form]\nWidth=-2147483648\nHeight=2147483647\n", kSmallestWindowSide, kLargestWindowSide},
+      {"[Form]\nWidth=8192\nHeight=100\n", 8192, 100},
+      {"[Form]\nWidth=1920\nHeight=99\n", 1920, kSmallestWindowSide},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const WindowSettings s = ReadSettings(Loaded(c.text));
+    EXPECT_EQ(s.width, c.width);
+    EXPECT_EQ(s.height, c.height);
+  }
+}
+
+// A file over 1 MB, even a sparse one of gigabytes, is refused at once:
+// the defaults, and one line that names it.
+TEST(SettingsFileTest, AFileOverOneMegabyteIsNotRead) {
+  const std::string entries = "[Form]\nWidth=1234\nCaption=MINE\n";
+  const test::TempFile file(entries, "kalvrin.ini");
+  const auto sized = [&](std::uintmax_t size) {
+    fs::resize_file(file.path(), size);
+    IniFile ini;
+    ini.Load(file.path());
+    return ini;
+  };
+  const IniFile atTheLimit = sized(kSettingsFileLimit);  // padded with NULs after the entries
+  EXPECT_EQ(ReadSettings(atTheLimit).width, 1234);
+  EXPECT_EQ(atTheLimit.Refusal(), "");
+  for (const std::uintmax_t size : {kSettingsFileLimit + 1, std::uintmax_t{2} << 30}) {
+    SCOPED_TRACE(size);
+    const IniFile refused = sized(size);
+    const WindowSettings s = ReadSettings(refused);
+    EXPECT_EQ(s.width, WindowSettings{}.width);
+    EXPECT_EQ(s.caption, WindowSettings{}.caption);
+    EXPECT_EQ(refused.Refusal(), file.str() + ": larger than 1 MB, not read: the window starts with the defaults");
+  }
+  // the same file read again, once it is small, is judged anew
+  IniFile ini = sized(kSettingsFileLimit + 1);
+  fs::resize_file(file.path(), entries.size());
+  ini.Load(file.path());
+  EXPECT_EQ(ini.Refusal(), "");
+  EXPECT_EQ(ReadSettings(ini).caption, "MINE");
+}
+
 // Whatever the window writes comes back as it was written.
 TEST(SettingsRoundTripTest, EveryWrittenTextReadsBackUnchanged) {
   const std::string texts[] = {"KALVRIN ", "KALVRIN 1.23", "", " ", "  leading", "trailing\t", "\"quoted\"",
@@ -156,12 +208,13 @@ TEST(SettingsRoundTripTest, EveryWrittenTextReadsBackUnchanged) {
     written.WriteText("Form", "Caption", text);
     EXPECT_EQ(Loaded(written.Text()).ReadText("Form", "Caption", "default"), text);
   }
-  // Integers at both ends of their range, and booleans.
+  // Integers at both ends of their range (the window's sides at both ends
+  // of theirs), and booleans.
   WindowSettings s;
   s.top = -2147483647 - 1;
   s.left = 2147483647;
-  s.height = 0;
-  s.width = -1;
+  s.height = kSmallestWindowSide;
+  s.width = kLargestWindowSide;
   s.caption = "KALVRIN 1.23";
   s.initMax = true;
   s.key = "";

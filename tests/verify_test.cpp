@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "testgen/filegen.h"
 #include "verify/batch_rules.h"
 #include "verify/element_rules.h"
+#include "verify/rules.h"
 #include "verify/verify_pass.h"
 
 namespace kalvrin {
@@ -93,39 +95,55 @@ struct InjectionCase {
   std::string allowedFollowOn;  // the one other finding the fault may bring, empty: none
 };
 
+// Every rule, some also at a record of the test's choice.
+const InjectionCase kInjectionCases[] = {
+    {"envelope.mac-header", 0, "mac.kcv"},  // the spoilt check value is not the key's either
+    {"envelope.file-header", 0, ""},
+    {"envelope.trailer-missing", 0, ""},
+    {"envelope.trailer-not-last", 0, ""},
+    {"envelope.trailer-mac", 0, "mac.mismatch"},  // the MAC check reads the MAC at the wrong bytes
+    {"envelope.kcv-mismatch", 0, ""},
+    {"message.bad-prefix", 0, ""},
+    {"message.bad-prefix", 12, ""},
+    {"message.truncated", 0, ""},
+    {"message.truncated", 5, "envelope.trailer-missing"},  // everything after the cut is gone
+    {"message.bitmap-char", 0, ""},
+    {"message.no-secondary-bit", 0, ""},
+    {"message.stray-text", 0, ""},
+    {"element.not-numeric", 0, ""},
+    {"element.not-numeric", 1, ""},  // the file header's P7
+    {"element.date", 0, ""},
+    {"element.date", 1, ""},
+    {"element.pan-luhn", 0, ""},
+    {"element.currency", 0, ""},
+    {"element.track2-mismatch", 0, ""},
+    {"batch.message-number", 0, ""},
+    {"batch.message-number", 9, ""},
+    {"batch.duplicate", 0, ""},
+    {"batch.totals", 0, ""},
+    {"mac.kcv", 0, ""},
+    {"mac.mismatch", 0, ""},
+};
+
+// The rules verify checks, the faults the generator injects and the cases
+// above are one set: a new rule comes with its fault and its case.
+TEST(VerifyFaults, EveryRuleHasItsFaultAndItsCase) {
+  std::set<std::string_view> rules;
+  for (const verify::RuleInfo& info : verify::kRules) rules.insert(info.id);
+  const std::vector<std::string_view>& injectable = filegen::InjectableFaults();
+  const std::set<std::string_view> faults(injectable.begin(), injectable.end());
+  std::set<std::string_view> cases;
+  for (const InjectionCase& c : kInjectionCases) cases.insert(c.rule);
+  EXPECT_EQ(faults, rules);
+  EXPECT_EQ(cases, rules);
+  EXPECT_EQ(injectable.size(), faults.size()) << "a fault listed twice";
+}
+
 // Each fault gives exactly its finding, where the generator put it, and at
 // most the one follow-on that the fault explains.
 TEST(VerifyFaults, EachInjectedFaultGivesItsFinding) {
-  const InjectionCase cases[] = {
-      {"envelope.mac-header", 0, "mac.kcv"},  // the spoilt check value is not the key's either
-      {"envelope.file-header", 0, ""},
-      {"envelope.trailer-missing", 0, ""},
-      {"envelope.trailer-not-last", 0, ""},
-      {"envelope.trailer-mac", 0, "mac.mismatch"},  // the MAC check reads the MAC at the wrong bytes
-      {"envelope.kcv-mismatch", 0, ""},
-      {"message.bad-prefix", 0, ""},
-      {"message.bad-prefix", 12, ""},
-      {"message.truncated", 0, ""},
-      {"message.truncated", 5, "envelope.trailer-missing"},  // everything after the cut is gone
-      {"message.bitmap-char", 0, ""},
-      {"message.no-secondary-bit", 0, ""},
-      {"message.stray-text", 0, ""},
-      {"element.not-numeric", 0, ""},
-      {"element.not-numeric", 1, ""},  // the file header's P7
-      {"element.date", 0, ""},
-      {"element.date", 1, ""},
-      {"element.pan-luhn", 0, ""},
-      {"element.currency", 0, ""},
-      {"element.track2-mismatch", 0, ""},
-      {"batch.message-number", 0, ""},
-      {"batch.message-number", 9, ""},
-      {"batch.duplicate", 0, ""},
-      {"batch.totals", 0, ""},
-      {"mac.kcv", 0, ""},
-      {"mac.mismatch", 0, ""},
-  };
   for (const std::uint32_t seed : {3u, 17u, 2026u}) {
-    for (const InjectionCase& c : cases) {
+    for (const InjectionCase& c : kInjectionCases) {
       SCOPED_TRACE(c.rule + "@" + std::to_string(c.record) + " seed " + std::to_string(seed));
       filegen::FileSummary made;
       const std::string bytes = Generate({.size = 40000, .seed = seed, .faults = {{c.rule, c.record}}}, made);

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
@@ -191,6 +192,7 @@ struct IniFile::Impl {
   // Single-byte texts, keys without regard to case, one value per key, no
   // multi-line values: the private-profile format.
   CSimpleIniA ini{false, false, false};
+  std::string refusal;  // why the last Load read nothing of an existing file
 };
 
 IniFile::IniFile() : impl_(std::make_unique<Impl>()) { impl_->ini.SetSpaces(false); }
@@ -200,12 +202,15 @@ IniFile& IniFile::operator=(IniFile&&) noexcept = default;
 
 void IniFile::Load(const std::filesystem::path& path) {
   std::string text;
+  bool tooLarge = false;
   // No following of a link, and no waiting on a pipe put in the file's place.
   Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   struct stat info {};
   if (fd.get() >= 0 && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode)) {
+    tooLarge = static_cast<std::uintmax_t>(info.st_size) > kSettingsFileLimit;
     char buffer[4096];
-    for (;;) {
+    // a file that grows while it is read is cut off at the limit too
+    while (!tooLarge) {
       const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) {
@@ -214,15 +219,21 @@ void IniFile::Load(const std::filesystem::path& path) {
       }
       if (got == 0) break;
       text.append(buffer, static_cast<std::size_t>(got));
+      tooLarge = text.size() > kSettingsFileLimit;
     }
   }
+  if (tooLarge) text.clear();
   LoadText(text);
+  if (tooLarge) impl_->refusal = path.string() + settings_text::kTooLarge;
 }
 
 void IniFile::LoadText(std::string_view text) {
   impl_->ini.Reset();
+  impl_->refusal.clear();
   if (!text.empty()) impl_->ini.LoadData(text.data(), text.size());
 }
+
+const std::string& IniFile::Refusal() const { return impl_->refusal; }
 
 std::string IniFile::ReadText(const char* section, const char* key, std::string_view fallback) const {
   const char* value = impl_->ini.GetValue(section, key, nullptr);
@@ -282,8 +293,11 @@ WindowSettings ReadSettings(const IniFile& ini) {
   WindowSettings s;
   s.top = ini.ReadInteger(kFormSection, "Top", defaults.top);
   s.left = ini.ReadInteger(kFormSection, "Left", defaults.left);
-  s.height = ini.ReadInteger(kFormSection, "Height", defaults.height);
-  s.width = ini.ReadInteger(kFormSection, "Width", defaults.width);
+  const auto side = [&ini](const char* key, std::int32_t fallback) {
+    return std::clamp(ini.ReadInteger(kFormSection, key, fallback), kSmallestWindowSide, kLargestWindowSide);
+  };
+  s.height = side("Height", defaults.height);
+  s.width = side("Width", defaults.width);
   s.caption = ini.ReadText(kFormSection, "Caption", defaults.caption);
   s.initMax = ini.ReadBool(kFormSection, "InitMax", defaults.initMax);
   s.key = ini.ReadText(kKeysSection, "TESTKEY", defaults.key);

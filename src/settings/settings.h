@@ -18,6 +18,14 @@
 namespace kalvrin {
 
 inline constexpr std::size_t kSettingsTextLimit = 2047;  // longer texts are cut here on reading
+// A larger file is not read: no settings file of ours comes near it, and
+// reading one of gigabytes would hold the window's start for many seconds.
+inline constexpr std::uintmax_t kSettingsFileLimit = 1024 * 1024;
+// The window's width and height as read, whatever the file says: a window of
+// 99999 by 99999 pixels would take gigabytes before it is ever shown. The
+// window fits them to the screen after this.
+inline constexpr std::int32_t kSmallestWindowSide = 100;
+inline constexpr std::int32_t kLargestWindowSide = 8192;
 
 // Where the file lives, from the running executable's full path. On Windows
 // the file edit gets the path less its last four characters (".exe") and the
@@ -65,9 +73,11 @@ class IniFile {
   IniFile& operator=(IniFile&&) noexcept;
 
   // The file's content; a missing or unreadable file, and a symbolic link,
-  // read as empty.
+  // read as empty. So does a file over kSettingsFileLimit, and Refusal then
+  // says so in one line naming the file.
   void Load(const std::filesystem::path& path);
   void LoadText(std::string_view text);
+  const std::string& Refusal() const;
 
   // Texts are cut at 2047 characters; integers and booleans that do not
   // convert give the default, as a missing entry does.
@@ -94,7 +104,8 @@ class IniFile {
   std::unique_ptr<Impl> impl_;
 };
 
-// The seven entries, in the order they are read and written.
+// The seven entries, in the order they are read and written; Width and
+// Height are kept between kSmallestWindowSide and kLargestWindowSide.
 struct WindowSettings {
   std::int32_t top = 100;
   std::int32_t left = 100;

@@ -1,0 +1,5 @@
+# The grid library's sources, relative to the project's root: the main build
+# (src/grid/CMakeLists.txt) and the fuzzing build compile this list.
+set(KALVRIN_GRID_SOURCES
+  src/grid/row_store.cpp
+  src/grid/row_store.h)

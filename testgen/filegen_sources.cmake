@@ -1,0 +1,6 @@
+# The generator library's sources (all of kalvrin-gen but its main()),
+# relative to the project's root: the main build and the fuzzing build
+# compile this list.
+set(KALVRIN_FILEGEN_SOURCES
+  testgen/filegen.cpp
+  testgen/filegen.h)
