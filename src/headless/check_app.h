@@ -11,6 +11,7 @@
 #include "command_outcome.h"
 #include "headless/headless_surface.h"
 #include "headless/surface_output.h"
+#include "io/transaction_file.h"
 #include "iso/format_check.h"
 
 namespace CLI {
@@ -66,10 +67,6 @@ struct Subcommand {
 Subcommand IsoSubcommand();
 Subcommand MacSubcommand();
 Subcommand VerifySubcommand();
-
-// Why a file that a command could not open or read fails, as the system
-// words it ("No such file or directory"); empty when it opens and reads now.
-std::string OpenFailureReason(const std::string& path);
 
 // "<what>: <path>", and ": <reason>" when the system tells one.
 std::string OpenFailureText(std::string_view what, const std::string& path);
