@@ -23,14 +23,16 @@
 #include "mac/file_mac.h"
 #include "mac/mac_command.h"
 #include "support/mac_files.h"
-#include "mac/mac_pass.h"
 #include "testgen/filegen.h"
 #include "support/reference_mac.h"
+#include "support/separate_mac.h"
 #include "support/test_files.h"
 
 namespace kalvrin {
 namespace {
 
+using test::ComputeMac;
+using test::MacVariant;
 using test::OpenSslMac;
 using test::Masked;
 using test::Without;
@@ -407,7 +409,8 @@ TEST(CheckFileMac, KeyMaterialIsWipedWhenTheRunEnds) {
     bool liveDuringRun = false;
     RecordingSurface surface;
     surface.onEdit = [&](Edit edit) {
-      if (edit == Edit::CalcMacNSP) liveDuringRun = !allZero(secrets.keyStore) && !allZero(secrets.runs[2].context);
+      // MACALL's figures go up as the variants' read starts
+      if (edit == Edit::CalcMac1BSize) liveDuringRun = !allZero(secrets.keyStore) && !allZero(secrets.keyCryptogram);
     };
     std::string kcv = "(00000000)";
     const int result = CheckFileMac(surface, file.str(), std::span<char>(kcv), key, secrets);
@@ -508,15 +511,18 @@ TEST(OneRead, EqualsTheThreeSeparateVariants) {
         MacRun run{};
         separateResults[at++] = ComputeMac(separate, file.str(), variant, keys, records, run);
       }
-      const auto [all, nhd, nsp] = separateResults;
       RecordingSurface once;
       std::array<MacRun, 3> runs{};
-      const VariantResults results = ComputeMacVariants(once, file.str(), key.store, key.cryptogram, kcv,
-                                                        records.headerLength, records.trailerLength, runs);
-      EXPECT_EQ(results.all, all);
-      EXPECT_EQ(results.nhd, nhd);
-      EXPECT_EQ(results.nsp, nsp);
-      EXPECT_FALSE(results.stopped);
+      TransactionFile opened(file.str());
+      FileMacResult result;
+      ReadMacVariants(opened, keys, records.headerLength, records.trailerLength, runs, VariantDisplayHooks(once),
+                      result);
+      EXPECT_EQ(result.stop, MacCheckStop::Variants);
+      EXPECT_EQ(ShowVariantResults(once, result), separateResults[2]);
+      for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(result.variants[i].computed, separateResults[i] == 1) << kMacVariants[i].caption;
+        EXPECT_EQ(result.variants[i].mac, separateResults[i] == 1 ? separate.editText(kMacVariants[i].result) : "");
+      }
       EXPECT_EQ(VariantState(once), VariantState(separate));
     }
   }
