@@ -256,7 +256,7 @@ TEST(InstallKey, EachInstallationHidesTheKeyAnewYetGivesTheSameMac) {
 // give the key's MAC.
 TEST(InstallKey, InstallationsOnSeveralThreadsEachGetTheirOwnStorageKey) {
   constexpr int kThreads = 4;
-  constexpr int kEach = 200;
+  constexpr int kEach = 1000;
   std::mt19937 random(3);
   std::vector<std::string> keys;
   for (int i = 0; i < kThreads; ++i) keys.push_back(RandomKeyText(random));
