@@ -43,4 +43,15 @@ FileMacs ComputeFileMacs(std::string_view path, std::string_view key, const MacP
   return ComputeFileMacs(file, key, progress);
 }
 
+FileMacs ComputeFileMacs(std::string_view path, std::string_view key, const FileIdentity& read,
+                         const MacProgress& progress) {
+  TransactionFile file(path);
+  if (file.IsOpen() && file.Identity() != read) {
+    FileMacs macs;
+    macs.failure = kFileChanged;
+    return macs;
+  }
+  return ComputeFileMacs(file, key, progress);
+}
+
 }  // namespace kalvrin::verify

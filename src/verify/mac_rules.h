@@ -39,4 +39,12 @@ using MacProgress = std::function<bool(std::int64_t bytesRead, std::int64_t file
 FileMacs ComputeFileMacs(TransactionFile& file, std::string_view key, const MacProgress& progress = {});
 FileMacs ComputeFileMacs(std::string_view path, std::string_view key, const MacProgress& progress = {});
 
+// Over the path only while it names the file verify read, as `read` records
+// it (device, inode, size, modification time): another file renamed over
+// the path, or the file changed since, is not computed, with the failure
+// kFileChanged.
+inline constexpr std::string_view kFileChanged = "the file changed while it was read";
+FileMacs ComputeFileMacs(std::string_view path, std::string_view key, const FileIdentity& read,
+                         const MacProgress& progress = {});
+
 }  // namespace kalvrin::verify

@@ -717,7 +717,7 @@ class Pass {
       mac.note = "MAC not checked: its rules are disabled";
       return;
     }
-    const FileMacs macs = ComputeFileMacs(path_, options_.key);
+    const FileMacs macs = ComputeFileMacs(path_, options_.key, read_);
     if (!macs.computed) {
       mac.note = "MAC not computed: " + macs.failure;
       return;
@@ -762,6 +762,7 @@ class Pass {
   std::vector<std::string> cardNumbers_;  // of the message being checked, when findings mask them
   MessageReader reader_;
   BlockReader scan_;
+  FileIdentity read_ = FileIdentity::Of(path_);  // the file the readers opened, for the MAC's own open
   VerifySummary summary_;
   std::int64_t progressStep_ = 1;
   std::int64_t nextProgress_ = 0;
