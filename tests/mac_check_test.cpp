@@ -562,9 +562,15 @@ TEST(OneRead, TheWindowTakesEventsAndSeesProgressWhileTheFileIsRead) {
   const std::string bytes = filegen::GenerateFileBytes({.size = 3'000'000, .seed = 5});
   const TempFile file(bytes);
   PumpedSurface surface;
+  int lookupPumps = -1;
+  surface.onEdit = [&](Edit edit) {
+    if (edit == Edit::CalcMac1BSize) lookupPumps = surface.pumps;
+  };
   ASSERT_EQ(RunCheck(surface, file.str()), 1);
+  // the lookup's read too, once a buffer
+  EXPECT_GE(lookupPumps, static_cast<int>(bytes.size() / TransactionFile::kDefaultBufferSize));
   // at least once per 32 KiB of MACALL's chain, whichever thread is behind
-  EXPECT_GE(surface.pumps, static_cast<int>(bytes.size() / (32 * 1024)));
+  EXPECT_GE(surface.pumps - lookupPumps, static_cast<int>(bytes.size() / (32 * 1024)));
   std::vector<int> distinct = surface.positions;
   distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
   EXPECT_GE(distinct.size(), 10u);
@@ -574,26 +580,38 @@ TEST(OneRead, TheWindowTakesEventsAndSeesProgressWhileTheFileIsRead) {
   EXPECT_EQ(VariantState(surface), VariantState(reference));
 }
 
+// A stop while the lookup reads the file for its trailer, and one while the
+// variants read it.
 TEST(OneRead, AStopEndsTheCheckWithoutResultsAndWipesTheKey) {
   const TempFile file(filegen::GenerateFileBytes({.size = 3'000'000, .seed = 5}));
-  std::atomic<bool> stop = false;
-  PumpedSurface surface;
-  surface.presetResults();
-  surface.onPump = [&] {
-    if (surface.pumps == 5) stop = true;
-  };
-  MacCheckSecrets secrets;
-  std::string kcv = "(00000000)";
-  MacCheckReport report;
-  EXPECT_EQ(CheckFileMac(surface, file.str(), std::span<char>(kcv), kKey, secrets, report, &stop), 0);
-  EXPECT_EQ(report.stop, MacCheckStop::Stopped);
-  EXPECT_LT(surface.pumps, 20);  // it ended soon after
-  for (const Edit e : {Edit::CalcMacAll, Edit::CalcMacNHD, Edit::CalcMacNSP}) {
-    EXPECT_EQ(surface.editText(e), kUntouched);
-    EXPECT_EQ(surface.editColour(e), TextColour::Black);
+  for (const bool inVariants : {false, true}) {
+    SCOPED_TRACE(inVariants ? "in the variants' read" : "in the lookup");
+    std::atomic<bool> stop = false;
+    PumpedSurface surface;
+    surface.presetResults();
+    int startedAt = -1;  // the pumps before the variants' read started
+    surface.onEdit = [&](Edit edit) {
+      if (edit == Edit::CalcMac1BSize) startedAt = surface.pumps;
+    };
+    surface.onPump = [&] {
+      if (inVariants ? startedAt >= 0 && surface.pumps == startedAt + 3 : surface.pumps == 2) stop = true;
+    };
+    MacCheckSecrets secrets;
+    std::string kcv = "(00000000)";
+    MacCheckReport report;
+    EXPECT_EQ(CheckFileMac(surface, file.str(), std::span<char>(kcv), kKey, secrets, report, &stop), 0);
+    EXPECT_EQ(report.stop, MacCheckStop::Stopped);
+    EXPECT_EQ(startedAt >= 0, inVariants);
+    EXPECT_LT(surface.pumps, (inVariants ? startedAt : 0) + 20);  // it ended soon after
+    for (const Edit e : {Edit::CalcMacAll, Edit::CalcMacNHD, Edit::CalcMacNSP}) {
+      EXPECT_EQ(surface.editText(e), kUntouched);
+      EXPECT_EQ(surface.editColour(e), TextColour::Black);
+    }
+    // the declared values go up as the variants' read starts
+    EXPECT_EQ(surface.editText(Edit::INFileMac) != kUntouched, inVariants);
+    const auto* raw = reinterpret_cast<const unsigned char*>(&secrets);
+    EXPECT_TRUE(std::all_of(raw, raw + sizeof secrets, [](unsigned char b) { return b == 0; }));
   }
-  const auto* raw = reinterpret_cast<const unsigned char*>(&secrets);
-  EXPECT_TRUE(std::all_of(raw, raw + sizeof secrets, [](unsigned char b) { return b == 0; }));
 }
 
 // ---------------------------------------------------------------------------

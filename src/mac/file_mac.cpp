@@ -109,6 +109,11 @@ std::array<bool, 3> ColourResults(WindowSurface& surface) {
 
 MacReadHooks VariantDisplayHooks(WindowSurface& surface, const std::atomic<bool>* stop) {
   MacReadHooks hooks;
+  // the lookup leaves the progress bar alone
+  hooks.lookingUp = [&surface, stop, pumps = surface.hasEventLoop()](std::int64_t, std::int64_t) {
+    if (pumps) surface.processEvents();
+    return stop == nullptr || !stop->load(std::memory_order_relaxed);
+  };
   hooks.started = [&surface](const FileMacResult& result) { ShowVariantsStarting(surface, result); };
   hooks.progress = [&surface, stop, pumps = surface.hasEventLoop()](std::int64_t bytesRead, std::int64_t fileSize) {
     const MacBarScale bar(std::max<std::int64_t>(1, MacBlockCount(fileSize)));

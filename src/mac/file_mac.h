@@ -40,10 +40,11 @@ int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> 
                  const std::atomic<bool>* stop = nullptr);
 
 // The pieces of the check's display, for the core's parts on their own:
-// hooks that show the variants' figures when the read starts and follow it on
-// the progress bar, taking the window's events (a surface with an event loop)
-// and ending the read when stop turns true; and the variants' results once
-// it has ended, MACNSP's result returned.
+// hooks that take the window's events (a surface with an event loop) while
+// the file is read and end the check when stop turns true, show the
+// variants' figures when their read starts and follow it on the progress
+// bar; and the variants' results once it has ended, MACNSP's result
+// returned.
 MacReadHooks VariantDisplayHooks(WindowSurface& surface, const std::atomic<bool>* stop = nullptr);
 int ShowVariantResults(WindowSurface& surface, const FileMacResult& result);
 

@@ -74,7 +74,13 @@ FileMacResult ComputeFileMac(TransactionFile& file, std::string_view key, MacChe
   }
 
   MacRecords records;
-  const MacEnvelopeLookup envelope = LookUpMacRecords(file, records);
+  MacLookupProgress going;
+  if (hooks.lookingUp) going = [&](std::int64_t bytesRead) { return hooks.lookingUp(bytesRead, file.Size()); };
+  const MacEnvelopeLookup envelope = LookUpMacRecords(file, records, going);
+  if (envelope.stopped) {
+    result.stop = MacCheckStop::Stopped;
+    return result;
+  }
   result.envelopeStatus = envelope.status;
   if (!envelope.found) {
     result.stop = MacCheckStop::Envelope;

@@ -83,13 +83,15 @@ struct FileMacResult {
   std::array<MacVariantResult, 3> variants{};
 };
 
-// What a caller sees of the read. started: once the file's size and the
-// variants' block counts are known, before the read. progress: after each
-// piece of the read, and at least every 32 KiB of work and every 20 ms of
-// waiting while it lasts, with the bytes read so far and the file's size; a
-// window takes its events there, and false ends the read (stop Stopped, no
-// variant results).
+// What a caller sees of the check's two reads of the file. lookingUp: while
+// the envelope lookup reads it for the trailer, after each buffer. started:
+// once the file's size and the variants' block counts are known, before
+// their read. progress: after each piece of the variants' read, and at least
+// every 32 KiB of work and every 20 ms of waiting while it lasts. Both with
+// the bytes read so far and the file's size; a window takes its events
+// there, and false ends the check (stop Stopped, no variant results).
 struct MacReadHooks {
+  std::function<bool(std::int64_t bytesRead, std::int64_t fileSize)> lookingUp;
   std::function<void(const FileMacResult&)> started;
   std::function<bool(std::int64_t bytesRead, std::int64_t fileSize)> progress;
 };

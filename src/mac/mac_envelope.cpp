@@ -26,9 +26,11 @@ bool IsTrailer(const std::array<std::uint8_t, kMacTrailerSize>& trailer) {
 }
 
 // Scans for the next four digits reading "1844" (other bytes between the
-// digits do not break them up) and leaves the file just after them.
-bool SkipToTrailerMti(TransactionFile& file, std::uint32_t& window, int& digits) {
-  for (auto bytes = file.Peek(); !bytes.empty(); bytes = file.Peek()) {
+// digits do not break them up) and leaves the file just after them. After
+// each buffer it asks the caller whether to go on.
+bool SkipToTrailerMti(TransactionFile& file, std::uint32_t& window, int& digits, const MacLookupProgress& going,
+                      bool& stopped) {
+  for (auto bytes = file.Peek(); !bytes.empty() && !stopped; bytes = file.Peek()) {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
       if (!IsDigit(bytes[i])) continue;
       window = (window << 8) | bytes[i];
@@ -39,23 +41,25 @@ bool SkipToTrailerMti(TransactionFile& file, std::uint32_t& window, int& digits)
       }
     }
     file.Skip(bytes.size());
+    stopped = going && !going(file.Position());
   }
   return false;
 }
 
-enum class TrailerSearch { Found, NotFound, ReadError };
+enum class TrailerSearch { Found, NotFound, ReadError, Stopped };
 
 // The trailer is the last "1844" whose function code is "971": the digits of
 // a batch message can form "1844" followed by "971" by chance, and the first
 // such window in a large file would cut the MAC range in the middle of the
 // batch.
-TrailerSearch FindTrailer(TransactionFile& file, MacRecords& records) {
+TrailerSearch FindTrailer(TransactionFile& file, MacRecords& records, const MacLookupProgress& going) {
   std::uint32_t window = 0;
   int digits = 0;
+  bool stopped = false;
   bool found = false;
   std::int64_t trailerEnd = 0;  // offset just past the trailer's 51 bytes
   std::array<std::uint8_t, kMacTrailerSize> candidate{};
-  while (SkipToTrailerMti(file, window, digits)) {
+  while (SkipToTrailerMti(file, window, digits, going, stopped)) {
     candidate.fill(0);
     if (file.Read(candidate.data(), kMacTrailerSize) == 0) return TrailerSearch::ReadError;
     if (IsTrailer(candidate)) {
@@ -65,6 +69,7 @@ TrailerSearch FindTrailer(TransactionFile& file, MacRecords& records) {
     }
     // the 51 bytes after a "1844" are not searched again
   }
+  if (stopped) return TrailerSearch::Stopped;
   if (!found) {
     records.macTrailer.fill(0);
     return TrailerSearch::NotFound;
@@ -81,7 +86,7 @@ std::string_view DeclaredText(const std::uint8_t* bytes, std::size_t size) {
 
 }  // namespace
 
-MacEnvelopeLookup LookUpMacRecords(TransactionFile& file, MacRecords& records) {
+MacEnvelopeLookup LookUpMacRecords(TransactionFile& file, MacRecords& records, const MacLookupProgress& going) {
   records = MacRecords{};
   if (!file.IsOpen()) return {false, t::kDorvOpenError};
   if (!file.Seek(0) || file.Read(records.macHeader.data(), kMacHeaderSize) == 0) return {false, t::kMacHeaderReadError};
@@ -97,8 +102,9 @@ MacEnvelopeLookup LookUpMacRecords(TransactionFile& file, MacRecords& records) {
   if (!std::equal(kFileHeaderMti.begin(), kFileHeaderMti.end(), mti.begin())) return {false, t::kFileHeaderNotFound};
   records.headerLength = static_cast<std::int64_t>(kMacHeaderSize) + skipped - 1;
 
-  switch (FindTrailer(file, records)) {
+  switch (FindTrailer(file, records, going)) {
     case TrailerSearch::Found: break;
+    case TrailerSearch::Stopped: return {false, {}, true};
     case TrailerSearch::ReadError: return {false, t::kMacTrailerReadError};
     case TrailerSearch::NotFound:
       // no trailer: the MAC range runs to the end of the file, and the

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "defines.h"
@@ -53,12 +54,16 @@ struct MacRecords {
 // "1844" whose function code is "971") in one read of the file from its
 // start. On failure `status` names the step for status panel 2 and `found`
 // is false. A file without a trailer passes with trailerLength 0, a zero
-// trailer and the status "MAC Trailer not found".
+// trailer and the status "MAC Trailer not found". The trailer search reads
+// the whole file: `going`, when given, hears the bytes read after each
+// buffer of it, and false ends the lookup (stopped, with no status).
+using MacLookupProgress = std::function<bool(std::int64_t bytesRead)>;
 struct MacEnvelopeLookup {
   bool found = false;
   std::string_view status;
+  bool stopped = false;
 };
-MacEnvelopeLookup LookUpMacRecords(TransactionFile& file, MacRecords& records);
+MacEnvelopeLookup LookUpMacRecords(TransactionFile& file, MacRecords& records, const MacLookupProgress& going = {});
 
 // The same over the path, with the status in status panel 2.
 bool FindMacRecords(WindowSurface& surface, std::string_view path, MacRecords& records);

@@ -21,7 +21,10 @@ FileMacs ComputeFileMacs(TransactionFile& file, std::string_view key, const MacP
     return macs;
   }
   MacReadHooks hooks;
-  hooks.progress = progress;
+  if (progress) {
+    hooks.lookingUp = [&](std::int64_t bytesRead, std::int64_t size) { return progress(bytesRead, 2 * size); };
+    hooks.progress = [&](std::int64_t bytesRead, std::int64_t size) { return progress(size + bytesRead, 2 * size); };
+  }
   const FileMacResult result = ComputeFileMac(file, key, hooks);
   switch (result.stop) {
     case MacCheckStop::KeyCheckValue: macs.failure = "the key is not 16 hex digits"; return macs;

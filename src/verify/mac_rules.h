@@ -30,8 +30,9 @@ struct FileMacs {
 inline constexpr std::array<std::string_view, 3> kVariantNames = {kMacVariants[0].caption, kMacVariants[1].caption,
                                                                   kMacVariants[2].caption};
 
-// The bytes read of the file's size, while the MAC is computed; false stops
-// it ("MAC not computed" with the failure "stopped").
+// While the MAC is computed: its two reads of the file (the envelope's
+// lookup, then the variants') counted as one, the bytes read of twice the
+// file's size; false stops it (not computed, the failure "stopped").
 using MacProgress = std::function<bool(std::int64_t bytesRead, std::int64_t fileSize)>;
 
 // Over a file already open (the one the rest of verify read), or over the
