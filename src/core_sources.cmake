@@ -15,7 +15,10 @@ set(KALVRIN_CORE_SOURCES
   src/mac/file_mac.cpp
   src/mac/generate_mac.cpp
   src/mac/key_install.cpp
+  src/mac/mac_bytes.h
   src/mac/mac_chains.cpp
   src/mac/mac_command.cpp
+  src/mac/mac_core.cpp
+  src/mac/mac_core.h
   src/mac/mac_envelope.cpp
   src/mac/mac_pass.cpp)

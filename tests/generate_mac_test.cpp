@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "mac/key_install.h"
@@ -62,6 +63,7 @@ struct Installed {
   KeyStore store{};
   KeyCryptogram cryptogram{};
   std::string kcv;
+  int installed = kKeyInstalled;
 };
 
 Installed Install(std::string_view keyText) {
@@ -246,6 +248,44 @@ TEST(InstallKey, EachInstallationHidesTheKeyAnewYetGivesTheSameMac) {
   EXPECT_NE(Hex(first.cryptogram.data(), 8), Hex(clear.data(), 8));
   EXPECT_EQ(SingleMac(message, first), expected);
   EXPECT_EQ(SingleMac(message, second), expected);
+}
+
+// verify's jobs and the MAC command install keys on several threads at once.
+// Every installation must hide its key under a storage key of its own (the
+// generator's state moves on once per installation, never twice alike) and
+// give the key's MAC.
+TEST(InstallKey, InstallationsOnSeveralThreadsEachGetTheirOwnStorageKey) {
+  constexpr int kThreads = 4;
+  constexpr int kEach = 1000;
+  std::mt19937 random(3);
+  std::vector<std::string> keys;
+  for (int i = 0; i < kThreads; ++i) keys.push_back(RandomKeyText(random));
+  const std::vector<std::uint8_t> message = Bytes("1644 file header and a batch of messages");
+  std::vector<std::vector<Installed>> installed(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      const std::string kcv = Kcv(keys[t]);
+      for (int i = 0; i < kEach; ++i) {
+        Installed key;
+        key.kcv = kcv;
+        key.installed = InstallKey(key.store, key.cryptogram, keys[t], kcv, kSeed);
+        installed[t].push_back(key);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  std::set<std::string> storageKeys;
+  for (int t = 0; t < kThreads; ++t) {
+    SCOPED_TRACE("thread " + std::to_string(t));
+    const std::string expected = ReferenceMac(keys[t], message);
+    for (const Installed& key : installed[t]) {
+      ASSERT_EQ(key.installed, kKeyInstalled);
+      ASSERT_EQ(SingleMac(message, key), expected);
+      storageKeys.insert(Hex(reinterpret_cast<const std::uint8_t*>(&key.store), sizeof key.store));
+    }
+  }
+  EXPECT_EQ(storageKeys.size(), std::size_t{kThreads * kEach});
 }
 
 // The storage key comes from a generator whose state every installation

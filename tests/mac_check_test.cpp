@@ -23,14 +23,16 @@
 #include "mac/file_mac.h"
 #include "mac/mac_command.h"
 #include "support/mac_files.h"
-#include "mac/mac_pass.h"
 #include "testgen/filegen.h"
 #include "support/reference_mac.h"
+#include "support/separate_mac.h"
 #include "support/test_files.h"
 
 namespace kalvrin {
 namespace {
 
+using test::ComputeMac;
+using test::MacVariant;
 using test::OpenSslMac;
 using test::Masked;
 using test::Without;
@@ -407,7 +409,8 @@ TEST(CheckFileMac, KeyMaterialIsWipedWhenTheRunEnds) {
     bool liveDuringRun = false;
     RecordingSurface surface;
     surface.onEdit = [&](Edit edit) {
-      if (edit == Edit::CalcMacNSP) liveDuringRun = !allZero(secrets.keyStore) && !allZero(secrets.runs[2].context);
+      // MACALL's figures go up as the variants' read starts
+      if (edit == Edit::CalcMac1BSize) liveDuringRun = !allZero(secrets.keyStore) && !allZero(secrets.keyCryptogram);
     };
     std::string kcv = "(00000000)";
     const int result = CheckFileMac(surface, file.str(), std::span<char>(kcv), key, secrets);
@@ -508,15 +511,18 @@ TEST(OneRead, EqualsTheThreeSeparateVariants) {
         MacRun run{};
         separateResults[at++] = ComputeMac(separate, file.str(), variant, keys, records, run);
       }
-      const auto [all, nhd, nsp] = separateResults;
       RecordingSurface once;
       std::array<MacRun, 3> runs{};
-      const VariantResults results = ComputeMacVariants(once, file.str(), key.store, key.cryptogram, kcv,
-                                                        records.headerLength, records.trailerLength, runs);
-      EXPECT_EQ(results.all, all);
-      EXPECT_EQ(results.nhd, nhd);
-      EXPECT_EQ(results.nsp, nsp);
-      EXPECT_FALSE(results.stopped);
+      TransactionFile opened(file.str());
+      FileMacResult result;
+      ReadMacVariants(opened, keys, records.headerLength, records.trailerLength, runs, VariantDisplayHooks(once),
+                      result);
+      EXPECT_EQ(result.stop, MacCheckStop::Variants);
+      EXPECT_EQ(ShowVariantResults(once, result), separateResults[2]);
+      for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(result.variants[i].computed, separateResults[i] == 1) << kMacVariants[i].caption;
+        EXPECT_EQ(result.variants[i].mac, separateResults[i] == 1 ? separate.editText(kMacVariants[i].result) : "");
+      }
       EXPECT_EQ(VariantState(once), VariantState(separate));
     }
   }
@@ -556,9 +562,15 @@ TEST(OneRead, TheWindowTakesEventsAndSeesProgressWhileTheFileIsRead) {
   const std::string bytes = filegen::GenerateFileBytes({.size = 3'000'000, .seed = 5});
   const TempFile file(bytes);
   PumpedSurface surface;
+  int lookupPumps = -1;
+  surface.onEdit = [&](Edit edit) {
+    if (edit == Edit::CalcMac1BSize) lookupPumps = surface.pumps;
+  };
   ASSERT_EQ(RunCheck(surface, file.str()), 1);
+  // the lookup's read too, once a buffer
+  EXPECT_GE(lookupPumps, static_cast<int>(bytes.size() / TransactionFile::kDefaultBufferSize));
   // at least once per 32 KiB of MACALL's chain, whichever thread is behind
-  EXPECT_GE(surface.pumps, static_cast<int>(bytes.size() / (32 * 1024)));
+  EXPECT_GE(surface.pumps - lookupPumps, static_cast<int>(bytes.size() / (32 * 1024)));
   std::vector<int> distinct = surface.positions;
   distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
   EXPECT_GE(distinct.size(), 10u);
@@ -568,26 +580,38 @@ TEST(OneRead, TheWindowTakesEventsAndSeesProgressWhileTheFileIsRead) {
   EXPECT_EQ(VariantState(surface), VariantState(reference));
 }
 
+// A stop while the lookup reads the file for its trailer, and one while the
+// variants read it.
 TEST(OneRead, AStopEndsTheCheckWithoutResultsAndWipesTheKey) {
   const TempFile file(filegen::GenerateFileBytes({.size = 3'000'000, .seed = 5}));
-  std::atomic<bool> stop = false;
-  PumpedSurface surface;
-  surface.presetResults();
-  surface.onPump = [&] {
-    if (surface.pumps == 5) stop = true;
-  };
-  MacCheckSecrets secrets;
-  std::string kcv = "(00000000)";
-  MacCheckReport report;
-  EXPECT_EQ(CheckFileMac(surface, file.str(), std::span<char>(kcv), kKey, secrets, report, &stop), 0);
-  EXPECT_EQ(report.stop, MacCheckStop::Stopped);
-  EXPECT_LT(surface.pumps, 20);  // it ended soon after
-  for (const Edit e : {Edit::CalcMacAll, Edit::CalcMacNHD, Edit::CalcMacNSP}) {
-    EXPECT_EQ(surface.editText(e), kUntouched);
-    EXPECT_EQ(surface.editColour(e), TextColour::Black);
+  for (const bool inVariants : {false, true}) {
+    SCOPED_TRACE(inVariants ? "in the variants' read" : "in the lookup");
+    std::atomic<bool> stop = false;
+    PumpedSurface surface;
+    surface.presetResults();
+    int startedAt = -1;  // the pumps before the variants' read started
+    surface.onEdit = [&](Edit edit) {
+      if (edit == Edit::CalcMac1BSize) startedAt = surface.pumps;
+    };
+    surface.onPump = [&] {
+      if (inVariants ? startedAt >= 0 && surface.pumps == startedAt + 3 : surface.pumps == 2) stop = true;
+    };
+    MacCheckSecrets secrets;
+    std::string kcv = "(00000000)";
+    MacCheckReport report;
+    EXPECT_EQ(CheckFileMac(surface, file.str(), std::span<char>(kcv), kKey, secrets, report, &stop), 0);
+    EXPECT_EQ(report.stop, MacCheckStop::Stopped);
+    EXPECT_EQ(startedAt >= 0, inVariants);
+    EXPECT_LT(surface.pumps, (inVariants ? startedAt : 0) + 20);  // it ended soon after
+    for (const Edit e : {Edit::CalcMacAll, Edit::CalcMacNHD, Edit::CalcMacNSP}) {
+      EXPECT_EQ(surface.editText(e), kUntouched);
+      EXPECT_EQ(surface.editColour(e), TextColour::Black);
+    }
+    // the declared values go up as the variants' read starts
+    EXPECT_EQ(surface.editText(Edit::INFileMac) != kUntouched, inVariants);
+    const auto* raw = reinterpret_cast<const unsigned char*>(&secrets);
+    EXPECT_TRUE(std::all_of(raw, raw + sizeof secrets, [](unsigned char b) { return b == 0; }));
   }
-  const auto* raw = reinterpret_cast<const unsigned char*>(&secrets);
-  EXPECT_TRUE(std::all_of(raw, raw + sizeof secrets, [](unsigned char b) { return b == 0; }));
 }
 
 // ---------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
@@ -20,6 +21,7 @@
 #include "testgen/filegen.h"
 #include "verify/batch_rules.h"
 #include "verify/element_rules.h"
+#include "verify/mac_rules.h"
 #include "verify/rules.h"
 #include "verify/verify_pass.h"
 
@@ -557,6 +559,64 @@ TEST(VerifyProgress, ReportsItsWayThroughTheFileAndStopsWhenAsked) {
   EXPECT_TRUE(summary.stopped);
   EXPECT_LT(summary.messages, static_cast<std::int64_t>(made.messages));
   EXPECT_TRUE(sink.findings.empty());  // a stopped pass reports no missing trailer
+}
+
+// The MAC phase reports its read as the rest of verify does, and stops there
+// when asked.
+TEST(VerifyProgress, TheMacReadReportsItsWayAndStopsWhenAsked) {
+  filegen::FileSummary made;
+  const TempFile file(Generate({.size = 3u << 20, .seed = 8}, made));
+  const auto size = static_cast<std::int64_t>(made.bytes);
+  std::vector<std::int64_t> seen;
+  // the envelope's lookup and the variants each read the whole file
+  const verify::FileMacs macs = verify::ComputeFileMacs(file.str(), kKey, [&](std::int64_t done, std::int64_t total) {
+    EXPECT_EQ(total, 2 * size);
+    seen.push_back(done);
+    return true;
+  });
+  ASSERT_TRUE(macs.computed) << macs.failure;
+  EXPECT_EQ(macs.variants[2], macs.declared);
+  ASSERT_GE(seen.size(), 6u);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_LT(seen.front(), size);
+  EXPECT_EQ(seen.back(), 2 * size);
+
+  // a stop in either read
+  for (const std::int64_t stopAt : {std::int64_t{1}, size + 1}) {
+    const verify::FileMacs stopped = verify::ComputeFileMacs(
+        file.str(), kKey, [stopAt](std::int64_t done, std::int64_t) { return done < stopAt; });
+    EXPECT_FALSE(stopped.computed);
+    EXPECT_EQ(stopped.failure, "stopped");
+  }
+}
+
+// Another file renamed over the path while verify reads: the MAC verify
+// judges is the first file's, or none, never the other's.
+TEST(VerifyProgress, AFileRenamedOverThePathDoesNotLendItsMac) {
+  filegen::FileSummary made;
+  const TempFile file(Generate({.size = 200000, .seed = 8}, made));
+  const TempFile other(Generate({.size = 200000, .seed = 9}, made));
+  const verify::FileMacs first = verify::ComputeFileMacs(file.str(), kKey);
+  const verify::FileMacs second = verify::ComputeFileMacs(other.str(), kKey);
+  ASSERT_NE(first.declared, second.declared);
+  verify::VerifyOptions options;
+  options.key = kKey;
+  bool renamed = false;
+  options.progress = [&](std::int64_t, std::int64_t) {
+    if (!renamed) std::filesystem::rename(other.path(), file.path());
+    renamed = true;
+    return true;
+  };
+  CollectingSink sink;
+  const verify::VerifySummary summary = verify::VerifyFile(file.str(), options, sink);
+  ASSERT_TRUE(renamed);
+  if (summary.mac.checked) {
+    EXPECT_EQ(summary.mac.declared, first.declared);
+    EXPECT_EQ(summary.mac.computed, first.variants);
+  } else {
+    EXPECT_EQ(summary.mac.note, "MAC not computed: " + std::string(verify::kFileChanged));
+  }
+  EXPECT_NE(summary.mac.declared, second.declared);
 }
 
 // ---- the command -------------------------------------------------------------------------

@@ -1663,6 +1663,14 @@ class WindowTest : public QObject {
     form.bbtnCheckMacClick();
     QVERIFY(form.StatusReason->text().endsWith(": Is a directory"));
 
+    // worded as kalvrin-check words it, and kept out of the recent files
+    const QString pipe = dir.filePath("pipe");
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    form.txtINFile->setText(pipe);
+    form.bbtnCheckMacClick();
+    QCOMPARE(form.StatusReason->text(), pipe + ": a named pipe, not a file");
+    QVERIFY(!form.recentFiles().files().contains(QFileInfo(pipe).absoluteFilePath()));
+
     form.txtINFile->setText(Sample("batch-nsp.dat"));
     form.bbtnCheckFormatClick();
     QVERIFY(form.StatusReason->text().isEmpty());

@@ -51,6 +51,7 @@
 #include "app/findings/verify_runner.h"
 #include "app/version.h"
 #include "app/widget_helpers.h"
+#include "io/transaction_file.h"
 #include "iso/format_check.h"
 #include "iso/iso_commands.h"
 #include "iso/result_grid.h"
@@ -499,15 +500,7 @@ void TMainForm::NoteCommandFile(const QString& file) {
   if (path.isEmpty()) {
     reason = Utf8(app_text::kNoFileNamed);
   } else {
-    // Non-blocking, so that a named pipe does not hold the window here.
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-      reason = QString::fromLocal8Bit(std::strerror(errno));
-    } else {
-      struct stat status {};
-      if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) reason = QString::fromLocal8Bit(std::strerror(EISDIR));
-      ::close(fd);
-    }
+    reason = QString::fromLocal8Bit(OpenFailureReason(path.toStdString()));
   }
   const QString said = reason.isEmpty() ? QString() : file.isEmpty() ? reason : file + QStringLiteral(": ") + reason;
   StatusReason->setText(said);

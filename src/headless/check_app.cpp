@@ -2,12 +2,6 @@
 // subcommands.
 #include "headless/check_app.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
@@ -100,23 +94,6 @@ std::string FailureWhileReading(const std::exception_ptr& failure, const std::st
   } catch (...) {
     return "an unknown failure while reading " + PathForLine(path);
   }
-}
-
-std::string OpenFailureReason(const std::string& path) {
-  if (path.find('\0') != std::string::npos) return "the path holds a NUL byte";
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return std::strerror(errno);
-  if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
-  if (S_ISFIFO(info.st_mode)) return "a named pipe, not a file";
-  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "a device, not a file";
-  if (!S_ISREG(info.st_mode)) return "not a file";
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return std::strerror(errno);
-  char byte = 0;
-  const bool unreadable = ::read(fd, &byte, 1) < 0;
-  const int readError = errno;
-  ::close(fd);
-  return unreadable ? std::strerror(readError) : std::string();
 }
 
 std::string OpenFailureText(std::string_view what, const std::string& path) {

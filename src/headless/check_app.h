@@ -12,6 +12,7 @@
 #include "command_outcome.h"
 #include "headless/headless_surface.h"
 #include "headless/surface_output.h"
+#include "io/transaction_file.h"
 #include "iso/format_check.h"
 
 namespace CLI {
@@ -67,10 +68,6 @@ struct Subcommand {
 Subcommand IsoSubcommand();
 Subcommand MacSubcommand();
 Subcommand VerifySubcommand();
-
-// Why a file that a command could not open or read fails, as the system
-// words it ("No such file or directory"); empty when it opens and reads now.
-std::string OpenFailureReason(const std::string& path);
 
 // The one error line's text for an exception that ended a command while it
 // read `path`: "out of memory while reading <path>" or the exception's own

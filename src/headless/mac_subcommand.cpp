@@ -95,16 +95,17 @@ CheckOutcome RunMac(CheckContext& context, MacOptions& options) {
       break;
     case MacReason::VariantStopped:
       // MACNSP's own message, or the one of the variant that stopped before it
-      outcome.error = FileTextForLine(surface.status(2) == t::kProcessingMac ? surface.status(1) : surface.status(2));
+      outcome.error = FileTextForLine(surface.status(kCommandPanel) == t::kProcessingMac ? surface.status(kTotalsPanel)
+                                                                                    : surface.status(kCommandPanel));
       break;
     case MacReason::BadKey: outcome.error = "Create KCV error: the key must be 16 hex digits"; break;
     case MacReason::KeyNotInstalled:
-      outcome.error = FileTextForLine(surface.status(1)) + " (the key cannot be installed as a single DES key)";
+      outcome.error = FileTextForLine(surface.status(kTotalsPanel)) + " (the key cannot be installed as a single DES key)";
       break;
     case MacReason::NoEnvelope:
-      outcome.error = surface.status(2) == t::kDorvOpenError
+      outcome.error = surface.status(kCommandPanel) == t::kDorvOpenError
                           ? OpenFailureText(t::kDorvOpenError, context.path)
-                          : FileTextForLine(surface.status(2)) + ": " + PathForLine(context.path);
+                          : FileTextForLine(surface.status(kCommandPanel)) + ": " + PathForLine(context.path);
       break;
     case MacReason::NoTrailer:
       outcome.error = "the file has no MAC trailer (1844 with function code 971): " + PathForLine(context.path);

@@ -30,6 +30,23 @@ int OpenTransactionFile(std::string_view path, std::int64_t& size) {
   return fd;
 }
 
+std::string OpenFailureReason(const std::string& path) {
+  if (path.find('\0') != std::string::npos) return "the path holds a NUL byte";
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::strerror(errno);
+  if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
+  if (S_ISFIFO(info.st_mode)) return "a named pipe, not a file";
+  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "a device, not a file";
+  if (!S_ISREG(info.st_mode)) return "not a file";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return std::strerror(errno);
+  char byte = 0;
+  const bool unreadable = ::read(fd, &byte, 1) < 0;
+  const int readError = errno;
+  ::close(fd);
+  return unreadable ? std::strerror(readError) : std::string();
+}
+
 std::string OffsetText(std::int64_t offset) {
   std::string text;
   AppendOffsetText(text, offset);
@@ -67,6 +84,14 @@ bool TransactionFile::Seek(std::int64_t offset) {
 std::size_t TransactionFile::Read(std::uint8_t* out, std::size_t count) {
   std::size_t done = 0;
   while (done < count) {
+    if (begin_ == end_ && count - done >= bufferSize_ && !failed_) {
+      // a buffer or more: straight into out, without a copy
+      const std::size_t got = ReadOnce(out + done, count - done);
+      if (got == 0) break;
+      position_ += static_cast<std::int64_t>(got);
+      done += got;
+      continue;
+    }
     const auto bytes = Peek();
     if (bytes.empty()) break;
     const std::size_t take = std::min(count - done, bytes.size());
@@ -77,22 +102,23 @@ std::size_t TransactionFile::Read(std::uint8_t* out, std::size_t count) {
   return done;
 }
 
-void TransactionFile::Refill() {
-  begin_ = end_ = 0;
+std::size_t TransactionFile::ReadOnce(std::uint8_t* out, std::size_t count) {
   if (fd_ < 0) {
     failed_ = true;
-    return;
+    return 0;
   }
   for (;;) {
-    const ssize_t got = ::read(fd_, buffer_.get(), bufferSize_);
-    if (got > 0) {
-      end_ = static_cast<std::size_t>(got);
-      return;
-    }
+    const ssize_t got = ::read(fd_, out, count);
+    if (got > 0) return static_cast<std::size_t>(got);
     if (got < 0 && errno == EINTR) continue;
     failed_ = got < 0;
-    return;
+    return 0;
   }
+}
+
+void TransactionFile::Refill() {
+  begin_ = end_ = 0;
+  end_ = ReadOnce(buffer_.get(), bufferSize_);
 }
 
 }  // namespace kalvrin

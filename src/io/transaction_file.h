@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "io/file_identity.h"
+
 namespace kalvrin {
 
 // Opens a transaction file read-only and returns its descriptor, or -1. Only
@@ -18,6 +20,12 @@ namespace kalvrin {
 // otherwise hold the caller, and the window with it, for ever. `size` is the
 // file's size when it opens. The caller closes the descriptor.
 int OpenTransactionFile(std::string_view path, std::int64_t& size);
+
+// Why a path cannot be opened and read as a transaction file, in the
+// system's words ("No such file or directory", "a named pipe, not a file");
+// empty when it opens and reads now. Every front end words a refused file
+// with it.
+std::string OpenFailureReason(const std::string& path);
 
 // A file offset as "1234 (0x4D2)", and the same appended to `out`.
 std::string OffsetText(std::int64_t offset);
@@ -39,6 +47,9 @@ class TransactionFile {
   std::int64_t Size() const { return size_; }
   // True once a read or a seek has failed; a seek that succeeds clears it.
   bool Failed() const { return failed_; }
+  // The file this reader has open, as it is now; not the path's file, which
+  // another may have replaced meanwhile.
+  FileIdentity Identity() const { return FileIdentity::OfDescriptor(fd_); }
 
   // Reads on from `offset`; false when the file cannot be positioned there.
   bool Seek(std::int64_t offset);
@@ -64,7 +75,9 @@ class TransactionFile {
     return bytes[0];
   }
 
-  // Up to `count` bytes into out; fewer at the end of the file.
+  // Up to `count` bytes into out; fewer at the end of the file or after a
+  // read error. What the buffer does not hold is read straight into out
+  // when it fills a buffer or more.
   std::size_t Read(std::uint8_t* out, std::size_t count);
 
   // Where the next byte comes from, counted from the start of the file.
@@ -74,6 +87,9 @@ class TransactionFile {
 
  private:
   void Refill();
+  // One read(2) into out, retried on EINTR; 0 at the end of the file, and
+  // after an error, which it records.
+  std::size_t ReadOnce(std::uint8_t* out, std::size_t count);
 
   int fd_ = -1;
   std::int64_t size_ = 0;

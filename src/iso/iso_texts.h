@@ -3,6 +3,8 @@
 
 #include <string_view>
 
+#include "io/file_identity.h"
+
 namespace kalvrin::iso_text {
 
 inline constexpr std::string_view kCannotOpenFile = "Cannot open file";           // panel 1
@@ -14,6 +16,6 @@ inline constexpr std::string_view kPrefixErrorLength = " Len: ";                
 inline constexpr std::string_view kPrimaryElementDone = "PMAP P: ";              // panel 2, then element
 inline constexpr std::string_view kSecondaryElementDone = "SMAP S: ";            // panel 2, then element
 // panel 2: the file shrank, grew or was replaced during the check
-inline constexpr std::string_view kFileChanged = "the file changed while it was read";
+inline constexpr std::string_view kFileChanged = kalvrin::kFileChanged;
 
 }  // namespace kalvrin::iso_text

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <mutex>
 
 #include "mac/wipe.h"
 
@@ -16,8 +17,11 @@ namespace {
 constexpr DesBytes kGeneratorKey = {0x5E, 0x2C, 0x91, 0xA7, 0x3B, 0xD0, 0x64, 0xF8};
 
 // The engine's only lasting state: zero at start, advanced by every
-// generator step, never saved. Not locked: one installation at a time.
+// generator step, never saved. Installations may run on several threads at
+// once (verify's jobs, the MAC command); each takes its two steps under the
+// lock, so that no two get the same storage key.
 DesBytes generatorState{};
+std::mutex generatorLock;
 
 constexpr std::string_view kZeroBlockText = "0000000000000000";
 constexpr std::size_t kSingleKeyDigits = 16;
@@ -114,6 +118,7 @@ void NextRandomBlock(DesBytes& output, const DesBytes& generatorKey, DesBytes& s
 void GenerateStorageKey(DoubleKey& output, const DesBytes& seed) {
   DesBytes half;
   WipeGuard<DesBytes> guard(half);
+  const std::lock_guard lock(generatorLock);
   for (std::size_t offset = 0; offset < output.size(); offset += half.size()) {
     NextRandomBlock(half, kGeneratorKey, generatorState, seed);
     ForceOddParity(half, half);

@@ -63,7 +63,8 @@ void ForceOddParity(DesBytes& output, const DesBytes& input);
 void NextRandomBlock(DesBytes& output, const DesBytes& generatorKey, DesBytes& state,
                      const DesBytes& seed);
 
-// Two generator steps with the engine's own key and state, odd parity forced.
+// Two generator steps with the engine's own key and state, odd parity
+// forced; safe to call from several threads at once.
 void GenerateStorageKey(DoubleKey& output, const DesBytes& seed);
 
 }  // namespace kalvrin

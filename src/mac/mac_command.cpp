@@ -77,7 +77,7 @@ int MacCommand(WindowSurface& surface, std::string_view path, std::string_view k
   // the driver writes the key's check value into this copy; the edit's own
   // text never changes
   std::string kcvCopy(kcvEditText);
-  kcvCopy.resize(std::max<std::size_t>(kcvCopy.size(), 8), ' ');
+  kcvCopy.resize(std::max(kcvCopy.size(), kKcvDigits), ' ');
   const TextWipe wipe{kcvCopy};
   MacCheckReport report;
   const int result = CheckFileMac(surface, path, std::span<char>(kcvCopy), key, secrets, report, stop);

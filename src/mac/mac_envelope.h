@@ -7,9 +7,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "defines.h"
+#include "io/transaction_file.h"
 
 namespace kalvrin {
 
@@ -49,15 +51,30 @@ struct MacRecords {
 };
 
 // Locates the MAC header, the 1644 file header and the trailer (the last
-// "1844" whose function code is "971") in one read of the file. On failure
-// status panel 2 names the step and the result is false. A file without a
-// trailer passes with trailerLength 0, a zero trailer and "MAC Trailer not
-// found" in status panel 2.
+// "1844" whose function code is "971") in one read of the file from its
+// start. On failure `status` names the step for status panel 2 and `found`
+// is false. A file without a trailer passes with trailerLength 0, a zero
+// trailer and the status "MAC Trailer not found". The trailer search reads
+// the whole file: `going`, when given, hears the bytes read after each
+// buffer of it, and false ends the lookup (stopped, with no status).
+using MacLookupProgress = std::function<bool(std::int64_t bytesRead)>;
+struct MacEnvelopeLookup {
+  bool found = false;
+  std::string_view status;
+  bool stopped = false;
+};
+MacEnvelopeLookup LookUpMacRecords(TransactionFile& file, MacRecords& records, const MacLookupProgress& going = {});
+
+// The same over the path, with the status in status panel 2.
 bool FindMacRecords(WindowSurface& surface, std::string_view path, MacRecords& records);
 
 // The declared method, version and key check value (the header's bytes from
-// 41 on) and the declared MAC (the trailer's from 43 on), each ending at the
-// first NUL, into the File MAC edits.
+// kMacMethodAt on) and the declared MAC (the trailer's kMacDigits from
+// kTrailerMacInRecord on), each ending at the first NUL.
+std::string_view DeclaredSettings(const MacRecords& records);
+std::string_view DeclaredMac(const MacRecords& records);
+
+// Both into the File MAC edits.
 void ShowDeclaredValues(WindowSurface& surface, const MacRecords& records);
 
 }  // namespace kalvrin

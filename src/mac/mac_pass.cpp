@@ -1,23 +1,15 @@
-// One read of the transaction file for the three MAC variants. The file is
-// read in chunks into a small ring; the calling thread feeds MACALL's chain
-// from each chunk and a second thread MACNHD's and MACNSP's, interleaved.
-// Each variant's MAC is the CBC-MAC of its whole byte stream, however it is
-// cut, so the pieces between a variant's FIRST and LAST go to its chain in
-// whatever sizes the chunks give; FIRST and LAST themselves are the pieces
-// the separate variants cut, and go through GenerateMAC as there. The
-// figures follow from the sizes alone.
-#include "mac/mac_pass.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// One read of the transaction file for the three MAC variants (declared in
+// mac_core.h). The file is read in chunks into a small ring; the calling
+// thread feeds MACALL's chain from each chunk and a second thread MACNHD's
+// and MACNSP's, interleaved. Each variant's MAC is the CBC-MAC of its whole
+// byte stream, however it is cut, so the pieces between a variant's FIRST
+// and LAST go to its chain in whatever sizes the chunks give; FIRST and LAST
+// themselves are 512-byte pieces as the MAC is specified over them, and go
+// through GenerateMAC. The figures follow from the sizes alone.
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,6 +19,7 @@
 
 #include "mac/file_mac_texts.h"
 #include "mac/mac_chains.h"
+#include "mac/mac_core.h"
 
 namespace kalvrin {
 
@@ -42,48 +35,7 @@ constexpr std::size_t kRingSlots = 4;
 constexpr std::size_t kFeedStep = std::size_t{32} << 10;
 constexpr auto kWaitStep = std::chrono::milliseconds(20);
 
-// Each byte as the MAC takes it: outside 0x20..0x7E, 0xAA.
-constexpr std::array<std::uint8_t, 256> kMasked = [] {
-  std::array<std::uint8_t, 256> table{};
-  for (int b = 0; b < 256; ++b) table[static_cast<std::size_t>(b)] = b >= 0x20 && b <= 0x7E ? static_cast<std::uint8_t>(b) : 0xAA;
-  return table;
-}();
-
-// 1 for a byte that a variant keeps, 0 for one it drops.
-using KeepTable = std::array<std::uint8_t, 256>;
-constexpr KeepTable MakeKeep(bool dropSpaces) {
-  KeepTable table{};
-  for (auto& keep : table) keep = 1;
-  table['\t'] = table['\n'] = table['\r'] = 0;
-  if (dropSpaces) table[' '] = 0;
-  return table;
-}
-constexpr KeepTable kKeepAll = [] {
-  KeepTable table{};
-  for (auto& keep : table) keep = 1;
-  return table;
-}();
-constexpr KeepTable kKeepNhd = MakeKeep(false);
-constexpr KeepTable kKeepNsp = MakeKeep(true);
-
 std::string Decimal(std::int64_t value) { return std::to_string(value); }
-
-std::string Joined(std::string_view a, std::string_view b) {
-  std::string text(a);
-  text += b;
-  return text;
-}
-
-std::int64_t BlockCount(std::int64_t length) { return length <= 0 ? 0 : (length + kPiece - 1) / kPiece; }
-
-// The progress bar counts blocks; a count beyond an int is shown scaled down.
-struct BarScale {
-  explicit BarScale(std::int64_t blocks)
-      : scale(blocks / std::numeric_limits<int>::max() + 1), max(static_cast<int>(blocks / scale)) {}
-  int Position(std::int64_t done) const { return static_cast<int>(std::min<std::int64_t>(done / scale, max)); }
-  std::int64_t scale;
-  int max;
-};
 
 // How one variant cuts its stretch of the file, worked out from the sizes.
 struct Plan {
@@ -100,7 +52,7 @@ Plan MacAllPlan(std::int64_t length) {
   Plan plan;
   plan.end = length;
   // a file of one block or less (even an empty one) is one SINGLE call
-  plan.blocks = std::max<std::int64_t>(1, BlockCount(length));
+  plan.blocks = std::max<std::int64_t>(1, MacBlockCount(length));
   plan.single = plan.blocks == 1;
   plan.firstEnd = plan.single ? length : kPiece;
   plan.lastBegin = plan.single ? length : (plan.blocks - 1) * kPiece;
@@ -115,7 +67,7 @@ Plan TrimmedPlan(std::int64_t length, std::int64_t headerLength, std::int64_t tr
   plan.begin = std::clamp<std::int64_t>(headerLength, 0, length);
   const std::int64_t range = std::max<std::int64_t>(0, length - plan.begin - std::max<std::int64_t>(0, trailerLength));
   plan.end = plan.begin + range;
-  plan.blocks = BlockCount(range);
+  plan.blocks = MacBlockCount(range);
   plan.single = range <= kPiece;
   if (plan.single) {
     plan.firstEnd = plan.lastBegin = plan.end;
@@ -130,18 +82,12 @@ Plan TrimmedPlan(std::int64_t length, std::int64_t headerLength, std::int64_t tr
   return plan;
 }
 
-struct Keys {
-  const KeyStore& keyStore;
-  const KeyCryptogram& keyCryptogram;
-  std::string_view kcvText;
-};
-
 // One variant's chain over the raw bytes as they come: its FIRST and LAST
 // pieces collected and sent through GenerateMAC, the bytes between them
 // kept, masked and left in middle() for the caller to feed.
 class VariantStream {
  public:
-  VariantStream(const Plan& plan, const KeepTable& keep, MacRun& run, const Keys& keys)
+  VariantStream(const Plan& plan, const KeepTable& keep, MacRun& run, const MacKeys& keys)
       : plan_(plan), keep_(keep), run_(run), keys_(keys) {
     middle_.reserve(kChunk);
   }
@@ -163,7 +109,7 @@ class VariantStream {
       std::size_t kept = 0;
       for (std::int64_t i = 0; i < n; ++i) {
         const std::uint8_t b = bytes[i];
-        middle_[kept] = kMasked[b];
+        middle_[kept] = kMaskedByte[b];
         kept += keep_[b];
       }
       middle_.resize(kept);
@@ -200,7 +146,7 @@ class VariantStream {
   void Collect(const std::uint8_t* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
       const std::uint8_t b = bytes[i];
-      piece_[pieceSize_] = kMasked[b];
+      piece_[pieceSize_] = kMaskedByte[b];
       pieceSize_ += keep_[b];
     }
   }
@@ -222,7 +168,7 @@ class VariantStream {
   const Plan& plan_;
   const KeepTable& keep_;
   MacRun& run_;
-  const Keys& keys_;
+  const MacKeys& keys_;
   std::array<std::uint8_t, 2 * kPiece> piece_{};  // a LAST piece holds up to 1023 raw bytes
   std::size_t pieceSize_ = 0;
   std::vector<std::uint8_t> middle_;
@@ -231,57 +177,6 @@ class VariantStream {
   int failedStage_ = 0;
   std::int64_t fed_ = 0;
   std::int64_t lastRaw_ = 0;
-};
-
-// The transaction file, read-only; only a regular file, opened without
-// waiting (see FindMacRecords).
-class RawFile {
- public:
-  explicit RawFile(std::string_view path) {
-    if (path.find('\0') != std::string_view::npos) return;
-    const std::string name(path);
-    fd_ = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) return;
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode) || ::fcntl(fd_, F_SETFL, 0) != 0) {
-      ::close(fd_);
-      fd_ = -1;
-      return;
-    }
-    size_ = info.st_size;
-  }
-  ~RawFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  RawFile(const RawFile&) = delete;
-  RawFile& operator=(const RawFile&) = delete;
-
-  bool IsOpen() const { return fd_ >= 0; }
-  std::int64_t Size() const { return size_; }
-  // Up to count bytes; fewer only at the end of the file or on a read error.
-  std::size_t Read(std::uint8_t* out, std::size_t count) {
-    std::size_t done = 0;
-    while (done < count && !ended_) {
-      const ssize_t got = ::read(fd_, out + done, count - done);
-      if (got > 0) {
-        done += static_cast<std::size_t>(got);
-      } else if (got < 0 && errno == EINTR) {
-        continue;
-      } else {
-        ended_ = true;
-      }
-    }
-    return done;
-  }
-  bool AtEnd() {
-    std::uint8_t probe = 0;
-    return Read(&probe, 1) == 0;
-  }
-
- private:
-  int fd_ = -1;
-  std::int64_t size_ = 0;
-  bool ended_ = false;
 };
 
 // The chunks in flight between the reading thread and the one that feeds
@@ -360,80 +255,41 @@ void FeedTrimmed(VariantStream& nhd, VariantStream& nsp, const ChunkRing::Slot& 
   }
 }
 
-// ---------------------------------------------------------------------------
-// What each variant shows, as the separate variants show it.
-
-void ShowMacAllStart(WindowSurface& surface, const Plan& plan, std::int64_t length) {
-  surface.setEditText(Edit::CalcMac1FSize, t::kByteCountPending);
-  surface.setStatus(kPositionPanel, Joined(t::kFileSize, Decimal(length)));
-  surface.setEditText(Edit::CalcMac1BNum, Decimal(plan.blocks));
-  surface.setEditText(Edit::CalcMac1BSize, t::kBlockSizeText);
-  surface.setStatus(kTotalsPanel, Joined(t::kBlocks, Decimal(plan.blocks)));
-  const BarScale bar(plan.blocks);
-  surface.setProgressMin(0);
-  surface.setProgressMax(bar.max);
-  surface.setProgressPosition(0);
-  surface.repaint();
+// What a variant's stream leaves: its figures, its MAC or why it has none.
+MacVariantResult ResultOf(const Plan& plan, const VariantStream& stream, const MacRun& run) {
+  MacVariantResult result;
+  result.blocks = plan.blocks;
+  result.calls = plan.calls;
+  result.bytes = stream.fed();
+  result.failedStage = stream.failed() ? stream.failedStage() : 0;
+  result.failedCode = stream.failed() ? stream.code() : 0;
+  result.computed = !stream.failed();
+  if (result.computed) result.mac.assign(run.macText.data(), ::strnlen(run.macText.data(), run.macText.size()));
+  return result;
 }
 
-int ShowMacAllEnd(WindowSurface& surface, const Plan& plan, const VariantStream& all, const MacRun& run,
-                  bool readToEnd) {
-  if (all.failed() && all.failedStage() != LAST && all.failedStage() != SINGLE) {
-    surface.setStatus(kCommandPanel, MacAllStageError(all.failedStage(), all.code()));
-    return 0;
-  }
-  surface.setProgressPosition(BarScale(plan.blocks).max);
+// MACALL also fails when the file did not end where its size said it would.
+MacVariantResult MacAllResult(const Plan& plan, const VariantStream& all, const MacRun& run, bool readToEnd) {
+  MacVariantResult result = ResultOf(plan, all, run);
   const std::int64_t last = all.lastRaw() + (plan.single ? all.fed() : 0);
-  surface.setEditText(Edit::CalcMac1FSize, Decimal((plan.blocks - 1) * kPiece + last));
-  surface.repaint();
-  if (!readToEnd) {
-    surface.setStatus(kCommandPanel, t::kMacAllNotReadToEof);
-    return 0;
+  result.bytes = (plan.blocks - 1) * kPiece + last;
+  if (all.failed() && all.failedStage() != LAST && all.failedStage() != SINGLE) {
+    result.failure = MacAllStageError(all.failedStage(), all.code());
+  } else if (!readToEnd) {
+    result.computed = false;
+    result.mac.clear();
+    result.failure = t::kMacAllNotReadToEof;
+  } else if (all.failed()) {
+    result.failure = MacAllStageError(all.failedStage(), all.code());
   }
-  if (all.failed()) {
-    surface.setStatus(kCommandPanel, MacAllStageError(all.failedStage(), all.code()));
-    return 0;
-  }
-  surface.setEditText(Edit::CalcMacAll, std::string_view(run.macText.data(), ::strnlen(run.macText.data(), run.macText.size())));
-  const std::string calls = Decimal(plan.blocks - 1) + "*" + std::string(t::kBlockSizeText) + "+" + Decimal(last);
-  surface.setEditText(Edit::CalcMac1BNum, calls);
-  surface.setStatus(kTotalsPanel, Joined(t::kBlocks, calls));
-  return 1;
+  return result;
 }
 
-struct TrimmedTexts {
-  std::string_view prefix;
-  Edit blockSize, macCalls, byteCount, result;
-  bool countsCalls;  // MACNSP shows the calls it made and advances the progress bar per call
-};
-constexpr TrimmedTexts kNhdTexts{t::kMacNhdPrefix, Edit::CalcMac2BSize, Edit::CalcMac2BNum, Edit::CalcMac2FSize,
-                                 Edit::CalcMacNHD, false};
-constexpr TrimmedTexts kNspTexts{t::kMacNspPrefix, Edit::CalcMac3BSize, Edit::CalcMac3BNum, Edit::CalcMac3FSize,
-                                 Edit::CalcMacNSP, true};
-
-int ShowTrimmed(WindowSurface& surface, const TrimmedTexts& texts, const Plan& plan, const VariantStream& stream,
-                const MacRun& run) {
-  surface.setEditText(texts.macCalls, Decimal(plan.blocks));
-  surface.setEditText(texts.blockSize, t::kBlockSizeText);
-  surface.setStatus(kTotalsPanel, Joined(t::kBlocks, Decimal(plan.blocks)));
-  const BarScale bar(plan.blocks);
-  surface.setProgressMin(0);
-  surface.setProgressMax(bar.max);
-  surface.setProgressPosition(0);
-  surface.repaint();
-  if (stream.failed()) {
-    // the calls before the one that failed
-    const std::int64_t made = stream.failedStage() == FIRST || stream.failedStage() == SINGLE ? 0 : plan.calls - 1;
-    if (texts.countsCalls && made > 0) surface.setProgressPosition(bar.Position(made));
-    surface.setStatus(kCommandPanel, Joined(texts.prefix, t::kGenerateMacErrorMode) + Decimal(stream.failedStage()) +
-                             std::string(t::kErrorCode) + Decimal(stream.code()));
-    return 0;
-  }
-  if (texts.countsCalls) surface.setProgressPosition(bar.Position(plan.calls));
-  surface.setEditText(texts.byteCount, Decimal(stream.fed()));
-  surface.setEditText(texts.macCalls, Decimal(texts.countsCalls ? plan.calls : plan.blocks));
-  surface.setEditText(texts.result, std::string_view(run.macText.data(), ::strnlen(run.macText.data(), run.macText.size())));
-  return 1;
+MacVariantResult TrimmedResult(std::string_view prefix, const Plan& plan, const VariantStream& stream,
+                               const MacRun& run) {
+  MacVariantResult result = ResultOf(plan, stream, run);
+  if (stream.failed()) result.failure = TrimmedStageError(prefix, stream.failedStage(), stream.code());
+  return result;
 }
 
 }  // namespace
@@ -454,31 +310,34 @@ std::string MacAllStageError(int stage, int code) {
   return text;
 }
 
-VariantResults ComputeMacVariants(WindowSurface& surface, std::string_view path, const KeyStore& keyStore,
-                                  const KeyCryptogram& keyCryptogram, std::string_view kcvText,
-                                  std::int64_t headerLength, std::int64_t trailerLength,
-                                  std::array<MacRun, 3>& runs, const std::atomic<bool>* stop) {
-  VariantResults results;
-  RawFile file(path);
-  if (!file.IsOpen()) {
-    surface.setStatus(kTotalsPanel, t::kMacAllFileOpenError);
-    surface.setStatus(kTotalsPanel, Joined(t::kMacNhdPrefix, t::kFileOpenError));
-    surface.setStatus(kTotalsPanel, Joined(t::kMacNspPrefix, t::kFileOpenError));
-    return results;
-  }
+std::string TrimmedStageError(std::string_view prefix, int stage, int code) {
+  std::string text(prefix);
+  text += t::kGenerateMacErrorMode;
+  text += Decimal(stage);
+  text += t::kErrorCode;
+  text += Decimal(code);
+  return text;
+}
+
+void ReadMacVariants(TransactionFile& file, const MacKeys& keys, std::int64_t headerLength,
+                     std::int64_t trailerLength, std::array<MacRun, 3>& runs, const MacReadHooks& hooks,
+                     FileMacResult& result) {
   const std::int64_t length = file.Size();
   const Plan allPlan = MacAllPlan(length);
   const Plan trimmedPlan = TrimmedPlan(length, headerLength, trailerLength);
-  const Keys keys{keyStore, keyCryptogram, kcvText};
-  VariantStream all(allPlan, kKeepAll, runs[0], keys);
-  VariantStream nhd(trimmedPlan, kKeepNhd, runs[1], keys);
-  VariantStream nsp(trimmedPlan, kKeepNsp, runs[2], keys);
-  ShowMacAllStart(surface, allPlan, length);
+  VariantStream all(allPlan, kVariantKeep[0], runs[0], keys);
+  VariantStream nhd(trimmedPlan, kVariantKeep[1], runs[1], keys);
+  VariantStream nsp(trimmedPlan, kVariantKeep[2], runs[2], keys);
+  result.fileSize = length;
+  result.variants[0].blocks = allPlan.blocks;
+  result.variants[1].blocks = result.variants[2].blocks = trimmedPlan.blocks;
+  if (hooks.started) hooks.started(result);
 
-  const bool pumps = surface.hasEventLoop();
-  const auto stopped = [stop] { return stop != nullptr && stop->load(std::memory_order_relaxed); };
-  const auto pump = [&] {
-    if (pumps) surface.processEvents();
+  std::int64_t position = 0;
+  bool stopped = false;
+  // The caller's word: progress, events, and whether to go on.
+  const auto report = [&] {
+    if (!stopped && hooks.progress && !hooks.progress(position, length)) stopped = true;
   };
 
   ChunkRing ring;
@@ -506,51 +365,49 @@ VariantResults ComputeMacVariants(WindowSurface& surface, std::string_view path,
     }
   } joiner{ring, worker};
 
-  const BarScale bar(allPlan.blocks);
-  std::int64_t position = 0;
   std::size_t chunk = 0;
-  while (position < length && !stopped()) {
-    while (!ring.WaitFree(chunk)) pump();  // the other thread is behind; the window stays live meanwhile
+  bool readable = file.Seek(0);
+  while (readable && position < length && !stopped) {
+    while (!ring.WaitFree(chunk) && !stopped) report();  // the other thread is behind; the caller stays live meanwhile
+    if (stopped) break;
     ChunkRing::Slot& slot = ring.slot(chunk);
     slot.at = position;
     slot.count = file.Read(slot.bytes.get(), static_cast<std::size_t>(std::min<std::int64_t>(kChunk, length - position)));
-    if (slot.count == 0) break;  // the file has shrunk
+    if (slot.count == 0) break;  // the file has shrunk, or cannot be read on
     if (trimmedHere) {
       FeedTrimmed(nhd, nsp, slot);
     } else {
       ring.Publish(chunk);
     }
     ++chunk;
-    // MACALL's chain, in steps with the window's events between them
+    // MACALL's chain, in steps with the caller's word between them
     all.Take(slot.bytes.get(), slot.at, slot.count);
     ChainFeed feed = all.Feed();
-    while (all.HasMiddle() && feed.length > 0) {
+    while (all.HasMiddle() && feed.length > 0 && !stopped) {
       const std::size_t step = std::min(feed.length, kFeedStep);
       const ChainFeed part{feed.chain, feed.context, feed.data, step};
       if (!MacMiddle(std::span<const ChainFeed>(&part, 1))) all.MiddleRefused();
       feed.data += step;
       feed.length -= step;
-      pump();
+      report();
     }
     position += static_cast<std::int64_t>(slot.count);
-    surface.setProgressPosition(bar.Position(position / kPiece));
-    pump();
+    report();
   }
   ring.Close();
   if (worker.joinable()) worker.join();
-  if (stopped()) {
-    results.stopped = true;
-    return results;
+  if (stopped) {
+    result.stop = MacCheckStop::Stopped;
+    return;
   }
-  const bool readToEnd = file.AtEnd();
+  // every byte the size promised, and no more, read without an error
+  const bool readToEnd = position == length && file.AtEnd() && !file.Failed();
   all.Finish();
   nhd.Finish();
   nsp.Finish();
-
-  results.all = ShowMacAllEnd(surface, allPlan, all, runs[0], readToEnd);
-  results.nhd = ShowTrimmed(surface, kNhdTexts, trimmedPlan, nhd, runs[1]);
-  results.nsp = ShowTrimmed(surface, kNspTexts, trimmedPlan, nsp, runs[2]);
-  return results;
+  result.variants[0] = MacAllResult(allPlan, all, runs[0], readToEnd);
+  result.variants[1] = TrimmedResult(t::kMacNhdPrefix, trimmedPlan, nhd, runs[1]);
+  result.variants[2] = TrimmedResult(t::kMacNspPrefix, trimmedPlan, nsp, runs[2]);
 }
 
 }  // namespace kalvrin

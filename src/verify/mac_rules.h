@@ -4,8 +4,13 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+
+#include "defines.h"
+#include "io/transaction_file.h"
 
 namespace kalvrin::verify {
 
@@ -18,12 +23,28 @@ struct FileMacs {
   std::string keyKcv;     // the key's check value, 8 upper-case hex digits
   bool trailerFound = false;
   std::string declared;                 // the trailer's MAC as the MAC check reads it
-  std::array<std::string, 3> variants;  // MACALL, MACNHD, MACNSP
+  std::array<std::string, 3> variants;  // MACALL, MACNHD, MACNSP; empty where a variant has no MAC
 };
 
-inline constexpr std::array<std::string_view, 3> kVariantNames = {"MACALL", "MACNHD", "MACNSP"};
+// The variants' captions, in the order of FileMacs::variants.
+inline constexpr std::array<std::string_view, 3> kVariantNames = {kMacVariants[0].caption, kMacVariants[1].caption,
+                                                                  kMacVariants[2].caption};
 
-// Safe to call from several threads at once.
-FileMacs ComputeFileMacs(std::string_view path, std::string_view key);
+// While the MAC is computed: its two reads of the file (the envelope's
+// lookup, then the variants') counted as one, the bytes read of twice the
+// file's size; false stops it (not computed, the failure "stopped").
+using MacProgress = std::function<bool(std::int64_t bytesRead, std::int64_t fileSize)>;
+
+// Over a file already open (the one the rest of verify read), or over the
+// path. Safe to call from several threads at once.
+FileMacs ComputeFileMacs(TransactionFile& file, std::string_view key, const MacProgress& progress = {});
+FileMacs ComputeFileMacs(std::string_view path, std::string_view key, const MacProgress& progress = {});
+
+// Over the path only while it names the file verify read, as `read` records
+// it (device, inode, size, modification time): another file renamed over
+// the path, or the file changed since, is not computed, with the failure
+// kFileChanged.
+FileMacs ComputeFileMacs(std::string_view path, std::string_view key, const FileIdentity& read,
+                         const MacProgress& progress = {});
 
 }  // namespace kalvrin::verify

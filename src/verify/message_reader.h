@@ -108,6 +108,9 @@ class MessageFileReader {
   // The path no longer names the file as it was when the reader opened it:
   // its size or modification time differ, or it is gone.
   bool Changed() const;
+  // The file as it was when the reader opened it: a later open of the same
+  // path reads the same file only while the path still names this identity.
+  const FileIdentity& Identity() const { return identity_; }
 
   // The offset of the index-th character (control characters not counted)
   // from `from` on; `from` when the file ends first.

@@ -19,7 +19,6 @@ namespace kalvrin::verify {
 namespace {
 
 constexpr int kMac = 128;
-constexpr std::string_view kFileChanged = "the file changed while it was read";
 
 class Pass final : public MessageVisitor {
  public:
@@ -149,7 +148,7 @@ class Pass final : public MessageVisitor {
       mac.note = "MAC not checked: its rules are disabled";
       return;
     }
-    const FileMacs macs = ComputeFileMacs(path_, options_.key);
+    const FileMacs macs = ComputeFileMacs(path_, options_.key, reader_.Identity());
     if (!macs.computed) {
       mac.note = "MAC not computed: " + macs.failure;
       return;
