@@ -676,140 +676,189 @@ void RowStore::freezeSettled() {
 
 // --- the encoding -----------------------------------------------------------------
 
-std::size_t RowStore::Encode(std::vector<Dictionary>& dictionaries, std::size_t cols, const OpenRows& rows, int firstRow,
-                             std::string& out) {
-  const std::size_t mapBytes = (cols + 7) / 8;
-  // Written through a pointer into room sized for the worst case: a cell
-  // takes at most a tag, a shared length, three length bytes and its text,
-  // which is no more than twice its packed entry; an offset at most ten.
-  std::size_t room = 0;
-  for (const std::string& packed : rows.rows) room += mapBytes + 10 + 2 * packed.size();
-  if (out.size() < room) out.resize(room);
-  char* const start = out.data();
-  char* put = start;
-  auto putNumber = [&put](std::uint64_t value) {
-    while (value >= 0x80) {
-      *put++ = static_cast<char>((value & 0x7F) | 0x80);
-      value >>= 7;
-    }
-    *put++ = static_cast<char>(value);
-  };
-  // The texts of the row and of the row above, valid where their bit is set
-  // in `present` and `abovePresent` (one bit a column); the row's map is the
-  // bytes of `present`.
-  std::array<std::array<std::string_view, kMaxColumns>, 2> texts{};  // by turns the row's and the row above's
+namespace {
+
+char* PutNumber(char* put, std::uint64_t value) {
+  while (value >= 0x80) {
+    *put++ = static_cast<char>((value & 0x7F) | 0x80);
+    value >>= 7;
+  }
+  *put++ = static_cast<char>(value);
+  return put;
+}
+
+// How many leading characters `text` shares with the cell above, when
+// enough to be worth the byte that says so.
+std::size_t SharedBeginning(std::string_view text, std::string_view prev) {
+  std::size_t shared = 0;
+  const std::size_t most = std::min({text.size(), prev.size(), kMaxShared});
+  while (shared < most && text[shared] == prev[shared]) ++shared;
+  return shared < kMinShared ? 0 : shared;
+}
+
+// `text` two characters to a byte with the nibbles of `nibble`; which kinds
+// of digits (bits as in NibbleTables::kinds) every character is.
+unsigned PackNibbles(std::string_view text, const std::array<std::uint8_t, 256>& nibble, char* out) {
+  const auto* chars = reinterpret_cast<const std::uint8_t*>(text.data());
+  const std::size_t pairs = text.size() / 2;
+  unsigned kinds = 3;
+  for (std::size_t i = 0; i < pairs; ++i) {
+    const std::uint8_t high = chars[2 * i];
+    const std::uint8_t low = chars[2 * i + 1];
+    kinds &= kNibbles.kinds[high] & kNibbles.kinds[low];
+    out[i] = static_cast<char>((nibble[high] << 4) | nibble[low]);
+  }
+  if (text.size() % 2 != 0) {
+    const std::uint8_t last = chars[text.size() - 1];
+    kinds &= kNibbles.kinds[last];
+    out[pairs] = static_cast<char>(nibble[last] << 4);
+  }
+  return kinds;
+}
+
+// The rest of a text after its shared beginning: decimal digits, most
+// texts, eight at a time; else packed as hexadecimal digits while finding
+// out whether they all are, and packed again with the other digits, or
+// copied, when they are not. Sets the kind the tag names.
+char* PutPacked(char* put, std::string_view rest, std::uint8_t& kind) {
+  const std::size_t packedSize = (rest.size() + 1) / 2;
+  kind = kHexKind;
+  if (PackDecimal(rest, put)) return put + packedSize;
+  const unsigned kinds = PackNibbles(rest, kNibbles.hex, put);
+  if ((kinds & 1) != 0) return put + packedSize;
+  if ((kinds & 2) != 0) {
+    kind = kAltKind;
+    PackNibbles(rest, kNibbles.alt, put);
+    return put + packedSize;
+  }
+  kind = kRawKind;
+  std::memcpy(put, rest.data(), rest.size());
+  return put + rest.size();
+}
+
+// A cell that none of the one-byte forms fits: its tag, the length of the
+// beginning it shares with the cell above, the length of the rest, the rest.
+char* PutText(char* put, std::string_view text, std::string_view prev) {
+  const std::size_t shared = SharedBeginning(text, prev);
+  const std::string_view rest = text.substr(shared);
+  const std::size_t shortLength = std::min(rest.size(), kLongLength);
+  char* const tag = put++;
+  if (shared != 0) *put++ = static_cast<char>(shared);
+  if (shortLength == kLongLength) put = PutNumber(put, rest.size() - kLongLength);
+  std::uint8_t kind = 0;
+  put = PutPacked(put, rest, kind);
+  *tag = static_cast<char>(kind | (shared != 0 ? kSharedFlag : 0) | shortLength);
+  return put;
+}
+
+}  // namespace
+
+int RowStore::Dictionary::Lookup(std::string_view text) {
+  if (!enabled || text.size() > kMaxWordLength) return -1;
+  ++tries;
+  std::size_t slot = static_cast<std::size_t>(WordHash(text) >> (64 - kSlotBits));
+  while (index[slot] != 0 && !Same(words[index[slot] - 1u], text)) slot = (slot + 1) & (kSlots - 1);
+  if (index[slot] != 0) {
+    ++hits;
+    return index[slot] - 1;
+  }
+  if (words.size() < kMaxWords) {
+    words.emplace_back(text);
+    index[slot] = static_cast<std::uint8_t>(words.size());
+  } else if (tries >= kWordTrial) {
+    if (hits * kWordHitShare < tries) enabled = false;
+    tries = hits = 0;
+  }
+  return -1;
+}
+
+// The steps of a block's encoding. Each writes at `put` and returns where it
+// stopped: the pointer stays in the caller's local, which the byte stores
+// cannot alias, so that the compiler need not reload it after each.
+struct RowStore::BlockEncoder {
   using ColumnBits = std::array<std::uint64_t, kMaxColumns / 64>;
-  ColumnBits abovePresent{};
-  std::array<char, 16> numberBuffer{};
-  std::int64_t lastOffset = 0;
-  for (std::size_t r = 0; r < static_cast<std::size_t>(kBlockRows); ++r) {
-    const std::string& packed = rows.rows[r];
-    std::array<std::string_view, kMaxColumns>& here = texts[r % 2];
-    const std::array<std::string_view, kMaxColumns>& above = texts[(r + 1) % 2];
-    ColumnBits present{};
+  // A row's texts by column, valid where their bit is set in `present`.
+  struct RowTexts {
+    std::array<std::string_view, kMaxColumns> texts;
+    ColumnBits present;
+  };
+
+  // The most a block's encoding can take, so that it is written without a
+  // test for room: a cell at most a tag, a shared length, three length bytes
+  // and its text, which is no more than twice its packed entry; a row its
+  // map and an offset of at most ten bytes.
+  static std::size_t Room(const OpenRows& rows, std::size_t mapBytes) {
+    std::size_t room = 0;
+    for (const std::string& packed : rows.rows) room += mapBytes + 10 + 2 * packed.size();
+    return room;
+  }
+
+  // The row's texts that are not empty, of the first `cols` columns.
+  static void Spread(const std::string& packed, std::size_t cols, RowTexts& row) {
+    row.present = {};
     for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
       const std::size_t length = EntryLength(packed, at);
       const auto col = static_cast<std::uint8_t>(packed[at]);
       if (col < cols && length != 0) {
-        here[col] = std::string_view(packed).substr(at + kEntryHead, length);
-        present[col / 64] |= std::uint64_t{1} << (col % 64);
+        row.texts[col] = std::string_view(packed).substr(at + kEntryHead, length);
+        row.present[col / 64] |= std::uint64_t{1} << (col % 64);
       }
       at += kEntryHead + length;
     }
+  }
+
+  // The row's map: the bytes of `present`, as many as the columns need.
+  static char* PutMap(char* put, const ColumnBits& present, std::size_t mapBytes) {
     for (std::size_t i = 0; i < mapBytes; ++i) put[i] = static_cast<char>(present[i / 8] >> (8 * (i % 8)));
-    put += mapBytes;
-    const std::string_view number = RowNumberText(firstRow + static_cast<int>(r), numberBuffer);
-    for (std::size_t word = 0; word < present.size(); ++word) {
-      for (std::uint64_t bits = present[word]; bits != 0; bits &= bits - 1) {
+    return put + mapBytes;
+  }
+
+  // The row's cells in column order, each in the shortest of its forms.
+  static char* PutCells(char* put, std::vector<Dictionary>& dictionaries, const RowTexts& row, const RowTexts& above,
+                        std::string_view number) {
+    for (std::size_t word = 0; word < row.present.size(); ++word) {
+      for (std::uint64_t bits = row.present[word]; bits != 0; bits &= bits - 1) {
         const std::size_t col = 64 * word + static_cast<std::size_t>(std::countr_zero(bits));
-        const std::string_view text = here[col];
-        const bool hasAbove = (abovePresent[word] & (std::uint64_t{1} << (col % 64))) != 0;
-        const std::string_view prev = hasAbove ? above[col] : std::string_view();
+        const std::string_view text = row.texts[col];
+        const bool hasAbove = (above.present[word] & (std::uint64_t{1} << (col % 64))) != 0;
+        const std::string_view prev = hasAbove ? above.texts[col] : std::string_view();
         if (Same(text, prev)) {
           *put++ = static_cast<char>(kSame);
-          continue;
-        }
-        if (Same(text, number)) {
+        } else if (Same(text, number)) {
           *put++ = static_cast<char>(kRowNumber);
-          continue;
-        }
-        Dictionary& words = dictionaries[col];
-        if (words.enabled && text.size() <= kMaxWordLength) {
-          ++words.tries;
-          std::size_t slot = static_cast<std::size_t>(WordHash(text) >> (64 - Dictionary::kSlotBits));
-          while (words.index[slot] != 0 && !Same(words.words[words.index[slot] - 1u], text)) {
-            slot = (slot + 1) & (Dictionary::kSlots - 1);
-          }
-          if (words.index[slot] != 0) {
-            ++words.hits;
-            *put++ = static_cast<char>(kWord);
-            *put++ = static_cast<char>(words.index[slot] - 1u);
-            continue;
-          }
-          if (words.words.size() < kMaxWords) {
-            words.words.emplace_back(text);
-            words.index[slot] = static_cast<std::uint8_t>(words.words.size());
-          } else if (words.tries >= kWordTrial) {
-            if (words.hits * kWordHitShare < words.tries) words.enabled = false;
-            words.tries = words.hits = 0;
-          }
-        }
-        std::size_t shared = 0;
-        const std::size_t most = std::min({text.size(), prev.size(), kMaxShared});
-        while (shared < most && text[shared] == prev[shared]) ++shared;
-        if (shared < kMinShared) shared = 0;
-        const std::string_view rest = text.substr(shared);
-        const std::size_t shortLength = std::min(rest.size(), kLongLength);
-        char* const tag = put++;
-        if (shared != 0) *put++ = static_cast<char>(shared);
-        if (shortLength == kLongLength) putNumber(rest.size() - kLongLength);
-        // Decimal digits, most texts, eight at a time; else packed as
-        // hexadecimal digits while finding out whether they all are, and
-        // packed again with the other digits, or copied, when they are not.
-        const auto* chars = reinterpret_cast<const std::uint8_t*>(rest.data());
-        const std::size_t pairs = rest.size() / 2;
-        const bool odd = rest.size() % 2 != 0;
-        if (PackDecimal(rest, put)) {
-          put += pairs + (odd ? 1 : 0);
-          *tag = static_cast<char>(kHexKind | (shared != 0 ? kSharedFlag : 0) | shortLength);
-          continue;
-        }
-        unsigned kinds = 3;
-        for (std::size_t i = 0; i < pairs; ++i) {
-          const std::uint8_t high = chars[2 * i];
-          const std::uint8_t low = chars[2 * i + 1];
-          kinds &= kNibbles.kinds[high] & kNibbles.kinds[low];
-          put[i] = static_cast<char>((kNibbles.hex[high] << 4) | kNibbles.hex[low]);
-        }
-        if (odd) {
-          kinds &= kNibbles.kinds[chars[rest.size() - 1]];
-          put[pairs] = static_cast<char>(kNibbles.hex[chars[rest.size() - 1]] << 4);
-        }
-        std::uint8_t kind = kHexKind;
-        if ((kinds & 1) != 0) {
-          put += pairs + (odd ? 1 : 0);
-        } else if ((kinds & 2) != 0) {
-          kind = kAltKind;
-          for (std::size_t i = 0; i < pairs; ++i) {
-            put[i] = static_cast<char>((kNibbles.alt[chars[2 * i]] << 4) | kNibbles.alt[chars[2 * i + 1]]);
-          }
-          if (odd) put[pairs] = static_cast<char>(kNibbles.alt[chars[rest.size() - 1]] << 4);
-          put += pairs + (odd ? 1 : 0);
+        } else if (const int id = dictionaries[col].Lookup(text); id >= 0) {
+          *put++ = static_cast<char>(kWord);
+          *put++ = static_cast<char>(id);
         } else {
-          kind = kRawKind;
-          std::memcpy(put, rest.data(), rest.size());
-          put += rest.size();
+          put = PutText(put, text, prev);
         }
-        *tag = static_cast<char>(kind | (shared != 0 ? kSharedFlag : 0) | shortLength);
       }
     }
-    abovePresent = present;
+    return put;
+  }
+};
+
+std::size_t RowStore::Encode(std::vector<Dictionary>& dictionaries, std::size_t cols, const OpenRows& rows, int firstRow,
+                             std::string& out) {
+  const std::size_t mapBytes = (cols + 7) / 8;
+  const std::size_t room = BlockEncoder::Room(rows, mapBytes);
+  if (out.size() < room) out.resize(room);
+  char* put = out.data();
+  std::array<BlockEncoder::RowTexts, 2> texts{};  // by turns the row's and the row above's
+  std::array<char, 16> numberBuffer{};
+  std::int64_t lastOffset = 0;
+  for (std::size_t r = 0; r < static_cast<std::size_t>(kBlockRows); ++r) {
+    BlockEncoder::RowTexts& row = texts[r % 2];
+    BlockEncoder::Spread(rows.rows[r], cols, row);
+    put = BlockEncoder::PutMap(put, row.present, mapBytes);
+    const std::string_view number = RowNumberText(firstRow + static_cast<int>(r), numberBuffer);
+    put = BlockEncoder::PutCells(put, dictionaries, row, texts[(r + 1) % 2], number);
     // Differences taken modulo 2^64, so that no pair of offsets overflows.
-    putNumber(ZigZag(static_cast<std::int64_t>(static_cast<std::uint64_t>(rows.offsets[r]) -
-                                               static_cast<std::uint64_t>(lastOffset))));
+    put = PutNumber(put, ZigZag(static_cast<std::int64_t>(static_cast<std::uint64_t>(rows.offsets[r]) -
+                                                         static_cast<std::uint64_t>(lastOffset))));
     lastOffset = rows.offsets[r];
   }
-  return static_cast<std::size_t>(put - start);
+  return static_cast<std::size_t>(put - out.data());
 }
 
 void RowStore::Decode(const Block& block, int firstRow, OpenRows& out) const {

@@ -115,6 +115,10 @@ class RowStore {
     std::uint32_t tries = 0;
     std::uint32_t hits = 0;
     bool enabled = true;  // off once full and rarely hit
+
+    // The number of `text` among the words, or -1. A text not there yet is
+    // added while there is room; a full dictionary rarely hit turns off.
+    int Lookup(std::string_view text);
   };
   struct Decoded {
     int block = -1;
@@ -149,6 +153,7 @@ class RowStore {
   bool StartWorker();
   std::unique_ptr<OpenRows> TakeSpare();
   void KeepSpare(std::unique_ptr<OpenRows> rows) const;
+  struct BlockEncoder;
   // The block's rows encoded at the start of `out`, which grows as needed,
   // with its first `cols` columns; the encoding's size.
   static std::size_t Encode(std::vector<Dictionary>& dictionaries, std::size_t cols, const OpenRows& rows, int firstRow,
