@@ -99,15 +99,14 @@ std::string_view CellOf(const std::string& packed, int col) {
 }
 
 void AppendEntry(std::string& packed, int col, std::string_view text) {
-  // One resize and short copies: the rows' strings keep their capacity from
-  // block to block, so this seldom allocates.
-  const std::size_t at = packed.size();
-  packed.resize(at + kEntryHead + text.size());
-  char* const entry = packed.data() + at;
-  entry[0] = static_cast<char>(col);
-  entry[1] = static_cast<char>(text.size() & 0xFF);
-  entry[2] = static_cast<char>(text.size() >> 8);
-  CopyBytes(entry + kEntryHead, text.data(), text.size());
+  // The head in pushes the compiler writes in place, the text in one copy,
+  // and no fill of the room first as a resize would: a cell is written
+  // for each element of every message. The rows' strings keep their
+  // capacity from block to block, so this seldom allocates.
+  packed.push_back(static_cast<char>(col));
+  packed.push_back(static_cast<char>(text.size() & 0xFF));
+  packed.push_back(static_cast<char>(text.size() >> 8));
+  packed.append(text);
 }
 
 void PutCell(std::string& packed, int col, std::string_view text) {
@@ -398,7 +397,7 @@ void RowStore::InstallAll(std::list<Frozen>& arrived, std::exception_ptr error) 
 }
 
 void RowStore::Install(Frozen& frozen) const {
-  Block& b = blocks_[frozen.block];
+  Block& b = BlockAt(frozen.block);
   b.pending = false;
   --inFlight_;
   std::exception_ptr error;
@@ -447,23 +446,28 @@ void RowStore::setRowCount(int rows) {
   rows = std::max(rows, 0);
   const auto blocksNeeded = static_cast<std::size_t>((rows + kBlockRows - 1) / kBlockRows);
   if (rows >= rowCount_) {
-    blocks_.resize(blocksNeeded);  // new blocks hold empty rows
+    blocks_.resize(blocksNeeded - blockBase_);  // new blocks hold empty rows
     rowCount_ = rows;
     FreezeBehind();
     return;
   }
   Settle();
-  for (std::size_t block = blocksNeeded; block < blocks_.size(); ++block) {
-    if (blocks_[block].frozen) --frozenBlocks_;
+  for (std::size_t block = std::max(blocksNeeded, blockBase_); block < EndBlock(); ++block) {
+    if (BlockAt(block).frozen) --frozenBlocks_;
     ForgetCached(block);
   }
-  blocks_.resize(blocksNeeded);
+  firstRow_ = std::min(firstRow_, rows);
+  if (blocksNeeded < blockBase_) {  // every block kept goes
+    blocks_.clear();
+    blockBase_ = static_cast<std::size_t>(firstRow_ / kBlockRows);
+  }
+  blocks_.resize(blocksNeeded - blockBase_);
   rowCount_ = rows;
   // The rows of the last block beyond the new end must come back empty.
   const int kept = rows % kBlockRows;
   if (kept != 0) {
     const std::size_t last = blocksNeeded - 1;
-    if (blocks_[last].open || blocks_[last].frozen) {
+    if (BlockAt(last).open || BlockAt(last).frozen) {
       OpenRows& open = Open(last);
       for (int i = kept; i < kBlockRows; ++i) {
         open.rows[static_cast<std::size_t>(i)].clear();
@@ -471,9 +475,9 @@ void RowStore::setRowCount(int rows) {
       }
     }
   }
-  nextFreeze_ = std::min(nextFreeze_, blocks_.size());
+  nextFreeze_ = std::min(nextFreeze_, EndBlock());
   reopened_.erase(std::remove_if(reopened_.begin(), reopened_.end(),
-                                 [this](std::size_t block) { return block >= blocks_.size(); }),
+                                 [this](std::size_t block) { return block >= EndBlock(); }),
                   reopened_.end());
   if (blocks_.capacity() > 2 * blocks_.size() + 64) blocks_.shrink_to_fit();  // a big run's rows go back
   ResetDictionariesIfUnused();
@@ -484,8 +488,8 @@ void RowStore::setColCount(int cols) {
   Settle();
   if (cols < colCount_) {
     ForgetAllCached();
-    for (std::size_t block = 0; block < blocks_.size(); ++block) {
-      Block& b = blocks_[block];
+    for (std::size_t block = blockBase_; block < EndBlock(); ++block) {
+      Block& b = BlockAt(block);
       if (!b.open && !b.frozen) continue;
       const bool wasFrozen = b.frozen != nullptr;
       OpenRows& open = Open(block);
@@ -501,13 +505,59 @@ void RowStore::setColCount(int cols) {
   if (dictionaries_.size() < static_cast<std::size_t>(cols)) dictionaries_.resize(static_cast<std::size_t>(cols));
 }
 
+void RowStore::releaseRowsBelow(int row) {
+  row = std::min(row, rowCount_);
+  if (row <= firstRow_) return;
+  Settle();  // a block with the worker comes back before it is freed
+  const auto firstKept = static_cast<std::size_t>(row / kBlockRows);
+  for (std::size_t block = static_cast<std::size_t>(firstRow_ / kBlockRows); block < firstKept; ++block) Empty(block);
+  // The released rows of the block that holds the rest: an open one gives
+  // their room back now, a frozen one when it goes as a whole.
+  if (firstKept < EndBlock() && BlockAt(firstKept).open) {
+    OpenRows& open = *BlockAt(firstKept).open;
+    for (int i = std::max(firstRow_, static_cast<int>(firstKept) * kBlockRows) % kBlockRows; i < row % kBlockRows; ++i) {
+      open.rows[static_cast<std::size_t>(i)].clear();
+      open.offsets[static_cast<std::size_t>(i)] = kNoRowOffset;
+    }
+  }
+  if (hotRow_ >= 0 && hotRow_ < row) hotRow_ = -1;
+  if (!reopened_.empty()) {
+    reopened_.erase(std::remove_if(reopened_.begin(), reopened_.end(),
+                                   [firstKept](std::size_t block) { return block < firstKept; }),
+                    reopened_.end());
+  }
+  nextFreeze_ = std::max(nextFreeze_, firstKept);
+  firstRow_ = row;
+  // The released blocks' records go once they are half of the vector.
+  const std::size_t gone = firstKept - blockBase_;
+  if (gone >= 1024 && 2 * gone >= blocks_.size()) {
+    blocks_.erase(blocks_.begin(), blocks_.begin() + static_cast<std::ptrdiff_t>(gone));
+    blockBase_ = firstKept;
+  }
+}
+
+void RowStore::Empty(std::size_t block) {
+  Block& b = BlockAt(block);
+  if (b.open) {
+    for (std::string& packed : b.open->rows) packed.clear();
+    b.open->offsets.fill(kNoRowOffset);
+    KeepSpare(std::move(b.open));
+  }
+  if (b.frozen) {
+    b.frozen.reset();
+    b.frozenSize = 0;
+    --frozenBlocks_;
+  }
+  ForgetCached(block);
+}
+
 // --- cells and offsets -----------------------------------------------------------
 
 void RowStore::setCell(int col, int row, std::string_view text) {
-  if (row < 0 || row >= rowCount_ || col < 0 || col >= colCount_) return;
+  if (Released(row) || row >= rowCount_ || col < 0 || col >= colCount_) return;
   text = text.substr(0, kMaxCellLength);
   const auto block = static_cast<std::size_t>(row / kBlockRows);
-  const Block& b = blocks_[block];
+  const Block& b = BlockAt(block);
   if (!b.open && !b.frozen && !b.pending && text.empty()) return;  // already empty
   std::string& packed = (b.open ? *b.open : Open(block)).rows[static_cast<std::size_t>(row % kBlockRows)];
   if (row != hotRow_) {
@@ -528,13 +578,13 @@ void RowStore::setCell(int col, int row, std::string_view text) {
 }
 
 std::string_view RowStore::cell(int col, int row) const {
-  if (row < 0 || row >= rowCount_ || col < 0 || col >= colCount_) return {};
+  if (Released(row) || row >= rowCount_ || col < 0 || col >= colCount_) return {};
   return CellOf(PackedRow(row), col);
 }
 
 std::vector<std::string> RowStore::row(int row) const {
   std::vector<std::string> cells(static_cast<std::size_t>(colCount_));
-  if (row < 0 || row >= rowCount_) return cells;
+  if (Released(row) || row >= rowCount_) return cells;
   const std::string& packed = PackedRow(row);
   for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
     const std::size_t length = EntryLength(packed, at);
@@ -547,33 +597,34 @@ std::vector<std::string> RowStore::row(int row) const {
 
 void RowStore::rowCells(int row, std::span<std::string_view> cells) const {
   std::fill(cells.begin(), cells.end(), std::string_view());
-  if (row < 0 || row >= rowCount_) return;
+  if (Released(row) || row >= rowCount_) return;
   const std::string& packed = PackedRow(row);
+  // Views made without substr's test: every entry's text lies in the row.
   for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
     const std::size_t length = EntryLength(packed, at);
     const auto col = static_cast<std::uint8_t>(packed[at]);
-    if (col < cells.size()) cells[col] = std::string_view(packed).substr(at + kEntryHead, length);
+    if (col < cells.size()) cells[col] = std::string_view(packed.data() + at + kEntryHead, length);
     at += kEntryHead + length;
   }
 }
 
 std::string_view RowStore::rowBytes(int row) const {
-  if (row < 0 || row >= rowCount_) return {};
+  if (Released(row) || row >= rowCount_) return {};
   return PackedRow(row);
 }
 
 void RowStore::setOffset(int row, std::int64_t offset) {
-  if (row < 0 || row >= rowCount_) return;
+  if (Released(row) || row >= rowCount_) return;
   const auto block = static_cast<std::size_t>(row / kBlockRows);
-  const Block& b = blocks_[block];
+  const Block& b = BlockAt(block);
   if (!b.open && !b.frozen && !b.pending && offset == kNoRowOffset) return;
   Open(block).offsets[static_cast<std::size_t>(row % kBlockRows)] = offset;
 }
 
 std::int64_t RowStore::offset(int row) const {
-  if (row < 0 || row >= rowCount_) return kNoRowOffset;
+  if (Released(row) || row >= rowCount_) return kNoRowOffset;
   const auto block = static_cast<std::size_t>(row / kBlockRows);
-  const Block& b = blocks_[block];
+  const Block& b = BlockAt(block);
   const auto i = static_cast<std::size_t>(row % kBlockRows);
   if (b.open) return b.open->offsets[i];
   if (b.pending) Settle();
@@ -583,7 +634,7 @@ std::int64_t RowStore::offset(int row) const {
 
 const std::string& RowStore::PackedRow(int row) const {
   const auto block = static_cast<std::size_t>(row / kBlockRows);
-  const Block& b = blocks_[block];
+  const Block& b = BlockAt(block);
   const auto i = static_cast<std::size_t>(row % kBlockRows);
   if (b.open) return b.open->rows[i];
   if (b.pending) Settle();
@@ -594,7 +645,7 @@ const std::string& RowStore::PackedRow(int row) const {
 // --- opening and freezing -------------------------------------------------------
 
 RowStore::OpenRows& RowStore::Open(std::size_t block) {
-  Block& b = blocks_[block];
+  Block& b = BlockAt(block);
   if (b.open) return *b.open;
   if (b.pending || b.frozen) {
     Settle();  // decoding reads the dictionaries
@@ -614,7 +665,7 @@ RowStore::OpenRows& RowStore::Open(std::size_t block) {
 }
 
 void RowStore::Freeze(std::size_t block, bool handOver) {
-  Block& b = blocks_[block];
+  Block& b = BlockAt(block);
   if (!b.open) return;
   if (hotRow_ >= 0 && static_cast<std::size_t>(hotRow_ / kBlockRows) == block) hotRow_ = -1;
   const bool empty = std::all_of(b.open->rows.begin(), b.open->rows.end(), [](const std::string& r) { return r.empty(); }) &&
@@ -653,7 +704,7 @@ void RowStore::Freeze(std::size_t block, bool handOver) {
 }
 
 void RowStore::FreezeBehind() {
-  while (nextFreeze_ < blocks_.size() && Settled(nextFreeze_)) Freeze(nextFreeze_++, true);
+  while (nextFreeze_ < EndBlock() && Settled(nextFreeze_)) Freeze(nextFreeze_++, true);
 }
 
 void RowStore::freezeSettled() {
@@ -661,7 +712,7 @@ void RowStore::freezeSettled() {
     Settle();
     std::vector<std::size_t> still;
     for (std::size_t block : reopened_) {
-      if (block >= blocks_.size() || !blocks_[block].open) continue;
+      if (block < blockBase_ || block >= EndBlock() || !BlockAt(block).open) continue;
       if (Settled(block)) {
         Freeze(block);
       } else {
@@ -943,7 +994,7 @@ const RowStore::Decoded& RowStore::Cached(std::size_t block) const {
     if (entry.lastUse < slot->lastUse) slot = &entry;
   }
   Settle();  // decoding reads the dictionaries
-  Decode(blocks_[block], static_cast<int>(block) * kBlockRows, slot->rows);
+  Decode(BlockAt(block), static_cast<int>(block) * kBlockRows, slot->rows);
   slot->block = static_cast<int>(block);
   slot->lastUse = ++uses_;
   return *slot;
@@ -966,9 +1017,9 @@ void RowStore::ResetDictionariesIfUnused() {
 }
 
 std::string_view RowStore::frozenBytes(int block) const {
-  if (block < 0 || static_cast<std::size_t>(block) >= blocks_.size()) return {};
+  if (block < 0 || static_cast<std::size_t>(block) < blockBase_ || static_cast<std::size_t>(block) >= EndBlock()) return {};
   Settle();
-  const Block& b = blocks_[static_cast<std::size_t>(block)];
+  const Block& b = BlockAt(static_cast<std::size_t>(block));
   return b.frozen ? std::string_view(b.frozen.get(), b.frozenSize) : std::string_view();
 }
 

@@ -1,5 +1,5 @@
-// RowStore: the rows of the window's result grid, kept small enough for a
-// grid of millions of messages.
+// RowStore: the rows of a result grid, the window's and the headless
+// surface's, kept small enough for a grid of millions of messages.
 //
 // The grid is a table of byte texts (0..65535 bytes a cell; an empty text is
 // an empty cell) with one file offset per row. Rows live in blocks of
@@ -14,10 +14,11 @@
 // A write to a frozen row opens its block again; `freezeSettled` closes it
 // once more. Reading a frozen row decodes its block into a small cache of
 // recently read blocks; removing columns encodes the frozen blocks again
-// without them.
+// without them. Rows that a reader has taken for good (kalvrin-check's
+// output streams them) are released, and their blocks freed.
 //
 // The encoding loses nothing: every cell and offset reads back as written.
-// Not thread-safe; the window uses it from its own thread only. Blocks that
+// Not thread-safe; its owner uses it from one thread only. Blocks that
 // freeze behind a growing grid are encoded on a worker thread of the store's
 // own, one after the other in the order they settled, so that the column
 // dictionaries grow as they would on the caller's thread and the encoding
@@ -61,6 +62,13 @@ class RowStore {
   void setRowCount(int rows);
   // Cells beyond the new count are dropped; columns added later start empty.
   void setColCount(int cols);
+
+  // Rows below `row` are given up for good: they read as empty rows without
+  // a message and take no writes, and the blocks they filled are freed; row
+  // numbers stay as they were. Cutting the grid below them releases no more
+  // than that: rows added again are kept.
+  void releaseRowsBelow(int row);
+  int firstRow() const { return firstRow_; }  // the first row not released
 
   // Writes outside the grid are dropped; reads outside it give empty text.
   void setCell(int col, int row, std::string_view text);
@@ -126,8 +134,12 @@ class RowStore {
     OpenRows rows;
   };
 
-  Block& BlockOf(int row) { return blocks_[static_cast<std::size_t>(row / kBlockRows)]; }
-  const Block& BlockOf(int row) const { return blocks_[static_cast<std::size_t>(row / kBlockRows)]; }
+  // Blocks are numbered from the grid's first row; the vector starts at
+  // blockBase_, the released blocks before it erased.
+  Block& BlockAt(std::size_t block) const { return blocks_[block - blockBase_]; }
+  std::size_t EndBlock() const { return blockBase_ + blocks_.size(); }
+  bool Released(int row) const { return row < firstRow_; }
+  void Empty(std::size_t block);  // frees a released block's rows
   // The packed row and offset, from an open block or the read cache.
   const std::string& PackedRow(int row) const;
   OpenRows& Open(std::size_t block);  // opens a frozen, pending or empty block for writing
@@ -167,6 +179,8 @@ class RowStore {
   // Settle, which reads call too, installs what the worker made: the blocks,
   // their count and the spare rows change under a const call, and only there.
   mutable std::vector<Block> blocks_;
+  std::size_t blockBase_ = 0;  // the number of blocks_[0]
+  int firstRow_ = 0;           // rows below it are released
   int rowCount_ = 0;
   int colCount_ = 0;
   std::size_t nextFreeze_ = 0;            // blocks below it are frozen unless a write opened them
