@@ -85,39 +85,37 @@ constexpr NibbleTables MakeNibbleTables() {
 }
 constexpr NibbleTables kNibbles = MakeNibbleTables();
 
-std::size_t EntryLength(const std::string& packed, std::size_t at) {
+std::size_t EntryLength(std::string_view packed, std::size_t at) {
   return static_cast<std::uint8_t>(packed[at + 1]) | (static_cast<std::size_t>(static_cast<std::uint8_t>(packed[at + 2])) << 8);
 }
 
-std::string_view CellOf(const std::string& packed, int col) {
+std::string_view CellOf(std::string_view packed, int col) {
   for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
     const std::size_t length = EntryLength(packed, at);
-    if (static_cast<std::uint8_t>(packed[at]) == col) return std::string_view(packed).substr(at + kEntryHead, length);
+    if (static_cast<std::uint8_t>(packed[at]) == col) return packed.substr(at + kEntryHead, length);
     at += kEntryHead + length;
   }
   return {};
 }
 
-void AppendEntry(std::string& packed, int col, std::string_view text) {
-  // The head in pushes the compiler writes in place, the text in one copy,
-  // and no fill of the room first as a resize would: a cell is written
-  // for each element of every message. The rows' strings keep their
-  // capacity from block to block, so this seldom allocates.
-  packed.push_back(static_cast<char>(col));
-  packed.push_back(static_cast<char>(text.size() & 0xFF));
-  packed.push_back(static_cast<char>(text.size() >> 8));
-  packed.append(text);
+// The rows keep their room from block to block, so this seldom allocates.
+void AppendEntry(PackedCells& packed, int col, std::string_view text) {
+  char* const entry = packed.Extend(kEntryHead + text.size());
+  entry[0] = static_cast<char>(col);
+  entry[1] = static_cast<char>(text.size() & 0xFF);
+  entry[2] = static_cast<char>(text.size() >> 8);
+  CopyBytes(entry + kEntryHead, text.data(), text.size());
 }
 
-void PutCell(std::string& packed, int col, std::string_view text) {
+void PutCell(PackedCells& packed, int col, std::string_view text) {
   for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
     const std::size_t length = EntryLength(packed, at);
-    if (static_cast<std::uint8_t>(packed[at]) == col) {
+    if (static_cast<std::uint8_t>(packed.data()[at]) == col) {
       if (length == text.size()) {
-        packed.replace(at + kEntryHead, length, text);
+        std::memmove(packed.data() + at + kEntryHead, text.data(), length);  // the text may be a view of this row
         return;
       }
-      packed.erase(at, kEntryHead + length);
+      packed.Erase(at, kEntryHead + length);
       break;
     }
     at += kEntryHead + length;
@@ -125,11 +123,11 @@ void PutCell(std::string& packed, int col, std::string_view text) {
   if (!text.empty()) AppendEntry(packed, col, text);
 }
 
-void DropColumnsFrom(std::string& packed, int cols) {
+void DropColumnsFrom(PackedCells& packed, int cols) {
   for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
     const std::size_t length = EntryLength(packed, at);
-    if (static_cast<std::uint8_t>(packed[at]) >= cols) {
-      packed.erase(at, kEntryHead + length);
+    if (static_cast<std::uint8_t>(packed.data()[at]) >= cols) {
+      packed.Erase(at, kEntryHead + length);
     } else {
       at += kEntryHead + length;
     }
@@ -161,7 +159,6 @@ std::string_view RowNumberText(int row, std::array<char, 16>& buffer) {
   return {buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data())};
 }
 
-const std::string kEmptyRow;
 
 template <typename Word>
 Word Load(const char* at) {
@@ -242,6 +239,22 @@ std::uint64_t WordHash(std::string_view text) {
 }
 
 }  // namespace
+
+void PackedCells::Append(std::string_view text) { CopyBytes(Extend(text.size()), text.data(), text.size()); }
+
+void PackedCells::Erase(std::size_t at, std::size_t count) {
+  std::memmove(bytes_.get() + at, bytes_.get() + at + count, size_ - at - count);
+  size_ -= count;
+}
+
+// Twice the room, or what is asked, and no less than a typical row.
+void PackedCells::Reserve(std::size_t size) {
+  const std::size_t room = std::max({size, 2 * capacity_, std::size_t{256}});
+  auto larger = std::make_unique_for_overwrite<char[]>(room);
+  if (size_ != 0) std::memcpy(larger.get(), bytes_.get(), size_);
+  bytes_ = std::move(larger);
+  capacity_ = room;
+}
 
 RowStore::OpenRows::OpenRows() { offsets.fill(kNoRowOffset); }
 
@@ -424,7 +437,7 @@ void RowStore::SetFrozen(Block& b, std::string_view encoded, std::uint16_t cols,
   b.frozenSize = static_cast<std::uint32_t>(encoded.size());
   b.encodedCols = cols;
   ++frozenBlocks_;
-  for (std::string& packed : rows->rows) packed.clear();
+  for (PackedCells& packed : rows->rows) packed.clear();
   rows->offsets.fill(kNoRowOffset);
   KeepSpare(std::move(rows));
 }
@@ -493,7 +506,7 @@ void RowStore::setColCount(int cols) {
       if (!b.open && !b.frozen) continue;
       const bool wasFrozen = b.frozen != nullptr;
       OpenRows& open = Open(block);
-      for (std::string& packed : open.rows) DropColumnsFrom(packed, cols);
+      for (PackedCells& packed : open.rows) DropColumnsFrom(packed, cols);
       if (wasFrozen) {
         reopened_.erase(std::remove(reopened_.begin(), reopened_.end(), block), reopened_.end());
         colCount_ = cols;  // the encoding's row maps cover only what is kept
@@ -539,7 +552,7 @@ void RowStore::releaseRowsBelow(int row) {
 void RowStore::Empty(std::size_t block) {
   Block& b = BlockAt(block);
   if (b.open) {
-    for (std::string& packed : b.open->rows) packed.clear();
+    for (PackedCells& packed : b.open->rows) packed.clear();
     b.open->offsets.fill(kNoRowOffset);
     KeepSpare(std::move(b.open));
   }
@@ -559,11 +572,11 @@ void RowStore::setCell(int col, int row, std::string_view text) {
   const auto block = static_cast<std::size_t>(row / kBlockRows);
   const Block& b = BlockAt(block);
   if (!b.open && !b.frozen && !b.pending && text.empty()) return;  // already empty
-  std::string& packed = (b.open ? *b.open : Open(block)).rows[static_cast<std::size_t>(row % kBlockRows)];
+  PackedCells& packed = (b.open ? *b.open : Open(block)).rows[static_cast<std::size_t>(row % kBlockRows)];
   if (row != hotRow_) {
     hotColumns_.reset();
     for (std::size_t at = 0; at + kEntryHead <= packed.size(); at += kEntryHead + EntryLength(packed, at)) {
-      hotColumns_.set(static_cast<std::uint8_t>(packed[at]));
+      hotColumns_.set(static_cast<std::uint8_t>(packed.data()[at]));
     }
     hotRow_ = row;
   }
@@ -585,11 +598,11 @@ std::string_view RowStore::cell(int col, int row) const {
 std::vector<std::string> RowStore::row(int row) const {
   std::vector<std::string> cells(static_cast<std::size_t>(colCount_));
   if (Released(row) || row >= rowCount_) return cells;
-  const std::string& packed = PackedRow(row);
+  const std::string_view packed = PackedRow(row);
   for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
     const std::size_t length = EntryLength(packed, at);
     const auto col = static_cast<std::uint8_t>(packed[at]);
-    if (col < cells.size()) cells[col].assign(packed, at + kEntryHead, length);
+    if (col < cells.size()) cells[col].assign(packed.data() + at + kEntryHead, length);
     at += kEntryHead + length;
   }
   return cells;
@@ -598,7 +611,7 @@ std::vector<std::string> RowStore::row(int row) const {
 void RowStore::rowCells(int row, std::span<std::string_view> cells) const {
   std::fill(cells.begin(), cells.end(), std::string_view());
   if (Released(row) || row >= rowCount_) return;
-  const std::string& packed = PackedRow(row);
+  const std::string_view packed = PackedRow(row);
   // Views made without substr's test: every entry's text lies in the row.
   for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
     const std::size_t length = EntryLength(packed, at);
@@ -632,13 +645,13 @@ std::int64_t RowStore::offset(int row) const {
   return Cached(block).rows.offsets[i];
 }
 
-const std::string& RowStore::PackedRow(int row) const {
+std::string_view RowStore::PackedRow(int row) const {
   const auto block = static_cast<std::size_t>(row / kBlockRows);
   const Block& b = BlockAt(block);
   const auto i = static_cast<std::size_t>(row % kBlockRows);
   if (b.open) return b.open->rows[i];
   if (b.pending) Settle();
-  if (!b.frozen) return kEmptyRow;
+  if (!b.frozen) return {};
   return Cached(block).rows.rows[i];
 }
 
@@ -668,7 +681,7 @@ void RowStore::Freeze(std::size_t block, bool handOver) {
   Block& b = BlockAt(block);
   if (!b.open) return;
   if (hotRow_ >= 0 && static_cast<std::size_t>(hotRow_ / kBlockRows) == block) hotRow_ = -1;
-  const bool empty = std::all_of(b.open->rows.begin(), b.open->rows.end(), [](const std::string& r) { return r.empty(); }) &&
+  const bool empty = std::all_of(b.open->rows.begin(), b.open->rows.end(), [](const PackedCells& r) { return r.empty(); }) &&
                      std::all_of(b.open->offsets.begin(), b.open->offsets.end(),
                                  [](std::int64_t o) { return o == kNoRowOffset; });
   if (empty) {
@@ -840,18 +853,18 @@ struct RowStore::BlockEncoder {
   // map and an offset of at most ten bytes.
   static std::size_t Room(const OpenRows& rows, std::size_t mapBytes) {
     std::size_t room = 0;
-    for (const std::string& packed : rows.rows) room += mapBytes + 10 + 2 * packed.size();
+    for (const PackedCells& packed : rows.rows) room += mapBytes + 10 + 2 * packed.size();
     return room;
   }
 
   // The row's texts that are not empty, of the first `cols` columns.
-  static void Spread(const std::string& packed, std::size_t cols, RowTexts& row) {
+  static void Spread(std::string_view packed, std::size_t cols, RowTexts& row) {
     row.present = {};
     for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
       const std::size_t length = EntryLength(packed, at);
       const auto col = static_cast<std::uint8_t>(packed[at]);
       if (col < cols && length != 0) {
-        row.texts[col] = std::string_view(packed).substr(at + kEntryHead, length);
+        row.texts[col] = packed.substr(at + kEntryHead, length);
         row.present[col / 64] |= std::uint64_t{1} << (col % 64);
       }
       at += kEntryHead + length;
@@ -924,9 +937,9 @@ void RowStore::Decode(const Block& block, int firstRow, OpenRows& out) const {
   Reader in{block.frozen.get()};
   std::int64_t lastOffset = 0;
   for (std::size_t r = 0; r < static_cast<std::size_t>(kBlockRows); ++r) {
-    std::string& packed = out.rows[r];
+    PackedCells& packed = out.rows[r];
     packed.clear();
-    const std::string* above = r > 0 ? &out.rows[r - 1] : nullptr;
+    const PackedCells* above = r > 0 ? &out.rows[r - 1] : nullptr;
     const char* map = in.at;
     in.at += mapBytes;
     for (std::size_t col = 0; col < cols; ++col) {
@@ -951,18 +964,16 @@ void RowStore::Decode(const Block& block, int firstRow, OpenRows& out) const {
         const std::size_t total = shared + length;
         const char head[kEntryHead] = {static_cast<char>(col), static_cast<char>(total & 0xFF),
                                        static_cast<char>(total >> 8)};
-        packed.append(head, kEntryHead);
-        packed.append(aboveText().substr(0, shared));
+        packed.Append({head, kEntryHead});
+        packed.Append(aboveText().substr(0, shared));
         const std::uint8_t kind = tag & kKindMask;
         if (kind == kRawKind) {
-          packed.append(in.at, length);
+          packed.Append({in.at, length});
           in.at += length;
         } else {
           const char* digits = kind == kHexKind ? kHexDigits : kAltDigits;
           // Written in place: reading a grid of millions of rows spends most of its time here.
-          const std::size_t at = packed.size();
-          packed.resize(at + length);
-          char* text = packed.data() + at;
+          char* const text = packed.Extend(length);
           for (std::size_t i = 0; i + 1 < length; i += 2) {
             const std::uint8_t pair = in.Byte();
             text[i] = digits[pair >> 4];
@@ -1030,7 +1041,7 @@ std::size_t RowStore::bytes() const {
     total += b.frozenSize;
     if (b.open) {
       total += sizeof(OpenRows);
-      for (const std::string& packed : b.open->rows) total += packed.capacity() > 15 ? packed.capacity() + 1 : 0;
+      for (const PackedCells& packed : b.open->rows) total += packed.capacity();
     }
   }
   total += dictionaries_.capacity() * sizeof(Dictionary);
@@ -1041,7 +1052,7 @@ std::size_t RowStore::bytes() const {
   total += spares_.size() * sizeof(OpenRows);
   total += sizeof(cache_);
   for (const Decoded& entry : cache_) {
-    for (const std::string& packed : entry.rows.rows) total += packed.capacity() > 15 ? packed.capacity() + 1 : 0;
+    for (const PackedCells& packed : entry.rows.rows) total += packed.capacity();
   }
   return total;
 }

@@ -41,6 +41,38 @@
 
 namespace kalvrin {
 
+// A row's cells as the row store packs them while its block is open:
+// column, length (two bytes), text, for each cell that is not empty. Its
+// room is kept when it is emptied, and a cell written within it costs a
+// test and a copy: a check writes one for each element of every message,
+// where a string's resize would fill the room first and its append is a
+// call.
+class PackedCells {
+ public:
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::size_t capacity() const { return capacity_; }
+  const char* data() const { return bytes_.get(); }
+  char* data() { return bytes_.get(); }
+  operator std::string_view() const { return {bytes_.get(), size_}; }
+  void clear() { size_ = 0; }
+  // Room for `more` bytes at the end, for the caller to write.
+  char* Extend(std::size_t more) {
+    if (capacity_ - size_ < more) Reserve(size_ + more);
+    char* const at = bytes_.get() + size_;
+    size_ += more;
+    return at;
+  }
+  void Append(std::string_view text);
+  void Erase(std::size_t at, std::size_t count);
+
+ private:
+  void Reserve(std::size_t size);
+  std::unique_ptr<char[]> bytes_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
 class RowStore {
  public:
   static constexpr int kBlockRows = 64;
@@ -103,7 +135,7 @@ class RowStore {
  private:
   struct OpenRows {
     OpenRows();
-    std::array<std::string, kBlockRows> rows;  // packed: column, length (two bytes), text
+    std::array<PackedCells, kBlockRows> rows;
     std::array<std::int64_t, kBlockRows> offsets;
   };
   struct Block {
@@ -141,7 +173,7 @@ class RowStore {
   bool Released(int row) const { return row < firstRow_; }
   void Empty(std::size_t block);  // frees a released block's rows
   // The packed row and offset, from an open block or the read cache.
-  const std::string& PackedRow(int row) const;
+  std::string_view PackedRow(int row) const;
   OpenRows& Open(std::size_t block);  // opens a frozen, pending or empty block for writing
   // Freezes an open block, here or, with `handOver`, on the worker.
   void Freeze(std::size_t block, bool handOver = false);
