@@ -8,14 +8,17 @@
 
 namespace kalvrin {
 
+// A plain value: the digits and their count, no pointer into itself, so
+// that a copy reads as the original does.
 class DecimalText {
  public:
-  explicit DecimalText(std::int64_t value) : end_(std::to_chars(digits_, digits_ + sizeof digits_, value).ptr) {}
-  std::string_view view() const { return {digits_, static_cast<std::size_t>(end_ - digits_)}; }
+  explicit DecimalText(std::int64_t value)
+      : size_(static_cast<std::uint8_t>(std::to_chars(digits_, digits_ + sizeof digits_, value).ptr - digits_)) {}
+  std::string_view view() const { return {digits_, size_}; }
 
  private:
-  char digits_[24];
-  char* end_;
+  char digits_[20];  // the longest is -9223372036854775808
+  std::uint8_t size_;
 };
 
 }  // namespace kalvrin

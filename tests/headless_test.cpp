@@ -1,10 +1,13 @@
-// The plain-container surface and the decimal reader shared by the core.
+// The plain-container surface, and the decimal reader and writer shared by the core.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "decimal_text.h"
 #include "defines.h"
 #include "headless/headless_surface.h"
 #include "iso/grid_csv.h"
@@ -22,6 +25,21 @@ TEST(TextToNumber, ReadsLikeAtol) {
     SCOPED_TRACE(text);
     EXPECT_EQ(TextToNumber(text), expected);
   }
+}
+
+// Copies and moves read as the original, also once it is gone or was
+// made from another number.
+TEST(DecimalText, CopiesReadAsTheOriginal) {
+  const std::int64_t values[] = {0, -7, 42, 1'000'000, INT64_MAX, INT64_MIN};
+  std::vector<DecimalText> kept;
+  for (const std::int64_t value : values) kept.push_back(DecimalText(value));  // moved in, copied as the vector grows
+  const std::string_view expected[] = {"0", "-7", "42", "1000000", "9223372036854775807", "-9223372036854775808"};
+  for (std::size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i].view(), expected[i]);
+  DecimalText copy = kept.back();
+  kept.clear();
+  EXPECT_EQ(copy.view(), "-9223372036854775808");
+  copy = DecimalText(12);
+  EXPECT_EQ(copy.view(), "12");
 }
 
 TEST(HeadlessSurface, StartsAsTheWindowDoes) {

@@ -211,6 +211,59 @@ TEST(KalvrinCheckJson, BytesAboveAsciiAreLatin1) {
   EXPECT_EQ(json["grid"][1][21], "CAF\u00c9 \u00ff");
 }
 
+// C1 controls (bytes 0x80-0x9F read as Latin-1) in element values: the
+// report, the element listing and verify's lines show them as \xNN, the
+// JSON forms as \u0080-\u009F escapes, and no form writes one as a
+// character that a terminal or a reader splitting lines at U+0085 acts on.
+TEST(KalvrinCheckText, C1ControlsAreEscapedInTextAndJson) {
+  std::string bytes = test::ReadFileBytes(SamplePath("batch-nhd.dat"));
+  const std::size_t shop = bytes.find("SAMPLE SHOP");
+  const std::size_t date = bytes.find("1208682823");
+  ASSERT_NE(shop, std::string::npos);
+  ASSERT_NE(date, std::string::npos);
+  bytes.replace(shop, 11, "S\x85" "M\x9F" "LE SHO\xC9");
+  bytes.replace(date, 10, "12\x85\x9F" "682823");
+  const TempFile file(bytes);
+  const auto expectNoRawC1 = [](const Printed& printed) {
+    for (std::size_t at = 0; at + 1 < printed.out.size(); ++at) {
+      const auto next = static_cast<unsigned char>(printed.out[at + 1]);
+      ASSERT_FALSE(static_cast<unsigned char>(printed.out[at]) == 0xC2 && next >= 0x80 && next < 0xA0)
+          << "U+00" << std::hex << static_cast<int>(next) << " at " << at;
+    }
+  };
+  const std::string shownShop = "S\\x85M\\x9FLE SHO\xC3\x89";
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"iso", file.str()}, {"iso", file.str(), "--elements"}, {"verify", file.str()}}) {
+    SCOPED_TRACE(args.size() == 3 ? args[2] : args[0]);
+    const Printed printed = Check(args);
+    expectNoRawC1(printed);
+    if (args[0] == "iso") {
+      EXPECT_NE(printed.out.find(shownShop), std::string::npos) << printed.out;
+    } else {
+      EXPECT_NE(printed.out.find("P7 '12\\x85\\x9F682823' holds '\\x85'"), std::string::npos) << printed.out;
+    }
+  }
+
+  const Printed report = Check({"iso", file.str(), "--json"});
+  expectNoRawC1(report);
+  const auto json = nlohmann::json::parse(report.out);
+  bool found = false;
+  for (const auto& row : json["grid"]) found = found || row[21] == "S\u0085M\u009fLE SHO\u00c9   VIENNA    AT";
+  EXPECT_TRUE(found) << report.out;
+  const Printed listing = Check({"iso", file.str(), "--elements", "--json"});
+  expectNoRawC1(listing);
+  EXPECT_NE(listing.out.find("\"S\\u0085M\\u009fLE SHO\xC3\x89   VIENNA"), std::string::npos) << listing.out;
+  const Printed findings = Check({"verify", file.str(), "--json"});
+  expectNoRawC1(findings);
+  found = false;
+  for (const std::string& line : Lines(findings.out)) {
+    if (line.empty()) continue;
+    const auto finding = nlohmann::json::parse(line);
+    found = found || finding.value("message", "") == "P7 '12\u0085\u009f682823' holds '\u0085', not a digit";
+  }
+  EXPECT_TRUE(found) << findings.out;
+}
+
 // A text for standard error is one line of UTF-8 with no control character.
 void ExpectOneCleanLine(const std::string& err) {
   ASSERT_FALSE(err.empty());

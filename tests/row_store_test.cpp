@@ -1,6 +1,7 @@
 // The grid's row store with its blocks frozen on a worker thread: the same
 // cells, offsets and encoded bytes as a store that freezes on the caller's
-// thread, whatever the caller does while blocks are with the worker.
+// thread, whatever the caller does while blocks are with the worker; and a
+// grid whose rows are released as a streaming reader takes them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -58,10 +59,12 @@ class Stores {
  public:
   std::vector<std::vector<std::string>> cells;
   std::vector<std::int64_t> offsets;
+  int firstRow = 0;  // rows below it are released: empty, and writes go nowhere
   RowStore worker{RowStore::Freezing::OnWorker};
   RowStore caller{RowStore::Freezing::OnCaller};
 
   void setRowCount(int rows) {
+    firstRow = std::min(firstRow, rows);
     caller.setRowCount(rows);
     cells.resize(static_cast<std::size_t>(rows), std::vector<std::string>(static_cast<std::size_t>(caller.colCount())));
     offsets.resize(static_cast<std::size_t>(rows), kNoRowOffset);
@@ -74,13 +77,21 @@ class Stores {
   }
   void setCell(int col, int row, std::string text) {
     caller.setCell(col, row, text);
-    cells[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)] = text.substr(0, RowStore::kMaxCellLength);
+    if (row >= firstRow) cells[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)] = text.substr(0, RowStore::kMaxCellLength);
     worker.setCell(col, row, text);
   }
   void setOffset(int row, std::int64_t offset) {
     caller.setOffset(row, offset);
-    offsets[static_cast<std::size_t>(row)] = offset;
+    if (row >= firstRow) offsets[static_cast<std::size_t>(row)] = offset;
     worker.setOffset(row, offset);
+  }
+  void releaseRowsBelow(int row) {
+    caller.releaseRowsBelow(row);
+    for (; firstRow < std::min(row, static_cast<int>(cells.size())); ++firstRow) {
+      for (std::string& text : cells[static_cast<std::size_t>(firstRow)]) text.clear();
+      offsets[static_cast<std::size_t>(firstRow)] = kNoRowOffset;
+    }
+    worker.releaseRowsBelow(row);
   }
   void freezeSettled() {
     caller.freezeSettled();
@@ -128,6 +139,7 @@ class Stores {
   void expectAll(const char* stage) const {
     SCOPED_TRACE(stage);
     ASSERT_EQ(worker.rowCount(), static_cast<int>(cells.size()));
+    ASSERT_EQ(worker.firstRow(), firstRow);
     for (int row = 0; row < worker.rowCount(); ++row) {
       for (int how = 0; how < 5; ++how) ASSERT_NO_FATAL_FAILURE(expectRow(row, how));
     }
@@ -170,7 +182,7 @@ void GrowLikeACheck(Stores& stores, std::mt19937& random, int rows, std::int64_t
 // Long random runs of growth (many blocks with the worker at once), reads
 // of every kind of any row at any moment, writes into rows whose blocks are
 // open, with the worker or frozen, columns dropped and added back, rows cut
-// and grown back, everything removed. The store that freezes on its worker
+// and grown back, rows released, everything removed. The store that freezes on its worker
 // must read back as written and encode every block as the one that freezes
 // on the caller's thread; it is dropped at the end with blocks still queued.
 TEST(RowStoreWorker, KeepsEveryCellAndEncodesAsTheCallerWould) {
@@ -210,6 +222,10 @@ TEST(RowStoreWorker, KeepsEveryCellAndEncodesAsTheCallerWould) {
         if (pick(3) == 0) stores.setRowCount(stores.worker.rowCount() + pick(2 * RowStore::kBlockRows));
       } else if (choice < 933) {
         stores.setRowCount(0);
+      } else if (choice < 943 && rows > 0) {
+        // Released as a reader takes them: a row or two, or blocks at once.
+        const int first = stores.worker.firstRow();
+        stores.releaseRowsBelow(first + (pick(4) != 0 ? 1 + pick(2) : pick((rows - first) / 2 + 1)));
       } else {
         ASSERT_NO_FATAL_FAILURE(stores.expectSameEncoding(&compared));
       }
@@ -255,6 +271,50 @@ TEST(RowStoreWorker, AFailureOnTheWorkerLosesNoRow) {
   stores.freezeSettled();
   GrowLikeACheck(stores, random, 3 * RowStore::kBlockRows, offset);
   ASSERT_NO_FATAL_FAILURE(stores.expectAll("after the failure"));
+}
+
+// A grid streamed as kalvrin-check streams it: each row released two rows
+// behind the end. The rows still held read back whole, the released ones
+// read empty and take no writes, the store stays small however long the
+// grid grows, and cutting it below the released rows starts it afresh.
+TEST(RowStoreRelease, AStreamedGridKeepsOnlyItsLastRows) {
+  constexpr int kRows = 150'000;
+  RowStore store;
+  store.setColCount(3);
+  auto textOf = [](int row, int col) { return std::to_string(row * 7 + col) + (col == 2 ? " SHOP" : ""); };
+  std::size_t most = 0;
+  for (int row = 0; row < kRows; ++row) {
+    store.setRowCount(row + 1);
+    for (int col = 0; col < 3; ++col) store.setCell(col, row, textOf(row, col));
+    store.setOffset(row, 100 + std::int64_t{row} * 300);
+    store.releaseRowsBelow(row - 1);
+    if (row % 1000 == 0) most = std::max(most, store.bytes());
+  }
+  EXPECT_EQ(store.firstRow(), kRows - 2);
+  EXPECT_LT(most, std::size_t{256} << 10) << "released blocks are freed, and their records go";
+  for (const int row : {kRows - 2, kRows - 1}) {
+    EXPECT_EQ(store.row(row), (std::vector<std::string>{textOf(row, 0), textOf(row, 1), textOf(row, 2)}));
+    EXPECT_EQ(store.offset(row), 100 + std::int64_t{row} * 300);
+  }
+  const int released = kRows - 3;
+  store.setCell(0, released, "late");
+  store.setOffset(released, 5);
+  EXPECT_EQ(store.cell(0, released), "");
+  EXPECT_EQ(store.row(released), (std::vector<std::string>(3)));
+  EXPECT_EQ(store.offset(released), kNoRowOffset);
+  EXPECT_TRUE(store.frozenBytes(released / RowStore::kBlockRows).empty());
+
+  store.setRowCount(10);
+  EXPECT_EQ(store.firstRow(), 10);
+  store.setRowCount(200);
+  store.setCell(1, 150, "kept");
+  EXPECT_EQ(store.cell(1, 150), "kept");
+  EXPECT_EQ(store.cell(1, 5), "");
+  store.setRowCount(0);
+  EXPECT_EQ(store.firstRow(), 0);
+  store.setRowCount(2);
+  store.setCell(0, 0, "again");
+  EXPECT_EQ(store.cell(0, 0), "again");
 }
 
 }  // namespace

@@ -85,40 +85,37 @@ constexpr NibbleTables MakeNibbleTables() {
 }
 constexpr NibbleTables kNibbles = MakeNibbleTables();
 
-std::size_t EntryLength(const std::string& packed, std::size_t at) {
+std::size_t EntryLength(std::string_view packed, std::size_t at) {
   return static_cast<std::uint8_t>(packed[at + 1]) | (static_cast<std::size_t>(static_cast<std::uint8_t>(packed[at + 2])) << 8);
 }
 
-std::string_view CellOf(const std::string& packed, int col) {
+std::string_view CellOf(std::string_view packed, int col) {
   for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
     const std::size_t length = EntryLength(packed, at);
-    if (static_cast<std::uint8_t>(packed[at]) == col) return std::string_view(packed).substr(at + kEntryHead, length);
+    if (static_cast<std::uint8_t>(packed[at]) == col) return packed.substr(at + kEntryHead, length);
     at += kEntryHead + length;
   }
   return {};
 }
 
-void AppendEntry(std::string& packed, int col, std::string_view text) {
-  // One resize and short copies: the rows' strings keep their capacity from
-  // block to block, so this seldom allocates.
-  const std::size_t at = packed.size();
-  packed.resize(at + kEntryHead + text.size());
-  char* const entry = packed.data() + at;
+// The rows keep their room from block to block, so this seldom allocates.
+void AppendEntry(PackedCells& packed, int col, std::string_view text) {
+  char* const entry = packed.Extend(kEntryHead + text.size());
   entry[0] = static_cast<char>(col);
   entry[1] = static_cast<char>(text.size() & 0xFF);
   entry[2] = static_cast<char>(text.size() >> 8);
   CopyBytes(entry + kEntryHead, text.data(), text.size());
 }
 
-void PutCell(std::string& packed, int col, std::string_view text) {
+void PutCell(PackedCells& packed, int col, std::string_view text) {
   for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
     const std::size_t length = EntryLength(packed, at);
-    if (static_cast<std::uint8_t>(packed[at]) == col) {
+    if (static_cast<std::uint8_t>(packed.data()[at]) == col) {
       if (length == text.size()) {
-        packed.replace(at + kEntryHead, length, text);
+        std::memmove(packed.data() + at + kEntryHead, text.data(), length);  // the text may be a view of this row
         return;
       }
-      packed.erase(at, kEntryHead + length);
+      packed.Erase(at, kEntryHead + length);
       break;
     }
     at += kEntryHead + length;
@@ -126,11 +123,11 @@ void PutCell(std::string& packed, int col, std::string_view text) {
   if (!text.empty()) AppendEntry(packed, col, text);
 }
 
-void DropColumnsFrom(std::string& packed, int cols) {
+void DropColumnsFrom(PackedCells& packed, int cols) {
   for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
     const std::size_t length = EntryLength(packed, at);
-    if (static_cast<std::uint8_t>(packed[at]) >= cols) {
-      packed.erase(at, kEntryHead + length);
+    if (static_cast<std::uint8_t>(packed.data()[at]) >= cols) {
+      packed.Erase(at, kEntryHead + length);
     } else {
       at += kEntryHead + length;
     }
@@ -162,7 +159,6 @@ std::string_view RowNumberText(int row, std::array<char, 16>& buffer) {
   return {buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data())};
 }
 
-const std::string kEmptyRow;
 
 template <typename Word>
 Word Load(const char* at) {
@@ -243,6 +239,22 @@ std::uint64_t WordHash(std::string_view text) {
 }
 
 }  // namespace
+
+void PackedCells::Append(std::string_view text) { CopyBytes(Extend(text.size()), text.data(), text.size()); }
+
+void PackedCells::Erase(std::size_t at, std::size_t count) {
+  std::memmove(bytes_.get() + at, bytes_.get() + at + count, size_ - at - count);
+  size_ -= count;
+}
+
+// Twice the room, or what is asked, and no less than a typical row.
+void PackedCells::Reserve(std::size_t size) {
+  const std::size_t room = std::max({size, 2 * capacity_, std::size_t{256}});
+  auto larger = std::make_unique_for_overwrite<char[]>(room);
+  if (size_ != 0) std::memcpy(larger.get(), bytes_.get(), size_);
+  bytes_ = std::move(larger);
+  capacity_ = room;
+}
 
 RowStore::OpenRows::OpenRows() { offsets.fill(kNoRowOffset); }
 
@@ -398,7 +410,7 @@ void RowStore::InstallAll(std::list<Frozen>& arrived, std::exception_ptr error) 
 }
 
 void RowStore::Install(Frozen& frozen) const {
-  Block& b = blocks_[frozen.block];
+  Block& b = BlockAt(frozen.block);
   b.pending = false;
   --inFlight_;
   std::exception_ptr error;
@@ -425,7 +437,7 @@ void RowStore::SetFrozen(Block& b, std::string_view encoded, std::uint16_t cols,
   b.frozenSize = static_cast<std::uint32_t>(encoded.size());
   b.encodedCols = cols;
   ++frozenBlocks_;
-  for (std::string& packed : rows->rows) packed.clear();
+  for (PackedCells& packed : rows->rows) packed.clear();
   rows->offsets.fill(kNoRowOffset);
   KeepSpare(std::move(rows));
 }
@@ -447,23 +459,28 @@ void RowStore::setRowCount(int rows) {
   rows = std::max(rows, 0);
   const auto blocksNeeded = static_cast<std::size_t>((rows + kBlockRows - 1) / kBlockRows);
   if (rows >= rowCount_) {
-    blocks_.resize(blocksNeeded);  // new blocks hold empty rows
+    blocks_.resize(blocksNeeded - blockBase_);  // new blocks hold empty rows
     rowCount_ = rows;
     FreezeBehind();
     return;
   }
   Settle();
-  for (std::size_t block = blocksNeeded; block < blocks_.size(); ++block) {
-    if (blocks_[block].frozen) --frozenBlocks_;
+  for (std::size_t block = std::max(blocksNeeded, blockBase_); block < EndBlock(); ++block) {
+    if (BlockAt(block).frozen) --frozenBlocks_;
     ForgetCached(block);
   }
-  blocks_.resize(blocksNeeded);
+  firstRow_ = std::min(firstRow_, rows);
+  if (blocksNeeded < blockBase_) {  // every block kept goes
+    blocks_.clear();
+    blockBase_ = static_cast<std::size_t>(firstRow_ / kBlockRows);
+  }
+  blocks_.resize(blocksNeeded - blockBase_);
   rowCount_ = rows;
   // The rows of the last block beyond the new end must come back empty.
   const int kept = rows % kBlockRows;
   if (kept != 0) {
     const std::size_t last = blocksNeeded - 1;
-    if (blocks_[last].open || blocks_[last].frozen) {
+    if (BlockAt(last).open || BlockAt(last).frozen) {
       OpenRows& open = Open(last);
       for (int i = kept; i < kBlockRows; ++i) {
         open.rows[static_cast<std::size_t>(i)].clear();
@@ -471,9 +488,9 @@ void RowStore::setRowCount(int rows) {
       }
     }
   }
-  nextFreeze_ = std::min(nextFreeze_, blocks_.size());
+  nextFreeze_ = std::min(nextFreeze_, EndBlock());
   reopened_.erase(std::remove_if(reopened_.begin(), reopened_.end(),
-                                 [this](std::size_t block) { return block >= blocks_.size(); }),
+                                 [this](std::size_t block) { return block >= EndBlock(); }),
                   reopened_.end());
   if (blocks_.capacity() > 2 * blocks_.size() + 64) blocks_.shrink_to_fit();  // a big run's rows go back
   ResetDictionariesIfUnused();
@@ -484,12 +501,12 @@ void RowStore::setColCount(int cols) {
   Settle();
   if (cols < colCount_) {
     ForgetAllCached();
-    for (std::size_t block = 0; block < blocks_.size(); ++block) {
-      Block& b = blocks_[block];
+    for (std::size_t block = blockBase_; block < EndBlock(); ++block) {
+      Block& b = BlockAt(block);
       if (!b.open && !b.frozen) continue;
       const bool wasFrozen = b.frozen != nullptr;
       OpenRows& open = Open(block);
-      for (std::string& packed : open.rows) DropColumnsFrom(packed, cols);
+      for (PackedCells& packed : open.rows) DropColumnsFrom(packed, cols);
       if (wasFrozen) {
         reopened_.erase(std::remove(reopened_.begin(), reopened_.end(), block), reopened_.end());
         colCount_ = cols;  // the encoding's row maps cover only what is kept
@@ -501,19 +518,65 @@ void RowStore::setColCount(int cols) {
   if (dictionaries_.size() < static_cast<std::size_t>(cols)) dictionaries_.resize(static_cast<std::size_t>(cols));
 }
 
+void RowStore::releaseRowsBelow(int row) {
+  row = std::min(row, rowCount_);
+  if (row <= firstRow_) return;
+  Settle();  // a block with the worker comes back before it is freed
+  const auto firstKept = static_cast<std::size_t>(row / kBlockRows);
+  for (std::size_t block = static_cast<std::size_t>(firstRow_ / kBlockRows); block < firstKept; ++block) Empty(block);
+  // The released rows of the block that holds the rest: an open one gives
+  // their room back now, a frozen one when it goes as a whole.
+  if (firstKept < EndBlock() && BlockAt(firstKept).open) {
+    OpenRows& open = *BlockAt(firstKept).open;
+    for (int i = std::max(firstRow_, static_cast<int>(firstKept) * kBlockRows) % kBlockRows; i < row % kBlockRows; ++i) {
+      open.rows[static_cast<std::size_t>(i)].clear();
+      open.offsets[static_cast<std::size_t>(i)] = kNoRowOffset;
+    }
+  }
+  if (hotRow_ >= 0 && hotRow_ < row) hotRow_ = -1;
+  if (!reopened_.empty()) {
+    reopened_.erase(std::remove_if(reopened_.begin(), reopened_.end(),
+                                   [firstKept](std::size_t block) { return block < firstKept; }),
+                    reopened_.end());
+  }
+  nextFreeze_ = std::max(nextFreeze_, firstKept);
+  firstRow_ = row;
+  // The released blocks' records go once they are half of the vector.
+  const std::size_t gone = firstKept - blockBase_;
+  if (gone >= 1024 && 2 * gone >= blocks_.size()) {
+    blocks_.erase(blocks_.begin(), blocks_.begin() + static_cast<std::ptrdiff_t>(gone));
+    blockBase_ = firstKept;
+  }
+}
+
+void RowStore::Empty(std::size_t block) {
+  Block& b = BlockAt(block);
+  if (b.open) {
+    for (PackedCells& packed : b.open->rows) packed.clear();
+    b.open->offsets.fill(kNoRowOffset);
+    KeepSpare(std::move(b.open));
+  }
+  if (b.frozen) {
+    b.frozen.reset();
+    b.frozenSize = 0;
+    --frozenBlocks_;
+  }
+  ForgetCached(block);
+}
+
 // --- cells and offsets -----------------------------------------------------------
 
 void RowStore::setCell(int col, int row, std::string_view text) {
-  if (row < 0 || row >= rowCount_ || col < 0 || col >= colCount_) return;
+  if (Released(row) || row >= rowCount_ || col < 0 || col >= colCount_) return;
   text = text.substr(0, kMaxCellLength);
   const auto block = static_cast<std::size_t>(row / kBlockRows);
-  const Block& b = blocks_[block];
+  const Block& b = BlockAt(block);
   if (!b.open && !b.frozen && !b.pending && text.empty()) return;  // already empty
-  std::string& packed = (b.open ? *b.open : Open(block)).rows[static_cast<std::size_t>(row % kBlockRows)];
+  PackedCells& packed = (b.open ? *b.open : Open(block)).rows[static_cast<std::size_t>(row % kBlockRows)];
   if (row != hotRow_) {
     hotColumns_.reset();
     for (std::size_t at = 0; at + kEntryHead <= packed.size(); at += kEntryHead + EntryLength(packed, at)) {
-      hotColumns_.set(static_cast<std::uint8_t>(packed[at]));
+      hotColumns_.set(static_cast<std::uint8_t>(packed.data()[at]));
     }
     hotRow_ = row;
   }
@@ -528,18 +591,18 @@ void RowStore::setCell(int col, int row, std::string_view text) {
 }
 
 std::string_view RowStore::cell(int col, int row) const {
-  if (row < 0 || row >= rowCount_ || col < 0 || col >= colCount_) return {};
+  if (Released(row) || row >= rowCount_ || col < 0 || col >= colCount_) return {};
   return CellOf(PackedRow(row), col);
 }
 
 std::vector<std::string> RowStore::row(int row) const {
   std::vector<std::string> cells(static_cast<std::size_t>(colCount_));
-  if (row < 0 || row >= rowCount_) return cells;
-  const std::string& packed = PackedRow(row);
+  if (Released(row) || row >= rowCount_) return cells;
+  const std::string_view packed = PackedRow(row);
   for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
     const std::size_t length = EntryLength(packed, at);
     const auto col = static_cast<std::uint8_t>(packed[at]);
-    if (col < cells.size()) cells[col].assign(packed, at + kEntryHead, length);
+    if (col < cells.size()) cells[col].assign(packed.data() + at + kEntryHead, length);
     at += kEntryHead + length;
   }
   return cells;
@@ -547,33 +610,34 @@ std::vector<std::string> RowStore::row(int row) const {
 
 void RowStore::rowCells(int row, std::span<std::string_view> cells) const {
   std::fill(cells.begin(), cells.end(), std::string_view());
-  if (row < 0 || row >= rowCount_) return;
-  const std::string& packed = PackedRow(row);
+  if (Released(row) || row >= rowCount_) return;
+  const std::string_view packed = PackedRow(row);
+  // Views made without substr's test: every entry's text lies in the row.
   for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
     const std::size_t length = EntryLength(packed, at);
     const auto col = static_cast<std::uint8_t>(packed[at]);
-    if (col < cells.size()) cells[col] = std::string_view(packed).substr(at + kEntryHead, length);
+    if (col < cells.size()) cells[col] = std::string_view(packed.data() + at + kEntryHead, length);
     at += kEntryHead + length;
   }
 }
 
 std::string_view RowStore::rowBytes(int row) const {
-  if (row < 0 || row >= rowCount_) return {};
+  if (Released(row) || row >= rowCount_) return {};
   return PackedRow(row);
 }
 
 void RowStore::setOffset(int row, std::int64_t offset) {
-  if (row < 0 || row >= rowCount_) return;
+  if (Released(row) || row >= rowCount_) return;
   const auto block = static_cast<std::size_t>(row / kBlockRows);
-  const Block& b = blocks_[block];
+  const Block& b = BlockAt(block);
   if (!b.open && !b.frozen && !b.pending && offset == kNoRowOffset) return;
   Open(block).offsets[static_cast<std::size_t>(row % kBlockRows)] = offset;
 }
 
 std::int64_t RowStore::offset(int row) const {
-  if (row < 0 || row >= rowCount_) return kNoRowOffset;
+  if (Released(row) || row >= rowCount_) return kNoRowOffset;
   const auto block = static_cast<std::size_t>(row / kBlockRows);
-  const Block& b = blocks_[block];
+  const Block& b = BlockAt(block);
   const auto i = static_cast<std::size_t>(row % kBlockRows);
   if (b.open) return b.open->offsets[i];
   if (b.pending) Settle();
@@ -581,20 +645,20 @@ std::int64_t RowStore::offset(int row) const {
   return Cached(block).rows.offsets[i];
 }
 
-const std::string& RowStore::PackedRow(int row) const {
+std::string_view RowStore::PackedRow(int row) const {
   const auto block = static_cast<std::size_t>(row / kBlockRows);
-  const Block& b = blocks_[block];
+  const Block& b = BlockAt(block);
   const auto i = static_cast<std::size_t>(row % kBlockRows);
   if (b.open) return b.open->rows[i];
   if (b.pending) Settle();
-  if (!b.frozen) return kEmptyRow;
+  if (!b.frozen) return {};
   return Cached(block).rows.rows[i];
 }
 
 // --- opening and freezing -------------------------------------------------------
 
 RowStore::OpenRows& RowStore::Open(std::size_t block) {
-  Block& b = blocks_[block];
+  Block& b = BlockAt(block);
   if (b.open) return *b.open;
   if (b.pending || b.frozen) {
     Settle();  // decoding reads the dictionaries
@@ -614,10 +678,10 @@ RowStore::OpenRows& RowStore::Open(std::size_t block) {
 }
 
 void RowStore::Freeze(std::size_t block, bool handOver) {
-  Block& b = blocks_[block];
+  Block& b = BlockAt(block);
   if (!b.open) return;
   if (hotRow_ >= 0 && static_cast<std::size_t>(hotRow_ / kBlockRows) == block) hotRow_ = -1;
-  const bool empty = std::all_of(b.open->rows.begin(), b.open->rows.end(), [](const std::string& r) { return r.empty(); }) &&
+  const bool empty = std::all_of(b.open->rows.begin(), b.open->rows.end(), [](const PackedCells& r) { return r.empty(); }) &&
                      std::all_of(b.open->offsets.begin(), b.open->offsets.end(),
                                  [](std::int64_t o) { return o == kNoRowOffset; });
   if (empty) {
@@ -653,7 +717,7 @@ void RowStore::Freeze(std::size_t block, bool handOver) {
 }
 
 void RowStore::FreezeBehind() {
-  while (nextFreeze_ < blocks_.size() && Settled(nextFreeze_)) Freeze(nextFreeze_++, true);
+  while (nextFreeze_ < EndBlock() && Settled(nextFreeze_)) Freeze(nextFreeze_++, true);
 }
 
 void RowStore::freezeSettled() {
@@ -661,7 +725,7 @@ void RowStore::freezeSettled() {
     Settle();
     std::vector<std::size_t> still;
     for (std::size_t block : reopened_) {
-      if (block >= blocks_.size() || !blocks_[block].open) continue;
+      if (block < blockBase_ || block >= EndBlock() || !BlockAt(block).open) continue;
       if (Settled(block)) {
         Freeze(block);
       } else {
@@ -676,140 +740,189 @@ void RowStore::freezeSettled() {
 
 // --- the encoding -----------------------------------------------------------------
 
-std::size_t RowStore::Encode(std::vector<Dictionary>& dictionaries, std::size_t cols, const OpenRows& rows, int firstRow,
-                             std::string& out) {
-  const std::size_t mapBytes = (cols + 7) / 8;
-  // Written through a pointer into room sized for the worst case: a cell
-  // takes at most a tag, a shared length, three length bytes and its text,
-  // which is no more than twice its packed entry; an offset at most ten.
-  std::size_t room = 0;
-  for (const std::string& packed : rows.rows) room += mapBytes + 10 + 2 * packed.size();
-  if (out.size() < room) out.resize(room);
-  char* const start = out.data();
-  char* put = start;
-  auto putNumber = [&put](std::uint64_t value) {
-    while (value >= 0x80) {
-      *put++ = static_cast<char>((value & 0x7F) | 0x80);
-      value >>= 7;
-    }
-    *put++ = static_cast<char>(value);
-  };
-  // The texts of the row and of the row above, valid where their bit is set
-  // in `present` and `abovePresent` (one bit a column); the row's map is the
-  // bytes of `present`.
-  std::array<std::array<std::string_view, kMaxColumns>, 2> texts{};  // by turns the row's and the row above's
+namespace {
+
+char* PutNumber(char* put, std::uint64_t value) {
+  while (value >= 0x80) {
+    *put++ = static_cast<char>((value & 0x7F) | 0x80);
+    value >>= 7;
+  }
+  *put++ = static_cast<char>(value);
+  return put;
+}
+
+// How many leading characters `text` shares with the cell above, when
+// enough to be worth the byte that says so.
+std::size_t SharedBeginning(std::string_view text, std::string_view prev) {
+  std::size_t shared = 0;
+  const std::size_t most = std::min({text.size(), prev.size(), kMaxShared});
+  while (shared < most && text[shared] == prev[shared]) ++shared;
+  return shared < kMinShared ? 0 : shared;
+}
+
+// `text` two characters to a byte with the nibbles of `nibble`; which kinds
+// of digits (bits as in NibbleTables::kinds) every character is.
+unsigned PackNibbles(std::string_view text, const std::array<std::uint8_t, 256>& nibble, char* out) {
+  const auto* chars = reinterpret_cast<const std::uint8_t*>(text.data());
+  const std::size_t pairs = text.size() / 2;
+  unsigned kinds = 3;
+  for (std::size_t i = 0; i < pairs; ++i) {
+    const std::uint8_t high = chars[2 * i];
+    const std::uint8_t low = chars[2 * i + 1];
+    kinds &= kNibbles.kinds[high] & kNibbles.kinds[low];
+    out[i] = static_cast<char>((nibble[high] << 4) | nibble[low]);
+  }
+  if (text.size() % 2 != 0) {
+    const std::uint8_t last = chars[text.size() - 1];
+    kinds &= kNibbles.kinds[last];
+    out[pairs] = static_cast<char>(nibble[last] << 4);
+  }
+  return kinds;
+}
+
+// The rest of a text after its shared beginning: decimal digits, most
+// texts, eight at a time; else packed as hexadecimal digits while finding
+// out whether they all are, and packed again with the other digits, or
+// copied, when they are not. Sets the kind the tag names.
+char* PutPacked(char* put, std::string_view rest, std::uint8_t& kind) {
+  const std::size_t packedSize = (rest.size() + 1) / 2;
+  kind = kHexKind;
+  if (PackDecimal(rest, put)) return put + packedSize;
+  const unsigned kinds = PackNibbles(rest, kNibbles.hex, put);
+  if ((kinds & 1) != 0) return put + packedSize;
+  if ((kinds & 2) != 0) {
+    kind = kAltKind;
+    PackNibbles(rest, kNibbles.alt, put);
+    return put + packedSize;
+  }
+  kind = kRawKind;
+  std::memcpy(put, rest.data(), rest.size());
+  return put + rest.size();
+}
+
+// A cell that none of the one-byte forms fits: its tag, the length of the
+// beginning it shares with the cell above, the length of the rest, the rest.
+char* PutText(char* put, std::string_view text, std::string_view prev) {
+  const std::size_t shared = SharedBeginning(text, prev);
+  const std::string_view rest = text.substr(shared);
+  const std::size_t shortLength = std::min(rest.size(), kLongLength);
+  char* const tag = put++;
+  if (shared != 0) *put++ = static_cast<char>(shared);
+  if (shortLength == kLongLength) put = PutNumber(put, rest.size() - kLongLength);
+  std::uint8_t kind = 0;
+  put = PutPacked(put, rest, kind);
+  *tag = static_cast<char>(kind | (shared != 0 ? kSharedFlag : 0) | shortLength);
+  return put;
+}
+
+}  // namespace
+
+int RowStore::Dictionary::Lookup(std::string_view text) {
+  if (!enabled || text.size() > kMaxWordLength) return -1;
+  ++tries;
+  std::size_t slot = static_cast<std::size_t>(WordHash(text) >> (64 - kSlotBits));
+  while (index[slot] != 0 && !Same(words[index[slot] - 1u], text)) slot = (slot + 1) & (kSlots - 1);
+  if (index[slot] != 0) {
+    ++hits;
+    return index[slot] - 1;
+  }
+  if (words.size() < kMaxWords) {
+    words.emplace_back(text);
+    index[slot] = static_cast<std::uint8_t>(words.size());
+  } else if (tries >= kWordTrial) {
+    if (hits * kWordHitShare < tries) enabled = false;
+    tries = hits = 0;
+  }
+  return -1;
+}
+
+// The steps of a block's encoding. Each writes at `put` and returns where it
+// stopped: the pointer stays in the caller's local, which the byte stores
+// cannot alias, so that the compiler need not reload it after each.
+struct RowStore::BlockEncoder {
   using ColumnBits = std::array<std::uint64_t, kMaxColumns / 64>;
-  ColumnBits abovePresent{};
-  std::array<char, 16> numberBuffer{};
-  std::int64_t lastOffset = 0;
-  for (std::size_t r = 0; r < static_cast<std::size_t>(kBlockRows); ++r) {
-    const std::string& packed = rows.rows[r];
-    std::array<std::string_view, kMaxColumns>& here = texts[r % 2];
-    const std::array<std::string_view, kMaxColumns>& above = texts[(r + 1) % 2];
-    ColumnBits present{};
+  // A row's texts by column, valid where their bit is set in `present`.
+  struct RowTexts {
+    std::array<std::string_view, kMaxColumns> texts;
+    ColumnBits present;
+  };
+
+  // The most a block's encoding can take, so that it is written without a
+  // test for room: a cell at most a tag, a shared length, three length bytes
+  // and its text, which is no more than twice its packed entry; a row its
+  // map and an offset of at most ten bytes.
+  static std::size_t Room(const OpenRows& rows, std::size_t mapBytes) {
+    std::size_t room = 0;
+    for (const PackedCells& packed : rows.rows) room += mapBytes + 10 + 2 * packed.size();
+    return room;
+  }
+
+  // The row's texts that are not empty, of the first `cols` columns.
+  static void Spread(std::string_view packed, std::size_t cols, RowTexts& row) {
+    row.present = {};
     for (std::size_t at = 0; at + kEntryHead <= packed.size();) {
       const std::size_t length = EntryLength(packed, at);
       const auto col = static_cast<std::uint8_t>(packed[at]);
       if (col < cols && length != 0) {
-        here[col] = std::string_view(packed).substr(at + kEntryHead, length);
-        present[col / 64] |= std::uint64_t{1} << (col % 64);
+        row.texts[col] = packed.substr(at + kEntryHead, length);
+        row.present[col / 64] |= std::uint64_t{1} << (col % 64);
       }
       at += kEntryHead + length;
     }
+  }
+
+  // The row's map: the bytes of `present`, as many as the columns need.
+  static char* PutMap(char* put, const ColumnBits& present, std::size_t mapBytes) {
     for (std::size_t i = 0; i < mapBytes; ++i) put[i] = static_cast<char>(present[i / 8] >> (8 * (i % 8)));
-    put += mapBytes;
-    const std::string_view number = RowNumberText(firstRow + static_cast<int>(r), numberBuffer);
-    for (std::size_t word = 0; word < present.size(); ++word) {
-      for (std::uint64_t bits = present[word]; bits != 0; bits &= bits - 1) {
+    return put + mapBytes;
+  }
+
+  // The row's cells in column order, each in the shortest of its forms.
+  static char* PutCells(char* put, std::vector<Dictionary>& dictionaries, const RowTexts& row, const RowTexts& above,
+                        std::string_view number) {
+    for (std::size_t word = 0; word < row.present.size(); ++word) {
+      for (std::uint64_t bits = row.present[word]; bits != 0; bits &= bits - 1) {
         const std::size_t col = 64 * word + static_cast<std::size_t>(std::countr_zero(bits));
-        const std::string_view text = here[col];
-        const bool hasAbove = (abovePresent[word] & (std::uint64_t{1} << (col % 64))) != 0;
-        const std::string_view prev = hasAbove ? above[col] : std::string_view();
+        const std::string_view text = row.texts[col];
+        const bool hasAbove = (above.present[word] & (std::uint64_t{1} << (col % 64))) != 0;
+        const std::string_view prev = hasAbove ? above.texts[col] : std::string_view();
         if (Same(text, prev)) {
           *put++ = static_cast<char>(kSame);
-          continue;
-        }
-        if (Same(text, number)) {
+        } else if (Same(text, number)) {
           *put++ = static_cast<char>(kRowNumber);
-          continue;
-        }
-        Dictionary& words = dictionaries[col];
-        if (words.enabled && text.size() <= kMaxWordLength) {
-          ++words.tries;
-          std::size_t slot = static_cast<std::size_t>(WordHash(text) >> (64 - Dictionary::kSlotBits));
-          while (words.index[slot] != 0 && !Same(words.words[words.index[slot] - 1u], text)) {
-            slot = (slot + 1) & (Dictionary::kSlots - 1);
-          }
-          if (words.index[slot] != 0) {
-            ++words.hits;
-            *put++ = static_cast<char>(kWord);
-            *put++ = static_cast<char>(words.index[slot] - 1u);
-            continue;
-          }
-          if (words.words.size() < kMaxWords) {
-            words.words.emplace_back(text);
-            words.index[slot] = static_cast<std::uint8_t>(words.words.size());
-          } else if (words.tries >= kWordTrial) {
-            if (words.hits * kWordHitShare < words.tries) words.enabled = false;
-            words.tries = words.hits = 0;
-          }
-        }
-        std::size_t shared = 0;
-        const std::size_t most = std::min({text.size(), prev.size(), kMaxShared});
-        while (shared < most && text[shared] == prev[shared]) ++shared;
-        if (shared < kMinShared) shared = 0;
-        const std::string_view rest = text.substr(shared);
-        const std::size_t shortLength = std::min(rest.size(), kLongLength);
-        char* const tag = put++;
-        if (shared != 0) *put++ = static_cast<char>(shared);
-        if (shortLength == kLongLength) putNumber(rest.size() - kLongLength);
-        // Decimal digits, most texts, eight at a time; else packed as
-        // hexadecimal digits while finding out whether they all are, and
-        // packed again with the other digits, or copied, when they are not.
-        const auto* chars = reinterpret_cast<const std::uint8_t*>(rest.data());
-        const std::size_t pairs = rest.size() / 2;
-        const bool odd = rest.size() % 2 != 0;
-        if (PackDecimal(rest, put)) {
-          put += pairs + (odd ? 1 : 0);
-          *tag = static_cast<char>(kHexKind | (shared != 0 ? kSharedFlag : 0) | shortLength);
-          continue;
-        }
-        unsigned kinds = 3;
-        for (std::size_t i = 0; i < pairs; ++i) {
-          const std::uint8_t high = chars[2 * i];
-          const std::uint8_t low = chars[2 * i + 1];
-          kinds &= kNibbles.kinds[high] & kNibbles.kinds[low];
-          put[i] = static_cast<char>((kNibbles.hex[high] << 4) | kNibbles.hex[low]);
-        }
-        if (odd) {
-          kinds &= kNibbles.kinds[chars[rest.size() - 1]];
-          put[pairs] = static_cast<char>(kNibbles.hex[chars[rest.size() - 1]] << 4);
-        }
-        std::uint8_t kind = kHexKind;
-        if ((kinds & 1) != 0) {
-          put += pairs + (odd ? 1 : 0);
-        } else if ((kinds & 2) != 0) {
-          kind = kAltKind;
-          for (std::size_t i = 0; i < pairs; ++i) {
-            put[i] = static_cast<char>((kNibbles.alt[chars[2 * i]] << 4) | kNibbles.alt[chars[2 * i + 1]]);
-          }
-          if (odd) put[pairs] = static_cast<char>(kNibbles.alt[chars[rest.size() - 1]] << 4);
-          put += pairs + (odd ? 1 : 0);
+        } else if (const int id = dictionaries[col].Lookup(text); id >= 0) {
+          *put++ = static_cast<char>(kWord);
+          *put++ = static_cast<char>(id);
         } else {
-          kind = kRawKind;
-          std::memcpy(put, rest.data(), rest.size());
-          put += rest.size();
+          put = PutText(put, text, prev);
         }
-        *tag = static_cast<char>(kind | (shared != 0 ? kSharedFlag : 0) | shortLength);
       }
     }
-    abovePresent = present;
+    return put;
+  }
+};
+
+std::size_t RowStore::Encode(std::vector<Dictionary>& dictionaries, std::size_t cols, const OpenRows& rows, int firstRow,
+                             std::string& out) {
+  const std::size_t mapBytes = (cols + 7) / 8;
+  const std::size_t room = BlockEncoder::Room(rows, mapBytes);
+  if (out.size() < room) out.resize(room);
+  char* put = out.data();
+  std::array<BlockEncoder::RowTexts, 2> texts{};  // by turns the row's and the row above's
+  std::array<char, 16> numberBuffer{};
+  std::int64_t lastOffset = 0;
+  for (std::size_t r = 0; r < static_cast<std::size_t>(kBlockRows); ++r) {
+    BlockEncoder::RowTexts& row = texts[r % 2];
+    BlockEncoder::Spread(rows.rows[r], cols, row);
+    put = BlockEncoder::PutMap(put, row.present, mapBytes);
+    const std::string_view number = RowNumberText(firstRow + static_cast<int>(r), numberBuffer);
+    put = BlockEncoder::PutCells(put, dictionaries, row, texts[(r + 1) % 2], number);
     // Differences taken modulo 2^64, so that no pair of offsets overflows.
-    putNumber(ZigZag(static_cast<std::int64_t>(static_cast<std::uint64_t>(rows.offsets[r]) -
-                                               static_cast<std::uint64_t>(lastOffset))));
+    put = PutNumber(put, ZigZag(static_cast<std::int64_t>(static_cast<std::uint64_t>(rows.offsets[r]) -
+                                                         static_cast<std::uint64_t>(lastOffset))));
     lastOffset = rows.offsets[r];
   }
-  return static_cast<std::size_t>(put - start);
+  return static_cast<std::size_t>(put - out.data());
 }
 
 void RowStore::Decode(const Block& block, int firstRow, OpenRows& out) const {
@@ -824,9 +937,9 @@ void RowStore::Decode(const Block& block, int firstRow, OpenRows& out) const {
   Reader in{block.frozen.get()};
   std::int64_t lastOffset = 0;
   for (std::size_t r = 0; r < static_cast<std::size_t>(kBlockRows); ++r) {
-    std::string& packed = out.rows[r];
+    PackedCells& packed = out.rows[r];
     packed.clear();
-    const std::string* above = r > 0 ? &out.rows[r - 1] : nullptr;
+    const PackedCells* above = r > 0 ? &out.rows[r - 1] : nullptr;
     const char* map = in.at;
     in.at += mapBytes;
     for (std::size_t col = 0; col < cols; ++col) {
@@ -851,18 +964,16 @@ void RowStore::Decode(const Block& block, int firstRow, OpenRows& out) const {
         const std::size_t total = shared + length;
         const char head[kEntryHead] = {static_cast<char>(col), static_cast<char>(total & 0xFF),
                                        static_cast<char>(total >> 8)};
-        packed.append(head, kEntryHead);
-        packed.append(aboveText().substr(0, shared));
+        packed.Append({head, kEntryHead});
+        packed.Append(aboveText().substr(0, shared));
         const std::uint8_t kind = tag & kKindMask;
         if (kind == kRawKind) {
-          packed.append(in.at, length);
+          packed.Append({in.at, length});
           in.at += length;
         } else {
           const char* digits = kind == kHexKind ? kHexDigits : kAltDigits;
           // Written in place: reading a grid of millions of rows spends most of its time here.
-          const std::size_t at = packed.size();
-          packed.resize(at + length);
-          char* text = packed.data() + at;
+          char* const text = packed.Extend(length);
           for (std::size_t i = 0; i + 1 < length; i += 2) {
             const std::uint8_t pair = in.Byte();
             text[i] = digits[pair >> 4];
@@ -894,7 +1005,7 @@ const RowStore::Decoded& RowStore::Cached(std::size_t block) const {
     if (entry.lastUse < slot->lastUse) slot = &entry;
   }
   Settle();  // decoding reads the dictionaries
-  Decode(blocks_[block], static_cast<int>(block) * kBlockRows, slot->rows);
+  Decode(BlockAt(block), static_cast<int>(block) * kBlockRows, slot->rows);
   slot->block = static_cast<int>(block);
   slot->lastUse = ++uses_;
   return *slot;
@@ -917,9 +1028,9 @@ void RowStore::ResetDictionariesIfUnused() {
 }
 
 std::string_view RowStore::frozenBytes(int block) const {
-  if (block < 0 || static_cast<std::size_t>(block) >= blocks_.size()) return {};
+  if (block < 0 || static_cast<std::size_t>(block) < blockBase_ || static_cast<std::size_t>(block) >= EndBlock()) return {};
   Settle();
-  const Block& b = blocks_[static_cast<std::size_t>(block)];
+  const Block& b = BlockAt(static_cast<std::size_t>(block));
   return b.frozen ? std::string_view(b.frozen.get(), b.frozenSize) : std::string_view();
 }
 
@@ -930,7 +1041,7 @@ std::size_t RowStore::bytes() const {
     total += b.frozenSize;
     if (b.open) {
       total += sizeof(OpenRows);
-      for (const std::string& packed : b.open->rows) total += packed.capacity() > 15 ? packed.capacity() + 1 : 0;
+      for (const PackedCells& packed : b.open->rows) total += packed.capacity();
     }
   }
   total += dictionaries_.capacity() * sizeof(Dictionary);
@@ -941,7 +1052,7 @@ std::size_t RowStore::bytes() const {
   total += spares_.size() * sizeof(OpenRows);
   total += sizeof(cache_);
   for (const Decoded& entry : cache_) {
-    for (const std::string& packed : entry.rows.rows) total += packed.capacity() > 15 ? packed.capacity() + 1 : 0;
+    for (const PackedCells& packed : entry.rows.rows) total += packed.capacity();
   }
   return total;
 }

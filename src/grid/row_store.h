@@ -1,5 +1,5 @@
-// RowStore: the rows of the window's result grid, kept small enough for a
-// grid of millions of messages.
+// RowStore: the rows of a result grid, the window's and the headless
+// surface's, kept small enough for a grid of millions of messages.
 //
 // The grid is a table of byte texts (0..65535 bytes a cell; an empty text is
 // an empty cell) with one file offset per row. Rows live in blocks of
@@ -14,10 +14,11 @@
 // A write to a frozen row opens its block again; `freezeSettled` closes it
 // once more. Reading a frozen row decodes its block into a small cache of
 // recently read blocks; removing columns encodes the frozen blocks again
-// without them.
+// without them. Rows that a reader has taken for good (kalvrin-check's
+// output streams them) are released, and their blocks freed.
 //
 // The encoding loses nothing: every cell and offset reads back as written.
-// Not thread-safe; the window uses it from its own thread only. Blocks that
+// Not thread-safe; its owner uses it from one thread only. Blocks that
 // freeze behind a growing grid are encoded on a worker thread of the store's
 // own, one after the other in the order they settled, so that the column
 // dictionaries grow as they would on the caller's thread and the encoding
@@ -40,6 +41,38 @@
 
 namespace kalvrin {
 
+// A row's cells as the row store packs them while its block is open:
+// column, length (two bytes), text, for each cell that is not empty. Its
+// room is kept when it is emptied, and a cell written within it costs a
+// test and a copy: a check writes one for each element of every message,
+// where a string's resize would fill the room first and its append is a
+// call.
+class PackedCells {
+ public:
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::size_t capacity() const { return capacity_; }
+  const char* data() const { return bytes_.get(); }
+  char* data() { return bytes_.get(); }
+  operator std::string_view() const { return {bytes_.get(), size_}; }
+  void clear() { size_ = 0; }
+  // Room for `more` bytes at the end, for the caller to write.
+  char* Extend(std::size_t more) {
+    if (capacity_ - size_ < more) Reserve(size_ + more);
+    char* const at = bytes_.get() + size_;
+    size_ += more;
+    return at;
+  }
+  void Append(std::string_view text);
+  void Erase(std::size_t at, std::size_t count);
+
+ private:
+  void Reserve(std::size_t size);
+  std::unique_ptr<char[]> bytes_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
 class RowStore {
  public:
   static constexpr int kBlockRows = 64;
@@ -61,6 +94,13 @@ class RowStore {
   void setRowCount(int rows);
   // Cells beyond the new count are dropped; columns added later start empty.
   void setColCount(int cols);
+
+  // Rows below `row` are given up for good: they read as empty rows without
+  // a message and take no writes, and the blocks they filled are freed; row
+  // numbers stay as they were. Cutting the grid below them releases no more
+  // than that: rows added again are kept.
+  void releaseRowsBelow(int row);
+  int firstRow() const { return firstRow_; }  // the first row not released
 
   // Writes outside the grid are dropped; reads outside it give empty text.
   void setCell(int col, int row, std::string_view text);
@@ -95,7 +135,7 @@ class RowStore {
  private:
   struct OpenRows {
     OpenRows();
-    std::array<std::string, kBlockRows> rows;  // packed: column, length (two bytes), text
+    std::array<PackedCells, kBlockRows> rows;
     std::array<std::int64_t, kBlockRows> offsets;
   };
   struct Block {
@@ -115,6 +155,10 @@ class RowStore {
     std::uint32_t tries = 0;
     std::uint32_t hits = 0;
     bool enabled = true;  // off once full and rarely hit
+
+    // The number of `text` among the words, or -1. A text not there yet is
+    // added while there is room; a full dictionary rarely hit turns off.
+    int Lookup(std::string_view text);
   };
   struct Decoded {
     int block = -1;
@@ -122,10 +166,14 @@ class RowStore {
     OpenRows rows;
   };
 
-  Block& BlockOf(int row) { return blocks_[static_cast<std::size_t>(row / kBlockRows)]; }
-  const Block& BlockOf(int row) const { return blocks_[static_cast<std::size_t>(row / kBlockRows)]; }
+  // Blocks are numbered from the grid's first row; the vector starts at
+  // blockBase_, the released blocks before it erased.
+  Block& BlockAt(std::size_t block) const { return blocks_[block - blockBase_]; }
+  std::size_t EndBlock() const { return blockBase_ + blocks_.size(); }
+  bool Released(int row) const { return row < firstRow_; }
+  void Empty(std::size_t block);  // frees a released block's rows
   // The packed row and offset, from an open block or the read cache.
-  const std::string& PackedRow(int row) const;
+  std::string_view PackedRow(int row) const;
   OpenRows& Open(std::size_t block);  // opens a frozen, pending or empty block for writing
   // Freezes an open block, here or, with `handOver`, on the worker.
   void Freeze(std::size_t block, bool handOver = false);
@@ -149,6 +197,7 @@ class RowStore {
   bool StartWorker();
   std::unique_ptr<OpenRows> TakeSpare();
   void KeepSpare(std::unique_ptr<OpenRows> rows) const;
+  struct BlockEncoder;
   // The block's rows encoded at the start of `out`, which grows as needed,
   // with its first `cols` columns; the encoding's size.
   static std::size_t Encode(std::vector<Dictionary>& dictionaries, std::size_t cols, const OpenRows& rows, int firstRow,
@@ -162,6 +211,8 @@ class RowStore {
   // Settle, which reads call too, installs what the worker made: the blocks,
   // their count and the spare rows change under a const call, and only there.
   mutable std::vector<Block> blocks_;
+  std::size_t blockBase_ = 0;  // the number of blocks_[0]
+  int firstRow_ = 0;           // rows below it are released
   int rowCount_ = 0;
   int colCount_ = 0;
   std::size_t nextFreeze_ = 0;            // blocks below it are frozen unless a write opened them

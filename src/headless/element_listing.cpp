@@ -100,18 +100,18 @@ void AppendMessageListing(std::string& out, int record, const DecodedMessage& me
   out += ", ";
   out += DecimalText(message.span.bytes).view();
   out += " bytes, MTI ";
-  AppendLatin1AsUtf8(out, message.mti);
+  AppendPrintable(out, message.mti);
   out += '\n';
   if (message.primarySpan.offset >= 0) {
     out += "  PMAP ";
-    AppendLatin1AsUtf8(out, message.primaryBitmap);
+    AppendPrintable(out, message.primaryBitmap);
     out += " at ";
     AppendOffsetText(out, message.primarySpan.offset);
     out += '\n';
   }
   if (message.secondarySpan.offset >= 0) {
     out += "  SMAP ";
-    AppendLatin1AsUtf8(out, message.secondaryBitmap);
+    AppendPrintable(out, message.secondaryBitmap);
     out += " at ";
     AppendOffsetText(out, message.secondarySpan.offset);
     out += '\n';
@@ -126,7 +126,7 @@ void AppendMessageListing(std::string& out, int record, const DecodedMessage& me
     out += FormatName(element.format);
     PadFrom(out, from, 6);
     from = out.size();
-    AppendLatin1AsUtf8(out, element.prefix);
+    AppendPrintable(out, element.prefix);
     PadFrom(out, from, 4);
     AppendPaddedLeft(out, DecimalText(element.length).view(), 3);
     out += "  at ";
@@ -135,7 +135,7 @@ void AppendMessageListing(std::string& out, int record, const DecodedMessage& me
     PadFrom(out, from, 24);
     AppendPaddedLeft(out, DecimalText(element.span.bytes).view(), 4);
     out += " bytes  ";
-    AppendLatin1AsUtf8(out, element.value);
+    AppendPrintable(out, element.value);
     if (!element.complete && message.stop == DecodeStop::EndOfFile) out += " (cut short)";
     out += '\n';
   }
@@ -143,7 +143,7 @@ void AppendMessageListing(std::string& out, int record, const DecodedMessage& me
     case DecodeStop::Complete: break;
     case DecodeStop::BadPrefix:
       out += "  error: ";
-      AppendLatin1AsUtf8(out, message.error);
+      AppendPrintable(out, message.error);
       out += " at ";
       AppendOffsetText(out, message.errorOffset);
       out += '\n';

@@ -4,15 +4,14 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "defines.h"
+#include "grid/row_store.h"
 
 namespace kalvrin {
 
@@ -24,7 +23,7 @@ class HeadlessSurface : public WindowSurface {
   HeadlessSurface() = default;
 
   // WindowSurface
-  int gridRowCount() const override { return rowCount_; }
+  int gridRowCount() const override { return rows_.rowCount(); }
   void setGridRowCount(int rows) override;
   void setGridFixedRows(int rows) override { fixedRows_ = rows; }
   void setGridColCount(int cols) override;
@@ -75,69 +74,17 @@ class HeadlessSurface : public WindowSurface {
 
  private:
   static int Index(Edit edit) { return static_cast<int>(edit); }
-  // The rows near the grid's end, where texts are written, are mutable: each
-  // text appended to the row's buffer as it is written, with where each
-  // column's text stands. The rows above them are frozen into large shared
-  // blocks, each as one packed string: a mask of the columns it holds (32
-  // bytes), then entries of column (1 byte), length (4 bytes), text. A write
-  // to a frozen row makes it mutable again.
-  struct Row {
-    const char* frozen = nullptr;  // the packed texts of a frozen row
-    std::uint32_t frozenSize = 0;
-    std::int32_t live = -1;        // its entry in live_ while mutable, -1 for none
-    std::int64_t offset = kNoRowOffset;
-  };
-  struct Block {
-    std::unique_ptr<char[]> bytes;
-    std::size_t used = 0;
-    std::size_t capacity = 0;
-    int lastRow = 0;  // the last row frozen into it
-  };
-  // A mutable row's texts; its storage stays with it from row to row.
-  struct LiveRow {
-    struct Slot {
-      std::uint32_t at = 0;
-      std::uint32_t length = 0;  // 0: an empty cell
-    };
-    std::unique_ptr<char[]> bytes;
-    std::size_t size = 0;      // bytes appended, including texts since overwritten
-    std::size_t capacity = 0;
-    std::vector<Slot> places;   // one per column (not "slots": Qt takes that word)
-    std::string_view Text(std::size_t col) const {
-      return {bytes.get() + places[col].at, places[col].length};
-    }
-    void Put(std::size_t col, std::string_view text);
-    void Clear(std::size_t columns);
-    void Load(std::string_view packed, std::size_t columns);
-
-   private:
-    void Grow(std::size_t more);
-  };
-  static std::string CellOf(std::string_view packed, int col);
-  // Every column's text of a row, in one pass over it.
-  void CellViews(const Row& row, std::vector<std::string_view>& cells) const;
-  static std::string_view FrozenOf(const Row& row) { return {row.frozen, row.frozenSize}; }
-  LiveRow& Mutable(Row& row);
-  void ForgetHotRow() { hotRow_ = -1; }
-  void ReleaseLive(Row& row);
-  void Freeze(int row);
-  void FreezeUpTo(int endRow);
-  Row* HeldRow(int row);
-  const Row* HeldRow(int row) const;
+  // Hands the rows below `endRow` to the sink and releases them, one by one,
+  // so that a sink that fails leaves the rows it did not take.
   void StreamUpTo(int endRow);
-  void DropStreamedBlocks();
+  void SetMaskedCell(int col, int row, std::string_view text);
 
-  int rowCount_ = 0;
   int fixedRows_ = 0;
   int colCount_ = 0;
   std::vector<int> colWidths_;
-  int firstHeldRow_ = 0;      // rows below it have gone to the sink
-  std::vector<Row> rows_;     // from rowsHead_ on: rows firstHeldRow_ .. rowCount_-1
-  std::size_t rowsHead_ = 0;  // entries before it belong to streamed rows
-  int frozenUpTo_ = 0;        // rows below it have been through Freeze
-  std::vector<LiveRow> live_;            // the texts of mutable rows
-  std::vector<std::int32_t> spareLive_;  // entries of live_ free for a row, emptied but keeping their storage
-  std::deque<Block> blocks_;  // frozen rows, in row order
+  // The grid's rows, in the row store the window uses too; blocks that
+  // settle behind a growing grid are encoded on its worker thread.
+  RowStore rows_;
   std::array<std::string, 3> status_;
   int progressMin_ = 0;
   int progressMax_ = 100;
@@ -145,11 +92,6 @@ class HeadlessSurface : public WindowSurface {
   std::array<std::string, kEditCount> edits_;
   std::array<TextColour, kEditCount> colours_{};
   long long repaints_ = 0;
-  // The mutable row written last: the check writes a row's cells one after
-  // the other, and each write then goes straight to its texts. Forgotten
-  // whenever rows or their buffers move.
-  int hotRow_ = -1;
-  LiveRow* hot_ = nullptr;
   RowSink sink_;
   std::vector<std::string_view> sinkCells_;  // the texts of the row being handed over
   int liveRows_ = 0;

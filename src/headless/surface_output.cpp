@@ -28,20 +28,47 @@ bool AnyEditSet(const HeadlessSurface& surface) {
 
 namespace {
 
-void AppendEscaped(std::string& line, unsigned char byte) {
-  switch (byte) {
-    case '\n': line += "\\n"; return;
-    case '\r': line += "\\r"; return;
-    case '\t': line += "\\t"; return;
-    default: break;
-  }
+void AppendHexEscape(std::string& line, unsigned char byte) {
   constexpr std::string_view kHex = "0123456789ABCDEF";
   line += "\\x";
   line += kHex[byte >> 4];
   line += kHex[byte & 0x0F];
 }
 
+void AppendEscaped(std::string& line, unsigned char byte) {
+  switch (byte) {
+    case '\n': line += "\\n"; return;
+    case '\r': line += "\\r"; return;
+    case '\t': line += "\\t"; return;
+    default: AppendHexEscape(line, byte); return;
+  }
+}
+
 bool IsControl(unsigned code) { return code < 0x20 || (code >= 0x7F && code < 0xA0); }
+
+// U+0080-U+009F in a JSON text from `from` on, as \u0080-\u009F: the library
+// writes them as they are, and a reader that splits lines on Unicode line
+// ends (U+0085) would break the line there. In UTF-8 they are the only
+// pairs that start with 0xC2 0x80-0x9F.
+void EscapeC1InJson(std::string& json, std::size_t from) {
+  std::size_t at = json.find('\xC2', from);
+  if (at == std::string::npos) return;
+  std::string escaped(json, 0, at);
+  for (; at < json.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(json[at]);
+    const auto next = at + 1 < json.size() ? static_cast<unsigned char>(json[at + 1]) : 0u;
+    if (byte == 0xC2 && next >= 0x80 && next < 0xA0) {
+      constexpr std::string_view kHex = "0123456789abcdef";
+      escaped += "\\u00";
+      escaped += kHex[next >> 4];
+      escaped += kHex[next & 0x0F];
+      ++at;
+    } else {
+      escaped += static_cast<char>(byte);
+    }
+  }
+  json.swap(escaped);
+}
 
 // The length of the valid UTF-8 sequence at text[at] that encodes a
 // character other than a control character, or 0.
@@ -77,6 +104,39 @@ std::size_t Utf8Sequence(std::string_view text, std::size_t at) {
 }
 
 }  // namespace
+
+std::size_t AppendPrintable(std::string& out, std::string_view text) {
+  std::size_t from = 0;
+  std::size_t escaped = 0;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    if (!IsControl(byte)) continue;
+    AppendLatin1AsUtf8(out, text.substr(from, at - from));
+    AppendHexEscape(out, byte);
+    ++escaped;
+    from = at + 1;
+  }
+  AppendLatin1AsUtf8(out, text.substr(from));
+  return text.size() + 3 * escaped;
+}
+
+std::string Printable(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  AppendPrintable(shown, text);
+  return shown;
+}
+
+std::size_t PrintableWidth(std::string_view text) {
+  const auto controls = std::count_if(text.begin(), text.end(), [](char c) { return IsControl(static_cast<unsigned char>(c)); });
+  return text.size() + 3 * static_cast<std::size_t>(controls);
+}
+
+std::string JsonLine(const nlohmann::ordered_json& json) {
+  std::string line = json.dump();
+  EscapeC1InJson(line, 0);
+  return line;
+}
 
 std::string FileTextForLine(std::string_view text) {
   std::string line;
@@ -123,7 +183,9 @@ void AppendJsonText(std::string& line, std::string_view bytes) {
     line.append(bytes);
     line += '"';
   } else {
+    const std::size_t from = line.size();
     line += nlohmann::json(Latin1ToUtf8(bytes)).dump();
+    EscapeC1InJson(line, from);
   }
 }
 
@@ -194,29 +256,29 @@ class JsonStream : public ReportStream {
 void WriteSummary(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result) {
   out << "Command:  " << command << " (result " << result << ")\n";
   for (int panel = 0; panel < 3; ++panel) {
-    out << "Status " << panel << ": " << Latin1ToUtf8(surface.status(panel)) << '\n';
+    out << "Status " << panel << ": " << Printable(surface.status(panel)) << '\n';
   }
   out << "Progress: " << surface.progressPosition() << " of " << surface.progressMin() << ".."
       << surface.progressMax() << '\n';
 
   if (AnyEditSet(surface)) {
-    out << "File MAC: method " << Latin1ToUtf8(surface.editText(Edit::INFileMacMeth)) << ", version "
-        << Latin1ToUtf8(surface.editText(Edit::INFileMacVer)) << ", KCV "
-        << Latin1ToUtf8(surface.editText(Edit::INFileKcv)) << ", MAC "
-        << Latin1ToUtf8(surface.editText(Edit::INFileMac)) << '\n';
+    out << "File MAC: method " << Printable(surface.editText(Edit::INFileMacMeth)) << ", version "
+        << Printable(surface.editText(Edit::INFileMacVer)) << ", KCV "
+        << Printable(surface.editText(Edit::INFileKcv)) << ", MAC "
+        << Printable(surface.editText(Edit::INFileMac)) << '\n';
     // Each variant's figures: BlockSize, MacCalls, ByteCount.
     constexpr std::array<std::pair<std::string_view, std::array<Edit, 3>>, 3> kFigures{{
         {"MACALL", {Edit::CalcMac1BSize, Edit::CalcMac1BNum, Edit::CalcMac1FSize}},
         {"MACNHD", {Edit::CalcMac2BSize, Edit::CalcMac2BNum, Edit::CalcMac2FSize}},
         {"MACNSP", {Edit::CalcMac3BSize, Edit::CalcMac3BNum, Edit::CalcMac3FSize}}}};
     for (const auto& [name, edits] : kFigures) {
-      out << name << ":   BlockSize " << Latin1ToUtf8(surface.editText(edits[0])) << ", MacCalls "
-          << Latin1ToUtf8(surface.editText(edits[1])) << ", ByteCount " << Latin1ToUtf8(surface.editText(edits[2]))
+      out << name << ":   BlockSize " << Printable(surface.editText(edits[0])) << ", MacCalls "
+          << Printable(surface.editText(edits[1])) << ", ByteCount " << Printable(surface.editText(edits[2]))
           << '\n';
     }
     for (Edit edit : kMacResultEdits) {
       const TextColour colour = surface.editColour(edit);
-      out << EditName(edit) << ": " << Latin1ToUtf8(surface.editText(edit));
+      out << EditName(edit) << ": " << Printable(surface.editText(edit));
       if (colour == TextColour::Green) out << " (match)";
       if (colour == TextColour::Red) out << " (mismatch)";
       out << '\n';
@@ -247,7 +309,7 @@ class TableWriter {
   void Fix() {
     for (const auto& row : ahead_) {
       widths_.resize(std::max(widths_.size(), row.size()), 0);
-      for (std::size_t col = 0; col < row.size(); ++col) widths_[col] = std::max(widths_[col], row[col].size());
+      for (std::size_t col = 0; col < row.size(); ++col) widths_[col] = std::max(widths_[col], PrintableWidth(row[col]));
     }
     stops_.assign(widths_.size(), 0);
     for (std::size_t col = 1; col < widths_.size(); ++col) stops_[col] = stops_[col - 1] + widths_[col - 1] + 2;
@@ -269,8 +331,7 @@ class TableWriter {
         line_.append(to - at, ' ');
         at = to;
       }
-      AppendLatin1AsUtf8(line_, row[col]);
-      at += row[col].size();
+      at += AppendPrintable(line_, row[col]);
     }
     line_.erase(line_.find_last_not_of(' ') + 1);
     out_ << line_ << '\n';

@@ -28,10 +28,22 @@ std::string FileTextForLine(std::string_view text);
 // that are not UTF-8 are written as \n, \r, \t or \xNN.
 std::string PathForLine(std::string_view path);
 
+// A text from the file for standard output's text forms (the report's
+// table, the element listing, verify's lines): each byte read as Latin-1,
+// control characters (C0, DEL and C1) written as \xNN, so that a terminal
+// shows them and acts on none. Appends it to `out` and gives its width in
+// characters.
+std::size_t AppendPrintable(std::string& out, std::string_view text);
+std::string Printable(std::string_view text);
+std::size_t PrintableWidth(std::string_view text);
+
 // A text of the window's single bytes as a JSON string, appended to `line`:
-// each byte read as Latin-1, exactly as the JSON library writes the text's
-// UTF-8 form.
+// each byte read as Latin-1, as the JSON library writes the text's UTF-8
+// form, but U+0080-U+009F escaped as \u0080-\u009F.
 void AppendJsonText(std::string& line, std::string_view bytes);
+
+// A JSON value on one line, U+0080-U+009F escaped as AppendJsonText does.
+std::string JsonLine(const nlohmann::ordered_json& json);
 
 // The window state as the documented JSON object on one line: command,
 // grid (every row still held, title row first), result, status, progress,

@@ -40,24 +40,6 @@ void LowerTo(std::atomic<std::size_t>& value, std::size_t to) {
   }
 }
 
-// Bytes as they may stand on a terminal: control characters escaped,
-// 0x80-0xFF as Latin-1.
-std::string Printable(std::string_view text) {
-  std::string shown;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      static constexpr char kHex[] = "0123456789ABCDEF";
-      shown += "\\x";
-      shown += kHex[byte >> 4];
-      shown += kHex[byte & 15];
-    } else {
-      shown += c;
-    }
-  }
-  return Latin1ToUtf8(shown);
-}
-
 nlohmann::json OrNull(std::int64_t value, std::int64_t none) {
   return value == none ? nlohmann::json(nullptr) : nlohmann::json(value);
 }
@@ -373,7 +355,7 @@ std::string FormatFinding(OutputFormat format, std::string_view file, const Find
       json["message"] = Latin1ToUtf8(finding.message);
       if (finding.declared) json["declared"] = Latin1ToUtf8(*finding.declared);
       if (finding.computed) json["computed"] = Latin1ToUtf8(*finding.computed);
-      return json.dump() + "\n";
+      return JsonLine(json) + "\n";
     }
     case OutputFormat::Csv: {
       std::ostringstream out;
@@ -409,7 +391,7 @@ std::string FormatSummary(OutputFormat format, std::string_view file, const Veri
       nlohmann::ordered_json json;
       json["file"] = Latin1ToUtf8(file);
       json["summary"] = SummaryJson(summary);
-      out << json.dump() << '\n';
+      out << JsonLine(json) << '\n';
       break;
     }
     case OutputFormat::Csv: break;
