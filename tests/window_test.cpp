@@ -30,6 +30,7 @@
 #include <QTableView>
 #include <QTextBrowser>
 #include <QTemporaryDir>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -407,7 +408,7 @@ class WindowTest : public QObject {
       TMainForm& form = s.form();
       QCOMPARE(form.windowTitle(), QString("Hand made"));
       form.move(37, 21);
-      form.resize(901, 502);
+      form.resize(701, 502);
       form.txtCHECKKey->clear();  // an empty key is stored, not left out
       QVERIFY(form.close());
     }
@@ -418,9 +419,37 @@ class WindowTest : public QObject {
     Started s = Start(dir);
     TMainForm& form = s.form();
     QCOMPARE(form.pos(), QPoint(37, 21));
-    QCOMPARE(form.size(), QSize(901, 502));
+    QCOMPARE(form.size(), QSize(701, 502));
     QCOMPARE(form.windowTitle(), kCaptionAtClose);
     QCOMPARE(form.txtCHECKKey->text(), QString());
+  }
+
+  // Bounds from a larger screen or typed by hand are kept on this screen
+  // (and written back so); a file too large to be a settings file is not
+  // read, and the status line says so.
+  void settingsThatCannotBeUsedAsTheyStand() {
+    QTemporaryDir dir;
+    WriteText(SettingsIn(dir), "[Form]\nTop=-5000\nLeft=70000\nHeight=99999\nWidth=99999\nCaption=Far away\n");
+    {
+      Started s = Start(dir);
+      TMainForm& form = s.form();
+      const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+      QVERIFY(room.contains(form.geometry().topLeft()));
+      QVERIFY(form.width() <= room.width() && form.height() <= room.height());
+      QCOMPARE(form.windowTitle(), QString("Far away"));
+      QVERIFY(Status(form, 2).isEmpty());
+      QVERIFY(form.close());
+    }
+    QVERIFY(!ReadText(SettingsIn(dir)).contains("99999"));
+
+    QByteArray huge = "[Form]\nCaption=Never read\n";
+    huge.append(QByteArray(2 * 1024 * 1024, ';'));
+    WriteText(SettingsIn(dir), huge);
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    QCOMPARE(form.windowTitle(), QString("KALVRIN "));
+    QCOMPARE(form.txtCHECKKey->text(), QString("A4F1C07B3E9D2658"));
+    QVERIFY2(Status(form, 2).contains(SettingsIn(dir)), qPrintable(Status(form, 2)));
   }
 
   void settingsEncodings_data() {

@@ -20,6 +20,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
@@ -190,6 +191,12 @@ void TMainForm::FormCreate() {
   IniFile ini;
   ini.Load(settingsPath_);
   ApplySettings(ReadSettings(ini));
+  // A settings file too large to be one is not read: the status line says
+  // why the window starts with the defaults.
+  if (!ini.Refusal().empty()) {
+    surface_->setStatus(kCommandPanel, ini.Refusal());
+    surface_->flush();
+  }
   gridTools_->readSettings(ini);
   recentFiles_.read(ini);
   FillRecentFilesMenu();
@@ -197,8 +204,17 @@ void TMainForm::FormCreate() {
 }
 
 void TMainForm::ApplySettings(const WindowSettings& s) {
-  move(s.left, s.top);
-  resize(s.width, s.height);
+  // Bounds saved on a larger screen, or written by hand, are kept to the
+  // size of the screen the window opens on, and a window wholly off it is
+  // brought onto it; one partly off it (a negative top) stays where it was.
+  QRect bounds(s.left, s.top, s.width, s.height);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect room = screen->availableGeometry();
+    bounds.setSize(bounds.size().boundedTo(room.size()));
+    if (!room.intersects(bounds)) bounds.moveTopLeft(room.topLeft());
+  }
+  move(bounds.topLeft());
+  resize(bounds.size());
   setWindowTitle(Latin1(s.caption));
   setWindowState(s.initMax ? Qt::WindowMaximized : Qt::WindowNoState);
   txtCHECKKey->setText(Latin1(s.key));

@@ -48,6 +48,7 @@ class Pass final : public MessageVisitor {
     }
     Finish();
     CheckMac();
+    if (summary_.stopped) return Done();
     // the MAC variants read the file again: it may have changed since
     if (reader_.Changed()) {
       summary_.read = false;
@@ -148,7 +149,19 @@ class Pass final : public MessageVisitor {
       mac.note = "MAC not checked: its rules are disabled";
       return;
     }
-    const FileMacs macs = ComputeFileMacs(path_, options_.key, reader_.Identity());
+    bool stopped = false;
+    MacProgress progress;
+    if (options_.macProgress) {
+      progress = [this, &stopped](std::int64_t done, std::int64_t total) {
+        stopped = !options_.macProgress(done, total);
+        return !stopped;
+      };
+    }
+    const FileMacs macs = ComputeFileMacs(path_, options_.key, reader_.Identity(), progress);
+    if (stopped) {
+      summary_.stopped = true;
+      return;
+    }
     if (!macs.computed) {
       mac.note = "MAC not computed: " + macs.failure;
       return;

@@ -22,6 +22,10 @@ struct VerifyOptions {
   RuleSet rules;
   std::string key;  // 16 hex digits: the MAC rules run; empty: they are skipped
   ProgressCallback progress;
+  // The MAC's reads after the messages' (the envelope's lookup, then the
+  // variants'), as bytes of twice the file's size; false stops the pass as
+  // `progress` does. Empty: they report nothing and run to their end.
+  ProgressCallback macProgress;
   bool maskCardNumbers = false;  // findings show card numbers with their middle digits masked
 };
 

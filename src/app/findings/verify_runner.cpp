@@ -35,13 +35,14 @@ VerifyRunner MakeVerifyRunner(std::function<bool()> maskCardNumbers) {
     verify::VerifyOptions options;
     const bool keyUsable = verify::IsMacKey(key);
     if (keyUsable) options.key = key;
-    // The pass stops at its next progress call once the window asks. Its
-    // calls come from the reading of the messages; the MAC variants after
-    // it report nothing yet: when they do, their calls go to
-    // control.progress as VerifyPhase::Mac, and a stop flag the pass takes
-    // gets control.stop.
+    // The pass stops at its next progress call once the window asks, in
+    // the reading of the messages and in the MAC's reads after it.
     options.progress = [&control](std::int64_t done, std::int64_t total) {
       const bool goOn = !control.progress || control.progress(VerifyPhase::Messages, done, total);
+      return goOn && !control.stopped();
+    };
+    options.macProgress = [&control](std::int64_t done, std::int64_t total) {
+      const bool goOn = !control.progress || control.progress(VerifyPhase::Mac, done, total);
       return goOn && !control.stopped();
     };
     options.maskCardNumbers = maskCardNumbers && maskCardNumbers();
