@@ -110,6 +110,7 @@ void WriteTextSummary(std::ostream& out, std::string_view file, const VerifySumm
   } else {
     out << mac.note << '\n';
   }
+  if (summary.duplicatesOff) out << name << ": repeated transactions not looked for (--no-duplicates)\n";
   if (summary.stopped) out << name << ": stopped before the end of the file\n";
   out << name << ": " << summary.errors << (summary.errors == 1 ? " error, " : " errors, ") << summary.warnings
       << (summary.warnings == 1 ? " warning" : " warnings") << '\n';
@@ -156,6 +157,7 @@ nlohmann::ordered_json SummaryJson(const VerifySummary& summary) {
     mac["matched"] = summary.mac.matched.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(summary.mac.matched);
   }
   json["mac"] = mac;
+  if (summary.duplicatesOff) json["duplicatesChecked"] = false;
   json["stopped"] = summary.stopped;
   json["errors"] = summary.errors;
   json["warnings"] = summary.warnings;
@@ -287,6 +289,7 @@ struct VerifyCommandOptions {
   bool csv = false;
   std::vector<std::string> disable;
   bool strict = false;
+  bool noDuplicates = false;
   unsigned jobs = 0;
 };
 
@@ -315,6 +318,8 @@ CheckOutcome RunVerify(CheckContext& context, VerifyCommandOptions& options) {
     }
     verifyOptions.rules.Disable(*rule);
   }
+  // no index of transaction keys is built for a rule that is off
+  if (options.noDuplicates) verifyOptions.rules.Disable(verify::Rule::Duplicate);
   if (!key.empty() && !verify::IsMacKey(key)) {
     outcome.outcome = Outcome::CannotRun;
     outcome.error = "the key must be 16 hex digits";
@@ -341,6 +346,7 @@ CheckOutcome RunVerify(CheckContext& context, VerifyCommandOptions& options) {
       try {
         PrintingSink sink(output, file, format, options.files[file]);
         summaries[file] = verify::VerifyFile(options.files[file], verifyOptions, sink);
+        summaries[file].duplicatesOff = options.noDuplicates;
         output.Write(file, FormatSummary(format, options.files[file], summaries[file]));
         output.Finish(file);
       } catch (...) {
@@ -403,6 +409,9 @@ std::function<CheckOutcome(CheckContext&)> DeclareVerify(CLI::App& app) {
   json->excludes(csv);
   app.add_option("--disable", options->disable, "rule ids not to report, separated by commas")->delimiter(',');
   app.add_flag("--strict", options->strict, "warnings count as errors for the exit status");
+  app.add_flag("--no-duplicates", options->noDuplicates,
+               "no index of transaction keys, so no batch.duplicate: for files too large for it (about 17 bytes a "
+               "transaction)");
   app.add_option("--jobs", options->jobs, "files checked at once (default: the number of cores)")
       ->check(CLI::Range(1u, 1024u));
   app.footer(RulesHelp() +
