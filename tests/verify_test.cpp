@@ -338,6 +338,21 @@ TEST(VerifyRules, DuplicateIndexStaysSmallAndFindsEveryRepeat) {
   EXPECT_EQ(index.Insert(verify::KeyHash({"1440", "12345"}), kKeys + 2), 0);
 }
 
+// A generated file's index at its largest, growth included: within 17 bytes
+// a message beyond the first slots of its 256 tables; none with the rule off.
+TEST(VerifyRules, DuplicateIndexBytesOfAGeneratedFile) {
+  filegen::FileSummary made;
+  const TempFile file(Generate({.size = 12000000, .seed = 8}, made));
+  const Collected result = Verify(file.str());
+  ASSERT_TRUE(result.findings.empty()) << Describe(result.findings);
+  EXPECT_GT(result.summary.duplicateIndexBytes, 12 * made.messages / 2);
+  EXPECT_LE(result.summary.duplicateIndexBytes, 17 * made.messages + 256 * 16 * 12);
+  verify::VerifyOptions off;
+  off.rules.Disable(verify::Rule::Duplicate);
+  CollectingSink sink;
+  EXPECT_EQ(verify::VerifyFile(file.str(), off, sink).duplicateIndexBytes, 0u);
+}
+
 // Stray text: digits that open no message count as text; one finding per
 // gap; padding and line ends are not stray.
 TEST(VerifyRules, StrayTextOncePerGap) {
@@ -746,6 +761,62 @@ TEST(VerifyCommand, SeveralFilesInArgumentOrder) {
     if (json.contains("summary")) order.push_back(json["file"]);
   }
   EXPECT_EQ(order, std::vector<std::string>(args.begin() + 1, args.end()));
+}
+
+// Files waiting behind a slower one keep their output on disk past a small
+// budget; what comes out is still what one thread prints, in every form.
+TEST(VerifyCommand, HeldOutputSpillsAndKeepsItsOrder) {
+  std::vector<std::unique_ptr<TempFile>> files;
+  std::vector<std::string> args = {"verify"};
+  // a bitmap fault on every other line; the first file the largest, so the others wait
+  for (int i = 0; i < 4; ++i) {
+    std::string bytes;
+    const int lines = i == 0 ? 40000 : 3000 * i;
+    for (int line = 0; line < lines; ++line) bytes += "x\n1240z" + std::to_string(line % 10) + "\n";
+    files.push_back(std::make_unique<TempFile>(bytes, "held" + std::to_string(i) + ".dat"));
+    args.push_back(files.back()->str());
+  }
+  struct Budget {
+    Budget() { setenv("KALVRIN_VERIFY_SPILL_BYTES", "3000", 1); }
+    ~Budget() { unsetenv("KALVRIN_VERIFY_SPILL_BYTES"); }
+  } budget;
+  for (const char* form : {"--json", "--csv", "--strict"}) {
+    SCOPED_TRACE(form);
+    std::vector<std::string> one = args;
+    one.insert(one.end(), {form, "--jobs", "1"});
+    std::vector<std::string> two = args;
+    two.insert(two.end(), {form, "--jobs", "2"});
+    const auto serial = Check(one);
+    const auto parallel = Check(two);
+    EXPECT_EQ(parallel.exitCode, 1);
+    EXPECT_GT(parallel.out.size(), 1000000u);
+    EXPECT_TRUE(serial.out == parallel.out);  // megabytes: no diff printed
+    EXPECT_EQ(serial.err, parallel.err);
+  }
+}
+
+// --no-duplicates: no index of transaction keys, so no batch.duplicate, and
+// the summary says why.
+TEST(VerifyCommand, NoDuplicatesTurnsTheIndexOff) {
+  filegen::FileSummary made;
+  const TempFile file(Generate({.size = 30000, .seed = 4, .faults = {{"batch.duplicate", 0}}}, made));
+  const auto with = Check({"verify", file.str()});
+  EXPECT_NE(with.out.find("[batch.duplicate]"), std::string::npos) << with.out;
+  EXPECT_EQ(with.out.find("not looked for"), std::string::npos);
+  const auto without = Check({"verify", file.str(), "--no-duplicates"});
+  EXPECT_EQ(without.out.find("[batch.duplicate]"), std::string::npos) << without.out;
+  EXPECT_NE(without.out.find(": repeated transactions not looked for (--no-duplicates)\n"), std::string::npos)
+      << without.out;
+  const auto json = Check({"verify", file.str(), "--no-duplicates", "--json"});
+  std::size_t summaries = 0;
+  for (const std::string& line : Lines(json.out)) {
+    const auto object = nlohmann::json::parse(line);
+    EXPECT_NE(object.value("rule", ""), "batch.duplicate");
+    if (!object.contains("summary")) continue;
+    EXPECT_EQ(object["summary"]["duplicatesChecked"], false);
+    ++summaries;
+  }
+  EXPECT_EQ(summaries, 1u);
 }
 
 // --mask-pan: no finding shows a card number whole.

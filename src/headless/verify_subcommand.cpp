@@ -3,9 +3,15 @@
 // side and printed in argument order.
 #include "headless/verify_subcommand.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -104,6 +110,7 @@ void WriteTextSummary(std::ostream& out, std::string_view file, const VerifySumm
   } else {
     out << mac.note << '\n';
   }
+  if (summary.duplicatesOff) out << name << ": repeated transactions not looked for (--no-duplicates)\n";
   if (summary.stopped) out << name << ": stopped before the end of the file\n";
   out << name << ": " << summary.errors << (summary.errors == 1 ? " error, " : " errors, ") << summary.warnings
       << (summary.warnings == 1 ? " warning" : " warnings") << '\n';
@@ -150,6 +157,7 @@ nlohmann::ordered_json SummaryJson(const VerifySummary& summary) {
     mac["matched"] = summary.mac.matched.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(summary.mac.matched);
   }
   json["mac"] = mac;
+  if (summary.duplicatesOff) json["duplicatesChecked"] = false;
   json["stopped"] = summary.stopped;
   json["errors"] = summary.errors;
   json["warnings"] = summary.warnings;
@@ -159,19 +167,25 @@ nlohmann::ordered_json SummaryJson(const VerifySummary& summary) {
 // ---- several files ------------------------------------------------------------
 
 // Each file's output in argument order: the first unfinished file writes
-// straight through, the others collect theirs until every file before them
-// is done.
+// straight through, the others hold theirs until every file before them is
+// done. What the waiting files hold in memory stays under a budget: past
+// it, the file that writes moves its text to an unnamed temporary file,
+// copied out when its turn comes.
 class OrderedOutput {
  public:
-  OrderedOutput(std::ostream& out, std::size_t files) : out_(out), pending_(files), done_(files, false) {}
+  OrderedOutput(std::ostream& out, std::size_t files, std::size_t budget)
+      : out_(out), pending_(files), done_(files, false), budget_(budget) {}
 
   void Write(std::size_t file, const std::string& text) {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (file == head_) {
       out_ << text;
-    } else {
-      pending_[file] += text;
+      return;
     }
+    Held& held = pending_[file];
+    held.text += text;
+    heldBytes_ += text.size();
+    if (heldBytes_ > budget_) Spill(held);
   }
 
   void Finish(std::size_t file) {
@@ -179,21 +193,81 @@ class OrderedOutput {
     done_[file] = true;
     while (head_ < done_.size() && done_[head_]) {
       ++head_;
-      if (head_ < done_.size()) {
-        out_ << pending_[head_];
-        std::string().swap(pending_[head_]);
-      }
+      if (head_ < done_.size()) Release(pending_[head_]);
     }
     out_.flush();
   }
 
  private:
+  struct CloseFile {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+  struct Held {
+    std::unique_ptr<std::FILE, CloseFile> spill;  // the older part of the text, when it grew too large
+    std::string text;
+  };
+
+  static std::FILE* OpenSpill() {
+    const char* folder = std::getenv("TMPDIR");
+    const int fd = ::open(folder != nullptr && *folder != '\0' ? folder : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      if (std::FILE* file = ::fdopen(fd, "w+b")) return file;
+      ::close(fd);
+    }
+    return std::tmpfile();  // a folder whose file system has no unnamed files
+  }
+
+  void Spill(Held& held) {
+    if (!held.spill) {
+      held.spill.reset(OpenSpill());
+      if (!held.spill) throw std::system_error(errno, std::generic_category(), "cannot hold the output of the later files");
+    }
+    if (std::fwrite(held.text.data(), 1, held.text.size(), held.spill.get()) != held.text.size()) {
+      throw std::system_error(errno, std::generic_category(), "cannot hold the output of the later files");
+    }
+    heldBytes_ -= held.text.size();
+    std::string().swap(held.text);
+  }
+
+  // The file's turn: what it spilled, then what it still holds.
+  void Release(Held& held) {
+    if (held.spill) {
+      std::FILE* file = held.spill.get();
+      if (std::fflush(file) != 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+        throw std::system_error(errno, std::generic_category(), "cannot read back the output of the later files");
+      }
+      std::vector<char> block(1 << 16);
+      for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), file)) != 0;) {
+        out_.write(block.data(), static_cast<std::streamsize>(got));
+      }
+      if (std::ferror(file) != 0) {
+        throw std::system_error(errno, std::generic_category(), "cannot read back the output of the later files");
+      }
+      held.spill.reset();
+    }
+    out_ << held.text;
+    heldBytes_ -= held.text.size();
+    std::string().swap(held.text);
+  }
+
   std::mutex mutex_;
   std::ostream& out_;
-  std::vector<std::string> pending_;
+  std::vector<Held> pending_;
   std::vector<bool> done_;
   std::size_t head_ = 0;
+  std::size_t budget_;
+  std::size_t heldBytes_ = 0;  // in memory, over all waiting files
 };
+
+// The bytes the waiting files keep in memory together; a test sets fewer.
+std::size_t HeldOutputBudget() {
+  constexpr std::size_t kBudget = 4u << 20;
+  const char* text = std::getenv("KALVRIN_VERIFY_SPILL_BYTES");
+  if (text == nullptr || *text == '\0') return kBudget;
+  char* end = nullptr;
+  const unsigned long long value = std::strtoull(text, &end, 10);
+  return *end == '\0' ? static_cast<std::size_t>(value) : kBudget;
+}
 
 class PrintingSink final : public verify::FindingSink {
  public:
@@ -215,6 +289,7 @@ struct VerifyCommandOptions {
   bool csv = false;
   std::vector<std::string> disable;
   bool strict = false;
+  bool noDuplicates = false;
   unsigned jobs = 0;
 };
 
@@ -243,6 +318,8 @@ CheckOutcome RunVerify(CheckContext& context, VerifyCommandOptions& options) {
     }
     verifyOptions.rules.Disable(*rule);
   }
+  // no index of transaction keys is built for a rule that is off
+  if (options.noDuplicates) verifyOptions.rules.Disable(verify::Rule::Duplicate);
   if (!key.empty() && !verify::IsMacKey(key)) {
     outcome.outcome = Outcome::CannotRun;
     outcome.error = "the key must be 16 hex digits";
@@ -261,7 +338,7 @@ CheckOutcome RunVerify(CheckContext& context, VerifyCommandOptions& options) {
   // Files after a failed one stop: nothing of theirs is printed, as when
   // the files are checked one after the other.
   verifyOptions.progress = [&firstFailure](std::int64_t, std::int64_t) { return fileOnThread < firstFailure.load(); };
-  OrderedOutput output(context.out, count);
+  OrderedOutput output(context.out, count, HeldOutputBudget());
   std::atomic<std::size_t> next{0};
   auto work = [&] {
     for (std::size_t file = next++; file < count && file < firstFailure.load(); file = next++) {
@@ -269,6 +346,7 @@ CheckOutcome RunVerify(CheckContext& context, VerifyCommandOptions& options) {
       try {
         PrintingSink sink(output, file, format, options.files[file]);
         summaries[file] = verify::VerifyFile(options.files[file], verifyOptions, sink);
+        summaries[file].duplicatesOff = options.noDuplicates;
         output.Write(file, FormatSummary(format, options.files[file], summaries[file]));
         output.Finish(file);
       } catch (...) {
@@ -331,6 +409,9 @@ std::function<CheckOutcome(CheckContext&)> DeclareVerify(CLI::App& app) {
   json->excludes(csv);
   app.add_option("--disable", options->disable, "rule ids not to report, separated by commas")->delimiter(',');
   app.add_flag("--strict", options->strict, "warnings count as errors for the exit status");
+  app.add_flag("--no-duplicates", options->noDuplicates,
+               "no index of transaction keys, so no batch.duplicate: for files too large for it (about 17 bytes a "
+               "transaction)");
   app.add_option("--jobs", options->jobs, "files checked at once (default: the number of cores)")
       ->check(CLI::Range(1u, 1024u));
   app.footer(RulesHelp() +

@@ -93,39 +93,50 @@ std::uint64_t KeyHash(std::initializer_list<std::string_view> fields) {
   return hash;
 }
 
-std::size_t DuplicateIndex::Slot(std::uint64_t hash) const {
+namespace {
+
+// The slot of a hash in a table of `size` slots, from the bits below the
+// ones that chose the table.
+std::size_t SlotOf(std::uint64_t hash, int tableBits, std::size_t size) {
   __extension__ using Wide = unsigned __int128;
-  return static_cast<std::size_t>((static_cast<Wide>(hash) * hashes_.size()) >> 64);
+  return static_cast<std::size_t>((static_cast<Wide>(hash << tableBits) * size) >> 64);
 }
+
+}  // namespace
 
 std::int64_t DuplicateIndex::Insert(std::uint64_t keyHash, std::int64_t record) {
-  if ((used_ + 1) * 100 > hashes_.size() * 92) Grow();
+  Table& table = tables_[keyHash >> (64 - kTableBits)];
+  if ((table.used + 1) * 100 > table.hashes.size() * 92) Grow(table);
   // records past 32 bits are not named; a file of four billion messages is not a batch
   const auto stored = static_cast<std::uint32_t>(std::min<std::int64_t>(record, 0xFFFFFFFF));
-  for (std::size_t at = Slot(keyHash);; at = at + 1 == hashes_.size() ? 0 : at + 1) {
-    if (records_[at] == 0) {
-      hashes_[at] = keyHash;
-      records_[at] = stored;
-      ++used_;
+  const std::size_t size = table.hashes.size();
+  for (std::size_t at = SlotOf(keyHash, kTableBits, size);; at = at + 1 == size ? 0 : at + 1) {
+    if (table.records[at] == 0) {
+      table.hashes[at] = keyHash;
+      table.records[at] = stored;
+      ++table.used;
       return 0;
     }
-    if (hashes_[at] == keyHash) return records_[at];
+    if (table.hashes[at] == keyHash) return table.records[at];
   }
 }
 
-void DuplicateIndex::Grow() {
-  std::vector<std::uint64_t> hashes = std::move(hashes_);
-  std::vector<std::uint32_t> records = std::move(records_);
-  const std::size_t size = std::max<std::size_t>(1024, hashes.size() + hashes.size() / 4);
-  hashes_.assign(size, 0);
-  records_.assign(size, 0);
-  for (std::size_t i = 0; i < hashes.size(); ++i) {
-    if (records[i] == 0) continue;
-    std::size_t at = Slot(hashes[i]);
-    while (records_[at] != 0) at = at + 1 == size ? 0 : at + 1;
-    hashes_[at] = hashes[i];
-    records_[at] = records[i];
+void DuplicateIndex::Grow(Table& table) {
+  const std::size_t old = table.hashes.size();
+  const std::size_t size = std::max<std::size_t>(16, old + old / 4);
+  std::vector<std::uint64_t> hashes(size, 0);
+  std::vector<std::uint32_t> records(size, 0);
+  peakBytes_ = std::max(peakBytes_, bytes_ + size * kSlotBytes);
+  for (std::size_t i = 0; i < old; ++i) {
+    if (table.records[i] == 0) continue;
+    std::size_t at = SlotOf(table.hashes[i], kTableBits, size);
+    while (records[at] != 0) at = at + 1 == size ? 0 : at + 1;
+    hashes[at] = table.hashes[i];
+    records[at] = table.records[i];
   }
+  table.hashes = std::move(hashes);
+  table.records = std::move(records);
+  bytes_ += (size - old) * kSlotBytes;
 }
 
 }  // namespace kalvrin::verify

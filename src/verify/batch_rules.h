@@ -57,21 +57,29 @@ class MessageNumbers {
 };
 
 // Transaction keys seen so far: 12 bytes a slot (the key's 64-bit hash and
-// the record), grown by a quarter when 92% full, so the index holds 13 to 17
-// bytes per transaction message.
+// the record), in 256 tables chosen by the hash's top byte, each grown by a
+// quarter when 92% full. Only one small table is copied at a time, so the
+// index holds 13 to 17 bytes per transaction message even while it grows.
 class DuplicateIndex {
  public:
   // The record of an earlier message with the same key, or 0; the key is
   // added either way.
   std::int64_t Insert(std::uint64_t keyHash, std::int64_t record);
-  std::size_t Bytes() const { return hashes_.size() * sizeof(std::uint64_t) + records_.size() * sizeof(std::uint32_t); }
+  // The most bytes the index held at once.
+  std::size_t Bytes() const { return peakBytes_; }
 
  private:
-  std::size_t Slot(std::uint64_t hash) const;
-  void Grow();
-  std::vector<std::uint64_t> hashes_;
-  std::vector<std::uint32_t> records_;  // 0: an empty slot
-  std::size_t used_ = 0;
+  static constexpr int kTableBits = 8;
+  struct Table {
+    std::vector<std::uint64_t> hashes;
+    std::vector<std::uint32_t> records;  // 0: an empty slot
+    std::size_t used = 0;
+  };
+  static constexpr std::size_t kSlotBytes = sizeof(std::uint64_t) + sizeof(std::uint32_t);
+  void Grow(Table& table);
+  std::vector<Table> tables_ = std::vector<Table>(std::size_t{1} << kTableBits);
+  std::size_t bytes_ = 0;
+  std::size_t peakBytes_ = 0;
 };
 
 std::uint64_t KeyHash(std::initializer_list<std::string_view> fields);

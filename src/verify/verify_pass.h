@@ -61,7 +61,8 @@ struct VerifySummary {
   MacSummary mac;
   std::int64_t errors = 0;    // findings reported, by severity
   std::int64_t warnings = 0;
-  std::size_t duplicateIndexBytes = 0;
+  std::size_t duplicateIndexBytes = 0;  // the most the index of transaction keys held at once
+  bool duplicatesOff = false;  // the index was turned off for a file too large for it: no batch.duplicate
 };
 
 // Checks one file. Findings go to `sink` as they are found; the summary
