@@ -1780,6 +1780,23 @@ class WindowTest : public QObject {
   // findings a stopped verify made), and both say which command was
   // stopped; closing writes the settings once and closes. The window is
   // idle afterwards, and the next command runs to its end.
+  // Find and ISO act on the grid, so its page comes to the front.
+  void findAndIsoBringTheGridForward() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.pgResult->setCurrentWidget(form.Mac);
+    form.gridTools().findAction->trigger();
+    QCOMPARE(form.pgResult->currentWidget(), form.Format);
+    QVERIFY(form.gridTools().findBar->isVisible());
+
+    form.pgResult->setCurrentWidget(form.Findings);
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.bbtnCheckFormatClick();
+    QCOMPARE(form.pgResult->currentWidget(), form.Format);
+  }
+
   void stoppingARunningCommand_data() {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("how");

@@ -300,6 +300,7 @@ void TMainForm::cmbShortNameChange() {
 
 void TMainForm::bbtnCheckFormatClick() {
   if (!commands_.idle()) return;  // a call that got past the disabled buttons
+  pgResult->setCurrentWidget(Format);  // before the busy state, which gives the grid the focus
   Guarded([this] {
     BusyState busy(commands_, Command::FormatCheck, CommandWidgets(), *surface_, bbtnCheckFormat,
                    [this] { check_->RequestStop(); });
