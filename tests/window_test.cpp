@@ -1773,13 +1773,6 @@ class WindowTest : public QObject {
     QVERIFY(!bar.isVisible());
   }
 
-  // Clear, Escape or closing the window while ISO, MAC or Verify runs: the
-  // command stops before its end. Clear then empties every result page,
-  // Escape keeps what the window shows (the grid of the format check before
-  // a MAC check or verify, the rows a stopped format check read, the
-  // findings a stopped verify made), and both say which command was
-  // stopped; closing writes the settings once and closes. The window is
-  // idle afterwards, and the next command runs to its end.
   // Find and ISO act on the grid, so its page comes to the front.
   void findAndIsoBringTheGridForward() {
     QTemporaryDir dir;
@@ -1797,6 +1790,43 @@ class WindowTest : public QObject {
     QCOMPARE(form.pgResult->currentWidget(), form.Format);
   }
 
+  // A file from the command line, a drop or the recent files is the file
+  // chosen last: the Open dialog cancelled puts it back.
+  void cancelledOpenKeepsTheFileChosenLast() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    s.dialogs->files = {std::nullopt, std::nullopt, std::nullopt};
+    ApplyStartArguments(form, {Sample("batch-nsp.dat")});
+    form.bbtnFileOpenClick();
+    QCOMPARE(form.txtINFile->text(), Sample("batch-nsp.dat"));
+
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(Sample("batch-nhd.dat"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&form, &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&form, &drop);
+    QCOMPARE(form.txtINFile->text(), Sample("batch-nhd.dat"));
+    form.bbtnFileOpenClick();
+    QCOMPARE(form.txtINFile->text(), Sample("batch-nhd.dat"));
+
+    form.txtINFile->setText(Sample("batch-bad-prefix.dat"));
+    form.bbtnCheckFormatClick();  // now a recent file
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.RecentFilesMenu->actions().at(0)->trigger();
+    form.bbtnFileOpenClick();
+    QCOMPARE(form.txtINFile->text(), Sample("batch-bad-prefix.dat"));
+  }
+
+  // Clear, Escape or closing the window while ISO, MAC or Verify runs: the
+  // command stops before its end. Clear then empties every result page,
+  // Escape keeps what the window shows (the grid of the format check before
+  // a MAC check or verify, the rows a stopped format check read, the
+  // findings a stopped verify made), and both say which command was
+  // stopped; closing writes the settings once and closes. The window is
+  // idle afterwards, and the next command runs to its end.
   void stoppingARunningCommand_data() {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("how");

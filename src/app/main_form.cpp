@@ -286,9 +286,14 @@ void TMainForm::bbtnFileOpenClick() {
     const QString folder = !txtINFile->text().isEmpty() && current.absoluteDir().exists() ? current.absolutePath() : QString();
     txtINFile->setText(executableStem_);
     const std::optional<QString> chosen = dialogs_->chooseFile(this, folder.isEmpty() ? txtINFile->text() : folder);
-    if (chosen) openDialogFileName_ = *chosen;
+    if (chosen) openDialogFileName_ = *chosen;  // cancelled: the file chosen last
     txtINFile->setText(openDialogFileName_);
   });
+}
+
+void TMainForm::chooseFile(const QString& file) {
+  txtINFile->setText(file);
+  openDialogFileName_ = file;
 }
 
 void TMainForm::bbtnExitClick() { close(); }
@@ -426,7 +431,7 @@ void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
 void TMainForm::dropEvent(QDropEvent* event) {
   const QString file = DroppedFile(event->mimeData());
   if (file.isEmpty() || !bbtnFileOpen->isEnabled()) return;
-  txtINFile->setText(QDir::toNativeSeparators(file));
+  chooseFile(QDir::toNativeSeparators(file));
   event->acceptProposedAction();
 }
 
@@ -532,7 +537,7 @@ void TMainForm::FillRecentFilesMenu() {
   for (const QString& file : recentFiles_.files()) {
     QAction* action = RecentFilesMenu->addAction(file);
     connect(action, &QAction::triggered, this, [this, file] {
-      if (bbtnFileOpen->isEnabled()) txtINFile->setText(file);
+      if (bbtnFileOpen->isEnabled()) chooseFile(file);
     });
   }
   RecentFilesMenu->setEnabled(!recentFiles_.files().isEmpty());

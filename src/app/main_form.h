@@ -160,6 +160,9 @@ class TMainForm : public QMainWindow {
   void setVerifyRunner(VerifyRunner runner);
   // The command that runs now, Command::None between commands.
   Command runningCommand() const { return commands_.running(); }
+  // A file given on the command line, dropped or picked from the recent
+  // files: into the file edit, and the file a cancelled Open dialog puts back.
+  void chooseFile(const QString& file);
 
  public slots:
   void bbtnFileOpenClick();
