@@ -69,7 +69,9 @@ void TMainForm::ShowFinding(std::int64_t record, int element) {
     bbtnCheckFormatClick();
   }
   if (record >= gridModel_->gridRowCount()) {
-    // The format check stops at a bad length prefix; verify reads on.
+    // The format check stops at a bad length prefix; verify reads on. The
+    // note is on the Findings page, which the check took from the front.
+    pgResult->setCurrentWidget(Findings);
     Findings->showNote(QString(findings_text::kPastTheGrid).arg(record));
     return;
   }
