@@ -29,6 +29,7 @@ void TMainForm::VerifyClick() {
   if (!commands_.idle() || !verifyRunner_) return;
   Guarded([this] {
     BusyState busy(commands_, Command::Verify, CommandWidgets(), *surface_, nullptr);
+    StartCommandOn(txtINFile->text(), Command::Verify);
     const QByteArray path = QFile::encodeName(txtINFile->text());
     surface_->setStatus(kCommandPanel, findings_text::kVerifying);
     surface_->setProgressMin(0);
