@@ -1780,6 +1780,150 @@ class WindowTest : public QObject {
   // findings a stopped verify made), and both say which command was
   // stopped; closing writes the settings once and closes. The window is
   // idle afterwards, and the next command runs to its end.
+  // A command on another file takes away what belonged to the file before:
+  // the MAC page's results and verdict, the findings, the status bar's
+  // figures; the title names the file the results are of.
+  void resultsOfAnotherFileDoNotStay() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.txtCHECKKey->setText("A4F1C07B3E9D2658");
+    form.bbtnCheckMacClick();
+    QVERIFY(!form.txtCalcMacNSP->text().isEmpty());
+    QVERIFY(!form.labVerdict->text().isEmpty());
+    QVERIFY(form.windowTitle().endsWith("batch-nsp.dat"));
+    const QString caption = form.windowTitle().chopped(QStringLiteral("batch-nsp.dat").size());
+
+    form.txtINFile->setText(Sample("batch-bad-prefix.dat"));
+    form.bbtnCheckFormatClick();
+    QCOMPARE(Status(form, 2), QString("Error Process P 35 Len: '1A'"));
+    for (int e = static_cast<int>(Edit::CalcMac1BSize); e < kEditCount; ++e) {
+      QVERIFY2(form.edit(static_cast<Edit>(e))->text().isEmpty(), kEditNames[e].data());
+    }
+    QVERIFY(form.labVerdict->text().isEmpty());
+    QVERIFY(form.labKcvVerdict->text().isEmpty());
+    for (QLabel* mark : form.ResultMarks) QVERIFY(mark->text().isEmpty());
+    QCOMPARE(form.windowTitle(), caption + "batch-bad-prefix.dat");
+
+    // Findings of one file go when the format check runs on another.
+    form.setVerifyRunner([](const std::string&, const std::string&, const VerifyControl&) {
+      FindingsRun run;
+      run.read = true;
+      run.findings = {{true, "element.date", 3, 700, 12, "P12 261399120000 is not a date"}};
+      return run;
+    });
+    form.Verify->trigger();
+    QCOMPARE(form.Findings->model().rowCount(), 1);
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.bbtnCheckFormatClick();
+    QCOMPARE(form.Findings->model().rowCount(), 0);
+    QVERIFY(!Status(form, 1).isEmpty());
+
+    // Verify on another file leaves no size of the file before in the status bar.
+    form.txtINFile->setText(Sample("batch-nhd.dat"));
+    form.Verify->trigger();
+    QVERIFY(Status(form, 0).isEmpty());
+    QVERIFY(Status(form, 1).isEmpty());
+    QCOMPARE(form.windowTitle(), caption + "batch-nhd.dat");
+
+    // The settings keep the caption alone.
+    form.close();
+    QVERIFY(ReadText(SettingsIn(dir)).contains("Caption=" + kCaptionAtClose.toLatin1() + "\n"));
+  }
+
+  // A key edited after a MAC check leaves the verdict marked as the old
+  // key's; a refused key leaves no MAC of the key before.
+  void verdictOfAnotherKey() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.txtCHECKKey->setText("A4F1C07B3E9D2658");
+    form.bbtnCheckMacClick();
+    const QString verdict = form.labVerdict->text();
+    QVERIFY(verdict.contains("MACNSP equals"));
+    QCOMPARE(form.labVerdict->palette().color(QPalette::WindowText), kGreen);
+    form.txtCHECKKey->setFocus();
+    form.txtCHECKKey->end(false);
+    QTest::keyClick(form.txtCHECKKey, Qt::Key_Backspace);
+    QVERIFY(form.labVerdict->text().startsWith(verdict));
+    QVERIFY(form.labVerdict->text().contains("for batch-nsp.dat, key check value B690D735"));
+    QVERIFY(form.labVerdict->palette().color(QPalette::WindowText) != kGreen);
+    QVERIFY(form.labKcvVerdict->palette().color(QPalette::WindowText) != kGreen);
+    QTest::keyClick(form.txtCHECKKey, Qt::Key_8);  // marked once, not once per keystroke
+    QCOMPARE(form.labVerdict->text().count("for batch-nsp.dat"), 1);
+
+    form.txtCHECKKey->setText("1C587F1C13924FEF");
+    form.bbtnCheckMacClick();
+    QVERIFY(form.labVerdict->text().contains("No computed MAC equals"));
+    form.txtCHECKKey->setText("A4F1C07B3E9D265O");
+    form.bbtnCheckMacClick();
+    QCOMPARE(Status(form, 1), QString("Create KCV error "));
+    for (const QLineEdit* result : {form.txtCalcMacAll, form.txtCalcMacNHD, form.txtCalcMacNSP}) {
+      QCOMPARE(result->text(), QString());
+      QCOMPARE(TextColourOf(result), kBlack);
+    }
+    for (QLabel* mark : form.ResultMarks) QVERIFY(mark->text().isEmpty());
+    QVERIFY(!form.labVerdict->text().contains("No computed MAC equals"));
+  }
+
+  // Find and ISO act on the grid, so its page comes to the front.
+  void findAndIsoBringTheGridForward() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.pgResult->setCurrentWidget(form.Mac);
+    form.gridTools().findAction->trigger();
+    QCOMPARE(form.pgResult->currentWidget(), form.Format);
+    QVERIFY(form.gridTools().findBar->isVisible());
+
+    form.pgResult->setCurrentWidget(form.Findings);
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.bbtnCheckFormatClick();
+    QCOMPARE(form.pgResult->currentWidget(), form.Format);
+  }
+
+  // A file from the command line, a drop or the recent files is the file
+  // chosen last: the Open dialog cancelled puts it back.
+  void cancelledOpenKeepsTheFileChosenLast() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    s.dialogs->files = {std::nullopt, std::nullopt, std::nullopt};
+    ApplyStartArguments(form, {Sample("batch-nsp.dat")});
+    form.bbtnFileOpenClick();
+    QCOMPARE(form.txtINFile->text(), Sample("batch-nsp.dat"));
+
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(Sample("batch-nhd.dat"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&form, &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&form, &drop);
+    QCOMPARE(form.txtINFile->text(), Sample("batch-nhd.dat"));
+    form.bbtnFileOpenClick();
+    QCOMPARE(form.txtINFile->text(), Sample("batch-nhd.dat"));
+
+    form.txtINFile->setText(Sample("batch-bad-prefix.dat"));
+    form.bbtnCheckFormatClick();  // now a recent file
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.RecentFilesMenu->actions().at(0)->trigger();
+    form.bbtnFileOpenClick();
+    QCOMPARE(form.txtINFile->text(), Sample("batch-bad-prefix.dat"));
+  }
+
+  // Clear, Escape or closing the window while ISO, MAC or Verify runs: the
+  // command stops before its end. Clear then empties every result page,
+  // Escape keeps what the window shows (the grid of the format check before
+  // a MAC check or verify, the rows a stopped format check read, the
+  // findings a stopped verify made), and both say which command was
+  // stopped; closing writes the settings once and closes. The window is
+  // idle afterwards, and the next command runs to its end.
   void stoppingARunningCommand_data() {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("how");

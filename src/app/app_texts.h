@@ -32,6 +32,12 @@ inline constexpr const char* kKcvSame = "%1 The key's check value %2 is the file
 inline constexpr const char* kKcvDiffers = "%1 The key's check value %2 is not the file's %3: a wrong key, not a wrong file.";
 inline constexpr const char* kKcvNotDeclared = "The key's check value is %1; the file declares none.";
 inline constexpr const char* kKcvNone = "%1 The key gives no check value: it is not 16 or 32 hexadecimal digits.";
+// The verdict once the key has changed: the verdict, the file's name, the
+// key check value it was for.
+inline constexpr const char* kVerdictOfKey = "%1 (for %2, key check value %3)";
+inline constexpr const char* kVerdictOfNoKey = "%1 (for %2, a key without check value)";
+// Between the caption and the file's name in the title.
+inline constexpr const char* kTitleSeparator = " - ";
 
 // Menu items added around the specified ones.
 inline constexpr const char* kRecentFilesMenu = "Recent files";

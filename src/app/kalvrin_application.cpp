@@ -51,7 +51,7 @@ KalvrinWindows CreateWindows(const QString& executablePath, std::unique_ptr<User
 
 void ApplyStartArguments(TMainForm& form, const QStringList& arguments) {
   if (arguments.isEmpty() || arguments.front().isEmpty()) return;
-  form.txtINFile->setText(QFileInfo(arguments.front()).absoluteFilePath());
+  form.chooseFile(QFileInfo(arguments.front()).absoluteFilePath());
 }
 
 }  // namespace kalvrin

@@ -69,6 +69,7 @@ constexpr int kInspectorShare = 45;
 const QColor kBlack(0, 0, 0);
 const QColor kVerdictRed(255, 0, 0);
 const QColor kVerdictGreen(0, 128, 0);
+const QColor kVerdictStale(128, 128, 128);
 
 std::string Bytes(const QString& text) { return text.toLatin1().toStdString(); }
 
@@ -215,7 +216,8 @@ void TMainForm::ApplySettings(const WindowSettings& s) {
   }
   move(bounds.topLeft());
   resize(bounds.size());
-  setWindowTitle(Latin1(s.caption));
+  caption_ = Latin1(s.caption);
+  UpdateTitle();
   setWindowState(s.initMax ? Qt::WindowMaximized : Qt::WindowNoState);
   txtCHECKKey->setText(Latin1(s.key));
   txtCHECKKey->setCursorPosition(0);  // a key longer than the edit shows its start
@@ -229,7 +231,7 @@ WindowSettings TMainForm::CurrentSettings() const {
   s.left = pos().x();
   s.height = height();
   s.width = width();
-  s.caption = Bytes(windowTitle());
+  s.caption = Bytes(caption_);
   s.initMax = isMaximized();
   s.key = Bytes(txtCHECKKey->text());
   return s;
@@ -237,7 +239,8 @@ WindowSettings TMainForm::CurrentSettings() const {
 
 // Caption with the version, then the settings; false keeps the window open.
 bool TMainForm::FormClose() {
-  setWindowTitle(app_text::kCaptionStem + VersionText);
+  caption_ = app_text::kCaptionStem + VersionText;
+  UpdateTitle();
   ++settingsWrites_;
   bool written = false;
   try {
@@ -286,9 +289,14 @@ void TMainForm::bbtnFileOpenClick() {
     const QString folder = !txtINFile->text().isEmpty() && current.absoluteDir().exists() ? current.absolutePath() : QString();
     txtINFile->setText(executableStem_);
     const std::optional<QString> chosen = dialogs_->chooseFile(this, folder.isEmpty() ? txtINFile->text() : folder);
-    if (chosen) openDialogFileName_ = *chosen;
+    if (chosen) openDialogFileName_ = *chosen;  // cancelled: the file chosen last
     txtINFile->setText(openDialogFileName_);
   });
+}
+
+void TMainForm::chooseFile(const QString& file) {
+  txtINFile->setText(file);
+  openDialogFileName_ = file;
 }
 
 void TMainForm::bbtnExitClick() { close(); }
@@ -300,10 +308,12 @@ void TMainForm::cmbShortNameChange() {
 
 void TMainForm::bbtnCheckFormatClick() {
   if (!commands_.idle()) return;  // a call that got past the disabled buttons
+  pgResult->setCurrentWidget(Format);  // before the busy state, which gives the grid the focus
   Guarded([this] {
     BusyState busy(commands_, Command::FormatCheck, CommandWidgets(), *surface_, bbtnCheckFormat,
                    [this] { check_->RequestStop(); });
     NoteCommandFile(txtINFile->text());
+    StartCommandOn(txtINFile->text(), Command::FormatCheck);
     const QByteArray path = QFile::encodeName(txtINFile->text());
     Inspector->clear();
     checkedPath_ = path.toStdString();
@@ -342,8 +352,8 @@ void TMainForm::bbtnCheckMacClick() {
   QString keyKcv;
   Guarded([this, &keyKcv] {
     BusyState busy(commands_, Command::MacCheck, CommandWidgets(), *surface_, bbtnCheckMac);
-    ClearVerdict();
     NoteCommandFile(txtINFile->text());
+    StartCommandOn(txtINFile->text(), Command::MacCheck);
     const QByteArray path = QFile::encodeName(txtINFile->text());
     const std::string kcv = Bytes(txtCHECKKcv->text());
     const std::string key = Bytes(txtCHECKKey->text());
@@ -378,6 +388,8 @@ void TMainForm::bbtnClearClick() {
     ClearVerdict();
     StatusReason->clear();
     for (QLabel* panel : StatusPanels) panel->setToolTip({});
+    resultsFile_.clear();
+    UpdateTitle();
     surface_->flush();
   });
 }
@@ -403,6 +415,7 @@ void TMainForm::BuildShortcuts() {
   connect(open, &QShortcut::activated, this, [this] {
     if (bbtnFileOpen->isEnabled()) bbtnFileOpenClick();
   });
+  connect(txtCHECKKey, &QLineEdit::textEdited, this, &TMainForm::MarkVerdictStale);
   connect(txtINFile, &QLineEdit::returnPressed, this, [this] {
     if (bbtnCheckFormat->isEnabled()) bbtnCheckFormatClick();
   });
@@ -425,7 +438,7 @@ void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
 void TMainForm::dropEvent(QDropEvent* event) {
   const QString file = DroppedFile(event->mimeData());
   if (file.isEmpty() || !bbtnFileOpen->isEnabled()) return;
-  txtINFile->setText(QDir::toNativeSeparators(file));
+  chooseFile(QDir::toNativeSeparators(file));
   event->acceptProposedAction();
 }
 
@@ -450,6 +463,9 @@ void TMainForm::SelectBadPrefix() {
 }
 
 void TMainForm::ShowVerdict(const QString& keyKcv) {
+  verdictFile_ = QFileInfo(resultsFile_).fileName();
+  verdictKcv_ = keyKcv;
+  verdictStale_ = false;
   const QString match = Utf8(app_text::kMatchMark);
   const QString mismatch = Utf8(app_text::kMismatchMark);
   const QString declared = txtINFileMac->text();
@@ -508,6 +524,43 @@ void TMainForm::ClearVerdict() {
   for (QLabel* mark : ResultMarks) mark->clear();
   labVerdict->clear();
   labKcvVerdict->clear();
+  verdictStale_ = false;
+}
+
+void TMainForm::MarkVerdictStale() {
+  if (verdictStale_ || labVerdict->text().isEmpty()) return;
+  verdictStale_ = true;
+  labVerdict->setText(verdictKcv_.isEmpty() ? Utf8(app_text::kVerdictOfNoKey).arg(labVerdict->text(), verdictFile_)
+                                            : Utf8(app_text::kVerdictOfKey).arg(labVerdict->text(), verdictFile_, verdictKcv_));
+  SetTextColour(labVerdict, kVerdictStale);
+  SetTextColour(labKcvVerdict, kVerdictStale);
+  for (QLabel* mark : ResultMarks) SetTextColour(mark, kVerdictStale);
+}
+
+void TMainForm::ClearMacResults(bool declaredToo) {
+  for (int e = static_cast<int>(declaredToo ? Edit::INFileKcv : Edit::CalcMac1BSize); e < kEditCount; ++e) {
+    surface_->setEditText(static_cast<Edit>(e), {});
+  }
+  for (Edit result : kMacResultEdits) surface_->setEditColour(result, TextColour::Black);
+  ClearVerdict();
+}
+
+// The grid stays: it is the format check's, of the file it names in the
+// inspector, and Escape on a later command keeps it.
+void TMainForm::StartCommandOn(const QString& file, Command command) {
+  if (command == Command::MacCheck) ClearMacResults(false);  // a refused key leaves no MAC of the key before
+  if (file == resultsFile_) return;
+  ClearMacResults(true);
+  Findings->clear();
+  for (int panel : {kPositionPanel, kTotalsPanel}) surface_->setStatus(panel, {});
+  resultsFile_ = file;
+  UpdateTitle();
+  surface_->flush();
+}
+
+void TMainForm::UpdateTitle() {
+  const QString name = QFileInfo(resultsFile_).fileName();
+  setWindowTitle(name.isEmpty() ? caption_ : caption_ + QString::fromLatin1(app_text::kTitleSeparator) + name);
 }
 
 void TMainForm::NoteCommandFile(const QString& file) {
@@ -531,7 +584,7 @@ void TMainForm::FillRecentFilesMenu() {
   for (const QString& file : recentFiles_.files()) {
     QAction* action = RecentFilesMenu->addAction(file);
     connect(action, &QAction::triggered, this, [this, file] {
-      if (bbtnFileOpen->isEnabled()) txtINFile->setText(file);
+      if (bbtnFileOpen->isEnabled()) chooseFile(file);
     });
   }
   RecentFilesMenu->setEnabled(!recentFiles_.files().isEmpty());

@@ -160,6 +160,9 @@ class TMainForm : public QMainWindow {
   void setVerifyRunner(VerifyRunner runner);
   // The command that runs now, Command::None between commands.
   Command runningCommand() const { return commands_.running(); }
+  // A file given on the command line, dropped or picked from the recent
+  // files: into the file edit, and the file a cancelled Open dialog puts back.
+  void chooseFile(const QString& file);
 
  public slots:
   void bbtnFileOpenClick();
@@ -217,6 +220,15 @@ class TMainForm : public QMainWindow {
   // After a MAC check: the marks, the verdict and the check values compared.
   void ShowVerdict(const QString& keyKcv);
   void ClearVerdict();
+  // A command starts on `file`: what the window shows of another file goes
+  // (the MAC page, the findings, the status bar's figures), and the title
+  // names `file`. A MAC check also takes away the MACs of the key before.
+  void StartCommandOn(const QString& file, Command command);
+  void ClearMacResults(bool declaredToo);
+  // The key was edited after a MAC check: the verdict is greyed and names
+  // the file and the key's check value it was for.
+  void MarkVerdictStale();
+  void UpdateTitle();
   // The file of a command into the recent files, or why it cannot be opened
   // into the status line.
   void NoteCommandFile(const QString& file);
@@ -238,6 +250,11 @@ class TMainForm : public QMainWindow {
   QString openDialogFileName_;  // kept from one use of the dialog to the next
   std::string checkedPath_;     // the file of the last format check, which the grid's offsets point into
   FileIdentity checkedFile_;    // its size and modification time when the check began
+  QString caption_;       // the title without the file's name, as the settings keep it
+  QString resultsFile_;   // the file the results shown are of
+  QString verdictFile_;   // the verdict's file and key check value, for when the key changes
+  QString verdictKcv_;
+  bool verdictStale_ = false;
   bool inspectorClosed_ = false;  // the user dragged the inspector shut
 
   VerifyRunner verifyRunner_;

@@ -29,6 +29,7 @@ void TMainForm::VerifyClick() {
   if (!commands_.idle() || !verifyRunner_) return;
   Guarded([this] {
     BusyState busy(commands_, Command::Verify, CommandWidgets(), *surface_, nullptr);
+    StartCommandOn(txtINFile->text(), Command::Verify);
     const QByteArray path = QFile::encodeName(txtINFile->text());
     surface_->setStatus(kCommandPanel, findings_text::kVerifying);
     surface_->setProgressMin(0);
@@ -69,7 +70,9 @@ void TMainForm::ShowFinding(std::int64_t record, int element) {
     bbtnCheckFormatClick();
   }
   if (record >= gridModel_->gridRowCount()) {
-    // The format check stops at a bad length prefix; verify reads on.
+    // The format check stops at a bad length prefix; verify reads on. The
+    // note is on the Findings page, which the check took from the front.
+    pgResult->setCurrentWidget(Findings);
     Findings->showNote(QString(findings_text::kPastTheGrid).arg(record));
     return;
   }

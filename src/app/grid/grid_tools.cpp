@@ -16,6 +16,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -94,6 +95,7 @@ void GridTools::BuildActions(QMenu* tool) {
   findAction->setObjectName("FindInGrid");
   findAction->setShortcut(QKeySequence::Find);
   connect(findAction, &QAction::triggered, this, [this] {
+    form_.pgResult->setCurrentWidget(form_.Format);  // the bar is the grid's: on a hidden page it would find unseen
     findBar->show();
     findBar->findEdit->setFocus();
     findBar->findEdit->selectAll();
