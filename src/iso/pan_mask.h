@@ -23,6 +23,10 @@ std::string MaskPan(std::string_view pan);
 // without a separator is masked as a card number throughout.
 std::string MaskTrack2(std::string_view track);
 
+// The card number in track 2 data: after an optional start sentinel ';', up
+// to the field separator ('=' or 'D'), or to the end of a text without one.
+std::string_view Track2CardNumber(std::string_view track);
+
 // Track 1 data (element 45): the card number between the format code ('B',
 // after an optional start sentinel '%') and the first '^'. Without that
 // shape it is masked as a card number throughout.

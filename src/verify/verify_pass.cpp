@@ -2,6 +2,7 @@
 // MAC variants against what the file declares at the end.
 #include "verify/verify_pass.h"
 
+#include "io/transaction_file.h"  // OpenFailureReason
 #include "iso/pan_mask.h"
 #include "mac/key_install.h"
 #include "mac/mac_envelope.h"
@@ -31,7 +32,8 @@ class Pass final : public MessageVisitor {
 
   VerifySummary Run() {
     if (!reader_.IsOpen()) {
-      summary_.error = "cannot open the file (it must be a readable regular file)";
+      const std::string reason = OpenFailureReason(path_);
+      summary_.error = "cannot open the file: " + (reason.empty() ? "it must be a readable regular file" : reason);
       return Done();
     }
     summary_.read = true;
