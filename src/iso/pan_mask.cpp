@@ -57,6 +57,20 @@ std::string MaskPan(std::string_view pan) {
   return masked;
 }
 
+void MaskDigitRuns(std::string& text) {
+  const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  for (auto run = std::find_if(text.begin(), text.end(), isDigit); run != text.end();
+       run = std::find_if(run, text.end(), isDigit)) {
+    const auto end = std::find_if_not(run, text.end(), isDigit);
+    const auto length = static_cast<std::size_t>(end - run);
+    if (length >= kShortestDigitRunMasked) {
+      const std::string masked = MaskPan(std::string_view(&*run, length));
+      std::copy(masked.begin(), masked.end(), run);
+    }
+    run = end;
+  }
+}
+
 std::string_view Track2CardNumber(std::string_view track) {
   if (!track.empty() && track.front() == ';') track.remove_prefix(1);
   return track.substr(0, track.find_first_of("=D"));

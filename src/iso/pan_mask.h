@@ -18,6 +18,14 @@ inline constexpr char kMaskCharacter = '*';
 // and below eight nothing does.
 std::string MaskPan(std::string_view pan);
 
+// Text that no element holds (stray text between messages): a card number
+// may stand there whole when a fault kept the decoder from reading it as
+// one, so every run of kShortestDigitRunMasked digits or more is masked as a
+// card number, without a Luhn test. Element values are not read this way:
+// amounts and totals are long runs of digits too.
+inline constexpr std::size_t kShortestDigitRunMasked = 12;
+void MaskDigitRuns(std::string& text);
+
 // Track 2 data (element 35): the card number before the field separator
 // ('=' or 'D'), after an optional start sentinel ';'; the rest stays. A text
 // without a separator is masked as a card number throughout.

@@ -68,7 +68,12 @@ class Pass final : public MessageVisitor {
     CheckFileHeaderTest(start, report_);
   }
 
-  void OnStrayText(const StrayText& text) override { CheckStrayText(text, report_); }
+  void OnStrayText(const StrayText& text) override {
+    if (!options_.maskCardNumbers) return CheckStrayText(text, report_);
+    StrayText masked = text;
+    MaskDigitRuns(masked.text);
+    CheckStrayText(masked, report_);
+  }
 
   void OnMessage(const ReadMessage& message) override {
     const DecodedMessage& decoded = message.decoded;
