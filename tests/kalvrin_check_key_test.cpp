@@ -95,6 +95,11 @@ TEST(KalvrinCheckKey, UnusableSourcesAreRefusedInOneLine) {
   const KeyFile worldReadable(kNhdKey + "\n", 0604);
   const KeyFile groupWritable(kNhdKey + "\n", 0620);
   const KeyFile empty("\n", 0600);
+  // a path keeps its UTF-8; a line end, ESC and 0xFF in it are escaped
+  const std::string hostileName = "/nonexistent/k\xc3\xa9y\n\x1b[2J\xff.key";
+  const test::TempFile hostileOpen(kNhdKey + "\n", "mac\n\x1b.key");
+  ::chmod(hostileOpen.path().c_str(), 0644);
+  const std::string hostileShown = hostileOpen.path().parent_path().string() + "/mac\\n\\x1B.key";
   struct Case {
     std::vector<std::string> args;
     std::string input;
@@ -114,6 +119,11 @@ TEST(KalvrinCheckKey, UnusableSourcesAreRefusedInOneLine) {
       {{"--key-file", empty.file.path().parent_path().string()}, "",
        "key file " + empty.file.path().parent_path().string() + " is a folder"},
       {{"--key-file", empty.str()}, "", "no key on the first line of key file " + empty.str()},
+      {{"--key-file", hostileName}, "",
+       "cannot open key file /nonexistent/k\xc3\xa9y\\n\\x1B[2J\\xFF.key: No such file or directory"},
+      {{"--key-file", hostileOpen.str()}, "",
+       "key file " + hostileShown + " is open to other users (mode 0644); make it readable by its owner only: "
+       "chmod 600 " + hostileShown},
       {{"--key", "-"}, "", "no key on the first line of standard input"},
       {{"--key", kNhdKey, "--key-file", empty.str()}, "", "--key excludes --key-file"},
   };

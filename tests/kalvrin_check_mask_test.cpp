@@ -3,6 +3,7 @@
 // one: the masked text differs only where it shows '*'.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -151,6 +152,34 @@ TEST(KalvrinCheckMaskPan, EveryOutputHidesEveryCardNumber) {
 
 // A million messages through the built program: the masked grid beside the
 // clear one, row by row, as both come out of their pipes.
+// A lower-case bitmap keeps the decoder from reading the card number as P2,
+// so it shows as stray text: masked there too, while the amounts and the
+// other elements' digits stay as they are.
+TEST(KalvrinCheckMaskPan, CardNumberInStrayTextIsMasked) {
+  const std::string card = "4929123456781234";
+  const std::string amount = "000000012345";
+  std::string message = filegen::BuildMessage("1240", {{2, card}, {3, "200000"}, {4, amount}, {71, "00000002"}});
+  const std::size_t bitmap = 4;  // after the MTI
+  for (std::size_t at = bitmap; at < bitmap + 16; ++at) message[at] = static_cast<char>(std::tolower(message[at]));
+  const std::string first = filegen::BuildMessage("1240", {{3, "200000"}, {4, amount}, {71, "00000001"}});
+  const test::TempFile file(first + "\r\n" + message + "\r\n");
+  // the card number's first digits are read as S71, the rest is stray text
+  const std::string stray = card.substr(6) + "200000";
+  const test::Printed clear = test::Check({"verify", file.str()});
+  ASSERT_NE(clear.out.find("text '" + stray + "'"), std::string::npos) << clear.out;
+  for (const char* form : {"--json", "--csv", "--text"}) {
+    SCOPED_TRACE(form);
+    std::vector<std::string> args{"verify", file.str(), "--mask-pan"};
+    if (std::string(form) != "--text") args.push_back(form);
+    const test::Printed masked = test::Check(args);
+    EXPECT_EQ(masked.out.find(stray), std::string::npos) << masked.out;
+    EXPECT_NE(masked.out.find("text '" + stray.substr(0, 6) + "******" + stray.substr(12) + "'"), std::string::npos)
+        << masked.out;
+    // an element's value is no card number: the message number stays
+    EXPECT_NE(masked.out.find("S71 '16" + card.substr(0, 6) + "'"), std::string::npos) << masked.out;
+  }
+}
+
 TEST(KalvrinCheckMaskPan, AMillionMessages) {
   filegen::FileOptions options;
   options.size = 1'000'000 * filegen::kRecordLength;

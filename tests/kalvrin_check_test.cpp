@@ -341,6 +341,40 @@ TEST(KalvrinCheckErrors, OneLineWhateverTheFileOrPathHolds) {
       << mismatch.err;
 }
 
+// A file name is the system's UTF-8, not the file's Latin-1: verify shows
+// it as it is where it is valid and escapes the rest, in every form.
+TEST(KalvrinCheckVerify, FileNamesShowAsTheirUtf8InEveryForm) {
+  const std::string bytes = test::ReadFileBytes(SamplePath("batch-bad-prefix.dat"));
+  const TempFile accented(bytes, "donn\xc3\xa9" "es.dat");
+  const TempFile hostile(bytes, "a,\"b\xff\x1b.dat");
+  const std::string accentedName = accented.str();
+  const std::string hostileShown = hostile.path().parent_path().string() + "/a,\"b\\xFF\\x1B.dat";
+  for (const auto& [file, shown] : {std::pair{&accented, accentedName}, std::pair{&hostile, hostileShown}}) {
+    SCOPED_TRACE(shown);
+    const Printed text = Check({"verify", file->str()});
+    EXPECT_EQ(text.exitCode, 1);
+    const std::vector<std::string> lines = Lines(text.out);
+    ASSERT_GT(lines.size(), 2u);
+    for (const std::string& line : lines) {
+      if (!line.empty()) {
+        EXPECT_EQ(line.rfind(shown + ":", 0), 0u) << line;
+      }
+    }
+    const Printed json = Check({"verify", file->str(), "--json"});
+    for (const std::string& line : Lines(json.out)) {
+      if (!line.empty()) {
+        EXPECT_EQ(nlohmann::json::parse(line)["file"], shown) << line;
+      }
+    }
+    const Printed csv = Check({"verify", file->str(), "--csv"});
+    const std::vector<std::string> records = Lines(csv.out, "\r\n");
+    ASSERT_GT(records.size(), 2u);
+    const std::string field = file == &hostile ? "\"" + hostile.path().parent_path().string() + "/a,\"\"b\\xFF\\x1B.dat\""
+                                               : accentedName;
+    EXPECT_EQ(records[1].rfind(field + ",element.pan-luhn,", 0), 0u) << records[1];
+  }
+}
+
 TEST(KalvrinCheckArguments, BadArgumentsPrintOneErrorLineAndNoOutput) {
   const std::vector<std::vector<std::string>> cases = {
       {},

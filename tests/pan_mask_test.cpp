@@ -67,5 +67,26 @@ TEST(MaskPan, OnlyCardNumberElementsChange) {
   }
 }
 
+
+// Runs of twelve digits or more are masked wherever they stand in the text;
+// shorter runs and other characters stay.
+TEST(MaskPan, DigitRunsOfTwelveOrMore) {
+  const struct {
+    std::string text;
+    std::string masked;
+  } cases[] = {
+      {"164929123456781234 AB", "164929********1234 AB"},
+      {"x123456789012y", "x123456**9012y"},
+      {"12345678901 NOTE 9", "12345678901 NOTE 9"},
+      {"4111111111111111=4111111111111111", "411111******1111=411111******1111"},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    std::string text = c.text;
+    MaskDigitRuns(text);
+    EXPECT_EQ(text, c.masked) << c.text;
+  }
+}
+
 }  // namespace
 }  // namespace kalvrin

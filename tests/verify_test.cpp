@@ -353,6 +353,47 @@ TEST(VerifyRules, DuplicateIndexBytesOfAGeneratedFile) {
   EXPECT_EQ(verify::VerifyFile(file.str(), off, sink).duplicateIndexBytes, 0u);
 }
 
+// A repeat names the elements of its key; one a message lacks is named
+// absent, not shown as the key's stand-in byte.
+TEST(VerifyRules, DuplicateNamesAnAbsentElement) {
+  const std::string message = filegen::BuildMessage("1240", {{2, "4111111111111111"}, {3, "200000"}, {4, "000000001000"},
+                                                             {11, "000001"}});
+  const Collected result = VerifyBytes(message + "\r\n" + message + "\r\n");
+  std::vector<std::string> messages;
+  for (const Finding& f : result.findings) {
+    if (f.rule == "batch.duplicate") messages.push_back(f.message);
+  }
+  ASSERT_EQ(messages.size(), 1u) << Describe(result.findings);
+  EXPECT_NE(messages[0].find("(P2 '4111111111111111', P11 '000001', P12 absent, P37 absent)"), std::string::npos)
+      << messages[0];
+}
+
+// Track 2's card number is compared with P2 after its start sentinel, as
+// masking reads it, and a difference is pointed at where it stands.
+TEST(VerifyRules, TrackTwoStartSentinelIsNotPartOfTheCardNumber) {
+  for (const bool sentinel : {false, true}) {
+    SCOPED_TRACE(sentinel ? "with ';'" : "without ';'");
+    const std::string start = sentinel ? ";" : "";
+    const auto track2Findings = [](const std::string& bytes) {
+      std::vector<Finding> found;
+      for (const Finding& f : VerifyBytes(bytes).findings) {
+        if (f.rule == "element.track2-mismatch") found.push_back(f);
+      }
+      return found;
+    };
+    const auto message = [&start](std::string_view card) {
+      return filegen::BuildMessage("1240", {{2, "4111111111111111"}, {3, "200000"}, {14, "2512"},
+                                            {35, start + std::string(card) + "=25121010000"}}) + "\r\n";
+    };
+    EXPECT_TRUE(track2Findings(message("4111111111111111")).empty());
+    const std::string other = message("4111111111111121");
+    const std::vector<Finding> found = track2Findings(other);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].message, "P35's card number '4111111111111121' is not P2's '4111111111111111'");
+    EXPECT_EQ(found[0].offset, static_cast<std::int64_t>(other.find("4111111111111121=") + 14));
+  }
+}
+
 // Stray text: digits that open no message count as text; one finding per
 // gap; padding and line ends are not stray.
 TEST(VerifyRules, StrayTextOncePerGap) {
@@ -731,8 +772,12 @@ TEST(VerifyCommand, ExitStatus) {
     SCOPED_TRACE(joined);
     EXPECT_EQ(Check(c.args).exitCode, c.exitCode);
   }
+  // a file that cannot be opened says why, as the other commands do
   const auto unreadable = Check({"verify", "/nonexistent/file.dat"});
-  EXPECT_NE(unreadable.err.find("/nonexistent/file.dat: cannot open"), std::string::npos) << unreadable.err;
+  EXPECT_EQ(unreadable.err, "kalvrin-check: /nonexistent/file.dat: cannot open the file: No such file or directory\n");
+  EXPECT_EQ(unreadable.out, "/nonexistent/file.dat: not checked: cannot open the file: No such file or directory\n");
+  const std::string folder = std::filesystem::path(clean.str()).parent_path().string();
+  EXPECT_EQ(Check({"verify", folder}).err, "kalvrin-check: " + folder + ": cannot open the file: Is a directory\n");
 }
 
 // Several files on several threads print what one thread prints, in

@@ -17,6 +17,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "headless/surface_output.h"  // PathForLine
 #include "mac/wipe.h"
 
 namespace kalvrin {
@@ -131,12 +132,13 @@ bool ReadKeyLine(int fd, std::string_view source, std::string& key, std::string&
   return KeyFromLine(ReadFirstLine(fd, key), source, key, error);
 }
 
-bool ReadKeyFile(const std::string& path, std::string& key, std::string& error) {
+bool ReadKeyFile(const std::string& keyFile, std::string& key, std::string& error) {
+  const std::string path = PathForLine(keyFile);  // for the error lines only
   std::uint32_t timeout = 0;
   if (!KeyTimeout(timeout, error)) return false;
   const Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeout);
   // Without blocking, so that opening a named pipe does not wait for a writer.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  const int fd = ::open(keyFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
     error = "cannot open key file " + path + ": " + std::strerror(errno);
     return false;

@@ -50,6 +50,16 @@ nlohmann::json OrNull(std::int64_t value, std::int64_t none) {
   return value == none ? nlohmann::json(nullptr) : nlohmann::json(value);
 }
 
+// A file name is the system's bytes, not the file's Latin-1 text: shown as
+// the error lines show it, then quoted as CSV wants.
+std::string CsvPathField(std::string_view path) {
+  const std::string shown = PathForLine(path);
+  if (shown.find_first_of(",\"") == std::string::npos) return shown;
+  std::string field = "\"";
+  for (const char c : shown) field += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return field + '"';
+}
+
 std::string TotalsName(std::size_t index) { return verify::ElementName(verify::kTotalElements[index]); }
 
 std::string Declared(const verify::BatchSummary& batch, std::size_t index) {
@@ -57,7 +67,7 @@ std::string Declared(const verify::BatchSummary& batch, std::size_t index) {
 }
 
 void WriteTextSummary(std::ostream& out, std::string_view file, const VerifySummary& summary) {
-  const std::string name = Printable(file);
+  const std::string name = PathForLine(file);
   if (!summary.read) {
     out << name << ": not checked: " << summary.error << '\n';
     return;
@@ -427,7 +437,7 @@ std::string FormatFinding(OutputFormat format, std::string_view file, const Find
   switch (format) {
     case OutputFormat::Json: {
       nlohmann::ordered_json json;
-      json["file"] = Latin1ToUtf8(file);
+      json["file"] = PathForLine(file);
       json["rule"] = finding.rule;
       json["severity"] = verify::SeverityName(finding.severity);
       json["record"] = OrNull(finding.record, verify::kNoRecord);
@@ -440,7 +450,8 @@ std::string FormatFinding(OutputFormat format, std::string_view file, const Find
     }
     case OutputFormat::Csv: {
       std::ostringstream out;
-      WriteCsvRow(out, {std::string(file), std::string(finding.rule), std::string(verify::SeverityName(finding.severity)),
+      out << CsvPathField(file) << ',';
+      WriteCsvRow(out, {std::string(finding.rule), std::string(verify::SeverityName(finding.severity)),
                         finding.record == verify::kNoRecord ? "" : std::to_string(finding.record),
                         finding.offset == verify::kNoOffset ? "" : std::to_string(finding.offset), element,
                         finding.message, finding.declared.value_or(""), finding.computed.value_or("")});
@@ -448,7 +459,7 @@ std::string FormatFinding(OutputFormat format, std::string_view file, const Find
     }
     case OutputFormat::Text: break;
   }
-  std::string line = Printable(file) + ":";
+  std::string line = PathForLine(file) + ":";
   if (finding.offset != verify::kNoOffset) line += std::to_string(finding.offset) + ":";
   line += " " + std::string(verify::SeverityName(finding.severity)) + "[" + std::string(finding.rule) + "]: " +
           Printable(finding.message);
@@ -470,7 +481,7 @@ std::string FormatSummary(OutputFormat format, std::string_view file, const Veri
   switch (format) {
     case OutputFormat::Json: {
       nlohmann::ordered_json json;
-      json["file"] = Latin1ToUtf8(file);
+      json["file"] = PathForLine(file);
       json["summary"] = SummaryJson(summary);
       out << JsonLine(json) << '\n';
       break;

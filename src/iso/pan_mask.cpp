@@ -23,9 +23,10 @@ struct Span {
 Span CardNumberSpan(int element, std::string_view value) {
   const Span whole{0, value.size()};
   if (element == 35) {
-    const std::size_t begin = !value.empty() && value.front() == ';' ? 1 : 0;
-    const std::size_t separator = value.find_first_of("=D", begin);
-    return separator == std::string_view::npos ? whole : Span{begin, separator - begin};
+    const std::string_view card = Track2CardNumber(value);
+    const auto begin = static_cast<std::size_t>(card.data() - value.data());
+    // a text without a separator is masked whole, its sentinel too
+    return begin + card.size() == value.size() ? whole : Span{begin, card.size()};
   }
   if (element == 45) {
     const std::size_t code = !value.empty() && value.front() == '%' ? 1 : 0;
@@ -54,6 +55,25 @@ std::string MaskPan(std::string_view pan) {
   masked.replace(0, first, pan.substr(0, first));
   masked.replace(n - last, last, pan.substr(n - last));
   return masked;
+}
+
+void MaskDigitRuns(std::string& text) {
+  const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  for (auto run = std::find_if(text.begin(), text.end(), isDigit); run != text.end();
+       run = std::find_if(run, text.end(), isDigit)) {
+    const auto end = std::find_if_not(run, text.end(), isDigit);
+    const auto length = static_cast<std::size_t>(end - run);
+    if (length >= kShortestDigitRunMasked) {
+      const std::string masked = MaskPan(std::string_view(&*run, length));
+      std::copy(masked.begin(), masked.end(), run);
+    }
+    run = end;
+  }
+}
+
+std::string_view Track2CardNumber(std::string_view track) {
+  if (!track.empty() && track.front() == ';') track.remove_prefix(1);
+  return track.substr(0, track.find_first_of("=D"));
 }
 
 std::string MaskTrack2(std::string_view track) { return MaskElement(35, track); }

@@ -18,10 +18,22 @@ inline constexpr char kMaskCharacter = '*';
 // and below eight nothing does.
 std::string MaskPan(std::string_view pan);
 
+// Text that no element holds (stray text between messages): a card number
+// may stand there whole when a fault kept the decoder from reading it as
+// one, so every run of kShortestDigitRunMasked digits or more is masked as a
+// card number, without a Luhn test. Element values are not read this way:
+// amounts and totals are long runs of digits too.
+inline constexpr std::size_t kShortestDigitRunMasked = 12;
+void MaskDigitRuns(std::string& text);
+
 // Track 2 data (element 35): the card number before the field separator
 // ('=' or 'D'), after an optional start sentinel ';'; the rest stays. A text
 // without a separator is masked as a card number throughout.
 std::string MaskTrack2(std::string_view track);
+
+// The card number in track 2 data: after an optional start sentinel ';', up
+// to the field separator ('=' or 'D'), or to the end of a text without one.
+std::string_view Track2CardNumber(std::string_view track);
 
 // Track 1 data (element 45): the card number between the format code ('B',
 // after an optional start sentinel '%') and the first '^'. Without that

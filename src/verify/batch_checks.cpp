@@ -58,10 +58,14 @@ void BatchChecks::CheckDuplicate(const DecodedMessage& message, std::int64_t rec
   const std::uint64_t hash = KeyHash({message.mti, value(2), value(11), value(12), value(37)});
   const std::int64_t earlier = duplicates_.Insert(hash, record);
   if (earlier == 0) return;
-  const std::string pan = maskCardNumbers_ ? MaskPan(value(2)) : std::string(value(2));
+  // an absent element is its own key value, and is named as absent
+  auto shown = [&](int number) {
+    if (CompleteElement(message, number) == nullptr) return std::string("absent");
+    return Quoted(number == 2 && maskCardNumbers_ ? MaskPan(value(2)) : std::string(value(number)));
+  };
   report_(Rule::Duplicate, record, message.span.offset, kNoElement,
-          "this " + message.mti + " repeats record " + std::to_string(earlier) + " (P2 " + Quoted(pan) + ", P11 " +
-              Quoted(value(11)) + ", P12 " + Quoted(value(12)) + ", P37 " + Quoted(value(37)) + ")");
+          "this " + message.mti + " repeats record " + std::to_string(earlier) + " (P2 " + shown(2) + ", P11 " +
+              shown(11) + ", P12 " + shown(12) + ", P37 " + shown(37) + ")");
 }
 
 void BatchChecks::CountTransaction(const DecodedMessage& message) {

@@ -76,11 +76,12 @@ void CheckLuhn(const DecodedElement& pan, const std::function<void(ElementFault)
 void CheckTrack2(const DecodedElement& track2, const DecodedElement* pan, const DecodedElement* expiry,
                  const std::function<void(ElementFault)>& report, bool mask) {
   const std::string& value = track2.value;
-  const std::size_t separator = value.find_first_of("=D");
-  const std::string_view card = std::string_view(value).substr(0, separator);
+  const std::string_view card = Track2CardNumber(value);
+  const auto cardAt = static_cast<std::size_t>(card.data() - value.data());
+  const std::size_t separator = cardAt + card.size() < value.size() ? cardAt + card.size() : std::string::npos;
   if (pan != nullptr && card != pan->value) {
     const auto differs = std::mismatch(card.begin(), card.end(), pan->value.begin(), pan->value.end());
-    report({Rule::Track2Mismatch, 35, static_cast<std::size_t>(differs.first - card.begin()),
+    report({Rule::Track2Mismatch, 35, cardAt + static_cast<std::size_t>(differs.first - card.begin()),
             "P35's card number " + Quoted(Shown(card, mask)) + " is not P2's " + Quoted(Shown(pan->value, mask)),
             Shown(card, mask), Shown(pan->value, mask)});
     return;

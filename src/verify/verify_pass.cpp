@@ -2,6 +2,7 @@
 // MAC variants against what the file declares at the end.
 #include "verify/verify_pass.h"
 
+#include "io/transaction_file.h"  // OpenFailureReason
 #include "iso/pan_mask.h"
 #include "mac/key_install.h"
 #include "mac/mac_envelope.h"
@@ -31,7 +32,8 @@ class Pass final : public MessageVisitor {
 
   VerifySummary Run() {
     if (!reader_.IsOpen()) {
-      summary_.error = "cannot open the file (it must be a readable regular file)";
+      const std::string reason = OpenFailureReason(path_);
+      summary_.error = "cannot open the file: " + (reason.empty() ? "it must be a readable regular file" : reason);
       return Done();
     }
     summary_.read = true;
@@ -66,7 +68,12 @@ class Pass final : public MessageVisitor {
     CheckFileHeaderTest(start, report_);
   }
 
-  void OnStrayText(const StrayText& text) override { CheckStrayText(text, report_); }
+  void OnStrayText(const StrayText& text) override {
+    if (!options_.maskCardNumbers) return CheckStrayText(text, report_);
+    StrayText masked = text;
+    MaskDigitRuns(masked.text);
+    CheckStrayText(masked, report_);
+  }
 
   void OnMessage(const ReadMessage& message) override {
     const DecodedMessage& decoded = message.decoded;
