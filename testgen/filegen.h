@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "mac/key_install.h"
+
 namespace kalvrin::filegen {
 
 // 0 for a fixed element, 2 for LL, 3 for LLL. Written independently of the
@@ -33,7 +35,7 @@ std::string BuildMessage(std::string_view mti, const std::map<int, std::string>&
                          std::map<int, std::size_t>* starts = nullptr);
 
 // The default key of the window and kalvrin-check, and its check value.
-inline constexpr std::string_view kDefaultKey = "A4F1C07B3E9D2658";
+inline constexpr std::string_view kDefaultKey = kalvrin::kDefaultKey;
 
 // A fault to inject: a rule id of kalvrin-check verify and the record (the
 // message number, counted from 1 as the grid's Rec#) it goes into; record 0

@@ -358,7 +358,9 @@ void TMainForm::bbtnCheckMacClick() {
     const std::string kcv = Bytes(txtCHECKKcv->text());
     const std::string key = Bytes(txtCHECKKey->text());
     std::array<char, 17> keyKcvText{};
-    if (CreateKCV(keyKcvText.data(), key, 8) != 0) keyKcv = QString::fromLatin1(keyKcvText.data(), 8);
+    if (CreateKCV(keyKcvText.data(), key, static_cast<int>(kKcvDigits)) != 0) {
+      keyKcv = QString::fromLatin1(keyKcvText.data(), static_cast<qsizetype>(kKcvDigits));
+    }
     MacOutcome outcome;
     MacCommand(*surface_, std::string_view(path.constData(), static_cast<std::size_t>(path.size())), kcv, key, outcome,
                &commands_.stopFlag());

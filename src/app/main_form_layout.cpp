@@ -24,6 +24,9 @@
 #include <string>
 #include <vector>
 
+#include "mac/key_install.h"
+#include "mac/mac_envelope.h"
+
 #include "app/app_texts.h"
 #include "app/grid/grid_rows.h"
 #include "app/inspector/inspector.h"
@@ -144,7 +147,7 @@ void TMainForm::BuildKeys(QWidget* client) {
   txtCHECKKey->setText(Latin1(kDefaultKey));
   labINKcv = AddLabel(Keys, "labINKcv", "Kcv", {8, 104});
   labINKcv->hide();
-  txtCHECKKcv = AddEdit(Keys, "txtCHECKKcv", {8, 120, 57, 21}, 8);
+  txtCHECKKcv = AddEdit(Keys, "txtCHECKKcv", {8, 120, 57, 21}, static_cast<int>(kKcvDigits));
   txtCHECKKcv->setText(Latin1(KcvEditText(kDefaultKey)));
   txtCHECKKcv->setEnabled(false);
   txtCHECKKcv->hide();
@@ -154,13 +157,13 @@ void TMainForm::BuildFile(QWidget* client) {
   File = AddGroup(client, "File", "MAC");
   File->setGeometry(8, 168, 129, 113);
   AddLabel(File, "labFileKcv", "Kcv", {8, 24});
-  txtINFileKcv = AddEdit(File, "txtINFileKcv", {8, 40, 73, 21}, 8);
+  txtINFileKcv = AddEdit(File, "txtINFileKcv", {8, 40, 73, 21}, static_cast<int>(kKcvDigits));
   AddLabel(File, "labMacVer", "V.", {88, 24});
   txtINFileMacVer = AddEdit(File, "txtINFileMacVer", {88, 40, 18, 21}, 2);
   AddLabel(File, "labMacMethod", "M.", {104, 24});
   txtINFileMacMeth = AddEdit(File, "txtINFileMacMeth", {104, 40, 17, 21}, 1);
   AddLabel(File, "labFileMac", "MAC", {8, 64});
-  txtINFileMac = AddEdit(File, "txtINFileMac", {8, 80, 73, 21}, 8);
+  txtINFileMac = AddEdit(File, "txtINFileMac", {8, 80, 73, 21}, static_cast<int>(kMacDigits));
   edits_[static_cast<int>(Edit::INFileKcv)] = txtINFileKcv;
   edits_[static_cast<int>(Edit::INFileMacVer)] = txtINFileMacVer;
   edits_[static_cast<int>(Edit::INFileMacMeth)] = txtINFileMacMeth;
