@@ -64,6 +64,7 @@ namespace {
 // What a child process may allocate beyond what it holds when it starts.
 constexpr std::size_t kHeadroom = 4u << 20;
 
+#ifndef KALVRIN_TEST_ASAN
 // The address space a new thread takes for its stack, and a little more for
 // its guard and thread-local storage.
 std::size_t ThreadReserve() {
@@ -75,6 +76,7 @@ std::size_t ThreadReserve() {
   }
   return stack + (64u << 10);
 }
+#endif
 
 // `threads`: the threads the child starts besides its own, which take
 // address space but no allocation.
