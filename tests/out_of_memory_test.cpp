@@ -17,6 +17,7 @@
 #include <sstream>
 #include <streambuf>
 #include <string>
+#include <cstring>
 #include <vector>
 
 #include "testgen/filegen.h"
@@ -45,16 +46,31 @@ std::atomic<std::size_t> allowance{static_cast<std::size_t>(-1)};
 // of a block from operator new for a mismatch.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+// Each block carries its size before it, so that a block given back gives
+// its room back, as under a real limit: the error line of a command that ran
+// out is written with the room its unwinding freed.
+constexpr std::size_t kSizeHeader = 16;  // keeps malloc's alignment
 void* operator new(std::size_t size) {
   std::size_t left = allowance.load();
   do {
     if (size > left) throw std::bad_alloc();
   } while (!allowance.compare_exchange_weak(left, left - size));
-  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+  if (auto* block = static_cast<unsigned char*>(std::malloc(size + kSizeHeader))) {
+    std::memcpy(block, &size, sizeof size);
+    return block + kSizeHeader;
+  }
+  allowance += size;
   throw std::bad_alloc();
 }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block) noexcept {
+  if (block == nullptr) return;
+  auto* start = static_cast<unsigned char*>(block) - kSizeHeader;
+  std::size_t size = 0;
+  std::memcpy(&size, start, sizeof size);
+  allowance += size;
+  std::free(start);
+}
+void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
 #pragma GCC diagnostic pop
 #endif
 
