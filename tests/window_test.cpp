@@ -117,6 +117,14 @@ struct Started {
 QString ExecutableIn(const QTemporaryDir& dir) { return dir.filePath("kalvrin"); }
 QString SettingsIn(const QTemporaryDir& dir) { return dir.filePath("kalvrin.ini"); }
 
+// Shows the window and waits until it is the active one, as a user's
+// window is when keys reach it.
+bool ShownActive(QWidget& form) {
+  form.show();
+  form.activateWindow();
+  return QTest::qWaitForWindowActive(&form);
+}
+
 Started Start(const QTemporaryDir& dir) {
   Started started;
   auto dialogs = std::make_unique<FakeDialogs>();
@@ -319,9 +327,7 @@ class WindowTest : public QObject {
     QTemporaryDir dir;
     Started s = Start(dir);
     TMainForm& form = s.form();
-    form.show();
-    form.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QVERIFY(ShownActive(form));
     QWidget* results = form.Result;
     QSet<QWidget*> visible;
     for (QWidget* widget : form.centralWidget()->findChildren<QWidget*>()) {
@@ -1467,9 +1473,7 @@ class WindowTest : public QObject {
     QTemporaryDir dir;
     Started s = Start(dir);
     TMainForm& form = s.form();
-    form.show();
-    form.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QVERIFY(ShownActive(form));
     form.txtINFile->setText(Sample("batch-nsp.dat"));
     for (QPushButton* button : {form.bbtnCheckFormat, form.bbtnCheckMac}) {
       button->setFocus();
@@ -1492,9 +1496,7 @@ class WindowTest : public QObject {
     const QString big = RepeatedSample(dir, 50);
     Started s = Start(dir);
     TMainForm& form = s.form();
-    form.show();
-    form.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QVERIFY(ShownActive(form));
     form.setEventPumpInterval(0);
     form.txtINFile->setText(big);
     const QString key = form.txtCHECKKey->text();
@@ -1620,9 +1622,7 @@ class WindowTest : public QObject {
     QTemporaryDir dir;
     Started s = Start(dir);
     TMainForm& form = s.form();
-    form.show();
-    form.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QVERIFY(ShownActive(form));
     // Ctrl+O opens the dialog in the current file's folder.
     const QString folder = QFileInfo(Sample("batch-nsp.dat")).absolutePath();
     form.txtINFile->setText(Sample("batch-nsp.dat"));
@@ -1748,9 +1748,7 @@ class WindowTest : public QObject {
     const QString big = RepeatedSample(dir, 200);
     Started s = Start(dir);
     TMainForm& form = s.form();
-    form.show();
-    form.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QVERIFY(ShownActive(form));
     form.setEventPumpInterval(0);
     form.txtINFile->setText(big);
     FindBar& bar = *form.gridTools().findBar;
@@ -1940,9 +1938,7 @@ class WindowTest : public QObject {
     const QString big = command == "ISO" ? RepeatedSample(dir, 200) : GeneratedFile(dir, 8'000'000);  // 1600 messages
     Started s = Start(dir);
     TMainForm& form = s.form();
-    form.show();
-    form.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QVERIFY(ShownActive(form));
     form.setEventPumpInterval(0);
     form.txtINFile->setText(Sample("batch-nsp.dat"));
     form.bbtnCheckFormatClick();
