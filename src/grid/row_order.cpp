@@ -13,19 +13,23 @@ namespace kalvrin {
 namespace {
 
 // A pass compares this much of each text; texts that tie over it and go on
-// are compared again over the next piece, the tied rows alone. Two million
-// keys of this size sort within a second, and a pass holds at most one
-// window of text a row.
+// are compared again over the next piece, the tied rows alone, so that a
+// pass holds at most one window of text a row.
 constexpr std::size_t kWindow = 64;
-constexpr std::size_t kHead = 8;  // the window's bytes compared as one number
+constexpr std::size_t kShortNumber = 19;  // digits that always fit 64 bits
+constexpr std::size_t kMajorBytes = 7;    // a text's first bytes, below the kind
+constexpr std::size_t kMinorBytes = 8;
 
 enum class Kind : std::uint8_t { Number, Text, Empty };  // the order of the kinds, ascending
 
+// Most keys differ in `major` or `minor`, so that most comparisons are one
+// or two of integers.
 struct Key {
-  std::uint64_t head = 0;     // the window's first bytes, big-endian, padded with zeros
-  std::size_t rest = 0;       // where the window's other bytes start in the pass's text
-  std::uint32_t restLength = 0;
-  std::uint32_t length = 0;   // of the whole text compared (a number's without its leading zeros)
+  std::uint64_t major = 0;  // the kind in the top byte, then a number's length or a text's first bytes
+  std::uint64_t minor = 0;  // a short number's value, or the window's next bytes
+  std::size_t rest = 0;     // where the window's other bytes start in the pass's text
+  std::uint32_t length = 0;  // of the whole text compared (a number's without its leading zeros)
+  std::uint16_t restLength = 0;
   Kind kind = Kind::Empty;
   int row = 0;
 };
@@ -50,6 +54,15 @@ std::string_view Compared(std::string_view text, Kind& kind) {
   return text.substr(zeros);
 }
 
+// `count` bytes of `text` from `from` as a big-endian number, padded with zeros.
+std::uint64_t BigEndian(std::string_view text, std::size_t from, std::size_t count) {
+  std::uint64_t value = 0;
+  for (std::size_t i = from; i < from + count; ++i) {
+    value = (value << 8) | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0U);
+  }
+  return value;
+}
+
 // Reads each row's cell once, in row order, and keys it over the window at `offset`.
 class Pass {
  public:
@@ -62,23 +75,41 @@ class Pass {
     const std::string_view compared = Compared(text, key.kind);
     key.length = static_cast<std::uint32_t>(compared.size());
     const std::string_view window = compared.substr(std::min(offset_, compared.size()), kWindow);
-    key.head = 0;
-    for (std::size_t i = 0; i < kHead; ++i) {
-      key.head = (key.head << 8) | (i < window.size() ? static_cast<unsigned char>(window[i]) : 0U);
+    std::size_t restFrom = window.size();
+    switch (key.kind) {
+      case Kind::Empty:
+        key.major = std::uint64_t{2} << 56;
+        key.minor = 0;
+        break;
+      case Kind::Number:
+        // Numbers of one length compare by value: the short ones as one, the long ones by their digits.
+        key.major = compared.size();
+        if (compared.size() <= kShortNumber) {
+          key.minor = 0;
+          for (const char digit : compared) key.minor = key.minor * 10 + static_cast<std::uint64_t>(digit - '0');
+        } else {
+          key.minor = BigEndian(window, 0, kMinorBytes);
+          restFrom = kMinorBytes;
+        }
+        break;
+      case Kind::Text:
+        key.major = (std::uint64_t{1} << 56) | BigEndian(window, 0, kMajorBytes);
+        key.minor = BigEndian(window, kMajorBytes, kMinorBytes);
+        restFrom = kMajorBytes + kMinorBytes;
+        break;
     }
-    const std::string_view rest = window.size() > kHead ? window.substr(kHead) : std::string_view();
+    const std::string_view rest = window.size() > restFrom ? window.substr(restFrom) : std::string_view();
     key.rest = texts_.size();
-    key.restLength = static_cast<std::uint32_t>(rest.size());
+    key.restLength = static_cast<std::uint16_t>(rest.size());
     texts_.append(rest);
   }
 
   // <0, 0 or >0 as `a` comes before, ties with or comes after `b` ascending,
   // over this pass's window; 0 also where both go on past it.
   int compare(const Key& a, const Key& b) const {
-    if (a.kind != b.kind) return a.kind < b.kind ? -1 : 1;
-    if (a.kind == Kind::Number && a.length != b.length) return a.length < b.length ? -1 : 1;
-    if (a.head != b.head) return a.head < b.head ? -1 : 1;
-    const std::uint32_t shorter = std::min(a.restLength, b.restLength);
+    if (a.major != b.major) return a.major < b.major ? -1 : 1;
+    if (a.minor != b.minor) return a.minor < b.minor ? -1 : 1;
+    const std::uint16_t shorter = std::min(a.restLength, b.restLength);
     if (const int c = shorter == 0 ? 0 : std::memcmp(texts_.data() + a.rest, texts_.data() + b.rest, shorter); c != 0) {
       return c;
     }
