@@ -87,7 +87,8 @@ TEST(RowOrder, RowsOutsideTheStoreAndAnEmptyRangeGiveWhatIsThere) {
   EXPECT_EQ(SortRows(store, 0, 1, 100, SortDirection::Ascending), (std::vector<int>{2, 3, 1}));
   EXPECT_EQ(SortRows(store, 0, -5, 2, SortDirection::Ascending), (std::vector<int>{1, 0}));  // "3", then "title"
   EXPECT_TRUE(SortRows(store, 0, 3, 3, SortDirection::Ascending).empty());
-  EXPECT_EQ(SortRows(store, 7, 1, 4, SortDirection::Ascending), (std::vector<int>{1, 2, 3}));  // no such column: all empty
+  // No such column: every cell empty, the rows as they were.
+  EXPECT_EQ(SortRows(store, 7, 1, 4, SortDirection::Ascending), (std::vector<int>{1, 2, 3}));
 }
 
 TEST(RowOrder, SortsWhatTheGridShows) {

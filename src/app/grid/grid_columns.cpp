@@ -223,7 +223,8 @@ int GridColumns::ContentWidth(int column, int firstRow, int lastRow) const {
   const QString title = view_.model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
   const QHeaderView* header = view_.horizontalHeader();
   const int headerMargin = 2 * view_.style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 2;
-  width = std::max(width, static_cast<int>(std::ceil(QFontMetricsF(header->font()).horizontalAdvance(title))) + headerMargin);
+  const double titleWidth = QFontMetricsF(header->font()).horizontalAdvance(title);
+  width = std::max(width, static_cast<int>(std::ceil(titleWidth)) + headerMargin);
   return std::clamp(width, header->minimumSectionSize(), kMaxFitWidth);
 }
 

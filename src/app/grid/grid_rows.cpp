@@ -119,7 +119,8 @@ void GridRowFilter::sort(int column, Qt::SortOrder order) {
   QModelIndexList after;
   after.reserve(before.size());
   for (qsizetype i = 0; i < before.size(); ++i) {
-    const int row = sources[static_cast<std::size_t>(i)] < 0 ? -1 : viewRowOf(sources[static_cast<std::size_t>(i)] + grid_.gridFixedRows());
+    const int source = sources[static_cast<std::size_t>(i)];
+    const int row = source < 0 ? -1 : viewRowOf(source + grid_.gridFixedRows());
     after.push_back(row < 0 ? QModelIndex() : index(row, before[i].column()));
   }
   changePersistentIndexList(before, after);
@@ -147,7 +148,9 @@ int GridRowFilter::gridRowOf(int viewRow) const {
 int GridRowFilter::viewRowOf(int gridRow) const {
   const int sourceRow = gridRow - grid_.gridFixedRows();
   if (sourceRow < 0 || sourceRow >= grid_.rowCount()) return -1;
-  if (sorted()) return viewRows_[static_cast<std::size_t>(sourceRow)];
+  if (sorted()) {
+    return static_cast<std::size_t>(sourceRow) < viewRows_.size() ? viewRows_[static_cast<std::size_t>(sourceRow)] : -1;
+  }
   if (!active_) return sourceRow;
   const auto it = std::lower_bound(rows_.begin(), rows_.end(), sourceRow);
   return it != rows_.end() && *it == sourceRow ? static_cast<int>(it - rows_.begin()) : -1;
@@ -239,11 +242,14 @@ void GridRowFilter::OnSortedDataChanged(const QModelIndex& topLeft, const QModel
   }
   constexpr int kRowsOneByOne = 64;  // beyond that, one change of every row costs less
   if (bottomRight.row() - topLeft.row() >= kRowsOneByOne) {
-    if (rowCount() > 0) emit dataChanged(index(0, topLeft.column()), index(rowCount() - 1, bottomRight.column()), roles);
+    if (rowCount() > 0) {
+      emit dataChanged(index(0, topLeft.column()), index(rowCount() - 1, bottomRight.column()), roles);
+    }
     return;
   }
   for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
-    const int shown = row >= 0 && static_cast<std::size_t>(row) < viewRows_.size() ? viewRows_[static_cast<std::size_t>(row)] : -1;
+    const bool known = row >= 0 && static_cast<std::size_t>(row) < viewRows_.size();
+    const int shown = known ? viewRows_[static_cast<std::size_t>(row)] : -1;
     if (shown >= 0) emit dataChanged(index(shown, topLeft.column()), index(shown, bottomRight.column()), roles);
   }
 }

@@ -191,9 +191,8 @@ void GridTools::ShowSortOrder() {
   const int column = rows_.sortColumn();
   for (QTableView* view : {&view_, &frozen_->view()}) {
     QHeaderView* header = view->horizontalHeader();
-    if (header->sortIndicatorSection() != column || (column >= 0 && header->sortIndicatorOrder() != rows_.sortOrder())) {
-      header->setSortIndicator(column, rows_.sortOrder());
-    }
+    const bool sameOrder = column < 0 || header->sortIndicatorOrder() == rows_.sortOrder();
+    if (header->sortIndicatorSection() != column || !sameOrder) header->setSortIndicator(column, rows_.sortOrder());
   }
   recordOrderAction->setEnabled(rows_.sorted());
 }
