@@ -595,6 +595,13 @@ class GridWindowTest : public QObject {
       form.gridTools().fitAction->trigger();
       QVERIFY(grid.columnWidth(21) < metrics.horizontalAdvance(QString(40, 'W')));
       QVERIFY(CutCells(form).isEmpty());
+      // Rec# holds the highest record number, not only those on screen.
+      form.surface().setGridRowCount(2'000'001);
+      form.surface().flush();
+      form.gridTools().fitAction->trigger();
+      QVERIFY(grid.columnWidth(0) > metrics.horizontalAdvance("2000000"));
+      form.surface().setGridRowCount(last + 1);
+      form.surface().flush();
 
       // A width dragged by hand; the next check's set-up and fit keep it.
       const int fitted = grid.columnWidth(1);
@@ -736,6 +743,19 @@ class GridWindowTest : public QObject {
     ClickTitle(grid, 0);
     QVERIFY(!rows.sorted());
     QCOMPARE(shown(0, 0), QString("1"));
+
+    // The frozen TCode's title, which lies over the grid's own, sorts too; both show it.
+    QTableView& frozen = form.gridTools().frozen().view();
+    ClickTitle(frozen, 1);
+    QCOMPARE(rows.sortColumn(), 1);
+    QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), 1);
+    int lowest = 9999;
+    for (int row = 1; row <= records; ++row) lowest = std::min(lowest, Cell(form, 1, row).toInt());
+    QCOMPARE(shown(0, 1), QString::number(lowest));
+    ClickTitle(frozen, 1);
+    ClickTitle(frozen, 1);
+    QVERIFY(!rows.sorted());
+    QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), -1);
 
     const int sizeColumn = 40;
     grid.setCurrentIndex(view.index(5, 3));

@@ -1,6 +1,9 @@
 // The filtered rows of the result grid.
 #include "app/grid/grid_rows.h"
 
+#include <QCursor>
+#include <QGuiApplication>
+
 #include <algorithm>
 
 #include "app/grid/grid_model.h"
@@ -8,6 +11,15 @@
 #include "iso/result_grid.h"
 
 namespace kalvrin {
+
+namespace {
+struct WaitCursor {
+  WaitCursor() { QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); }
+  ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+}  // namespace
 
 GridRowFilter::GridRowFilter(GridModel& grid, QObject* parent) : QAbstractTableModel(parent), grid_(grid) {
   connect(&grid_, &QAbstractItemModel::modelAboutToBeReset, this, [this] { beginResetModel(); });
@@ -95,6 +107,7 @@ void GridRowFilter::sort(int column, Qt::SortOrder order) {
   order_.clear();
   viewRows_.clear();
   if (column >= 0) {
+    WaitCursor waiting;  // a second on millions of rows
     const int fixed = grid_.gridFixedRows();
     ShownCell shown;
     if (grid_.maskCardNumbers() && GridColumnHoldsCardNumber(column)) {
