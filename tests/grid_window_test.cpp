@@ -1,6 +1,7 @@
 // The result grid as a tool, offscreen: copy of a block and of a row, find
 // and filter on a generated file, export against kalvrin-check --csv, the
-// columns chosen in the configuration dialog, fitting and hand-set widths;
+// columns chosen in the configuration dialog, fitting and hand-set widths,
+// the frozen Rec# and TCode, sorting by a column and the tools on it;
 // and the Findings page of Tool > Verify, down to a double-click on a finding.
 #include <QAction>
 #include <QApplication>
@@ -13,6 +14,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScrollBar>
+#include <QStyle>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableView>
@@ -31,6 +34,7 @@
 #include "app/grid/card_number_mask.h"
 #include "app/dialogs/config_form.h"
 #include "app/grid/find_bar.h"
+#include "app/grid/frozen_columns.h"
 #include "app/findings/findings_page.h"
 #include "app/form_surface.h"
 #include "app/grid/grid_export.h"
@@ -116,6 +120,54 @@ void DoubleClick(QTableView& view, const QModelIndex& index) {
   QTest::mousePress(view.viewport(), Qt::LeftButton, {}, at);
   QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, at);
   QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, at);
+}
+
+// A mouse drag of the column's right edge on the grid's own header.
+void DragColumnEdge(QTableView& grid, int column, int by) {
+  QHeaderView* header = grid.horizontalHeader();
+  const int edge = header->sectionViewportPosition(column) + header->sectionSize(column) - 1;
+  const int y = header->height() / 2;
+  QTest::mousePress(header->viewport(), Qt::LeftButton, {}, QPoint(edge, y));
+  QTest::mouseMove(header->viewport(), QPoint(edge + by, y));
+  QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(edge + by, y));
+}
+
+// A click in the middle of a column's title.
+void ClickTitle(QTableView& grid, int column) {
+  QHeaderView* header = grid.horizontalHeader();
+  grid.scrollTo(grid.model()->index(grid.rowAt(0) < 0 ? 0 : grid.rowAt(0), column));
+  const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+}
+
+void ShowAndWait(TMainForm& form) {
+  form.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&form));
+}
+
+// The cells on screen whose shown text the column cuts ("col:row text"):
+// the text, the delegate's margins on both sides and the grid line, in
+// the fractional widths that the view lays text out in.
+QStringList CutCells(const TMainForm& form) {
+  const QTableView& grid = *form.FormatGrid;
+  const QAbstractItemModel& view = *grid.model();
+  const QFontMetricsF metrics(grid.font());
+  const int margin = 2 * (grid.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &grid) + 1) + 1;
+  QStringList cut;
+  const int first = std::max(grid.rowAt(0), 0);
+  int last = grid.rowAt(grid.viewport()->height() - 1);
+  if (last < 0) last = view.rowCount() - 1;
+  for (int row = first; row <= last; ++row) {
+    for (int col = 0; col < view.columnCount(); ++col) {
+      if (grid.isColumnHidden(col)) continue;
+      const QString text = view.index(row, col).data().toString();
+      const double needed = metrics.horizontalAdvance(text) + margin;
+      if (!text.isEmpty() && needed > grid.columnWidth(col) && needed <= GridColumns::kMaxFitWidth) {
+        cut.append(QString("%1:%2 %3").arg(col).arg(row).arg(text));
+      }
+    }
+  }
+  return cut;
 }
 
 }  // namespace
@@ -515,51 +567,263 @@ class GridWindowTest : public QObject {
     QCOMPARE(GridColumns::HiddenText(GridColumns::ParseHidden("")), std::string());
   }
 
-  void fitMeasuresTheRowsOnScreenAndHandWidthsStay() {
+  // After each check the columns fit the rows on screen as they are shown;
+  // Rec# holds the highest record number; a width dragged by hand stays
+  // over the fit and the set-up, across a restart, until Fit columns or a
+  // reset; the Tool menu's switch turns the fit off, and the settings keep it.
+  void fitAfterEachCheckAndHandWidthsAcrossRestarts() {
+    QTemporaryDir dir;
+    const QString file = Generated(dir, 300);
+    {
+      KalvrinWindows w = Start(dir);
+      TMainForm& form = *w.mainForm;
+      ShowAndWait(form);
+      QTableView& grid = *form.FormatGrid;
+      RunIso(form, file);
+      QVERIFY2(CutCells(form).isEmpty(), qPrintable(CutCells(form).join(", ")));
+      QVERIFY(grid.columnWidth(21) > 100);  // P43, set up at 32
+      QVERIFY(grid.columnWidth(21) <= GridColumns::kMaxFitWidth);
+      const QFontMetrics metrics = grid.fontMetrics();
+      QVERIFY(grid.columnWidth(0) > metrics.horizontalAdvance(QString::number(form.gridRowCount() - 1)));
+
+      // A far row, off the screen, with a longer text than any row on it.
+      const int last = form.gridRowCount() - 1;
+      form.surface().setGridCell(21, last, std::string(40, 'W'));
+      form.surface().flush();
+      grid.scrollToTop();
+      QVERIFY(grid.rowAt(grid.viewport()->height() - 1) < last - 1);
+      form.gridTools().fitAction->trigger();
+      QVERIFY(grid.columnWidth(21) < metrics.horizontalAdvance(QString(40, 'W')));
+      QVERIFY(CutCells(form).isEmpty());
+      // Rec# holds the highest record number, not only those on screen.
+      form.surface().setGridRowCount(2'000'001);
+      form.surface().flush();
+      form.gridTools().fitAction->trigger();
+      QVERIFY(grid.columnWidth(0) > metrics.horizontalAdvance("2000000"));
+      form.surface().setGridRowCount(last + 1);
+      form.surface().flush();
+
+      // A width dragged by hand; the next check's set-up and fit keep it.
+      const int fitted = grid.columnWidth(1);
+      DragColumnEdge(grid, 1, 40);
+      QCOMPARE(grid.columnWidth(1), fitted + 40);
+      RunIso(form, Sample("batch-nsp.dat"));
+      QCOMPARE(grid.columnWidth(1), fitted + 40);
+      QVERIFY(grid.columnWidth(3) != 104);  // PMAP fitted, not left at its set-up width
+      QVERIFY(form.close());
+    }
+    QVERIFY(ReadBytes(dir.filePath("kalvrin.ini")).contains("\nColumnWidths=1:"));
+    {
+      // The next start keeps the hand width; Fit columns gives it up.
+      KalvrinWindows again = Start(dir);
+      TMainForm& form = *again.mainForm;
+      ShowAndWait(form);
+      QTableView& grid = *form.FormatGrid;
+      const int hand = grid.columnWidth(1);
+      QVERIFY(hand > 36);
+      RunIso(form, file);
+      QCOMPARE(grid.columnWidth(1), hand);
+      form.gridTools().fitAction->trigger();
+      QVERIFY(grid.columnWidth(1) < hand);
+      QVERIFY(!form.gridTools().columns().setByHand(1));
+
+      // Reset: the set-up widths; with the switch off a check leaves them.
+      DragColumnEdge(grid, 1, 30);
+      form.gridTools().resetWidthsAction->trigger();
+      QCOMPARE(grid.columnWidth(1), 36);
+      QCOMPARE(grid.columnWidth(3), 104);
+      QVERIFY(form.gridTools().fitAfterCheckAction->isChecked());
+      form.gridTools().fitAfterCheckAction->trigger();
+      RunIso(form, file);
+      QCOMPARE(grid.columnWidth(21), 32);
+      QCOMPARE(grid.columnWidth(3), 104);
+      QVERIFY(form.close());
+    }
+    const QByteArray saved = ReadBytes(dir.filePath("kalvrin.ini"));
+    QVERIFY(saved.contains("\nFitAfterCheck=0\n"));
+    QVERIFY(saved.contains("\nColumnWidths=\n"));
+    KalvrinWindows third = Start(dir);
+    QVERIFY(!third.mainForm->gridTools().fitAfterCheckAction->isChecked());
+  }
+
+  void columnWidthsTextReadsWhatAPersonMayType() {
+    const std::vector<int> widths = GridColumns::ParseWidths(" 1:80,x,5:190,300:20,2:0,3:-4,4:9x,7:120,,0:99999,6:70");
+    QCOMPARE(GridColumns::WidthsText(widths), std::string("5:190,6:70,7:120"));
+    QCOMPARE(GridColumns::WidthsText(GridColumns::ParseWidths("")), std::string());
+  }
+
+  // Fit measures what the grid shows: masked card numbers and the rows a
+  // filter leaves.
+  void fitMeasuresMaskedAndFilteredRows() {
     QTemporaryDir dir;
     KalvrinWindows w = Start(dir);
     TMainForm& form = *w.mainForm;
-    form.show();
+    ShowAndWait(form);
+    RunIso(form, Generated(dir, 300));
+    form.cardNumberMask().maskAction->trigger();
+    form.gridTools().findAction->trigger();
+    FindBar& bar = *form.gridTools().findBar;
+    bar.filterColumn->setCurrentIndex(bar.filterColumn->findData(1));  // TCode
+    bar.filterEdit->setText("1240");
+    form.gridTools().applyFilter();
+    QVERIFY(form.gridTools().rows().filtering());
+    QVERIFY(form.FormatGrid->model()->rowCount() > 0);
+    form.gridTools().fitAction->trigger();
+    QVERIFY2(CutCells(form).isEmpty(), qPrintable(CutCells(form).join(", ")));
+    RunIso(form, Sample("batch-nsp.dat"));  // the fit after a check, with both still on
+    QVERIFY2(CutCells(form).isEmpty(), qPrintable(CutCells(form).join(", ")));
+  }
+
+  // Rec# and TCode stay at the left edge while the grid scrolls right, over
+  // the same rows as the grid, at the grid's widths.
+  void recordNumberAndTCodeStayWhenScrollingRight() {
+    QTemporaryDir dir;
+    KalvrinWindows w = Start(dir);
+    TMainForm& form = *w.mainForm;
+    ShowAndWait(form);
     RunIso(form, Generated(dir, 300));
     QTableView& grid = *form.FormatGrid;
-    QCOMPARE(grid.columnWidth(21), 32);
-    // A far row, off the screen, with a longer text than any row on it.
-    const int last = form.gridRowCount() - 1;
-    const std::string wide(40, 'W');
-    form.surface().setGridCell(21, last, wide);
+    QTableView& frozen = form.gridTools().frozen().view();
+    QCoreApplication::processEvents();  // the grid's delayed layout, which would scroll back to the top
+    grid.horizontalScrollBar()->setValue(grid.horizontalScrollBar()->maximum());
+    grid.verticalScrollBar()->setValue(40);
+    QCoreApplication::processEvents();
+    QVERIFY(grid.horizontalScrollBar()->value() > 0);
+    QVERIFY(frozen.isVisible());
+    QCOMPARE(frozen.width(), grid.columnWidth(0) + grid.columnWidth(1));
+    QCOMPARE(frozen.verticalScrollBar()->value(), 40);
+    // What shows at the grid's left edge: the frozen record number of the grid's top row.
+    const QPoint left(3, frozen.horizontalHeader()->height() + 3);
+    const QModelIndex shown = frozen.indexAt(frozen.viewport()->mapFrom(&frozen, left));
+    QCOMPARE(shown.column(), 0);
+    QCOMPARE(shown.row(), grid.rowAt(0));
+    QVERIFY(grid.columnAt(3) >= 2);  // the grid itself has scrolled on
+    QVERIFY(!frozen.isColumnHidden(1));
+    QVERIFY(frozen.isColumnHidden(2));
+
+    // Widths and hidden columns follow the grid.
+    DragColumnEdge(grid, 0, 25);  // at the grid's own header, under the frozen one
+    QCOMPARE(frozen.columnWidth(0), grid.columnWidth(0));
+    form.gridTools().columns().setShown(0, false);
+    QCoreApplication::processEvents();
+    QCOMPARE(frozen.width(), grid.columnWidth(1));
+    QVERIFY(frozen.isColumnHidden(0));
+
+    // A current cell in a scrolled column comes out from under the frozen ones.
+    grid.setCurrentIndex(grid.model()->index(40, 3));
+    QVERIFY(grid.visualRect(grid.currentIndex()).left() >= frozen.width());
+  }
+
+  // ---- sorting -----------------------------------------------------------
+
+  // A title click sorts by the column, numbers as numbers; a second click
+  // turns the order round, a third (or the Tool menu) returns to record
+  // order. Find, filter, copy, Show in inspector and export work on the
+  // sorted rows; the next check shows its rows in record order.
+  void titleClickSortsAndTheToolsFollowTheOrder() {
+    QTemporaryDir dir;
+    KalvrinWindows w = Start(dir);
+    TMainForm& form = *w.mainForm;
+    ShowAndWait(form);
+    const QString file = Generated(dir, 300);
+    RunIso(form, file);
+    QTableView& grid = *form.FormatGrid;
+    const QAbstractItemModel& view = *grid.model();
+    const GridRowFilter& rows = form.gridTools().rows();
+    const int records = form.gridRowCount() - 1;
+    QVERIFY(records > 100);
+    auto shown = [&](int row, int col) { return view.index(row, col).data().toString(); };
+
+    ClickTitle(grid, 0);  // Rec#, ascending: as it was
+    QVERIFY(rows.sorted());
+    ClickTitle(grid, 0);  // descending, by value: the highest record first, not "99"
+    QCOMPARE(grid.horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+    QCOMPARE(shown(0, 0), QString::number(records));
+    QCOMPARE(shown(records - 1, 0), QString("1"));
+    ClickTitle(grid, 0);
+    QVERIFY(!rows.sorted());
+    QCOMPARE(shown(0, 0), QString("1"));
+
+    // The frozen TCode's title, which lies over the grid's own, sorts too; both show it.
+    QTableView& frozen = form.gridTools().frozen().view();
+    ClickTitle(frozen, 1);
+    QCOMPARE(rows.sortColumn(), 1);
+    QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), 1);
+    int lowest = 9999;
+    for (int row = 1; row <= records; ++row) lowest = std::min(lowest, Cell(form, 1, row).toInt());
+    QCOMPARE(shown(0, 1), QString::number(lowest));
+    ClickTitle(frozen, 1);
+    ClickTitle(frozen, 1);
+    QVERIFY(!rows.sorted());
+    QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), -1);
+
+    const int sizeColumn = 40;
+    grid.setCurrentIndex(view.index(5, 3));
+    const int currentRecord = rows.gridRowOf(5);
+    ClickTitle(grid, sizeColumn);
+    QVERIFY(form.gridTools().recordOrderAction->isEnabled());
+    for (int row = 1; row < view.rowCount(); ++row) {
+      const QString above = shown(row - 1, sizeColumn), here = shown(row, sizeColumn);
+      if (here.isEmpty()) continue;  // empty cells last
+      QVERIFY2(!above.isEmpty() && above.toLongLong() <= here.toLongLong(), qPrintable(above + " > " + here));
+    }
+    QCOMPARE(rows.gridRowOf(grid.currentIndex().row()), currentRecord);  // the current cell stays on its row
+    QCOMPARE(grid.currentIndex().column(), 3);
+
+    // Export keeps the file's order, as kalvrin-check writes it.
+    const QString target = dir.filePath("sorted.csv");
+    form.gridTools().chooseExportFile = [&](QWidget*) { return std::optional<QString>(target); };
+    form.gridTools().exportAction->trigger();
+    QCOMPARE(ReadBytes(target), QByteArray::fromStdString(test::Check({"iso", file.toStdString(), "--csv"}).out));
+
+    // Find walks the rows as shown; a cell written stays on its row.
+    const int thirdShown = rows.gridRowOf(2);
+    form.surface().setGridCell(21, thirdShown, "ZQXJ here");
     form.surface().flush();
-    grid.scrollToTop();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QVERIFY(grid.rowAt(grid.viewport()->height() - 1) < last - 1);
+    QCOMPARE(shown(2, 21), QString("ZQXJ here"));
+    grid.setCurrentIndex(view.index(1, 0));
+    form.gridTools().findAction->trigger();
+    form.gridTools().findBar->findEdit->setText("zqxj");
+    QVERIFY(form.gridTools().find(true));
+    QCOMPARE(grid.currentIndex().row(), 2);
+    QCOMPARE(grid.currentIndex().column(), 21);
 
-    form.gridTools().fitAction->trigger();
-    const QFontMetrics metrics = grid.fontMetrics();
-    const int onScreen = metrics.horizontalAdvance(Cell(form, 21, 2));
-    QVERIFY(onScreen > 100);
-    QVERIFY2(grid.columnWidth(21) > onScreen, qPrintable(QString::number(grid.columnWidth(21))));
-    QVERIFY(grid.columnWidth(21) < metrics.horizontalAdvance(QString::fromStdString(wide)));
-    QVERIFY(grid.columnWidth(3) >= metrics.horizontalAdvance(Cell(form, 3, 1)));
-    QVERIFY(grid.columnWidth(3) != 104);
-    const int fitted3 = grid.columnWidth(3);
+    // Copy: the rows as shown.
+    Select(form, 0, 0, 2, 1);
+    form.gridTools().copySelection();
+    const QStringList lines = QGuiApplication::clipboard()->text().split('\n');
+    QCOMPARE(lines.value(3), Cell(form, 0, rows.gridRowOf(2)) + "\t" + Cell(form, 1, rows.gridRowOf(2)));
 
-    // A width dragged by hand; the next check's set-up keeps both.
-    QHeaderView* header = grid.horizontalHeader();
-    const int edge = header->sectionViewportPosition(1) + header->sectionSize(1) - 1;
-    const int y = header->height() / 2;
-    const int before = header->sectionSize(1);
-    QTest::mousePress(header->viewport(), Qt::LeftButton, {}, QPoint(edge, y));
-    QTest::mouseMove(header->viewport(), QPoint(edge + 40, y));
-    QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(edge + 40, y));
-    QCOMPARE(header->sectionSize(1), before + 40);
-    RunIso(form, Sample("batch-nsp.dat"));
-    QCOMPARE(header->sectionSize(1), before + 40);
-    QCOMPARE(grid.columnWidth(3), fitted3);
+    // Reveal (a finding's row) lands on that record wherever it is sorted to.
+    const QModelIndex revealed = form.gridTools().reveal(7, 0);
+    QCOMPARE(rows.gridRowOf(revealed.row()), 7);
 
-    // The next start lays the columns out as designed.
-    form.close();
-    KalvrinWindows again = Start(dir);
-    QCOMPARE(again.mainForm->FormatGrid->columnWidth(1), 36);
-    QCOMPARE(again.mainForm->FormatGrid->columnWidth(3), 104);
+    // A filter keeps the order.
+    FindBar& bar = *form.gridTools().findBar;
+    bar.filterColumn->setCurrentIndex(bar.filterColumn->findData(1));
+    bar.filterEdit->setText("1240");
+    form.gridTools().applyFilter();
+    QVERIFY2(view.rowCount() > 1 && view.rowCount() < records, qPrintable(QString::number(view.rowCount())));
+    for (int row = 1; row < view.rowCount(); ++row) {
+      QCOMPARE(shown(row, 1), QString("1240"));
+      QVERIFY(shown(row - 1, sizeColumn).toLongLong() <= shown(row, sizeColumn).toLongLong());
+    }
+    bar.filterEdit->clear();
+    form.gridTools().applyFilter();
+    QCOMPARE(view.rowCount(), records);
+    QVERIFY(rows.sorted());
+
+    // The menu item, then a new check: record order.
+    form.gridTools().recordOrderAction->trigger();
+    QVERIFY(!rows.sorted());
+    QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), -1);
+    ClickTitle(grid, 7);
+    QVERIFY(rows.sorted());
+    RunIso(form, file);
+    QVERIFY(!rows.sorted());
+    QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), -1);
+    QCOMPARE(shown(0, 0), QString("1"));
+    QCOMPARE(shown(records - 1, 0), QString::number(records));
   }
 
   // ---- findings --------------------------------------------------------------

@@ -321,7 +321,10 @@ void TMainForm::bbtnCheckFormatClick() {
     IsoCommand(*check_, *surface_, std::string_view(path.constData(), static_cast<std::size_t>(path.size())));
   });
   if (EndStoppedCommand(app_text::kFormatStopped)) return;
-  Guarded([this] { SelectBadPrefix(); });
+  Guarded([this] {
+    SelectBadPrefix();
+    gridTools_->afterCheck();
+  });
 }
 
 // After a command that closing the window, Clear or Escape stopped: the

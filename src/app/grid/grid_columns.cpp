@@ -9,17 +9,20 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 
 #include "app/grid/grid_rows.h"
 #include "app/grid/grid_model.h"
-#include "settings/settings.h"
 #include "app/widget_helpers.h"
+#include "iso/result_grid.h"
+#include "settings/settings.h"
 
 namespace kalvrin {
 
 namespace {
 constexpr int kMaxColumns = 256;
-constexpr int kMaxFitWidth = 600;  // a long element (P55, P63) should not push the rest off the screen
+constexpr int kMaxHandWidth = 10000;  // a wider one in the settings file is not the user's
+constexpr char kAbsent[] = "\n";       // no entry can hold a line end
 
 void Mark(std::vector<bool>& flags, int column, bool value) {
   if (column < 0 || column >= kMaxColumns) return;
@@ -40,14 +43,17 @@ GridColumns::GridColumns(QTableView& view, QObject* parent) : QObject(parent), v
     if (dragging_) {
       SetHandWidth(column, width);
     } else if (setByHand(column) && width != handWidths_[static_cast<std::size_t>(column)]) {
-      // The grid set-up's width; the user's stays until the next start.
+      // The grid set-up's width; the user's stays.
       applying_ = true;
       view_.setColumnWidth(column, handWidths_[static_cast<std::size_t>(column)]);
       applying_ = false;
     }
   });
   // Columns come and go with the grid set-up; the choice stays.
-  connect(view_.model(), &QAbstractItemModel::columnsInserted, this, [this] { Apply(); });
+  connect(view_.model(), &QAbstractItemModel::columnsInserted, this, [this] {
+    Apply();
+    ApplyHandWidths();
+  });
   connect(view_.model(), &QAbstractItemModel::modelReset, this, [this] { Apply(); });
 }
 
@@ -115,17 +121,67 @@ std::vector<bool> GridColumns::ParseHidden(const std::string& text) {
   return hidden;
 }
 
+std::string GridColumns::WidthsText(const std::vector<int>& widths) {
+  std::string text;
+  for (std::size_t column = 0; column < widths.size(); ++column) {
+    if (widths[column] <= 0) continue;
+    if (!text.empty()) text += ',';
+    text += std::to_string(column) + ':' + std::to_string(widths[column]);
+  }
+  return text;
+}
+
+std::vector<int> GridColumns::ParseWidths(const std::string& text) {
+  std::vector<int> widths;
+  std::size_t from = 0;
+  while (from < text.size()) {
+    std::size_t end = text.find(',', from);
+    if (end == std::string::npos) end = text.size();
+    const std::string_view item(text.data() + from, end - from);
+    int column = -1;
+    int width = 0;
+    const char* const last = item.data() + item.size();
+    const auto [colon, columnError] = std::from_chars(item.data(), last, column);
+    if (columnError == std::errc() && colon != last && *colon == ':') {
+      const auto [rest, widthError] = std::from_chars(colon + 1, last, width);
+      if (widthError == std::errc() && rest == last && column >= 0 && column < kMaxColumns && width > 0 &&
+          width <= kMaxHandWidth) {
+        if (widths.size() <= static_cast<std::size_t>(column)) widths.resize(static_cast<std::size_t>(column) + 1, 0);
+        widths[static_cast<std::size_t>(column)] = width;
+      }
+    }
+    from = end + 1;
+  }
+  return widths;
+}
+
 void GridColumns::readSettings(const IniFile& ini) {
   hidden_ = ParseHidden(ini.ReadText(kGridSection, kHiddenColumnsKey, ""));
+  handWidths_ = ParseWidths(ini.ReadText(kGridSection, kColumnWidthsKey, ""));
+  fitAfterCheck_ = ini.ReadText(kGridSection, kFitAfterCheckKey, "1") != "0";
   Apply();
+  ApplyHandWidths();
 }
 
 void GridColumns::writeSettings(IniFile& ini) const {
-  // A file that never had a column hidden keeps only the window's seven entries.
-  const std::string text = HiddenText(hidden_);
-  constexpr char kAbsent[] = "\n";  // no entry can hold a line end
-  if (text.empty() && ini.ReadText(kGridSection, kHiddenColumnsKey, kAbsent) == kAbsent) return;
-  ini.WriteText(kGridSection, kHiddenColumnsKey, text);
+  // A file that never had a column hidden, sized by hand or the fit turned
+  // off keeps only the window's seven entries.
+  const auto write = [&ini](const char* key, const std::string& text, const std::string& unset) {
+    if (text == unset && ini.ReadText(kGridSection, key, kAbsent) == kAbsent) return;
+    ini.WriteText(kGridSection, key, text);
+  };
+  write(kHiddenColumnsKey, HiddenText(hidden_), "");
+  write(kColumnWidthsKey, WidthsText(handWidths_), "");
+  write(kFitAfterCheckKey, fitAfterCheck_ ? "1" : "0", "1");
+}
+
+void GridColumns::ApplyHandWidths() {
+  applying_ = true;
+  const int count = std::min(view_.model()->columnCount(), static_cast<int>(handWidths_.size()));
+  for (int column = 0; column < count; ++column) {
+    if (setByHand(column)) view_.setColumnWidth(column, handWidths_[static_cast<std::size_t>(column)]);
+  }
+  applying_ = false;
 }
 
 bool GridColumns::setByHand(int column) const {
@@ -142,7 +198,12 @@ int GridColumns::ContentWidth(int column, int firstRow, int lastRow) const {
   // As the delegate lays out a cell: the text, the focus frame's margins on
   // both sides and one pixel for the grid line.
   const int margin = 2 * (view_.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &view_) + 1) + 1;
-  const QFontMetrics metrics = view_.fontMetrics();
+  // Fractional widths, as the view lays text out: a width rounded down by
+  // less than a pixel still cuts the text.
+  const QFontMetricsF metrics(view_.font());
+  const auto textWidth = [&metrics, margin](const QString& text) {
+    return static_cast<int>(std::ceil(metrics.horizontalAdvance(text))) + margin;
+  };
   int width = 0;
   const auto* rows = qobject_cast<const GridRowFilter*>(view_.model());
   for (int row = firstRow; row <= lastRow; ++row) {
@@ -152,16 +213,41 @@ int GridColumns::ContentWidth(int column, int firstRow, int lastRow) const {
     } else {
       text = view_.model()->index(row, column).data().toString();
     }
-    if (!text.isEmpty()) width = std::max(width, metrics.horizontalAdvance(text) + margin);
+    if (!text.isEmpty()) width = std::max(width, textWidth(text));
+  }
+  if (column == 0 && rows != nullptr) {
+    // Rec# as wide as the highest record number, wherever the view is scrolled.
+    const QString highest(static_cast<qsizetype>(std::to_string(rows->sourceRows()).size()), QLatin1Char('0'));
+    width = std::max(width, textWidth(highest));
   }
   const QString title = view_.model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
   const QHeaderView* header = view_.horizontalHeader();
   const int headerMargin = 2 * view_.style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 2;
-  width = std::max(width, header->fontMetrics().horizontalAdvance(title) + headerMargin);
+  const double titleWidth = QFontMetricsF(header->font()).horizontalAdvance(title);
+  width = std::max(width, static_cast<int>(std::ceil(titleWidth)) + headerMargin);
   return std::clamp(width, header->minimumSectionSize(), kMaxFitWidth);
 }
 
 void GridColumns::fitToContents() {
+  handWidths_.clear();
+  Fit(false);
+}
+
+void GridColumns::fitAfterCheck() {
+  if (fitAfterCheck_) Fit(true);
+}
+
+void GridColumns::resetWidths() {
+  handWidths_.clear();
+  applying_ = true;
+  const int count = std::min(view_.model()->columnCount(), static_cast<int>(kGridColumns.size()));
+  for (int column = 0; column < count; ++column) {
+    view_.setColumnWidth(column, kGridColumns[static_cast<std::size_t>(column)].width);
+  }
+  applying_ = false;
+}
+
+void GridColumns::Fit(bool spareHandWidths) {
   const int rows = view_.model()->rowCount();
   const int height = view_.viewport()->height();
   const int firstRow = std::max(view_.rowAt(0), 0);
@@ -172,9 +258,8 @@ void GridColumns::fitToContents() {
   lastRow = std::min({lastRow, rows - 1, firstRow + std::max(height, 0) / rowHeight + 1});
   applying_ = true;
   for (const int column : shownColumns()) {
-    const int width = ContentWidth(column, firstRow, lastRow);
-    view_.setColumnWidth(column, width);
-    SetHandWidth(column, width);
+    if (spareHandWidths && setByHand(column)) continue;
+    view_.setColumnWidth(column, ContentWidth(column, firstRow, lastRow));
   }
   applying_ = false;
 }

@@ -1,21 +1,41 @@
 // The filtered rows of the result grid.
 #include "app/grid/grid_rows.h"
 
+#include <QCursor>
+#include <QGuiApplication>
+
 #include <algorithm>
 
 #include "app/grid/grid_model.h"
+#include "iso/pan_mask.h"
+#include "iso/result_grid.h"
 
 namespace kalvrin {
+
+namespace {
+struct WaitCursor {
+  WaitCursor() { QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); }
+  ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+}  // namespace
 
 GridRowFilter::GridRowFilter(GridModel& grid, QObject* parent) : QAbstractTableModel(parent), grid_(grid) {
   connect(&grid_, &QAbstractItemModel::modelAboutToBeReset, this, [this] { beginResetModel(); });
   connect(&grid_, &QAbstractItemModel::modelReset, this, [this] {
+    DropSort();
     if (active_) Refilter();
     endResetModel();
     emit shownRowsChanged();
   });
   connect(&grid_, &QAbstractItemModel::rowsAboutToBeInserted, this, [this](const QModelIndex&, int first, int last) {
-    if (!active_) beginInsertRows(QModelIndex(), first, last);
+    if (sorted()) {
+      beginResetModel();
+      resetting_ = true;
+    } else if (!active_) {
+      beginInsertRows(QModelIndex(), first, last);
+    }
   });
   connect(&grid_, &QAbstractItemModel::rowsInserted, this,
           [this](const QModelIndex&, int first, int last) { OnRowsInserted(first, last); });
@@ -33,6 +53,7 @@ GridRowFilter::GridRowFilter(GridModel& grid, QObject* parent) : QAbstractTableM
   connect(&grid_, &QAbstractItemModel::columnsRemoved, this, [this] {
     endRemoveColumns();
     if (active_ && column_ >= grid_.columnCount()) clearFilter();
+    if (sortColumn_ >= grid_.columnCount()) sort(-1);
   });
 }
 
@@ -44,7 +65,7 @@ void GridRowFilter::setFilter(int column, const QString& text) {
   column_ = active ? column : -1;
   matcher_ = active ? TextMatcher::FromTyped(text) : TextMatcher();
   rows_.clear();
-  if (active_) Refilter();
+  if (Mapped()) Refilter();
   rows_.shrink_to_fit();
   endResetModel();
   emit shownRowsChanged();
@@ -57,9 +78,79 @@ bool GridRowFilter::Matches(int sourceRow) const {
 void GridRowFilter::Refilter() {
   rows_.clear();
   const int rows = grid_.rowCount();
-  for (int row = 0; row < rows; ++row) {
-    if (Matches(row)) rows_.push_back(row);
+  if (!sorted()) {
+    for (int row = 0; row < rows; ++row) {
+      if (Matches(row)) rows_.push_back(row);
+    }
+    return;
   }
+  viewRows_.assign(static_cast<std::size_t>(rows), -1);
+  for (const int row : order_) {
+    if (active_ && !Matches(row)) continue;
+    viewRows_[static_cast<std::size_t>(row)] = static_cast<int>(rows_.size());
+    rows_.push_back(row);
+  }
+}
+
+void GridRowFilter::sort(int column, Qt::SortOrder order) {
+  if (column >= grid_.columnCount()) column = -1;
+  if (column == sortColumn_ && (column < 0 || order == sortOrder_)) return;  // sorted so already
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  // The current cell and the selection follow their rows.
+  const QModelIndexList before = persistentIndexList();
+  std::vector<int> sources;
+  sources.reserve(static_cast<std::size_t>(before.size()));
+  for (const QModelIndex& index : before) sources.push_back(index.isValid() ? SourceRow(index.row()) : -1);
+
+  sortColumn_ = column;
+  sortOrder_ = order;
+  order_.clear();
+  viewRows_.clear();
+  if (column >= 0) {
+    WaitCursor waiting;  // a second on millions of rows
+    const int fixed = grid_.gridFixedRows();
+    ShownCell shown;
+    if (grid_.maskCardNumbers() && GridColumnHoldsCardNumber(column)) {
+      // Sorted as shown: an order by the hidden digits would tell them.
+      const int element = kGridColumns[static_cast<std::size_t>(column)].element;
+      shown = [element](std::string_view stored, std::string& room) -> std::string_view {
+        room = MaskElement(element, stored);
+        return room;
+      };
+    }
+    order_ = SortRows(grid_.rows(), column, fixed, fixed + grid_.rowCount(),
+                      order == Qt::AscendingOrder ? SortDirection::Ascending : SortDirection::Descending, shown);
+    for (int& row : order_) row -= fixed;
+  }
+  if (Mapped()) {
+    Refilter();
+  } else {
+    rows_.clear();
+  }
+  rows_.shrink_to_fit();
+
+  QModelIndexList after;
+  after.reserve(before.size());
+  for (qsizetype i = 0; i < before.size(); ++i) {
+    const int source = sources[static_cast<std::size_t>(i)];
+    const int row = source < 0 ? -1 : viewRowOf(source + grid_.gridFixedRows());
+    after.push_back(row < 0 ? QModelIndex() : index(row, before[i].column()));
+  }
+  changePersistentIndexList(before, after);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+  emit sortChanged();
+}
+
+void GridRowFilter::DropSort() {
+  if (!sorted()) return;
+  sortColumn_ = -1;
+  sortOrder_ = Qt::AscendingOrder;
+  order_.clear();
+  order_.shrink_to_fit();
+  viewRows_.clear();
+  viewRows_.shrink_to_fit();
+  if (!active_) rows_.clear();
+  emit sortChanged();
 }
 
 int GridRowFilter::gridRowOf(int viewRow) const {
@@ -70,6 +161,9 @@ int GridRowFilter::gridRowOf(int viewRow) const {
 int GridRowFilter::viewRowOf(int gridRow) const {
   const int sourceRow = gridRow - grid_.gridFixedRows();
   if (sourceRow < 0 || sourceRow >= grid_.rowCount()) return -1;
+  if (sorted()) {
+    return static_cast<std::size_t>(sourceRow) < viewRows_.size() ? viewRows_[static_cast<std::size_t>(sourceRow)] : -1;
+  }
   if (!active_) return sourceRow;
   const auto it = std::lower_bound(rows_.begin(), rows_.end(), sourceRow);
   return it != rows_.end() && *it == sourceRow ? static_cast<int>(it - rows_.begin()) : -1;
@@ -78,6 +172,14 @@ int GridRowFilter::viewRowOf(int gridRow) const {
 int GridRowFilter::sourceRows() const { return grid_.rowCount(); }
 
 void GridRowFilter::OnRowsInserted(int first, int last) {
+  if (resetting_) {
+    resetting_ = false;
+    DropSort();
+    if (active_) Refilter();
+    endResetModel();
+    emit shownRowsChanged();
+    return;
+  }
   if (!active_) {
     endInsertRows();
     emit shownRowsChanged();
@@ -102,6 +204,11 @@ void GridRowFilter::OnRowsInserted(int first, int last) {
 }
 
 void GridRowFilter::OnRowsAboutToBeRemoved(int first, int last) {
+  if (sorted()) {
+    beginResetModel();
+    resetting_ = true;
+    return;
+  }
   if (!active_) {
     beginRemoveRows(QModelIndex(), first, last);
     removing_ = true;
@@ -116,6 +223,14 @@ void GridRowFilter::OnRowsAboutToBeRemoved(int first, int last) {
 }
 
 void GridRowFilter::OnRowsRemoved(int first, int last) {
+  if (resetting_) {
+    resetting_ = false;
+    DropSort();
+    if (active_) Refilter();
+    endResetModel();
+    emit shownRowsChanged();
+    return;
+  }
   if (active_) {
     const auto from = std::lower_bound(rows_.begin(), rows_.end(), first);
     const auto to = std::upper_bound(rows_.begin(), rows_.end(), last);
@@ -127,7 +242,36 @@ void GridRowFilter::OnRowsRemoved(int first, int last) {
   emit shownRowsChanged();
 }
 
+void GridRowFilter::OnSortedDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                                        const QList<int>& roles) {
+  // A sorted grid keeps its order when a cell changes; a filtered one shows
+  // the rows that match now.
+  if (active_ && column_ >= topLeft.column() && column_ <= bottomRight.column()) {
+    beginResetModel();
+    Refilter();
+    endResetModel();
+    emit shownRowsChanged();
+    return;
+  }
+  constexpr int kRowsOneByOne = 64;  // beyond that, one change of every row costs less
+  if (bottomRight.row() - topLeft.row() >= kRowsOneByOne) {
+    if (rowCount() > 0) {
+      emit dataChanged(index(0, topLeft.column()), index(rowCount() - 1, bottomRight.column()), roles);
+    }
+    return;
+  }
+  for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
+    const bool known = row >= 0 && static_cast<std::size_t>(row) < viewRows_.size();
+    const int shown = known ? viewRows_[static_cast<std::size_t>(row)] : -1;
+    if (shown >= 0) emit dataChanged(index(shown, topLeft.column()), index(shown, bottomRight.column()), roles);
+  }
+}
+
 void GridRowFilter::OnDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) {
+  if (sorted()) {
+    OnSortedDataChanged(topLeft, bottomRight, roles);
+    return;
+  }
   if (!active_) {
     emit dataChanged(index(topLeft.row(), topLeft.column()), index(bottomRight.row(), bottomRight.column()), roles);
     return;
@@ -164,7 +308,7 @@ void GridRowFilter::OnDataChanged(const QModelIndex& topLeft, const QModelIndex&
 
 int GridRowFilter::rowCount(const QModelIndex& parent) const {
   if (parent.isValid()) return 0;
-  return active_ ? static_cast<int>(rows_.size()) : grid_.rowCount();
+  return Mapped() ? static_cast<int>(rows_.size()) : grid_.rowCount();
 }
 
 int GridRowFilter::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : grid_.columnCount(); }

@@ -1,7 +1,9 @@
 // The rows of the result grid that the view shows: all of them, or only
-// those whose chosen column holds a text. Sits between the grid model and
-// FormatGrid; rows the format check adds or changes are filtered as they
-// arrive, and nothing is copied but the list of matching row numbers.
+// those whose chosen column holds a text, in the order of the records or
+// sorted by a column. Sits between the grid model and FormatGrid; rows the
+// format check adds or changes are filtered as they arrive, and nothing is
+// copied but lists of row numbers. A sort belongs to the rows it sorted:
+// rows added or removed (the next check) return the grid to record order.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "app/grid/grid_search.h"
+#include "grid/row_order.h"
 
 namespace kalvrin {
 
@@ -26,6 +29,14 @@ class GridRowFilter : public QAbstractTableModel {
   void clearFilter() { setFilter(-1, {}); }
   bool filtering() const { return active_; }
   int filterColumn() const { return column_; }
+
+  // Sorts the shown rows by the column's texts as the view shows them
+  // (numbers by value, empty cells last); column -1 returns to record
+  // order. The current cell and the selection stay on their rows.
+  void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+  bool sorted() const { return sortColumn_ >= 0; }
+  int sortColumn() const { return sortColumn_; }
+  Qt::SortOrder sortOrder() const { return sortOrder_; }
 
   // The grid row (title row counted) of a view row, and back; -1 where
   // there is none or the row is filtered out.
@@ -45,13 +56,19 @@ class GridRowFilter : public QAbstractTableModel {
  signals:
   // The shown rows changed in number (filter set or cleared, rows added or removed).
   void shownRowsChanged();
+  // The rows were sorted, or returned to record order.
+  void sortChanged();
 
  private:
   // Source rows are the grid model's view rows (the title row not counted).
   bool Matches(int sourceRow) const;
   QModelIndex SourceIndex(const QModelIndex& index) const;
-  int SourceRow(int row) const { return active_ ? rows_[static_cast<std::size_t>(row)] : row; }
+  bool Mapped() const { return active_ || sorted(); }
+  int SourceRow(int row) const { return Mapped() ? rows_[static_cast<std::size_t>(row)] : row; }
+  // The shown rows from the filter and the order; with a sort, where each source row shows.
   void Refilter();
+  void DropSort();
+  void OnSortedDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles);
   void OnRowsInserted(int first, int last);
   void OnRowsAboutToBeRemoved(int first, int last);
   void OnRowsRemoved(int first, int last);
@@ -61,8 +78,14 @@ class GridRowFilter : public QAbstractTableModel {
   bool active_ = false;
   int column_ = -1;
   TextMatcher matcher_;
-  std::vector<int> rows_;  // while filtering: the matching source rows, ascending
+  // While filtering or sorted: the shown source rows in view order (ascending unless sorted).
+  std::vector<int> rows_;
   bool removing_ = false;  // between a removal's two signals, when shown rows go
+  int sortColumn_ = -1;
+  Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
+  std::vector<int> order_;     // while sorted: every source row, in the column's order
+  std::vector<int> viewRows_;  // while sorted: each source row's view row, -1 where filtered out
+  bool resetting_ = false;     // a change of rows under a sort, between its two signals
 };
 
 }  // namespace kalvrin

@@ -22,6 +22,7 @@
 
 #include "app/dialogs/config_form.h"
 #include "app/grid/find_bar.h"
+#include "app/grid/frozen_columns.h"
 #include "app/grid/grid_clipboard.h"
 #include "app/grid/grid_columns.h"
 #include "app/grid/grid_model.h"
@@ -40,6 +41,7 @@ constexpr int kProgressAfterMs = 400;    // small grids are written before a dia
 GridTools::GridTools(TMainForm& form, GridModel& grid, GridRowFilter& rows)
     : form_(form), grid_(grid), rows_(rows), view_(*form.FormatGrid) {
   columns_ = new GridColumns(view_, this);
+  frozen_ = new FrozenColumns(view_, this);
   InstallFindBar();
   BuildActions(form_.menuBar()->findChild<QMenu*>("Tool1"));
 
@@ -57,7 +59,18 @@ GridTools::GridTools(TMainForm& form, GridModel& grid, GridRowFilter& rows)
   connect(&grid_, &QAbstractItemModel::headerDataChanged, this, &GridTools::FillFilterColumns);
   connect(&grid_, &QAbstractItemModel::columnsInserted, this, &GridTools::FillFilterColumns);
   connect(columns_, &GridColumns::shownChanged, this, &GridTools::FillFilterColumns);
+  connect(columns_, &GridColumns::shownChanged, frozen_, &FrozenColumns::sync);
   FillFilterColumns();
+
+  // A click on a title sorts by its column, a second turns the order round,
+  // a third returns to record order. The view asks the rows to sort; the
+  // rows drop a sort themselves when the next check writes the grid.
+  for (QTableView* view : {&view_, &frozen_->view()}) {
+    view->horizontalHeader()->setSortIndicatorClearable(true);
+    view->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    view->setSortingEnabled(true);
+  }
+  connect(&rows_, &GridRowFilter::sortChanged, this, &GridTools::ShowSortOrder);
 }
 
 GridTools::~GridTools() = default;
@@ -112,13 +125,29 @@ void GridTools::BuildActions(QMenu* tool) {
   fitAction->setObjectName("FitColumns");
   fitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
   connect(fitAction, &QAction::triggered, columns_, &GridColumns::fitToContents);
+  fitAfterCheckAction = new QAction("Fit columns after each check", &form_);
+  fitAfterCheckAction->setObjectName("FitColumnsAfterCheck");
+  fitAfterCheckAction->setCheckable(true);
+  fitAfterCheckAction->setChecked(columns_->fitsAfterCheck());
+  connect(fitAfterCheckAction, &QAction::toggled, columns_, &GridColumns::setFitAfterCheck);
+  resetWidthsAction = new QAction("Reset column widths", &form_);
+  resetWidthsAction->setObjectName("ResetColumnWidths");
+  connect(resetWidthsAction, &QAction::triggered, columns_, &GridColumns::resetWidths);
+  recordOrderAction = new QAction("Rows in record order", &form_);
+  recordOrderAction->setObjectName("RecordOrder");
+  recordOrderAction->setEnabled(false);
+  connect(recordOrderAction, &QAction::triggered, this, [this] { rows_.sort(-1); });
   exportAction = new QAction("Export grid as CSV...", &form_);
   exportAction->setObjectName("ExportGrid");
   exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E));
   connect(exportAction, &QAction::triggered, this, &GridTools::exportGrid);
   if (tool != nullptr) {
     tool->addSeparator();
-    tool->addActions({findAction, findNextAction, findPreviousAction, fitAction, exportAction});
+    tool->addActions({findAction, findNextAction, findPreviousAction});
+    tool->addSeparator();
+    tool->addActions({fitAction, fitAfterCheckAction, resetWidthsAction, recordOrderAction});
+    tool->addSeparator();
+    tool->addAction(exportAction);
   }
   form_.addActions({findAction, findNextAction, findPreviousAction, fitAction, exportAction});
 
@@ -137,12 +166,15 @@ void GridTools::BuildActions(QMenu* tool) {
   connect(showInInspectorAction, &QAction::triggered, this, [this] {
     if (view_.currentIndex().isValid()) emit inspectRequested(view_.currentIndex());
   });
-  view_.setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(&view_, &QWidget::customContextMenuRequested, this, &GridTools::ShowContextMenu);
+  for (QTableView* view : {&view_, &frozen_->view()}) {
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view, &QWidget::customContextMenuRequested, this,
+            [this, view](const QPoint& at) { ShowContextMenu(*view, at); });
+  }
 }
 
-void GridTools::ShowContextMenu(const QPoint& at) {
-  const QModelIndex index = view_.indexAt(at);
+void GridTools::ShowContextMenu(QTableView& on, const QPoint& at) {
+  const QModelIndex index = on.indexAt(at);  // the two views share the selection
   if (index.isValid() && !view_.selectionModel()->isSelected(index)) {
     view_.selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
   }
@@ -151,10 +183,30 @@ void GridTools::ShowContextMenu(const QPoint& at) {
   showInInspectorAction->setEnabled(onRow);
   QMenu menu(&view_);
   menu.addActions({copyAction, copyRowCsvAction, showInInspectorAction});
-  menu.exec(view_.viewport()->mapToGlobal(at));
+  menu.exec(on.viewport()->mapToGlobal(at));
 }
 
-void GridTools::readSettings(const IniFile& ini) { columns_->readSettings(ini); }
+void GridTools::ShowSortOrder() {
+  // Each header shows the rows' order; a header that already does asks for no sort again.
+  const int column = rows_.sortColumn();
+  for (QTableView* view : {&view_, &frozen_->view()}) {
+    QHeaderView* header = view->horizontalHeader();
+    const bool sameOrder = column < 0 || header->sortIndicatorOrder() == rows_.sortOrder();
+    if (header->sortIndicatorSection() != column || !sameOrder) header->setSortIndicator(column, rows_.sortOrder());
+  }
+  recordOrderAction->setEnabled(rows_.sorted());
+}
+
+void GridTools::afterCheck() {
+  columns_->fitAfterCheck();
+  frozen_->sync();
+}
+
+void GridTools::readSettings(const IniFile& ini) {
+  columns_->readSettings(ini);
+  fitAfterCheckAction->setChecked(columns_->fitsAfterCheck());
+  frozen_->sync();
+}
 void GridTools::writeSettings(IniFile& ini) const { columns_->writeSettings(ini); }
 
 void GridTools::attachConfig(TConfigForm* config) {

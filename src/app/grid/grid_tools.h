@@ -1,7 +1,8 @@
 // What the result grid offers beyond the format check's own layout: find and
-// filter, copy of a block or a row, export as CSV, the choice of columns and
-// fitting their widths. Built around the window's FormatGrid; the window
-// hands it the settings and the configuration dialog.
+// filter, sorting by a column, copy of a block or a row, export as CSV, the
+// choice of columns, fitting their widths and the frozen Rec# and TCode.
+// Built around the window's FormatGrid; the window hands it the settings
+// and the configuration dialog, and tells it when a check has ended.
 #pragma once
 
 #include <QModelIndex>
@@ -21,6 +22,7 @@ class QWidget;
 namespace kalvrin {
 
 class FindBar;
+class FrozenColumns;
 class GridColumns;
 class GridModel;
 class GridRowFilter;
@@ -52,6 +54,9 @@ class GridTools : public QObject {
   QAction* findNextAction = nullptr;
   QAction* findPreviousAction = nullptr;
   QAction* fitAction = nullptr;
+  QAction* fitAfterCheckAction = nullptr;  // checkable, on unless the user turned it off
+  QAction* resetWidthsAction = nullptr;
+  QAction* recordOrderAction = nullptr;
   QAction* exportAction = nullptr;
   QAction* copyAction = nullptr;
   QAction* copyRowCsvAction = nullptr;
@@ -59,6 +64,10 @@ class GridTools : public QObject {
 
   GridColumns& columns() { return *columns_; }
   GridRowFilter& rows() { return rows_; }
+  FrozenColumns& frozen() { return *frozen_; }
+
+  // A check has written the grid: the columns fit what it shows.
+  void afterCheck();
 
   // The settings file's grid section.
   void readSettings(const IniFile& ini);
@@ -94,7 +103,8 @@ class GridTools : public QObject {
   void InstallFindBar();
   void FillFilterColumns();
   void UpdateCount();
-  void ShowContextMenu(const QPoint& at);
+  void ShowContextMenu(QTableView& on, const QPoint& at);
+  void ShowSortOrder();
   bool Busy() const;
 
   TMainForm& form_;
@@ -102,6 +112,7 @@ class GridTools : public QObject {
   GridRowFilter& rows_;
   QTableView& view_;
   GridColumns* columns_ = nullptr;
+  FrozenColumns* frozen_ = nullptr;
 };
 
 }  // namespace kalvrin
