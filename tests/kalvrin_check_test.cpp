@@ -89,7 +89,9 @@ TEST(KalvrinCheckJson, StreamedObjectEqualsTheWholeSurfaceWriters) {
       const Printed printed = Check({command, path, "--json"});
       const nlohmann::json streamed = nlohmann::json::parse(printed.out);
       const nlohmann::json held = HeldJson(command, path);
-      EXPECT_EQ(streamed.size(), held.size());
+      // and mac's verdict besides
+      EXPECT_EQ(streamed.size(), held.size() + (command == "mac" ? 1 : 0));
+      EXPECT_EQ(streamed.contains("verdict"), command == "mac");
       for (const auto& [field, value] : held.items()) EXPECT_EQ(streamed[field], value) << field;
       EXPECT_GT(streamed["grid"].size(), 1u);
       // the grid comes before the fields that are known only at the end
@@ -139,7 +141,7 @@ TEST(KalvrinCheckText, TableWidthsFromTheFirstRows) {
   EXPECT_EQ(lines[kTableLookAhead], std::to_string(kTableLookAhead) + "  ab  bb  c");
   EXPECT_EQ(lines[kTableLookAhead + 1], std::to_string(kTableLookAhead + 1) + "  a much longer text  b  c");
   // then the report's other lines, the row count last
-  EXPECT_EQ(lines[kTableLookAhead + 2], "Command:  iso (result 1)");
+  EXPECT_EQ(lines[kTableLookAhead + 2], "Command:  iso (result 1: the file was read to its end)");
   EXPECT_EQ(lines.back(), "Grid:     " + std::to_string(kTableLookAhead + 1) + " rows");
 }
 
@@ -185,6 +187,22 @@ TEST(KalvrinCheckJson, SamplesGiveOneRowPerMessage) {
   EXPECT_EQ(nsp["status"][1], "2478");
   EXPECT_EQ(nsp["edits"]["txtINFileMac"], "4F47F843");
   EXPECT_EQ(nsp["grid"][8][2], "971");
+}
+
+// A file that cannot be opened: the readable form prints nothing beside
+// the one error line; the JSON still shows the window, as the next test.
+TEST(KalvrinCheckText, AFileThatCannotBeOpenedPrintsOnlyTheErrorLine) {
+  const std::string missing = Sample("no-such-file.dat");
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"iso", missing},
+                                               std::vector<std::string>{"iso", missing, "--mask-pan"},
+                                               std::vector<std::string>{"iso", SamplePath("").string()}}) {
+    SCOPED_TRACE(args.back());
+    const Printed printed = Check(args);
+    EXPECT_EQ(printed.exitCode, 2);
+    EXPECT_EQ(printed.out, "");
+    EXPECT_EQ(Lines(printed.err).size(), 1u) << printed.err;
+    EXPECT_EQ(printed.err.rfind("kalvrin-check: Cannot open file: ", 0), 0u) << printed.err;
+  }
 }
 
 TEST(KalvrinCheckJson, FailuresStillPrintTheWindow) {
@@ -448,8 +466,13 @@ TEST(KalvrinCheckText, ReportsStatusAndAnAlignedGrid) {
   const std::size_t title = 0;
   ASSERT_EQ(lines[title].rfind("Rec#", 0), 0u);
   ASSERT_GT(lines.size(), title + 9);
-  EXPECT_EQ(lines[title + 9], "Command:  iso (result 1)");
+  EXPECT_EQ(lines[title + 9], "Command:  iso (result 1: the file was read to its end)");
   EXPECT_EQ(lines.back(), "Grid:     8 rows");
+  // the format check reads the declared MAC, but its report leaves the MAC to mac's
+  EXPECT_EQ(lines.size(), title + 15);
+  for (const char* word : {"Declared MAC", "MACALL", "txtCalc"}) {
+    EXPECT_EQ(printed.out.find(word), std::string::npos) << word;
+  }
   const std::size_t pmap = lines[title].find("PMAP");
   for (std::size_t row = 1; row <= 8; ++row) {
     EXPECT_EQ(lines[title + row].substr(pmap, 16).find_first_not_of("0123456789ABCDEF"), std::string::npos)
