@@ -480,6 +480,79 @@ TEST(KalvrinCheckText, ReportsStatusAndAnAlignedGrid) {
   }
 }
 
+// verify's readable summary lists the totals of the batches that hold a
+// finding (the file header counts with the first batch, a batch ends at its
+// totals) and counts the clean ones; --batches and the JSON list them all.
+TEST(KalvrinCheckVerify, SummaryListsTheBatchesWithAFinding) {
+  const filegen::FileOptions clean{.size = 40000, .seed = 5};
+  const TempFile cleanFile(filegen::GenerateFileBytes(clean), "clean.dat");
+  const auto cleanJson = nlohmann::json::parse(Lines(Check({"verify", cleanFile.str(), "--json"}).out).back());
+  std::vector<std::int64_t> totals;
+  for (const auto& batch : cleanJson["summary"]["batches"]) totals.push_back(batch["totalsRecord"].get<std::int64_t>());
+  ASSERT_GE(totals.size(), 5u);
+  const std::size_t batches = totals.size();
+
+  // the faults leave the batches where they were: in batch 1 (the file header), 3 (its first record) and 4 (its totals)
+  filegen::FileOptions faulty = clean;
+  faulty.faults = {{"element.date", 1}, {"element.date", totals[1] + 1}, {"batch.totals", totals[3]}};
+  filegen::FileSummary made;
+  const TempFile faultyFile(filegen::GenerateFileBytes(faulty, &made), "faulty.dat");
+  ASSERT_EQ(made.injected.size(), 3u) << made.error;
+
+  auto batchLines = [](const std::string& out) {
+    std::vector<std::string> numbers;
+    for (const std::string& line : Lines(out)) {
+      const std::size_t at = line.find(": batch ");
+      if (at != std::string::npos) numbers.push_back(line.substr(at + 8, line.find(',', at) - at - 8));
+    }
+    return numbers;
+  };
+  const std::string notListed = " batches without findings not listed (--batches lists every batch)";
+  struct Case {
+    std::string file;
+    std::vector<std::string> extra;
+    std::vector<std::string> listed;
+    std::size_t clean;
+  };
+  std::vector<std::string> all;
+  for (std::size_t i = 1; i <= batches; ++i) all.push_back(std::to_string(i));
+  const Case cases[] = {
+      {cleanFile.str(), {}, {}, batches},
+      {faultyFile.str(), {}, {"1", "3", "4"}, batches - 3},
+      {cleanFile.str(), {"--batches"}, all, 0},
+      {faultyFile.str(), {"--batches"}, all, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file + (c.extra.empty() ? "" : " --batches"));
+    std::vector<std::string> args{"verify", c.file};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const Printed printed = Check(args);
+    EXPECT_EQ(batchLines(printed.out), c.listed) << printed.out;
+    const bool counted = printed.out.find(c.file + ": " + std::to_string(c.clean) + notListed + "\n") != std::string::npos;
+    EXPECT_EQ(counted, c.clean != 0) << printed.out;
+    if (c.clean == 0) {
+      EXPECT_EQ(printed.out.find("without findings"), std::string::npos);
+    }
+    // the JSON lists every batch whatever the readable form does
+    args.push_back("--json");
+    const auto summary = nlohmann::json::parse(Lines(Check(args).out).back());
+    EXPECT_EQ(summary["summary"]["batches"].size(), batches);
+  }
+}
+
+// The element: a number in the JSON Lines, for jq; "P12" in the text and CSV.
+TEST(KalvrinCheckVerify, ElementIsANumberInJsonAndANameInTextAndCsv) {
+  const TempFile file(filegen::GenerateFileBytes({.size = 8000, .seed = 2, .faults = {{"element.date", 3}}}), "d.dat");
+  const auto finding = nlohmann::json::parse(Lines(Check({"verify", file.str(), "--json"}).out).front());
+  EXPECT_EQ(finding["element"], 12);
+  EXPECT_TRUE(finding["element"].is_number_integer());
+  EXPECT_NE(Check({"verify", file.str()}).out.find("(record 3, element P12)\n"), std::string::npos);
+  const std::vector<std::string> csv = Lines(Check({"verify", file.str(), "--csv"}).out, "\r\n");
+  ASSERT_GE(csv.size(), 2u);
+  EXPECT_NE(csv[1].find(",element.date,error,3,"), std::string::npos) << csv[1];
+  EXPECT_NE(csv[1].find(",P12,"), std::string::npos) << csv[1];
+}
+
 // The built program returns the same exit status as the function behind it.
 TEST(KalvrinCheckProgram, ExitStatus) {
   const char* program = test::kCheckProgram;
