@@ -3,6 +3,7 @@
 
 #include <sys/wait.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -13,6 +14,7 @@
 #include "testgen/filegen.h"
 #include "headless/check_app.h"
 #include "headless/surface_output.h"
+#include "headless/verify_subcommand.h"
 #include "iso/iso_commands.h"
 #include "mac/mac_command.h"
 #include "support/check_runner.h"
@@ -537,6 +539,22 @@ TEST(KalvrinCheckVerify, SummaryListsTheBatchesWithAFinding) {
     args.push_back("--json");
     const auto summary = nlohmann::json::parse(Lines(Check(args).out).back());
     EXPECT_EQ(summary["summary"]["batches"].size(), batches);
+  }
+}
+
+// Findings come in reading order but for a few judged at the end: records
+// added out of order still answer for their batch.
+TEST(KalvrinCheckVerify, FindingRecordsAnswerForAnyRange) {
+  FindingRecords records;
+  for (const std::int64_t record : {5, 6, 7, 20, 3, 6, 21, 0, 12, 4}) records.Add(record);
+  struct Case {
+    std::int64_t first, last;
+    bool any;
+  };
+  const Case cases[] = {{1, 2, false}, {1, 3, true}, {8, 11, false}, {8, 12, true}, {13, 19, false},
+                        {13, 20, true}, {22, 100, false}, {4, 4, true}, {21, INT64_MAX, true}, {0, 0, false}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(records.AnyIn(c.first, c.last), c.any) << c.first << ".." << c.last;
   }
 }
 

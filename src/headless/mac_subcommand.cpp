@@ -91,9 +91,9 @@ std::string VerdictLine(const MacVerdict& verdict, const HeadlessSurface& surfac
     return "wrong key: the key check value " + std::string(keyKcv) + " differs from the file's " +
            Printable(surface.editText(Edit::INFileKcv));
   }
-  if (!verdict.matched.empty()) {
-    const auto wanted = std::find_if(std::begin(kMacVariants), std::end(kMacVariants),
-                                     [&options](const MacVariantEdits& v) { return v.name == options.expect; });
+  const auto wanted = std::find_if(std::begin(kMacVariants), std::end(kMacVariants),
+                                   [&options](const MacVariantEdits& v) { return v.name == options.expect; });
+  if (!verdict.matched.empty() && wanted != std::end(kMacVariants)) {
     return "MAC mismatch: " + std::string(wanted->caption) + " does not equal the declared " + declared + " (" +
            Listed(verdict.matched) + (verdict.matched.size() == 1 ? " does)" : " do)");
   }
