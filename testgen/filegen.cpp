@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <set>
 #include <span>
 
 #include "mac/des.h"
@@ -190,6 +191,7 @@ struct Site {
   std::string padded;  // the record without its CR LF, at Stage::Padding
   std::size_t cutAt = std::string::npos;  // where the file ends inside the record
   bool dropped = false;                   // the record is not written
+  int faults = 0;                         // injected into it so far
 
   bool Is(Kind other) const { return kind == other; }
   bool IsTransaction() const { return kind == Kind::Transaction; }
@@ -204,11 +206,82 @@ struct Site {
   }
 };
 
+// Where one fault keeps verify from finding another.
+enum class Reach {
+  SameRecord,  // in the same record
+  NextRecord,  // in the record right after it
+  SameBatch,   // in the same batch: the file header counts with the first
+  File,        // anywhere in the file
+};
+struct Hiding {
+  std::string_view hider;
+  Reach reach;
+  std::string_view hidden;  // "*": every fault of the record but its bitmaps' and an earlier break
+};
+// verify reads no value of a message it cannot read to its end, judges no
+// totals of a batch with such a message, and no MAC when the key check
+// values differ; after a wrong S71 it takes either number for the next.
+constexpr Hiding kHidings[] = {
+    {"message.bad-prefix", Reach::SameRecord, "*"},
+    {"message.truncated", Reach::SameRecord, "*"},
+    {"message.bad-prefix", Reach::SameBatch, "batch.totals"},
+    {"batch.message-number", Reach::NextRecord, "batch.message-number"},
+    {"envelope.trailer-mac", Reach::SameRecord, "mac.mismatch"},
+    {"mac.kcv", Reach::File, "mac.mismatch"},
+    {"envelope.mac-header", Reach::File, "mac.mismatch"},
+    {"envelope.mac-header", Reach::File, "envelope.kcv-mismatch"},
+    // a copy no longer equal in MTI, P2, P11, P12 and P37
+    {"element.pan-luhn", Reach::SameRecord, "batch.duplicate"},
+    {"element.not-numeric", Reach::SameRecord, "batch.duplicate"},
+    {"element.date", Reach::SameRecord, "batch.duplicate"},
+};
+
+bool BreaksTheRecord(std::string_view rule) { return rule == "message.bad-prefix" || rule == "message.truncated"; }
+bool IsBitmapFault(std::string_view rule) { return rule == "message.bitmap-char" || rule == "message.no-secondary-bit"; }
+
+// A fault as placed: its record and batch, and where it stands.
+struct Placed {
+  std::string_view rule;
+  std::int64_t record = 0;  // 0: the envelope
+  std::int64_t batch = 0;
+  std::int64_t offset = -1;
+};
+
+// Whether `hider` keeps verify from finding `hidden`.
+bool Hides(const Placed& hider, const Placed& hidden) {
+  for (const Hiding& h : kHidings) {
+    if (h.hider != hider.rule) continue;
+    if (h.hidden == "*") {
+      const bool earlierBreak = BreaksTheRecord(hidden.rule) && hidden.offset < hider.offset;
+      if (hidden.rule == hider.rule || IsBitmapFault(hidden.rule) || earlierBreak) continue;
+    } else if (h.hidden != hidden.rule) {
+      continue;
+    }
+    const bool inRecords = hider.record != 0 && hidden.record != 0;
+    switch (h.reach) {
+      case Reach::SameRecord:
+        if (inRecords && hider.record == hidden.record) return true;
+        break;
+      case Reach::NextRecord:
+        if (inRecords && hidden.record == hider.record + 1) return true;
+        break;
+      case Reach::SameBatch:
+        if (inRecords && hider.batch == hidden.batch) return true;
+        break;
+      case Reach::File: return true;
+    }
+  }
+  return false;
+}
+
 class Generator {
  public:
   Generator(const FileOptions& options, const std::function<void(std::string_view)>& sink)
       : options_(options), sink_(sink), random_(options.seed), mac_(options.key) {
-    for (const Fault& fault : options.faults) pending_.push_back({fault, false});
+    for (const Fault& fault : options.faults) {
+      pending_.push_back({fault, false, {}});
+      if (fault.record != 0) named_.insert(fault.record);
+    }
   }
 
   // A fault the generator can inject: a rule of kalvrin-check verify, where it
@@ -228,7 +301,7 @@ class Generator {
   FileSummary Run() {
     const auto faults = Faults();
     for (const auto& pending : pending_) {
-      const std::string& rule = pending.first.rule;
+      const std::string& rule = pending.fault.rule;
       if (std::none_of(faults.begin(), faults.end(), [&rule](const FaultSpec& spec) { return spec.rule == rule; })) {
         summary_.error = "no such fault: " + rule;
         return summary_;
@@ -245,6 +318,7 @@ class Generator {
     while (left > 0 && !cut_) {
       std::uint64_t transactions = 2 + random_.Below(10);
       if (transactions >= left) transactions = left - 1;
+      batchTotals_ = next_ + static_cast<std::int64_t>(transactions);
       for (std::uint64_t i = 0; i < transactions && !cut_; ++i) Emit(Record{Kind::Transaction, next_, Transaction()});
       if (!cut_) Emit(Record{Kind::Totals, next_, TotalsMessage()});
       left -= transactions + 1;
@@ -258,14 +332,17 @@ class Generator {
       }
     }
     Drain();
-    for (const auto& [fault, done] : pending_) {
-      if (!done) {
-        summary_.error = "cannot inject " + fault.rule +
-                         (fault.record != 0 ? " at record " + std::to_string(fault.record) : std::string()) +
-                         " into this file";
-        break;
-      }
+    for (const Pending& pending : pending_) {
+      if (pending.done) continue;
+      const Fault& fault = pending.fault;
+      std::string why = pending.blockedBy;
+      if (why.empty() && cut_) why = "the file ends inside record " + std::to_string(cutRecord_);
+      summary_.error = "cannot inject " + fault.rule +
+                       (fault.record != 0 ? " at record " + std::to_string(fault.record) : std::string()) +
+                       " into this file" + (why.empty() ? std::string() : ": " + why);
+      break;
     }
+    SortOutHidden();
     summary_.messages = static_cast<std::uint64_t>(next_ - 1);
     return summary_;
   }
@@ -274,31 +351,93 @@ class Generator {
   // ---- fault bookkeeping ---------------------------------------------------------
 
   // Every fault of the stage that is pending for the site's record: its own
-  // number, or none and the record is the first suitable one. The envelope
-  // (record 0) takes only faults without a record.
+  // number, or none and the record is the first suitable one that is free
+  // for it. The envelope (record 0) takes only faults without a record.
   void Inject(Stage stage, Site& site) {
     for (const FaultSpec& spec : Faults()) {
       if (spec.stage != stage) continue;
       if (site.number != 0 && (spec.where & Of(site.kind)) == 0) continue;
       if (spec.copiesEarlier && !lastTransaction_) continue;
-      if (Take(spec.rule, site.number, (spec.suitable & Of(site.kind)) != 0)) (this->*spec.inject)(site);
+      if (!Take(spec.rule, site, (spec.suitable & Of(site.kind)) != 0)) continue;
+      ++site.faults;
+      placed_.push_back({spec.rule, site.number, BatchOf(spec.rule, site.number), -1});
+      (this->*spec.inject)(site);
     }
   }
 
   // True (once) when a fault of this rule is pending for the record.
-  bool Take(std::string_view rule, std::int64_t record, bool suitable) {
-    for (auto& [fault, done] : pending_) {
-      if (done || fault.rule != rule) continue;
-      if (fault.record == record || (fault.record == 0 && suitable)) {
-        done = true;
-        return true;
+  bool Take(std::string_view rule, const Site& site, bool suitable) {
+    for (Pending& pending : pending_) {
+      if (pending.done || pending.fault.rule != rule) continue;
+      if (pending.fault.record != 0 ? pending.fault.record != site.number : !suitable) continue;
+      if (pending.fault.record == 0) {
+        pending.blockedBy = Clash(rule, site);
+        if (!pending.blockedBy.empty()) continue;
       }
+      pending.done = true;
+      return true;
     }
     return false;
   }
 
+  // Why a fault without a record of its own cannot go into the site: the
+  // record holds or is named for another fault, or the fault would hide
+  // one placed or named, or be hidden by it. Empty: it can.
+  std::string Clash(std::string_view rule, const Site& site) const {
+    if (site.number != 0 && (site.faults != 0 || named_.count(site.number) != 0)) {
+      return "every record that suits it holds another fault";
+    }
+    const Placed here{rule, site.number, BatchOf(rule, site.number), -1};
+    auto clash = [&here](const Placed& other) -> std::string {
+      if (Hides(other, here)) return std::string(other.rule) + " would hide it";
+      if (Hides(here, other)) return "it would hide " + std::string(other.rule);
+      return {};
+    };
+    for (const Placed& other : placed_) {
+      if (std::string why = clash(other); !why.empty()) return why;
+    }
+    for (const Pending& pending : pending_) {
+      const std::int64_t record = pending.fault.record;
+      if (pending.done || record == 0) continue;
+      // a record of this batch, or -1: a batch not begun
+      const bool thisBatch = batchTotals_ != 0 && record >= batchFirst_ && record <= batchTotals_;
+      if (std::string why = clash({pending.fault.rule, record, thisBatch ? batch_ : -1, -1}); !why.empty()) return why;
+    }
+    return {};
+  }
+
   void Note(std::string_view rule, std::int64_t record, int element, std::int64_t offset, std::string what) {
-    summary_.injected.push_back({std::string(rule), record, element, offset, std::move(what)});
+    summary_.injected.push_back({std::string(rule), record, element, offset, std::move(what), {}});
+    notedBatch_.push_back(BatchOf(rule, record));
+  }
+
+  // The batch whose totals a fault in the record can upset: a totals message
+  // that cannot be read closes no batch, so its transactions count with the
+  // next one's.
+  std::int64_t BatchOf(std::string_view rule, std::int64_t record) const {
+    return record == batchTotals_ && BreaksTheRecord(rule) ? batch_ + 1 : batch_;
+  }
+
+  // What another fault keeps verify from finding moves to `hidden`: a
+  // named record may hold several faults.
+  void SortOutHidden() {
+    std::vector<Injected> found;
+    const std::vector<Injected>& all = summary_.injected;
+    auto placed = [&all, this](std::size_t i) {
+      return Placed{all[i].rule, all[i].record, notedBatch_[i], all[i].offset};
+    };
+    for (std::size_t i = 0; i < all.size(); ++i) {
+      std::size_t by = 0;
+      while (by < all.size() && (by == i || !Hides(placed(by), placed(i)))) ++by;
+      if (by == all.size()) {
+        found.push_back(all[i]);
+        continue;
+      }
+      Injected hidden = all[i];
+      hidden.hiddenBy = all[by].rule + (all[by].record != 0 ? " at record " + std::to_string(all[by].record) : "");
+      summary_.hidden.push_back(std::move(hidden));
+    }
+    summary_.injected = std::move(found);
   }
 
   // ---- the faults -------------------------------------------------------------------
@@ -523,11 +662,7 @@ class Generator {
     Inject(Stage::Number, site);
     message.elements[71] = Padded(site.messageNumber % 100000000, 8);
     Inject(Stage::Values, site);
-    if (site.IsTransaction()) {
-      Count(message);
-      lastTransaction_ = message;
-      lastTransactionRecord_ = record.number;
-    }
+    if (site.IsTransaction()) Count(message);
     if (site.Is(Kind::Totals)) {
       FillTotals(message);
       Inject(Stage::Totals, site);
@@ -552,10 +687,20 @@ class Generator {
     if (site.cutAt != std::string::npos) {
       padded.resize(site.cutAt);
       cut_ = true;
+      cutRecord_ = record.number;
     }
     if (inRange && !site.Is(Kind::Trailer)) mac_.Feed(padded);
     out_ += padded;
     ++next_;
+    // a copy of a transaction that holds a fault would hold it too
+    if (site.IsTransaction() && site.faults == 0) {
+      lastTransaction_ = message;
+      lastTransactionRecord_ = record.number;
+    }
+    if (site.Is(Kind::Totals)) {
+      ++batch_;
+      batchFirst_ = next_;
+    }
     if (out_.size() >= 255 * kRecordLength) Drain();
   }
   void Drain() {
@@ -570,11 +715,23 @@ class Generator {
   Random random_;
   NspMac mac_;
   FileSummary summary_;
-  std::vector<std::pair<Fault, bool>> pending_;
+  struct Pending {
+    Fault fault;
+    bool done = false;
+    std::string blockedBy;  // why the last record that suits it could not take it
+  };
+  std::vector<Pending> pending_;
+  std::set<std::int64_t> named_;        // the records faults name
+  std::vector<Placed> placed_;          // as they went in
+  std::vector<std::int64_t> notedBatch_;  // the batch of each fault in summary_.injected
+  std::int64_t batch_ = 1;              // counted from 1; the file header counts with the first
+  std::int64_t batchFirst_ = 1;         // the batch's first record
+  std::int64_t batchTotals_ = 0;        // its totals record, 0: not known yet
   std::string out_;
   std::int64_t offset_ = 0;  // of out_'s first byte
   std::int64_t next_ = 1;    // the next record's number
   bool cut_ = false;
+  std::int64_t cutRecord_ = 0;
   std::string securityKcv_;
   std::array<std::uint64_t, 5> counts_{};   // S74 S75 S76 S77 S81
   std::array<std::uint64_t, 4> amounts_{};  // S86 S87 S88 S89

@@ -39,7 +39,8 @@ inline constexpr std::string_view kDefaultKey = kalvrin::kDefaultKey;
 
 // A fault to inject: a rule id of kalvrin-check verify and the record (the
 // message number, counted from 1 as the grid's Rec#) it goes into; record 0
-// picks a suitable one.
+// picks a suitable record that holds no other fault, where the faults
+// already placed neither hide it from verify nor are hidden by it.
 struct Fault {
   std::string rule;
   std::int64_t record = 0;
@@ -52,6 +53,7 @@ struct Injected {
   int element = 0;           // 0: none
   std::int64_t offset = -1;  // the first offending byte, -1: none
   std::string what;
+  std::string hiddenBy;  // in `hidden`: the fault that keeps verify from finding it, as "RULE at record N"
 };
 
 struct FileOptions {
@@ -65,7 +67,8 @@ struct FileOptions {
 struct FileSummary {
   std::uint64_t bytes = 0;
   std::uint64_t messages = 0;  // every message written: the format check's rows
-  std::vector<Injected> injected;
+  std::vector<Injected> injected;  // what verify finds, in the order of writing
+  std::vector<Injected> hidden;    // written into the file, but another fault keeps verify from finding it
   std::string error;  // a fault that cannot be injected into this file; nothing is written then
 };
 

@@ -1,9 +1,11 @@
 // kalvrin-gen OUT --size BYTES [--seed N] [--key HEX] [--fault RULE[@RECORD]]...:
-// writes a valid batch file, with the named faults injected.
+// writes a valid batch file, with the named faults injected, and says where
+// each went (and which a fault in the same record or file hides from verify).
 #include <algorithm>
 #include <cstdint>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -26,6 +28,18 @@ bool ParseFault(const std::string& text, kalvrin::filegen::Fault& fault) {
   }
 }
 
+// "OUT: injected RULE at record N, element P12, offset N: WHAT"; a hidden
+// fault ends with the fault that hides it.
+void PrintFault(const std::string& out, std::string_view how, const kalvrin::filegen::Injected& fault) {
+  std::cout << out << ": " << how << ' ' << fault.rule;
+  if (fault.record != 0) std::cout << " at record " << fault.record;
+  if (fault.element != 0) std::cout << ", element " << (fault.element < 65 ? "P" : "S") << fault.element;
+  if (fault.offset >= 0) std::cout << ", offset " << fault.offset;
+  std::cout << ": " << fault.what;
+  if (!fault.hiddenBy.empty()) std::cout << "; verify does not find it behind " << fault.hiddenBy;
+  std::cout << '\n';
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -43,7 +57,9 @@ int main(int argc, char** argv) {
         return hex ? std::string() : std::string("the key must be 16 hex digits");
       });
   app.add_option("--mac", options.mac, "declare this MAC (8 characters) instead of the computed one");
-  std::string faultHelp = "inject a fault into record RECORD (or a suitable one): RULE[@RECORD]; RULE one of";
+  std::string faultHelp =
+      "inject a fault into record RECORD, or without @RECORD into a suitable record that holds no other fault: "
+      "RULE[@RECORD]; RULE one of";
   std::vector<std::string_view> rules = kalvrin::filegen::InjectableFaults();
   std::sort(rules.begin(), rules.end());  // by family: batch, element, envelope, mac, message
   for (const std::string_view id : rules) faultHelp += " " + std::string(id);
@@ -65,12 +81,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::cout << out << ": " << summary.bytes << " bytes, " << summary.messages << " messages\n";
-  for (const kalvrin::filegen::Injected& fault : summary.injected) {
-    std::cout << out << ": injected " << fault.rule;
-    if (fault.record != 0) std::cout << " at record " << fault.record;
-    if (fault.element != 0) std::cout << ", element " << (fault.element < 65 ? "P" : "S") << fault.element;
-    if (fault.offset >= 0) std::cout << ", offset " << fault.offset;
-    std::cout << ": " << fault.what << '\n';
-  }
+  for (const kalvrin::filegen::Injected& fault : summary.injected) PrintFault(out, "injected", fault);
+  for (const kalvrin::filegen::Injected& fault : summary.hidden) PrintFault(out, "hidden", fault);
   return 0;
 }

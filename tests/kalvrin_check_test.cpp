@@ -3,6 +3,7 @@
 
 #include <sys/wait.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -13,6 +14,7 @@
 #include "testgen/filegen.h"
 #include "headless/check_app.h"
 #include "headless/surface_output.h"
+#include "headless/verify_subcommand.h"
 #include "iso/iso_commands.h"
 #include "mac/mac_command.h"
 #include "support/check_runner.h"
@@ -89,7 +91,9 @@ TEST(KalvrinCheckJson, StreamedObjectEqualsTheWholeSurfaceWriters) {
       const Printed printed = Check({command, path, "--json"});
       const nlohmann::json streamed = nlohmann::json::parse(printed.out);
       const nlohmann::json held = HeldJson(command, path);
-      EXPECT_EQ(streamed.size(), held.size());
+      // and mac's verdict besides
+      EXPECT_EQ(streamed.size(), held.size() + (command == "mac" ? 1 : 0));
+      EXPECT_EQ(streamed.contains("verdict"), command == "mac");
       for (const auto& [field, value] : held.items()) EXPECT_EQ(streamed[field], value) << field;
       EXPECT_GT(streamed["grid"].size(), 1u);
       // the grid comes before the fields that are known only at the end
@@ -139,7 +143,7 @@ TEST(KalvrinCheckText, TableWidthsFromTheFirstRows) {
   EXPECT_EQ(lines[kTableLookAhead], std::to_string(kTableLookAhead) + "  ab  bb  c");
   EXPECT_EQ(lines[kTableLookAhead + 1], std::to_string(kTableLookAhead + 1) + "  a much longer text  b  c");
   // then the report's other lines, the row count last
-  EXPECT_EQ(lines[kTableLookAhead + 2], "Command:  iso (result 1)");
+  EXPECT_EQ(lines[kTableLookAhead + 2], "Command:  iso (result 1: the file was read to its end)");
   EXPECT_EQ(lines.back(), "Grid:     " + std::to_string(kTableLookAhead + 1) + " rows");
 }
 
@@ -185,6 +189,22 @@ TEST(KalvrinCheckJson, SamplesGiveOneRowPerMessage) {
   EXPECT_EQ(nsp["status"][1], "2478");
   EXPECT_EQ(nsp["edits"]["txtINFileMac"], "4F47F843");
   EXPECT_EQ(nsp["grid"][8][2], "971");
+}
+
+// A file that cannot be opened: the readable form prints nothing beside
+// the one error line; the JSON still shows the window, as the next test.
+TEST(KalvrinCheckText, AFileThatCannotBeOpenedPrintsOnlyTheErrorLine) {
+  const std::string missing = Sample("no-such-file.dat");
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"iso", missing},
+                                               std::vector<std::string>{"iso", missing, "--mask-pan"},
+                                               std::vector<std::string>{"iso", SamplePath("").string()}}) {
+    SCOPED_TRACE(args.back());
+    const Printed printed = Check(args);
+    EXPECT_EQ(printed.exitCode, 2);
+    EXPECT_EQ(printed.out, "");
+    EXPECT_EQ(Lines(printed.err).size(), 1u) << printed.err;
+    EXPECT_EQ(printed.err.rfind("kalvrin-check: Cannot open file: ", 0), 0u) << printed.err;
+  }
 }
 
 TEST(KalvrinCheckJson, FailuresStillPrintTheWindow) {
@@ -448,13 +468,107 @@ TEST(KalvrinCheckText, ReportsStatusAndAnAlignedGrid) {
   const std::size_t title = 0;
   ASSERT_EQ(lines[title].rfind("Rec#", 0), 0u);
   ASSERT_GT(lines.size(), title + 9);
-  EXPECT_EQ(lines[title + 9], "Command:  iso (result 1)");
+  EXPECT_EQ(lines[title + 9], "Command:  iso (result 1: the file was read to its end)");
   EXPECT_EQ(lines.back(), "Grid:     8 rows");
+  // the format check reads the declared MAC, but its report leaves the MAC to mac's
+  EXPECT_EQ(lines.size(), title + 15);
+  for (const char* word : {"Declared MAC", "MACALL", "txtCalc"}) {
+    EXPECT_EQ(printed.out.find(word), std::string::npos) << word;
+  }
   const std::size_t pmap = lines[title].find("PMAP");
   for (std::size_t row = 1; row <= 8; ++row) {
     EXPECT_EQ(lines[title + row].substr(pmap, 16).find_first_not_of("0123456789ABCDEF"), std::string::npos)
         << lines[title + row];
   }
+}
+
+// verify's readable summary lists the totals of the batches that hold a
+// finding (the file header counts with the first batch, a batch ends at its
+// totals) and counts the clean ones; --batches and the JSON list them all.
+TEST(KalvrinCheckVerify, SummaryListsTheBatchesWithAFinding) {
+  const filegen::FileOptions clean{.size = 40000, .seed = 5};
+  const TempFile cleanFile(filegen::GenerateFileBytes(clean), "clean.dat");
+  const auto cleanJson = nlohmann::json::parse(Lines(Check({"verify", cleanFile.str(), "--json"}).out).back());
+  std::vector<std::int64_t> totals;
+  for (const auto& batch : cleanJson["summary"]["batches"]) totals.push_back(batch["totalsRecord"].get<std::int64_t>());
+  ASSERT_GE(totals.size(), 5u);
+  const std::size_t batches = totals.size();
+
+  // the faults leave the batches where they were: in batch 1 (the file header), 3 (its first record) and 4 (its totals)
+  filegen::FileOptions faulty = clean;
+  faulty.faults = {{"element.date", 1}, {"element.date", totals[1] + 1}, {"batch.totals", totals[3]}};
+  filegen::FileSummary made;
+  const TempFile faultyFile(filegen::GenerateFileBytes(faulty, &made), "faulty.dat");
+  ASSERT_EQ(made.injected.size(), 3u) << made.error;
+
+  auto batchLines = [](const std::string& out) {
+    std::vector<std::string> numbers;
+    for (const std::string& line : Lines(out)) {
+      const std::size_t at = line.find(": batch ");
+      if (at != std::string::npos) numbers.push_back(line.substr(at + 8, line.find(',', at) - at - 8));
+    }
+    return numbers;
+  };
+  const std::string notListed = " batches without findings not listed (--batches lists every batch)";
+  struct Case {
+    std::string file;
+    std::vector<std::string> extra;
+    std::vector<std::string> listed;
+    std::size_t clean;
+  };
+  std::vector<std::string> all;
+  for (std::size_t i = 1; i <= batches; ++i) all.push_back(std::to_string(i));
+  const Case cases[] = {
+      {cleanFile.str(), {}, {}, batches},
+      {faultyFile.str(), {}, {"1", "3", "4"}, batches - 3},
+      {cleanFile.str(), {"--batches"}, all, 0},
+      {faultyFile.str(), {"--batches"}, all, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file + (c.extra.empty() ? "" : " --batches"));
+    std::vector<std::string> args{"verify", c.file};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const Printed printed = Check(args);
+    EXPECT_EQ(batchLines(printed.out), c.listed) << printed.out;
+    const bool counted = printed.out.find(c.file + ": " + std::to_string(c.clean) + notListed + "\n") != std::string::npos;
+    EXPECT_EQ(counted, c.clean != 0) << printed.out;
+    if (c.clean == 0) {
+      EXPECT_EQ(printed.out.find("without findings"), std::string::npos);
+    }
+    // the JSON lists every batch whatever the readable form does
+    args.push_back("--json");
+    const auto summary = nlohmann::json::parse(Lines(Check(args).out).back());
+    EXPECT_EQ(summary["summary"]["batches"].size(), batches);
+  }
+}
+
+// Findings come in reading order but for a few judged at the end: records
+// added out of order still answer for their batch.
+TEST(KalvrinCheckVerify, FindingRecordsAnswerForAnyRange) {
+  FindingRecords records;
+  for (const std::int64_t record : {5, 6, 7, 20, 3, 6, 21, 0, 12, 4}) records.Add(record);
+  struct Case {
+    std::int64_t first, last;
+    bool any;
+  };
+  const Case cases[] = {{1, 2, false}, {1, 3, true}, {8, 11, false}, {8, 12, true}, {13, 19, false},
+                        {13, 20, true}, {22, 100, false}, {4, 4, true}, {21, INT64_MAX, true}, {0, 0, false}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(records.AnyIn(c.first, c.last), c.any) << c.first << ".." << c.last;
+  }
+}
+
+// The element: a number in the JSON Lines, for jq; "P12" in the text and CSV.
+TEST(KalvrinCheckVerify, ElementIsANumberInJsonAndANameInTextAndCsv) {
+  const TempFile file(filegen::GenerateFileBytes({.size = 8000, .seed = 2, .faults = {{"element.date", 3}}}), "d.dat");
+  const auto finding = nlohmann::json::parse(Lines(Check({"verify", file.str(), "--json"}).out).front());
+  EXPECT_EQ(finding["element"], 12);
+  EXPECT_TRUE(finding["element"].is_number_integer());
+  EXPECT_NE(Check({"verify", file.str()}).out.find("(record 3, element P12)\n"), std::string::npos);
+  const std::vector<std::string> csv = Lines(Check({"verify", file.str(), "--csv"}).out, "\r\n");
+  ASSERT_GE(csv.size(), 2u);
+  EXPECT_NE(csv[1].find(",element.date,error,3,"), std::string::npos) << csv[1];
+  EXPECT_NE(csv[1].find(",P12,"), std::string::npos) << csv[1];
 }
 
 // The built program returns the same exit status as the function behind it.

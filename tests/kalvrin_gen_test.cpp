@@ -123,5 +123,153 @@ TEST(KalvrinGen, VerifyFindsWhatItSaysItInjected) {
   }
 }
 
+// "OUT: injected RULE at record N[, element P12][, offset N]: ..." up to the
+// colon before what was done, for the lines that begin with `how`.
+std::vector<std::string> Said(const std::string& out, const std::string& file, const std::string& how) {
+  std::vector<std::string> said;
+  const std::string start = file + ": " + how + " ";
+  for (const std::string& line : Lines(out)) {
+    if (line.rfind(start, 0) == 0) said.push_back(line.substr(start.size(), line.find(": ", start.size()) - start.size()));
+  }
+  return said;
+}
+
+// The same for what verify found, in the generator's words.
+std::vector<std::string> Found(const std::string& jsonLines) {
+  std::vector<std::string> found;
+  for (const std::string& line : Lines(jsonLines)) {
+    const auto json = nlohmann::json::parse(line);
+    if (json.contains("summary")) continue;
+    std::string where = json["rule"].get<std::string>();
+    if (!json["record"].is_null()) where += " at record " + std::to_string(json["record"].get<std::int64_t>());
+    if (!json["element"].is_null()) {
+      const int element = json["element"];
+      where += ", element " + std::string(element < 65 ? "P" : "S") + std::to_string(element);
+    }
+    if (!json["offset"].is_null()) where += ", offset " + std::to_string(json["offset"].get<std::int64_t>());
+    found.push_back(where);
+  }
+  return found;
+}
+
+std::int64_t RecordOf(const std::string& said) {
+  const std::size_t at = said.find(" at record ");
+  return at == std::string::npos ? 0 : std::stoll(said.substr(at + 11));
+}
+
+// Faults named without a record each go into a record of their own, placed
+// so that none hides another: verify finds each one where kalvrin-gen says,
+// and nothing else, over several seeds.
+TEST(KalvrinGen, FaultsWithoutARecordEachGetOneOfTheirOwn) {
+  const OutFolder folder;
+  const std::string out = folder.Path("several.dat");
+  const std::vector<std::string> rules = {
+      "message.bad-prefix", "element.date",         "element.currency",    "element.pan-luhn",
+      "batch.message-number", "batch.message-number", "batch.duplicate",   "element.not-numeric",
+      "message.stray-text", "batch.totals",          "batch.totals",       "element.track2-mismatch",
+      "message.bitmap-char", "mac.mismatch"};
+  for (const std::string seed : {"1", "7", "11", "23", "2026"}) {
+    SCOPED_TRACE("seed " + seed);
+    std::vector<std::string> args = {out, "--size", "60000", "--seed", seed};
+    for (const std::string& rule : rules) args.insert(args.end(), {"--fault", rule});
+    const Printed printed = Gen(args);
+    ASSERT_EQ(printed.exitCode, 0) << printed.err;
+    std::vector<std::string> said = Said(printed.out, out, "injected");
+    EXPECT_EQ(said.size(), rules.size()) << printed.out;
+    EXPECT_TRUE(Said(printed.out, out, "hidden").empty()) << printed.out;
+    std::vector<std::int64_t> records;
+    for (const std::string& fault : said) records.push_back(RecordOf(fault));
+    std::sort(records.begin(), records.end());
+    EXPECT_EQ(std::adjacent_find(records.begin(), records.end()), records.end()) << printed.out;
+
+    const Printed verified = test::Check({"verify", out, "--json", "--key", std::string(filegen::kDefaultKey)});
+    std::vector<std::string> found = Found(verified.out);
+    std::sort(said.begin(), said.end());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, said) << printed.out << verified.out;
+  }
+}
+
+// Faults told to share a record: the one that verify cannot see behind
+// another is printed as hidden, with the fault that hides it; the rest as
+// injected, and that is what verify finds.
+TEST(KalvrinGen, AFaultAnotherHidesIsPrintedAsHidden) {
+  const OutFolder folder;
+  const std::string out = folder.Path("shared.dat");
+  struct Case {
+    std::vector<std::string> faults;
+    std::vector<std::string> hidden;  // rule and what hides it
+    std::string followOn = {};        // a finding the faults bring elsewhere, as "RULE at record N"
+  };
+  const Case cases[] = {
+      {{"message.bad-prefix@6", "element.date@6", "message.bitmap-char@6", "batch.message-number@6"},
+       {"batch.message-number behind message.bad-prefix at record 6",
+        "element.date behind message.bad-prefix at record 6"}},
+      // the second wrong number continues the first, and the next right one breaks the sequence
+      {{"batch.message-number@8", "batch.message-number@9"},
+       {"batch.message-number behind batch.message-number at record 8"},
+       "batch.message-number at record 10"},
+      {{"element.date@3", "batch.duplicate@3"}, {"batch.duplicate behind element.date at record 3"}},
+      {{"message.bad-prefix@2", "batch.totals"}, {}},  // the totals go to a batch of their own
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.faults));
+    std::vector<std::string> args = {out, "--size", "30000", "--seed", "4"};
+    for (const std::string& fault : c.faults) args.insert(args.end(), {"--fault", fault});
+    const Printed printed = Gen(args);
+    ASSERT_EQ(printed.exitCode, 0) << printed.err;
+    std::vector<std::string> hidden;
+    for (const std::string& line : Lines(printed.out)) {
+      const std::size_t at = line.find(": hidden ");
+      if (at == std::string::npos) continue;
+      const std::string rule = line.substr(at + 9, line.find(' ', at + 9) - at - 9);
+      hidden.push_back(rule + " behind " + line.substr(line.find("; verify does not find it behind ") + 33));
+    }
+    std::sort(hidden.begin(), hidden.end());
+    EXPECT_EQ(hidden, c.hidden) << printed.out;
+    std::vector<std::string> said = Said(printed.out, out, "injected");
+    EXPECT_EQ(said.size() + hidden.size(), c.faults.size());
+    std::vector<std::string> found = Found(test::Check({"verify", out, "--json"}).out);
+    if (!c.followOn.empty()) {
+      const auto followOn = std::find_if(found.begin(), found.end(),
+                                         [&c](const std::string& f) { return f.rfind(c.followOn + ",", 0) == 0; });
+      ASSERT_NE(followOn, found.end());
+      found.erase(followOn);
+    }
+    std::sort(said.begin(), said.end());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, said) << printed.out;
+  }
+}
+
+// A fault without a record that has nowhere to go where verify can find it
+// is refused, and says why; nothing is written.
+TEST(KalvrinGen, AFaultWithNowhereToGoIsRefused) {
+  const OutFolder folder;
+  const std::string out = folder.Path("refused.dat");
+  struct Case {
+    std::vector<std::string> faults;
+    std::string error;
+  };
+  const Case cases[] = {
+      {{"mac.kcv", "mac.mismatch"}, "cannot inject mac.mismatch into this file: mac.kcv would hide it"},
+      {{"envelope.kcv-mismatch@1", "envelope.mac-header"},
+       "cannot inject envelope.mac-header into this file: it would hide envelope.kcv-mismatch"},
+      {{"envelope.trailer-mac", "mac.mismatch"},
+       "cannot inject mac.mismatch into this file: every record that suits it holds another fault"},
+      {{"message.truncated@3", "batch.totals"}, "cannot inject batch.totals into this file: the file ends inside record 3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    std::vector<std::string> args = {out, "--size", "20000"};
+    for (const std::string& fault : c.faults) args.insert(args.end(), {"--fault", fault});
+    const Printed printed = Gen(args);
+    EXPECT_EQ(printed.exitCode, 2);
+    EXPECT_EQ(printed.out, "");
+    EXPECT_EQ(printed.err, "kalvrin-gen: " + c.error + "\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
+  }
+}
+
 }  // namespace
 }  // namespace kalvrin

@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -52,6 +53,7 @@ struct CheckOutcome {
                          // command did not succeed (texts from the file through FileTextForLine, paths
                          // through PathForLine)
   bool printed = false;  // the subcommand wrote its own output instead of the window state
+  std::optional<MacVerdict> verdict;  // mac's, printed with the window state
 };
 
 struct Subcommand {

@@ -62,6 +62,9 @@ CheckOutcome RunIso(CheckContext& context, const IsoOptions& options) {
     case IsoReason::Processed: break;
     case IsoReason::CannotReadFile:
       outcome.error = OpenFailureText(iso_text::kCannotOpenFile, context.path);
+      // a report of a start-up window would only repeat the error line; the
+      // JSON keeps the window state, as its contract says
+      if (context.format == OutputFormat::Text) outcome.printed = true;
       break;
     case IsoReason::BadPrefix:
       // the bad length prefix, and where it stands in the file

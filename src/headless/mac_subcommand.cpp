@@ -4,6 +4,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -66,6 +67,57 @@ bool Expected(const MacOptions& options, const MacOutcome& mac) {
   return matched;
 }
 
+// "MACALL", "MACALL and MACNSP", "MACALL, MACNHD and MACNSP"
+std::string Listed(const std::vector<std::string_view>& names) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+    text += names[i];
+  }
+  return text;
+}
+
+// The verdict of a check that computed its MACs: ok when the variant asked
+// for (or any) equals the declared MAC; else a wrong key when the check
+// values differ, else a mismatch.
+std::string VerdictLine(const MacVerdict& verdict, const HeadlessSurface& surface, const MacOptions& options,
+                        bool expected, std::string_view keyKcv) {
+  const std::string declared = Printable(surface.editText(Edit::INFileMac));
+  if (expected) {
+    return "MAC ok: " + Listed(verdict.matched) + (verdict.matched.size() == 1 ? " equals" : " equal") +
+           " the declared " + declared;
+  }
+  if (verdict.kcv == "mismatch") {
+    return "wrong key: the key check value " + std::string(keyKcv) + " differs from the file's " +
+           Printable(surface.editText(Edit::INFileKcv));
+  }
+  const auto wanted = std::find_if(std::begin(kMacVariants), std::end(kMacVariants),
+                                   [&options](const MacVariantEdits& v) { return v.name == options.expect; });
+  if (!verdict.matched.empty() && wanted != std::end(kMacVariants)) {
+    return "MAC mismatch: " + std::string(wanted->caption) + " does not equal the declared " + declared + " (" +
+           Listed(verdict.matched) + (verdict.matched.size() == 1 ? " does)" : " do)");
+  }
+  return "MAC mismatch: no variant equals the declared " + declared +
+         (verdict.kcv == "match" ? " (the key check value equals the file's)"
+                                 : " (the file declares no key check value)");
+}
+
+MacVerdict Verdict(const HeadlessSurface& surface, const MacOptions& options, const MacOutcome& mac,
+                   const CheckOutcome& outcome, std::string_view keyKcv) {
+  MacVerdict verdict;
+  for (std::size_t i = 0; i < std::size(kMacVariants); ++i) {
+    if (mac.matches[i]) verdict.matched.push_back(kMacVariants[i].caption);
+  }
+  const std::string fileKcv = surface.editText(Edit::INFileKcv);
+  verdict.kcv = fileKcv.empty() || keyKcv.empty() ? "absent" : SameHex(keyKcv, fileKcv) ? "match" : "mismatch";
+  if (mac.reason == MacReason::Matched || mac.reason == MacReason::Mismatch) {
+    verdict.line = VerdictLine(verdict, surface, options, outcome.outcome == Outcome::Succeeded, keyKcv);
+  } else {
+    verdict.line = "MAC not checked: " + outcome.error;
+  }
+  return verdict;
+}
+
 CheckOutcome RunMac(CheckContext& context, MacOptions& options) {
   const NoCoreDumps noCoreDumps;
   CheckOutcome outcome;
@@ -111,6 +163,7 @@ CheckOutcome RunMac(CheckContext& context, MacOptions& options) {
       outcome.error = "the file has no MAC trailer (1844 with function code 971): " + PathForLine(context.path);
       break;
   }
+  outcome.verdict = Verdict(surface, options, mac, outcome, keyKcv);
   return outcome;
 }
 

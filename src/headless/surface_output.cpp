@@ -17,11 +17,10 @@ std::string_view ColourName(TextColour colour) {
   return "black";
 }
 
-bool AnyEditSet(const HeadlessSurface& surface) {
-  for (int edit = 0; edit < kEditCount; ++edit) {
-    if (!surface.editText(static_cast<Edit>(edit)).empty()) return true;
-  }
-  return false;
+// What the driver's integer means, for the readable report.
+std::string_view ResultMeaning(std::string_view command, int result) {
+  if (command == "mac") return result != 0 ? "the MACs were computed" : "no MAC was computed";
+  return result != 0 ? "the file was read to its end" : "the check stopped before the end";
 }
 
 }  // namespace
@@ -210,7 +209,7 @@ class JsonStream : public ReportStream {
     line_ += ']';
     out_.write(line_.data(), static_cast<std::streamsize>(line_.size()));
   }
-  void Finish(const HeadlessSurface& surface, int result) override {
+  void Finish(const HeadlessSurface& surface, int result, const MacVerdict* verdict) override {
     Open();
     out_ << "],\"result\":" << result << ",\"status\":[";
     for (int panel = 0; panel < 3; ++panel) {
@@ -234,7 +233,18 @@ class JsonStream : public ReportStream {
       out_ << ':';
       WriteJsonText(out_, ColourName(surface.editColour(edit)));
     }
-    out_ << "}}\n";
+    out_ << '}';
+    if (verdict != nullptr) {
+      out_ << ",\"verdict\":{\"matched\":[";
+      for (std::size_t i = 0; i < verdict->matched.size(); ++i) {
+        if (i > 0) out_ << ',';
+        WriteJsonText(out_, verdict->matched[i]);
+      }
+      out_ << "],\"kcv\":";
+      WriteJsonText(out_, verdict->kcv);
+      out_ << '}';
+    }
+    out_ << "}\n";
   }
 
  private:
@@ -252,38 +262,46 @@ class JsonStream : public ReportStream {
   std::string line_;  // the row being written
 };
 
-// The lines of the report after the grid's table.
-void WriteSummary(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result) {
-  out << "Command:  " << command << " (result " << result << ")\n";
+// The MAC page: what the file declares, then each variant's MAC, whether it
+// equals the declared one, and its figures.
+void WriteMacLines(std::ostream& out, const HeadlessSurface& surface) {
+  auto shown = [&surface](Edit edit) {
+    const std::string text = surface.editText(edit);
+    return text.empty() ? std::string("-") : Printable(text);
+  };
+  out << "Declared MAC: " << shown(Edit::INFileMac) << " (method " << shown(Edit::INFileMacMeth) << ", version "
+      << shown(Edit::INFileMacVer) << ", key check value " << shown(Edit::INFileKcv) << ")\n";
+  for (const MacVariantEdits& variant : kMacVariants) {
+    out << variant.caption << ":       ";
+    if (surface.editText(variant.result).empty()) {
+      out << "not computed";
+    } else {
+      out << Printable(surface.editText(variant.result));
+      const TextColour colour = surface.editColour(variant.result);
+      if (colour == TextColour::Green) out << ", equals the declared MAC";
+      if (colour == TextColour::Red) out << ", differs from the declared MAC";
+    }
+    if (!surface.editText(variant.blockSize).empty()) {
+      out << " (BlockSize " << Printable(surface.editText(variant.blockSize)) << ", MacCalls "
+          << Printable(surface.editText(variant.blockCount)) << ", ByteCount "
+          << Printable(surface.editText(variant.byteCount)) << ')';
+    }
+    out << '\n';
+  }
+}
+
+// The lines of the report after the grid's table; mac's verdict line first.
+void WriteSummary(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result,
+                  const MacVerdict* verdict) {
+  if (verdict != nullptr) out << verdict->line << '\n';
+  out << "Command:  " << command << " (result " << result << ": " << ResultMeaning(command, result) << ")\n";
   for (int panel = 0; panel < 3; ++panel) {
     out << "Status " << panel << ": " << Printable(surface.status(panel)) << '\n';
   }
   out << "Progress: " << surface.progressPosition() << " of " << surface.progressMin() << ".."
       << surface.progressMax() << '\n';
-
-  if (AnyEditSet(surface)) {
-    out << "File MAC: method " << Printable(surface.editText(Edit::INFileMacMeth)) << ", version "
-        << Printable(surface.editText(Edit::INFileMacVer)) << ", KCV "
-        << Printable(surface.editText(Edit::INFileKcv)) << ", MAC "
-        << Printable(surface.editText(Edit::INFileMac)) << '\n';
-    // Each variant's figures: BlockSize, MacCalls, ByteCount.
-    constexpr std::array<std::pair<std::string_view, std::array<Edit, 3>>, 3> kFigures{{
-        {"MACALL", {Edit::CalcMac1BSize, Edit::CalcMac1BNum, Edit::CalcMac1FSize}},
-        {"MACNHD", {Edit::CalcMac2BSize, Edit::CalcMac2BNum, Edit::CalcMac2FSize}},
-        {"MACNSP", {Edit::CalcMac3BSize, Edit::CalcMac3BNum, Edit::CalcMac3FSize}}}};
-    for (const auto& [name, edits] : kFigures) {
-      out << name << ":   BlockSize " << Printable(surface.editText(edits[0])) << ", MacCalls "
-          << Printable(surface.editText(edits[1])) << ", ByteCount " << Printable(surface.editText(edits[2]))
-          << '\n';
-    }
-    for (Edit edit : kMacResultEdits) {
-      const TextColour colour = surface.editColour(edit);
-      out << EditName(edit) << ": " << Printable(surface.editText(edit));
-      if (colour == TextColour::Green) out << " (match)";
-      if (colour == TextColour::Red) out << " (mismatch)";
-      out << '\n';
-    }
-  }
+  // the format check fills the declared values too, but they are mac's to show
+  if (command == "mac") WriteMacLines(out, surface);
 }
 
 // The grid as an aligned table, a row at a time once the widths are known.
@@ -354,9 +372,9 @@ class TextStream : public ReportStream {
   void Row(std::span<const std::string_view> cells) override {
     if (command_ == "iso") table_.Add(cells);
   }
-  void Finish(const HeadlessSurface& surface, int result) override {
+  void Finish(const HeadlessSurface& surface, int result, const MacVerdict* verdict) override {
     table_.Finish();
-    WriteSummary(out_, surface, command_, result);
+    WriteSummary(out_, surface, command_, result, verdict);
     if (command_ == "iso") out_ << "Grid:     " << (table_.rows() == 0 ? 0 : table_.rows() - 1) << " rows\n";
   }
 
@@ -366,13 +384,13 @@ class TextStream : public ReportStream {
   TableWriter table_;
 };
 
-void WriteHeld(ReportStream& report, const HeadlessSurface& surface, int result) {
+void WriteHeld(ReportStream& report, const HeadlessSurface& surface, int result, const MacVerdict* verdict) {
   for (int row = 0; row < surface.gridRowCount(); ++row) {
     const std::vector<std::string> cells = surface.row(row);
     const std::vector<std::string_view> views(cells.begin(), cells.end());
     report.Row(views);
   }
-  report.Finish(surface, result);
+  report.Finish(surface, result, verdict);
 }
 
 }  // namespace
@@ -402,14 +420,16 @@ std::unique_ptr<ReportStream> TextReportStream(std::ostream& out, std::string_vi
   return std::make_unique<TextStream>(out, command);
 }
 
-void WriteSurfaceJson(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result) {
+void WriteSurfaceJson(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result,
+                      const MacVerdict* verdict) {
   JsonStream report(out, command);
-  WriteHeld(report, surface, result);
+  WriteHeld(report, surface, result, verdict);
 }
 
-void WriteTextReport(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result) {
+void WriteTextReport(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result,
+                     const MacVerdict* verdict) {
   TextStream report(out, command);
-  WriteHeld(report, surface, result);
+  WriteHeld(report, surface, result, verdict);
 }
 
 }  // namespace kalvrin

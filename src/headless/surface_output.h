@@ -18,6 +18,14 @@ namespace kalvrin {
 
 enum class OutputFormat { Text, Json, Csv };
 
+// How the MAC check came out, for the first line of mac's readable report
+// and the "verdict" object of its JSON.
+struct MacVerdict {
+  std::vector<std::string_view> matched;  // the captions of the variants whose MAC equals the declared one
+  std::string_view kcv;                   // the key's check value against the file's: match, mismatch or absent
+  std::string line;                       // "MAC ok: ...", "MAC mismatch: ...", "wrong key: ..." or "MAC not checked: ..."
+};
+
 // A text from the file for a line of standard error: as on standard output,
 // each byte read as Latin-1, but control characters (C0, DEL and C1)
 // written as \n, \r, \t or \xNN so that the line stays one line.
@@ -48,11 +56,14 @@ std::string JsonLine(const nlohmann::ordered_json& json);
 // The window state as the documented JSON object on one line: command,
 // grid (every row still held, title row first), result, status, progress,
 // edits, colors.
-void WriteSurfaceJson(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result);
+void WriteSurfaceJson(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result,
+                      const MacVerdict* verdict = nullptr);
 
-// The readable report: status texts, progress, the file's MAC values and
-// computed MACs when any is set, and the grid as an aligned table.
-void WriteTextReport(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result);
+// The readable report: for iso the grid as an aligned table, status texts,
+// progress and the grid's row count; for mac the verdict line first, then
+// status texts, progress, the declared MAC and the three computed MACs.
+void WriteTextReport(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result,
+                     const MacVerdict* verdict = nullptr);
 
 // What kalvrin-check prints while a check runs: the grid's rows as the
 // surface's row sink hands them over, then the rest of the window state
@@ -61,7 +72,8 @@ class ReportStream {
  public:
   virtual ~ReportStream() = default;
   virtual void Row(std::span<const std::string_view> cells) = 0;
-  virtual void Finish(const HeadlessSurface& surface, int result) = 0;
+  // verdict: mac's, null for the other commands.
+  virtual void Finish(const HeadlessSurface& surface, int result, const MacVerdict* verdict = nullptr) = 0;
 };
 
 // The grid as CSV, title row first: a row sink that writes each record as

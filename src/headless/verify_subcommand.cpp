@@ -12,6 +12,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
+#include <iterator>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -66,7 +68,47 @@ std::string Declared(const verify::BatchSummary& batch, std::size_t index) {
   return batch.declared[index] ? Printable(*batch.declared[index]) : std::string("-");
 }
 
-void WriteTextSummary(std::ostream& out, std::string_view file, const VerifySummary& summary) {
+// The first and last record of each listed batch: from the record after the
+// totals before it; a batch that no totals close runs to the end.
+std::vector<std::pair<std::int64_t, std::int64_t>> BatchRecords(const VerifySummary& summary) {
+  std::vector<std::pair<std::int64_t, std::int64_t>> records;
+  std::int64_t first = 1;
+  for (const verify::BatchSummary& batch : summary.batches) {
+    const std::int64_t last = batch.totalsRecord != 0 ? batch.totalsRecord : INT64_MAX;
+    records.emplace_back(first, last);
+    if (batch.totalsRecord != 0) first = batch.totalsRecord + 1;
+  }
+  return records;
+}
+
+void WriteBatch(std::ostream& out, const std::string& name, std::size_t number, const verify::BatchSummary& batch) {
+  out << name << ": batch " << number;
+  if (batch.totalsRecord != 0) {
+    out << ", totals at record " << batch.totalsRecord << (batch.cumulative ? " (read as totals since the file header)" : "");
+  } else {
+    out << ", not closed by totals";
+  }
+  out << ": computed/declared";
+  using namespace verify;
+  const struct {
+    const char* label;
+    std::size_t count;
+    std::size_t amount;
+  } kinds[] = {{"credits", kCredits, kCreditAmount},
+               {"debits", kDebits, kDebitAmount},
+               {"reversed credits", kCreditReversals, kCreditReversalAmount},
+               {"reversed debits", kDebitReversals, kDebitReversalAmount}};
+  for (const auto& kind : kinds) {
+    out << ' ' << kind.label << ' ' << SumText(batch.computed.values[kind.count]) << '/' << Declared(batch, kind.count)
+        << " amount " << SumText(batch.computed.values[kind.amount]) << '/' << Declared(batch, kind.amount) << ';';
+  }
+  out << " 1140s " << SumText(batch.computed.values[kAuthorisations]) << '/' << Declared(batch, kAuthorisations);
+  if (!batch.notJudged.empty()) out << " (not judged: " << batch.notJudged << ')';
+  out << '\n';
+}
+
+void WriteTextSummary(std::ostream& out, std::string_view file, const VerifySummary& summary,
+                      const FindingRecords* withFindings) {
   const std::string name = PathForLine(file);
   if (!summary.read) {
     out << name << ": not checked: " << summary.error << '\n';
@@ -83,32 +125,20 @@ void WriteTextSummary(std::ostream& out, std::string_view file, const VerifySumm
     out << ")";
   }
   out << '\n';
-  std::size_t number = 0;
-  for (const verify::BatchSummary& batch : summary.batches) {
-    ++number;
-    out << name << ": batch " << number;
-    if (batch.totalsRecord != 0) {
-      out << ", totals at record " << batch.totalsRecord << (batch.cumulative ? " (read as totals since the file header)" : "");
-    } else {
-      out << ", not closed by totals";
+  const auto records = BatchRecords(summary);
+  std::size_t clean = 0;
+  for (std::size_t i = 0; i < summary.batches.size(); ++i) {
+    const verify::BatchSummary& batch = summary.batches[i];
+    if (withFindings != nullptr && batch.notJudged.empty() &&
+        !withFindings->AnyIn(records[i].first, records[i].second)) {
+      ++clean;
+      continue;
     }
-    out << ": computed/declared";
-    using namespace verify;
-    const struct {
-      const char* label;
-      std::size_t count;
-      std::size_t amount;
-    } kinds[] = {{"credits", kCredits, kCreditAmount},
-                 {"debits", kDebits, kDebitAmount},
-                 {"reversed credits", kCreditReversals, kCreditReversalAmount},
-                 {"reversed debits", kDebitReversals, kDebitReversalAmount}};
-    for (const auto& kind : kinds) {
-      out << ' ' << kind.label << ' ' << SumText(batch.computed.values[kind.count]) << '/' << Declared(batch, kind.count)
-          << " amount " << SumText(batch.computed.values[kind.amount]) << '/' << Declared(batch, kind.amount) << ';';
-    }
-    out << " 1140s " << SumText(batch.computed.values[kAuthorisations]) << '/' << Declared(batch, kAuthorisations);
-    if (!batch.notJudged.empty()) out << " (not judged: " << batch.notJudged << ')';
-    out << '\n';
+    WriteBatch(out, name, i + 1, batch);
+  }
+  if (clean != 0) {
+    out << name << ": " << clean << (clean == 1 ? " batch" : " batches")
+        << " without findings not listed (--batches lists every batch)\n";
   }
   if (summary.batchesNotListed != 0) out << name << ": " << summary.batchesNotListed << " more batches not listed\n";
   const verify::MacSummary& mac = summary.mac;
@@ -281,15 +311,20 @@ std::size_t HeldOutputBudget() {
 
 class PrintingSink final : public verify::FindingSink {
  public:
-  PrintingSink(OrderedOutput& output, std::size_t file, OutputFormat format, std::string_view name)
-      : output_(output), file_(file), format_(format), name_(name) {}
-  void OnFinding(const Finding& finding) override { output_.Write(file_, FormatFinding(format_, name_, finding)); }
+  PrintingSink(OrderedOutput& output, std::size_t file, OutputFormat format, std::string_view name,
+               FindingRecords* records)
+      : output_(output), file_(file), format_(format), name_(name), records_(records) {}
+  void OnFinding(const Finding& finding) override {
+    if (records_ != nullptr) records_->Add(finding.record);
+    output_.Write(file_, FormatFinding(format_, name_, finding));
+  }
 
  private:
   OrderedOutput& output_;
   std::size_t file_;
   OutputFormat format_;
   std::string_view name_;
+  FindingRecords* records_;  // null: not wanted
 };
 
 struct VerifyCommandOptions {
@@ -300,6 +335,7 @@ struct VerifyCommandOptions {
   std::vector<std::string> disable;
   bool strict = false;
   bool noDuplicates = false;
+  bool allBatches = false;
   unsigned jobs = 0;
 };
 
@@ -354,10 +390,13 @@ CheckOutcome RunVerify(CheckContext& context, VerifyCommandOptions& options) {
     for (std::size_t file = next++; file < count && file < firstFailure.load(); file = next++) {
       fileOnThread = file;
       try {
-        PrintingSink sink(output, file, format, options.files[file]);
+        // the readable summary lists only the batches with a finding
+        FindingRecords records;
+        FindingRecords* withFindings = format == OutputFormat::Text && !options.allBatches ? &records : nullptr;
+        PrintingSink sink(output, file, format, options.files[file], withFindings);
         summaries[file] = verify::VerifyFile(options.files[file], verifyOptions, sink);
         summaries[file].duplicatesOff = options.noDuplicates;
-        output.Write(file, FormatSummary(format, options.files[file], summaries[file]));
+        output.Write(file, FormatSummary(format, options.files[file], summaries[file], withFindings));
         output.Finish(file);
       } catch (...) {
         failures[file] = std::current_exception();
@@ -422,6 +461,8 @@ std::function<CheckOutcome(CheckContext&)> DeclareVerify(CLI::App& app) {
   app.add_flag("--no-duplicates", options->noDuplicates,
                "no index of transaction keys, so no batch.duplicate: for files too large for it (about 17 bytes a "
                "transaction)");
+  app.add_flag("--batches", options->allBatches,
+               "the readable summary lists every batch's totals, not only those of the batches with a finding");
   app.add_option("--jobs", options->jobs, "files checked at once (default: the number of cores)")
       ->check(CLI::Range(1u, 1024u));
   app.footer(RulesHelp() +
@@ -476,7 +517,27 @@ std::string CsvFindingsTitle() {
   return out.str();
 }
 
-std::string FormatSummary(OutputFormat format, std::string_view file, const VerifySummary& summary) {
+void FindingRecords::Add(std::int64_t record) {
+  if (record == verify::kNoRecord) return;
+  if (!ranges_.empty() && record >= ranges_.back().first && record <= ranges_.back().second + 1) {
+    ranges_.back().second = std::max(ranges_.back().second, record);
+    return;
+  }
+  // findings come in reading order, so this is rare but for the end's
+  const auto after = std::upper_bound(ranges_.begin(), ranges_.end(), record,
+                                      [](std::int64_t r, const auto& range) { return r < range.first; });
+  if (after != ranges_.begin() && std::prev(after)->second >= record) return;
+  ranges_.insert(after, {record, record});
+}
+
+bool FindingRecords::AnyIn(std::int64_t first, std::int64_t last) const {
+  const auto after = std::upper_bound(ranges_.begin(), ranges_.end(), last,
+                                      [](std::int64_t r, const auto& range) { return r < range.first; });
+  return after != ranges_.begin() && std::prev(after)->second >= first;
+}
+
+std::string FormatSummary(OutputFormat format, std::string_view file, const VerifySummary& summary,
+                          const FindingRecords* withFindings) {
   std::ostringstream out;
   switch (format) {
     case OutputFormat::Json: {
@@ -487,7 +548,7 @@ std::string FormatSummary(OutputFormat format, std::string_view file, const Veri
       break;
     }
     case OutputFormat::Csv: break;
-    case OutputFormat::Text: WriteTextSummary(out, file, summary); break;
+    case OutputFormat::Text: WriteTextSummary(out, file, summary, withFindings); break;
   }
   return out.str();
 }
