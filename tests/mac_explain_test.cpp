@@ -7,12 +7,16 @@
 
 #include <algorithm>
 #include <random>
+#include <sstream>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "io/transaction_file.h"
 #include "mac/key_install.h"
 #include "mac/mac_envelope.h"
 #include "mac/mac_explain.h"
+#include "support/check_runner.h"
 #include "support/mac_files.h"
 #include "support/reference_mac.h"
 #include "support/test_files.h"
@@ -339,6 +343,93 @@ TEST(MacExplanation, StopsWhenAsked) {
   });
   EXPECT_TRUE(ex.stopped);
   EXPECT_EQ(ExplanationLine(ex), "not explained: stopped");
+}
+
+// kalvrin-check mac --explain: the line after the usual report, the object
+// in the JSON, the exit status the check gives.
+TEST(MacExplainCommand, EveryOutputFormKeepsTheCheckAndAddsTheExplanation) {
+  Batch batch = MakeBatch(KcvOf(kSingleKey));
+  Declare(batch, ReferenceCandidate(batch.bytes, batch.layout, {MacForm::AllZeros, MacCause::LineEndsLf}, kSingleKey));
+  const TempFile file(batch.bytes);
+  const std::string key(kSingleKey);
+
+  const test::Printed plain = test::Check({"mac", file.str(), "--key", key});
+  const test::Printed text = test::Check({"mac", file.str(), "--key", key, "--explain"});
+  EXPECT_EQ(plain.exitCode, 1);
+  EXPECT_EQ(text.exitCode, 1);
+  EXPECT_EQ(text.err, plain.err);
+  ASSERT_EQ(text.out.substr(0, plain.out.size()), plain.out);
+  EXPECT_EQ(text.out.substr(plain.out.size()),
+            "explained: MACALL-zeros with line-ends-lf: the declared MAC was computed over the file with LF line "
+            "ends and its MAC field as zeros; this file has CR LF (it was converted after it was MACed)\n");
+
+  const test::Printed json = test::Check({"mac", file.str(), "--key", key, "--explain", "--json"});
+  EXPECT_EQ(json.exitCode, 1);
+  const auto parsed = nlohmann::json::parse(json.out);
+  auto withoutExplain = parsed;
+  withoutExplain.erase("explain");
+  EXPECT_EQ(withoutExplain, nlohmann::json::parse(test::Check({"mac", file.str(), "--key", key, "--json"}).out));
+  const auto& explain = parsed.at("explain");
+  EXPECT_EQ(explain.at("result"), "matched");
+  EXPECT_GT(explain.at("candidatesTried").get<int>(), 20);
+  ASSERT_GE(explain.at("matches").size(), 1U);
+  EXPECT_EQ(explain.at("matches")[0].at("variant"), "MACALL-zeros");
+  EXPECT_EQ(explain.at("matches")[0].at("cause"), "line-ends-lf");
+  EXPECT_EQ(explain.at("matches")[0].at("computed"), parsed.at("edits").at("txtINFileMac"));
+
+  // the CSV is the grid only, as without --explain
+  EXPECT_EQ(test::Check({"mac", file.str(), "--key", key, "--explain", "--csv"}).out,
+            test::Check({"mac", file.str(), "--key", key, "--csv"}).out);
+
+  // a matching file: not needed, exit 0
+  Declare(batch, ReferenceCandidate(batch.bytes, batch.layout, {MacForm::Nhd, MacCause::None}, kSingleKey));
+  const TempFile clean(batch.bytes);
+  const test::Printed matched = test::Check({"mac", clean.str(), "--key", key, "--explain", "--json"});
+  EXPECT_EQ(matched.exitCode, 0);
+  EXPECT_EQ(nlohmann::json::parse(matched.out).at("explain"),
+            nlohmann::json::parse(R"({"result":"not-needed","candidatesTried":0,"matches":[]})"));
+}
+
+// A 32-digit key: the check refuses it as before, the explanation runs.
+TEST(MacExplainCommand, DoubleLengthKeyStillRefusedByTheCheck) {
+  Batch batch = MakeBatch(KcvOf(kDoubleKey));
+  Declare(batch, ReferenceCandidate(batch.bytes, batch.layout, {MacForm::NspEnvelope, MacCause::Retail}, kDoubleKey));
+  const TempFile file(batch.bytes);
+  const test::Printed json = test::Check({"mac", file.str(), "--key", std::string(kDoubleKey), "--explain", "--json"});
+  EXPECT_EQ(json.exitCode, 2);
+  const auto parsed = nlohmann::json::parse(json.out);
+  EXPECT_EQ(parsed.at("status")[1], "InstallKey error: 1");
+  EXPECT_EQ(parsed.at("explain").at("result"), "matched");
+  EXPECT_EQ(parsed.at("explain").at("matches")[0].at("cause"), "retail");
+}
+
+// verify --explain: the mismatch finding carries the line and a cause.
+TEST(MacExplainCommand, VerifyFindingCarriesTheCause) {
+  Batch batch = MakeBatch(KcvOf(kSingleKey));
+  Declare(batch, ReferenceCandidate(batch.bytes, batch.layout, {MacForm::Nsp, MacCause::RightHalf}, kSingleKey));
+  const TempFile file(batch.bytes);
+  const std::string key(kSingleKey);
+  const auto mismatch = [](const std::string& lines) {
+    std::istringstream in(lines);
+    for (std::string line; std::getline(in, line);) {
+      const auto json = nlohmann::json::parse(line);
+      if (json.value("rule", "") == "mac.mismatch") return json;
+    }
+    return nlohmann::json();
+  };
+  const auto plain = mismatch(test::Check({"verify", file.str(), "--key", key, "--json"}).out);
+  ASSERT_FALSE(plain.is_null());
+  EXPECT_FALSE(plain.contains("cause"));
+  const test::Printed explained = test::Check({"verify", file.str(), "--key", key, "--json", "--explain"});
+  const auto finding = mismatch(explained.out);
+  EXPECT_EQ(finding.at("cause"), "MACNSP/right-half");
+  EXPECT_NE(finding.at("message").get<std::string>().find("; explained: MACNSP with right-half: "), std::string::npos);
+
+  batch.bytes[batch.bytes.find("000000001234") + 8] = '7';
+  const TempFile changed(batch.bytes);
+  const auto none = mismatch(test::Check({"verify", changed.str(), "--key", key, "--json", "--explain"}).out);
+  EXPECT_TRUE(none.at("cause").is_null());
+  EXPECT_NE(none.at("message").get<std::string>().find("none of the"), std::string::npos);
 }
 
 }  // namespace

@@ -52,6 +52,7 @@ struct CheckOutcome {
                          // command did not succeed (texts from the file through FileTextForLine, paths
                          // through PathForLine)
   bool printed = false;  // the subcommand wrote its own output instead of the window state
+  ReportTail tail;       // what the subcommand adds after the window state
 };
 
 struct Subcommand {

@@ -234,7 +234,7 @@ class JsonStream : public ReportStream {
       out_ << ':';
       WriteJsonText(out_, ColourName(surface.editColour(edit)));
     }
-    out_ << "}}\n";
+    out_ << "}" << tail.json << "}\n";
   }
 
  private:
@@ -358,6 +358,7 @@ class TextStream : public ReportStream {
     table_.Finish();
     WriteSummary(out_, surface, command_, result);
     if (command_ == "iso") out_ << "Grid:     " << (table_.rows() == 0 ? 0 : table_.rows() - 1) << " rows\n";
+    out_ << tail.text;
   }
 
  private:

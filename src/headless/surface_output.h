@@ -54,6 +54,13 @@ void WriteSurfaceJson(std::ostream& out, const HeadlessSurface& surface, std::st
 // computed MACs when any is set, and the grid as an aligned table.
 void WriteTextReport(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result);
 
+// What a subcommand adds after the window state: lines after the readable
+// report, and members of the JSON object (each written as ,"name":value).
+struct ReportTail {
+  std::string text;
+  std::string json;
+};
+
 // What kalvrin-check prints while a check runs: the grid's rows as the
 // surface's row sink hands them over, then the rest of the window state
 // once the check has returned. Memory stays the same however long the file.
@@ -62,6 +69,7 @@ class ReportStream {
   virtual ~ReportStream() = default;
   virtual void Row(std::span<const std::string_view> cells) = 0;
   virtual void Finish(const HeadlessSurface& surface, int result) = 0;
+  ReportTail tail;  // written by Finish, after the rest
 };
 
 // The grid as CSV, title row first: a row sink that writes each record as
