@@ -137,6 +137,32 @@ MacExplanation ExplainFileMac(TransactionFile& file, std::string_view key, const
   return ex;
 }
 
+std::optional<std::string> FileCandidateMac(TransactionFile& file, MacCandidate candidate, std::string_view key,
+                                            std::int64_t* fieldAt) {
+  CandidateKeys keys;
+  WipeGuard<CandidateKeys> guard(keys);
+  MacRecords records;
+  if (!ReadCandidateKeys(key, keys) || !LookUpMacRecords(file, records).found || records.trailerLength == 0) {
+    return std::nullopt;
+  }
+  const MacFormLayout layout{records.headerLength, file.Size() - records.trailerLength, file.Size()};
+  if (fieldAt != nullptr) *fieldAt = layout.trailerStart + static_cast<std::int64_t>(kTrailerMacAt);
+  const CandidateReader reader = [&file](std::int64_t at, std::uint8_t* bytes, std::size_t count) -> std::size_t {
+    if (file.Position() != at && !file.Seek(at)) return 0;
+    return file.Read(bytes, count);
+  };
+  const CandidateComputation computed = ComputeCandidates(reader, layout, keys, {candidate});
+  if (computed.computations[0] < 0) return std::nullopt;
+  return computed.macs[0];
+}
+
+std::optional<MacCandidate> CandidateByIds(std::string_view form, std::string_view cause, int keyDigits) {
+  for (const MacCandidate& c : MacCandidates(keyDigits)) {
+    if (FormInfo(c.form).id == form && CauseInfo(c.cause).id == cause) return c;
+  }
+  return std::nullopt;
+}
+
 std::string CandidateWords(const MacCandidate& candidate, const LineEndCounts& lineEnds) {
   const MacFormInfo& form = FormInfo(candidate.form);
   const MacCauseInfo& cause = CauseInfo(candidate.cause);

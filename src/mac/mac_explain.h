@@ -97,6 +97,18 @@ struct MacFormLayout {
 std::optional<std::string> CandidateMac(std::string_view fileBytes, const MacFormLayout& layout, MacCandidate candidate,
                                         std::string_view key);
 
+// The same over an open file, its layout from its envelope; also nullopt
+// for a file without a trailer. Where the file's MAC field starts, for a
+// caller that writes the MAC there, goes to fieldAt when given.
+std::optional<std::string> FileCandidateMac(TransactionFile& file, MacCandidate candidate, std::string_view key,
+                                            std::int64_t* fieldAt = nullptr);
+
+// The candidate named by its form's and cause's ids, when a sender could
+// have made it under a key of keyDigits: not plain MACALL, a line-end cause
+// only on a form that keeps line ends, the last three causes only with 32
+// digits.
+std::optional<MacCandidate> CandidateByIds(std::string_view form, std::string_view cause, int keyDigits);
+
 enum class ExplainResult { Matched, None, WrongKey, NotNeeded };
 inline constexpr std::array<std::string_view, 4> kExplainResultIds = {"matched", "none", "wrong-key", "not-needed"};
 
