@@ -361,7 +361,6 @@ struct Stream {
   ChainRecord leftChain = FreshChain(), rightChain = FreshChain();
   EdeChain edeChain{};
   std::vector<std::uint8_t> out;
-  int cls = 0;  // the byte stream it computes
 
   ~Stream() {
     SecureWipe(leftContext);
@@ -597,7 +596,6 @@ CandidateComputation ComputeCandidates(const CandidateReader& reader, const MacF
     auto s = std::make_unique<Stream>();
     s->lineEnds = recipe.lineEnds;
     s->map = MapTable(recipe.map);
-    s->cls = static_cast<int>(cls);
     PlaceStream(*s, form, g);
     streams[cls] = std::move(s);
   }
