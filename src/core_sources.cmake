@@ -21,4 +21,6 @@ set(KALVRIN_CORE_SOURCES
   src/mac/mac_core.cpp
   src/mac/mac_core.h
   src/mac/mac_envelope.cpp
-  src/mac/mac_pass.cpp)
+  src/mac/mac_pass.cpp
+  src/mac/mac_candidates.cpp
+  src/mac/mac_explain.cpp)

@@ -1,8 +1,11 @@
-// kalvrin-gen OUT --size BYTES [--seed N] [--key HEX] [--fault RULE[@RECORD]]...:
-// writes a valid batch file, with the named faults injected, and says where
-// each went (and which a fault in the same record or file hides from verify).
+// kalvrin-gen OUT --size BYTES [--seed N] [--key HEX] [--fault RULE[@RECORD]]...
+// [--mac-cause CAUSE [--mac-variant FORM]]: writes a valid batch file, with the
+// named faults injected (saying where each went, and which another fault hides
+// from verify), or with its MAC made the way a sender made it.
 #include <algorithm>
 #include <cstdint>
+#include <fstream>
+#include <optional>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -10,6 +13,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "io/transaction_file.h"
+#include "mac/mac_explain.h"
 #include "testgen/filegen.h"
 
 namespace {
@@ -40,6 +45,22 @@ void PrintFault(const std::string& out, std::string_view how, const kalvrin::fil
   std::cout << '\n';
 }
 
+// The declared MAC made under the candidate, written over the trailer's
+// MAC field of the generated file; an error text, or empty.
+std::string DeclareCandidateMac(const std::string& out, const kalvrin::MacCandidate& candidate, const std::string& key) {
+  std::int64_t fieldAt = 0;
+  std::optional<std::string> mac;
+  {
+    kalvrin::TransactionFile file(out);
+    mac = kalvrin::FileCandidateMac(file, candidate, key, &fieldAt);
+  }
+  if (!mac) return "cannot compute the MAC of " + out;
+  std::fstream file(out, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(static_cast<std::streamoff>(fieldAt));
+  file.write(mac->data(), static_cast<std::streamsize>(mac->size()));
+  return file.good() ? std::string() : "cannot write " + out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -51,11 +72,21 @@ int main(int argc, char** argv) {
   app.add_option("--size", options.size, "bytes: the file is the smallest whole number of records reaching it")
       ->required();
   app.add_option("--seed", options.seed, "seed of the message contents");
-  app.add_option("--key", options.key, "the MAC key (16 hex digits): check values and the declared MAC (MACNSP)")
+  app.add_option("--key", options.key,
+                 "the MAC key (16 hex digits, 32 with --mac-cause): check values and the declared MAC (MACNSP)")
       ->check([](const std::string& key) {
-        const bool hex = key.size() == 16 && key.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
-        return hex ? std::string() : std::string("the key must be 16 hex digits");
+        const bool hex = (key.size() == 16 || key.size() == 32) &&
+                         key.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
+        return hex ? std::string() : std::string("the key must be 16 hex digits (32 with --mac-cause)");
       });
+  std::string macCause;
+  std::string macVariant = "MACNSP";
+  std::string causeHelp = "declare the MAC a sender made with this cause (kalvrin-check mac --explain names it):";
+  for (const auto& cause : kalvrin::kMacCauses) causeHelp += " " + std::string(cause.id);
+  app.add_option("--mac-cause", macCause, causeHelp);
+  std::string variantHelp = "the bytes the --mac-cause MAC is made over (default MACNSP):";
+  for (const auto& form : kalvrin::kMacForms) variantHelp += " " + std::string(form.id);
+  app.add_option("--mac-variant", macVariant, variantHelp);
   app.add_option("--mac", options.mac, "declare this MAC (8 characters) instead of the computed one");
   std::string faultHelp =
       "inject a fault into record RECORD, or without @RECORD into a suitable record that holds no other fault: "
@@ -75,10 +106,30 @@ int main(int argc, char** argv) {
     options.faults.push_back(fault);
   }
 
+  std::optional<kalvrin::MacCandidate> candidate;
+  if (!macCause.empty()) {
+    candidate = kalvrin::CandidateByIds(macVariant, macCause, static_cast<int>(options.key.size()));
+    if (!candidate || !options.mac.empty()) {
+      std::cerr << "kalvrin-gen: --mac-cause " << macCause << " --mac-variant " << macVariant
+                << ": not a candidate of a " << options.key.size() << "-digit key"
+                << (options.mac.empty() ? "" : ", or given with --mac") << '\n';
+      return 2;
+    }
+  } else if (options.key.size() != 16) {
+    std::cerr << "kalvrin-gen: the key must be 16 hex digits (32 with --mac-cause)\n";
+    return 2;
+  }
+
   kalvrin::filegen::FileSummary summary;
   if (!kalvrin::filegen::WriteGeneratedFile(out, options, &summary)) {
     std::cerr << "kalvrin-gen: " << (summary.error.empty() ? "cannot write " + out : summary.error) << '\n';
     return 2;
+  }
+  if (candidate) {
+    if (const std::string error = DeclareCandidateMac(out, *candidate, options.key); !error.empty()) {
+      std::cerr << "kalvrin-gen: " << error << '\n';
+      return 2;
+    }
   }
   std::cout << out << ": " << summary.bytes << " bytes, " << summary.messages << " messages\n";
   for (const kalvrin::filegen::Injected& fault : summary.injected) PrintFault(out, "injected", fault);

@@ -15,6 +15,7 @@
 #include "support/check_runner.h"
 #include "support/child_process.h"
 #include "support/test_files.h"
+#include "mac/mac_explain.h"
 #include "testgen/filegen.h"
 
 namespace kalvrin {
@@ -269,6 +270,40 @@ TEST(KalvrinGen, AFaultWithNowhereToGoIsRefused) {
     EXPECT_EQ(printed.err, "kalvrin-gen: " + c.error + "\n");
     EXPECT_FALSE(std::filesystem::exists(out));
   }
+}
+
+// Every candidate kalvrin-gen can make a file for is the one (or among the
+// ones) kalvrin-check mac --explain names; the exit status stays a mismatch.
+TEST(KalvrinGen, MacCauseFilesAreExplainedWithTheirCause) {
+  const OutFolder folder;
+  const std::string out = folder.Path("cause.dat");
+  for (const std::string key : {"A4F1C07B3E9D2658", "A4F1C07B3E9D26580123456789ABCDEF"}) {
+    for (const MacCandidate c : MacCandidates(static_cast<int>(key.size()))) {
+      const std::string form(FormInfo(c.form).id);
+      const std::string cause(CauseInfo(c.cause).id);
+      SCOPED_TRACE(form + "/" + cause + " under " + std::to_string(key.size()) + " digits");
+      const Printed made = Gen({out, "--size", "6000", "--key", key, "--mac-cause", cause, "--mac-variant", form});
+      ASSERT_EQ(made.exitCode, 0) << made.err;
+      const Printed checked = test::Check({"mac", out, "--key", key, "--explain", "--json"});
+      const auto explain = nlohmann::json::parse(checked.out).at("explain");
+      // the generator writes printable bytes only, so between the MAC header
+      // and the trailer no-mask is MACNHD's and MACNSP's own computation
+      if (c.cause == MacCause::NoMask && (c.form == MacForm::Nhd || c.form == MacForm::Nsp)) {
+        EXPECT_EQ(explain.at("result"), "not-needed");
+        EXPECT_EQ(checked.exitCode, key.size() == 16 ? 0 : 2);
+        continue;
+      }
+      EXPECT_EQ(checked.exitCode, key.size() == 16 ? 1 : 2);
+      ASSERT_EQ(explain.at("result"), "matched");
+      EXPECT_TRUE(std::ranges::any_of(explain.at("matches"), [&](const nlohmann::json& m) {
+        return m.at("variant") == form && m.at("cause") == cause;
+      }));
+    }
+  }
+  const Printed refused = Gen({out, "--size", "6000", "--mac-cause", "retail"});
+  EXPECT_EQ(refused.exitCode, 2);
+  EXPECT_EQ(refused.err, "kalvrin-gen: --mac-cause retail --mac-variant MACNSP: not a candidate of a 16-digit key\n");
+  EXPECT_EQ(Gen({out, "--size", "6000", "--mac-cause", "none", "--mac-variant", "MACALL"}).exitCode, 2);
 }
 
 }  // namespace

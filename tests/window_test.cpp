@@ -70,6 +70,8 @@
 #include "iso/iso_commands.h"
 #include "testgen/filegen.h"
 #include "mac/key_install.h"
+#include "mac/mac_envelope.h"
+#include "mac/mac_explain.h"
 #include "support/grid_texts.h"
 #include "support/test_files.h"
 
@@ -1431,6 +1433,67 @@ class WindowTest : public QObject {
     QVERIFY(form.labVerdict->text().isEmpty());
     QVERIFY(form.labKcvVerdict->text().isEmpty());
     for (QLabel* mark : form.ResultMarks) QVERIFY(mark->text().isEmpty());
+  }
+
+  // A red MAC under the right key: the verdict names the cause.
+  void verdictExplainsARedMac() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    QByteArray bytes = ReadText(Sample("batch-nsp.dat"));
+    MacRecords records;
+    {
+      TransactionFile sample(Sample("batch-nsp.dat").toStdString());
+      QVERIFY(LookUpMacRecords(sample, records).found);
+    }
+    const auto size = static_cast<std::int64_t>(bytes.size());
+    const MacFormLayout layout{records.headerLength, size - records.trailerLength, size};
+    const std::optional<std::string> mac =
+        CandidateMac(bytes.toStdString(), layout, {MacForm::AllZeros, MacCause::LineEndsLf}, "A4F1C07B3E9D2658");
+    QVERIFY(mac.has_value());
+    bytes.replace(static_cast<qsizetype>(layout.trailerStart + kTrailerMacAt), 8, QByteArray::fromStdString(*mac));
+    const QString path = dir.filePath("explained.dat");
+    WriteText(path, bytes);
+    form.txtINFile->setText(path);
+    form.txtCHECKKey->setText("A4F1C07B3E9D2658");
+    form.bbtnCheckMacClick();
+    QVERIFY(form.labVerdict->text().startsWith(QString::fromUtf8("\u2717 No computed MAC equals the file's MAC ")));
+    QVERIFY(form.labVerdict->text().contains(
+        "explained: MACALL-zeros with line-ends-lf: the declared MAC was computed over the file with LF line ends"));
+    QVERIFY(form.labVerdict->toolTip().startsWith("explained: MACALL-zeros with line-ends-lf"));
+
+    // under another key the file is only red: no explanation is looked for
+    form.txtCHECKKey->setText("1C587F1C13924FEF");
+    form.bbtnCheckMacClick();
+    QVERIFY(!form.labVerdict->text().contains("explained"));
+    form.bbtnClearClick();
+    QVERIFY(form.labVerdict->toolTip().isEmpty());
+  }
+
+  // The check's Stop ends the explanation too.
+  void stoppingTheExplanation() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    filegen::FileOptions options;
+    options.size = 6u << 20;
+    options.mac = "0BADC0DE";
+    const QString path = dir.filePath("unexplained.dat");
+    QVERIFY(filegen::WriteGeneratedFile(path.toStdString(), options));
+    form.txtINFile->setText(path);
+    form.txtCHECKKey->setText("A4F1C07B3E9D2658");
+    int stops = 0;
+    WhileCommandRuns(form, Command::MacCheck, [&] {
+      if (stops > 0 || Status(form, 2) != "MAC processed") return;
+      ++stops;
+      QTest::keyClick(&form, Qt::Key_Escape);
+    });
+    form.bbtnCheckMacClick();
+    QCOMPARE(stops, 1);
+    QCOMPARE(form.runningCommand(), Command::None);
+    QCOMPARE(Status(form, 2), QString("MAC check stopped"));
+    QVERIFY(!form.labVerdict->text().contains("explained"));
   }
 
   void verdictWhenNoMacIsComputed() {

@@ -38,6 +38,7 @@
 #include <functional>
 
 #include "app/dialogs/about_form.h"
+#include "mac/mac_explain.h"
 #include "app/busy_state.h"
 #include "app/app_texts.h"
 #include "app/dialogs/config_form.h"
@@ -65,6 +66,8 @@ namespace {
 
 // The share of the grid's room the inspector takes when it first opens.
 constexpr int kInspectorShare = 45;
+// A file up to this size has its red MAC explained as the check ends.
+constexpr std::int64_t kExplainAtOnce = std::int64_t{64} << 20;
 
 const QColor kBlack(0, 0, 0);
 const QColor kVerdictRed(255, 0, 0);
@@ -367,6 +370,7 @@ void TMainForm::bbtnCheckMacClick() {
     MacOutcome outcome;
     MacCommand(*surface_, std::string_view(path.constData(), static_cast<std::size_t>(path.size())), kcv, key, outcome,
                &commands_.stopFlag());
+    ExplainMacMismatch(path, key, outcome, keyKcv);
   });
   if (EndStoppedCommand(app_text::kMacStopped)) return;
   Guarded([this, &keyKcv] {
@@ -498,6 +502,8 @@ void TMainForm::ShowVerdict(const QString& keyKcv) {
     SetTextColour(labVerdict, kVerdictRed);
   } else if (matching.isEmpty()) {
     labVerdict->setText(Utf8(app_text::kVerdictNoMatch).arg(mismatch, declared));
+    if (!macExplanation_.isEmpty()) labVerdict->setText(labVerdict->text() + QStringLiteral(" ") + macExplanation_);
+    labVerdict->setToolTip(macExplanation_);
     SetTextColour(labVerdict, kVerdictRed);
   } else {
     QString names = matching.front();
@@ -525,7 +531,30 @@ void TMainForm::ShowVerdict(const QString& keyKcv) {
   }
 }
 
+// A red MAC under the right key: the explanation's candidates, read at once
+// for files up to kExplainAtOnce, with the window's events and its stop
+// while they are tried.
+void TMainForm::ExplainMacMismatch(const QByteArray& path, const std::string& key, const MacOutcome& outcome,
+                                   const QString& keyKcv) {
+  macExplanation_.clear();
+  if (outcome.reason != MacReason::Mismatch || keyKcv.isEmpty() ||
+      keyKcv.compare(txtINFileKcv->text(), Qt::CaseInsensitive) != 0) {
+    return;
+  }
+  TransactionFile file(std::string_view(path.constData(), static_cast<std::size_t>(path.size())));
+  if (!file.IsOpen() || file.Size() > kExplainAtOnce) return;
+  std::array<std::string, 3> known;
+  for (std::size_t i = 0; i < known.size(); ++i) known[i] = Bytes(edit(kMacResultEdits[i])->text());
+  const MacExplanation explanation = ExplainFileMac(file, key, &known, [this](std::int64_t, std::int64_t) {
+    surface_->processEvents();
+    return !commands_.stopFlag().load();
+  });
+  if (!explanation.stopped) macExplanation_ = QString::fromLatin1(ExplanationLine(explanation));
+}
+
 void TMainForm::ClearVerdict() {
+  macExplanation_.clear();
+  labVerdict->setToolTip(QString());
   for (QLabel* mark : ResultMarks) mark->clear();
   labVerdict->clear();
   labKcvVerdict->clear();

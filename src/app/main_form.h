@@ -39,6 +39,8 @@ class QTableView;
 
 namespace kalvrin {
 
+struct MacOutcome;
+
 class FormSurface;
 class FormatCheck;
 class GridModel;
@@ -219,6 +221,8 @@ class TMainForm : public QMainWindow {
   bool VerifyProgress(VerifyPhase phase, std::int64_t done, std::int64_t total);
   // After a MAC check: the marks, the verdict and the check values compared.
   void ShowVerdict(const QString& keyKcv);
+  void ExplainMacMismatch(const QByteArray& path, const std::string& key, const MacOutcome& outcome,
+                          const QString& keyKcv);
   void ClearVerdict();
   // A command starts on `file`: what the window shows of another file goes
   // (the MAC page, the findings, the status bar's figures), and the title
@@ -254,6 +258,7 @@ class TMainForm : public QMainWindow {
   QString resultsFile_;   // the file the results shown are of
   QString verdictFile_;   // the verdict's file and key check value, for when the key changes
   QString verdictKcv_;
+  QString macExplanation_;  // why the last MAC check's MAC differs, when it was explained
   bool verdictStale_ = false;
   bool inspectorClosed_ = false;  // the user dragged the inspector shut
 

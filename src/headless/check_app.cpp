@@ -63,7 +63,10 @@ int RunSubcommand(const Declared& chosen, const CommonOptions& options, std::ost
 
   if (!outcome.printed) {
     surface.flushRows();
-    if (report) report->Finish(surface, outcome.result, outcome.verdict ? &*outcome.verdict : nullptr);
+    if (report) {
+      report->tail = outcome.tail;
+      report->Finish(surface, outcome.result, outcome.verdict ? &*outcome.verdict : nullptr);
+    }
   }
   out.flush();
   if (!outcome.error.empty()) err << "kalvrin-check: " << outcome.error << '\n';

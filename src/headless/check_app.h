@@ -54,6 +54,7 @@ struct CheckOutcome {
                          // through PathForLine)
   bool printed = false;  // the subcommand wrote its own output instead of the window state
   std::optional<MacVerdict> verdict;  // mac's, printed with the window state
+  ReportTail tail;       // what the subcommand adds after the window state
 };
 
 struct Subcommand {

@@ -1,5 +1,5 @@
-// kalvrin-check mac FILE [--key HEX|-] [--key-file PATH] [--expect all|nhd|nsp]:
-// the MAC button on a fresh window.
+// kalvrin-check mac FILE [--key HEX|-] [--key-file PATH] [--expect all|nhd|nsp]
+// [--explain]: the MAC button on a fresh window, and why its MAC differs.
 #include <algorithm>
 #include <iterator>
 #include <memory>
@@ -14,6 +14,7 @@
 #include "mac/file_mac_texts.h"
 #include "mac/key_install.h"
 #include "mac/mac_command.h"
+#include "mac/mac_explain.h"
 #include "mac/wipe.h"
 
 namespace kalvrin {
@@ -25,6 +26,7 @@ namespace t = mac_texts;
 struct MacOptions {
   KeyOptions keySource;
   std::string expect;  // all, nhd or nsp; empty: any variant may match
+  bool explain = false;
 };
 
 
@@ -118,6 +120,32 @@ MacVerdict Verdict(const HeadlessSurface& surface, const MacOptions& options, co
   return verdict;
 }
 
+// The explanation as one JSON member: ,"explain":{...}.
+std::string ExplainJson(const MacExplanation& ex) {
+  nlohmann::ordered_json json;
+  json["result"] = kExplainResultIds[static_cast<std::size_t>(ex.result)];
+  json["candidatesTried"] = ex.candidatesTried;
+  json["matches"] = nlohmann::ordered_json::array();
+  for (const MacCandidateMatch& m : ex.matches) {
+    json["matches"].push_back({{"variant", FormInfo(m.candidate.form).id},
+                               {"cause", CauseInfo(m.candidate.cause).id},
+                               {"computed", m.computed}});
+  }
+  return ",\"explain\":" + JsonLine(json);
+}
+
+// After the check, whatever its outcome: the explanation, which leaves the
+// exit status as the check made it.
+void AddExplanation(CheckContext& context, std::string_view key, const MacOutcome& mac, CheckOutcome& outcome) {
+  std::array<std::string, 3> known;
+  const bool ran = mac.reason == MacReason::Matched || mac.reason == MacReason::Mismatch;
+  for (std::size_t i = 0; i < known.size() && ran; ++i) known[i] = context.surface.editText(kMacVariants[i].result);
+  TransactionFile file(context.path);
+  const MacExplanation ex = ExplainFileMac(file, key, ran ? &known : nullptr);
+  outcome.tail.text = Printable(ExplanationLine(ex)) + "\n";
+  outcome.tail.json = ExplainJson(ex);
+}
+
 CheckOutcome RunMac(CheckContext& context, MacOptions& options) {
   const NoCoreDumps noCoreDumps;
   CheckOutcome outcome;
@@ -164,6 +192,7 @@ CheckOutcome RunMac(CheckContext& context, MacOptions& options) {
       break;
   }
   outcome.verdict = Verdict(surface, options, mac, outcome, keyKcv);
+  if (options.explain) AddExplanation(context, key.text, mac, outcome);
   return outcome;
 }
 
@@ -172,6 +201,8 @@ std::function<CheckOutcome(CheckContext&)> DeclareMac(CLI::App& app) {
   DeclareKeyOptions(app, options->keySource, kDefaultKey);
   app.add_option("--expect", options->expect, "succeed only when this variant's MAC equals the declared one")
       ->check(CLI::IsMember({"all", "nhd", "nsp"}));
+  app.add_flag("--explain", options->explain,
+               "when the declared MAC equals none of the variants, name the candidate cause that gives it");
   return [options](CheckContext& context) { return RunMac(context, *options); };
 }
 

@@ -244,7 +244,7 @@ class JsonStream : public ReportStream {
       WriteJsonText(out_, verdict->kcv);
       out_ << '}';
     }
-    out_ << "}\n";
+    out_ << tail.json << "}\n";
   }
 
  private:
@@ -376,6 +376,7 @@ class TextStream : public ReportStream {
     table_.Finish();
     WriteSummary(out_, surface, command_, result, verdict);
     if (command_ == "iso") out_ << "Grid:     " << (table_.rows() == 0 ? 0 : table_.rows() - 1) << " rows\n";
+    out_ << tail.text;
   }
 
  private:

@@ -65,6 +65,13 @@ void WriteSurfaceJson(std::ostream& out, const HeadlessSurface& surface, std::st
 void WriteTextReport(std::ostream& out, const HeadlessSurface& surface, std::string_view command, int result,
                      const MacVerdict* verdict = nullptr);
 
+// What a subcommand adds after the window state: lines after the readable
+// report, and members of the JSON object (each written as ,"name":value).
+struct ReportTail {
+  std::string text;
+  std::string json;
+};
+
 // What kalvrin-check prints while a check runs: the grid's rows as the
 // surface's row sink hands them over, then the rest of the window state
 // once the check has returned. Memory stays the same however long the file.
@@ -74,6 +81,7 @@ class ReportStream {
   virtual void Row(std::span<const std::string_view> cells) = 0;
   // verdict: mac's, null for the other commands.
   virtual void Finish(const HeadlessSurface& surface, int result, const MacVerdict* verdict = nullptr) = 0;
+  ReportTail tail;  // written by Finish, after the rest
 };
 
 // The grid as CSV, title row first: a row sink that writes each record as

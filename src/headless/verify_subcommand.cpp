@@ -336,6 +336,7 @@ struct VerifyCommandOptions {
   bool strict = false;
   bool noDuplicates = false;
   bool allBatches = false;
+  bool explain = false;
   unsigned jobs = 0;
 };
 
@@ -373,6 +374,7 @@ CheckOutcome RunVerify(CheckContext& context, VerifyCommandOptions& options) {
   }
   verifyOptions.key = key;
   verifyOptions.maskCardNumbers = context.maskCardNumbers;
+  verifyOptions.explainMac = options.explain;
 
   const OutputFormat format = options.json ? OutputFormat::Json : options.csv ? OutputFormat::Csv : OutputFormat::Text;
   if (format == OutputFormat::Csv) context.out << CsvFindingsTitle();
@@ -458,6 +460,8 @@ std::function<CheckOutcome(CheckContext&)> DeclareVerify(CLI::App& app) {
   json->excludes(csv);
   app.add_option("--disable", options->disable, "rule ids not to report, separated by commas")->delimiter(',');
   app.add_flag("--strict", options->strict, "warnings count as errors for the exit status");
+  app.add_flag("--explain", options->explain,
+               "with --key: a declared MAC that equals no variant is explained by the candidate cause that gives it");
   app.add_flag("--no-duplicates", options->noDuplicates,
                "no index of transaction keys, so no batch.duplicate: for files too large for it (about 17 bytes a "
                "transaction)");
@@ -487,6 +491,7 @@ std::string FormatFinding(OutputFormat format, std::string_view file, const Find
       json["message"] = Latin1ToUtf8(finding.message);
       if (finding.declared) json["declared"] = Latin1ToUtf8(*finding.declared);
       if (finding.computed) json["computed"] = Latin1ToUtf8(*finding.computed);
+      if (finding.explained) json["cause"] = finding.cause.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(finding.cause);
       return JsonLine(json) + "\n";
     }
     case OutputFormat::Csv: {

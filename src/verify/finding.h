@@ -30,6 +30,10 @@ struct Finding {
   std::string message;  // with the values involved; bytes as the file holds them
   std::optional<std::string> declared;
   std::optional<std::string> computed;
+  // With the MAC explanation asked for (mac.mismatch only): the first
+  // candidate that gives the declared MAC, FORM/CAUSE, empty for none.
+  bool explained = false;
+  std::string cause;
 };
 
 // Receives the findings of one file in the order the pass meets them.

@@ -6,7 +6,8 @@
 namespace kalvrin::verify {
 
 void Reporter::operator()(Rule rule, std::int64_t record, std::int64_t offset, int element, std::string message,
-                          std::optional<std::string> declared, std::optional<std::string> computed) {
+                          std::optional<std::string> declared, std::optional<std::string> computed,
+                          const std::string* cause) {
   if (!rules_.Enabled(rule)) return;
   const RuleInfo& info = InfoOf(rule);
   if (!cardNumbers_.empty()) {
@@ -14,8 +15,16 @@ void Reporter::operator()(Rule rule, std::int64_t record, std::int64_t offset, i
     if (declared) MaskQuotedCardNumbers(*declared, cardNumbers_);
     if (computed) MaskQuotedCardNumbers(*computed, cardNumbers_);
   }
-  const Finding finding{info.id,          info.severity, record, offset, element, std::move(message),
-                        std::move(declared), std::move(computed)};
+  const Finding finding{info.id,
+                        info.severity,
+                        record,
+                        offset,
+                        element,
+                        std::move(message),
+                        std::move(declared),
+                        std::move(computed),
+                        cause != nullptr,
+                        cause != nullptr ? *cause : std::string()};
   (info.severity == Severity::Error ? errors_ : warnings_) += 1;
   sink_.OnFinding(finding);
 }

@@ -24,7 +24,7 @@ class Reporter {
 
   void operator()(Rule rule, std::int64_t record, std::int64_t offset, int element, std::string message,
                   std::optional<std::string> declared = std::nullopt,
-                  std::optional<std::string> computed = std::nullopt);
+                  std::optional<std::string> computed = std::nullopt, const std::string* cause = nullptr);
 
   std::int64_t Errors() const { return errors_; }
   std::int64_t Warnings() const { return warnings_; }

@@ -6,6 +6,7 @@
 #include "iso/pan_mask.h"
 #include "mac/key_install.h"
 #include "mac/mac_envelope.h"
+#include "mac/mac_explain.h"
 #include "verify/batch_checks.h"
 #include "verify/element_rules.h"
 #include "verify/envelope_rules.h"
@@ -204,11 +205,18 @@ class Pass final : public MessageVisitor {
       }
     }
     const bool here = trailerSeen_ && trailer_.macOffset >= 0;
+    std::string message = "declared MAC " + Quoted(macs.declared) + " equals none of MACALL " + macs.variants[0] +
+                          ", MACNHD " + macs.variants[1] + ", MACNSP " + macs.variants[2];
+    std::string cause;
+    if (options_.explainMac) {
+      TransactionFile file(path_);
+      const MacExplanation explanation = ExplainFileMac(file, options_.key, &macs.variants);
+      message += "; " + ExplanationLine(explanation);
+      cause = FirstCause(explanation);
+    }
     report_(Rule::MacMismatch, here ? trailer_.record : kNoRecord, here ? trailer_.macOffset : kNoOffset,
-            here ? kMac : kNoElement,
-            "declared MAC " + Quoted(macs.declared) + " equals none of MACALL " + macs.variants[0] + ", MACNHD " +
-                macs.variants[1] + ", MACNSP " + macs.variants[2],
-            macs.declared, std::nullopt);
+            here ? kMac : kNoElement, std::move(message), macs.declared, std::nullopt,
+            options_.explainMac ? &cause : nullptr);
   }
 
   std::string path_;

@@ -27,6 +27,7 @@ struct VerifyOptions {
   // `progress` does. Empty: they report nothing and run to their end.
   ProgressCallback macProgress;
   bool maskCardNumbers = false;  // findings show card numbers with their middle digits masked
+  bool explainMac = false;       // a MAC mismatch is explained (mac_explain.h), at the cost of another read
 };
 
 // One batch: the transactions since the previous message carrying totals (or
