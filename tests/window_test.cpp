@@ -1619,9 +1619,14 @@ class WindowTest : public QObject {
       QCOMPARE(edit->text(), QString(value));
       QVERIFY2(ShownWhole(edit), qPrintable(QStringLiteral("%1: \"%2\" is cut").arg(edit->objectName(), value)));
     }
-    for (const QLabel* label : form.Mac->findChildren<QLabel*>()) {
+    const QList<QLabel*> labels = form.Mac->findChildren<QLabel*>();
+    for (const QLabel* label : labels) {
       if (label->text().isEmpty()) continue;
       QVERIFY2(label->geometry().right() < form.Mac->width(), qPrintable(label->objectName()));
+      for (const QLabel* other : labels) {
+        QVERIFY2(label == other || other->text().isEmpty() || !label->geometry().intersects(other->geometry()),
+                 qPrintable(label->objectName() + " " + other->objectName()));
+      }
       for (const QLineEdit* edit : form.Mac->findChildren<QLineEdit*>()) {
         QVERIFY2(!label->geometry().intersects(edit->geometry()), qPrintable(label->objectName() + " " + edit->objectName()));
       }

@@ -244,8 +244,9 @@ void TMainForm::BuildInspector() {
 }
 
 void TMainForm::BuildMacPage() {
-  AddLabel(Mac, "labCalcMacBSize", "BlockSize", {8, 8});
-  AddLabel(Mac, "labCalcMacBNum", "MacCalls", {64, 8});
+  const QLabel* blockSizeTitle = AddLabel(Mac, "labCalcMacBSize", "BlockSize", {8, 8});
+  // In a larger font the first title is wider than its edit: the next keeps clear of it.
+  AddLabel(Mac, "labCalcMacBNum", "MacCalls", {std::max(64, blockSizeTitle->geometry().right() + 6), 8});
   AddLabel(Mac, "labCalcMacFSize", "ByteCount", {152, 8});
   QFont bold = font();
   bold.setBold(true);
