@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,6 +32,7 @@
 #include "app/kalvrin_application.h"
 #include "app/main_form.h"
 #include "support/test_files.h"
+#include "testgen/filegen.h"
 
 using namespace kalvrin;
 
@@ -244,6 +246,43 @@ class FindingsWindowTest : public QObject {
     }
     QCOMPARE(form.gridRowCount(), 4);
     QVERIFY(s.dialogs->errors.isEmpty());
+  }
+
+  // Looking for a message past the grid is a command like the others: the
+  // buttons rest while the file is read, and Escape stops it, keeping the
+  // grid and saying so in the inspector.
+  void escapeStopsTheSearchForAMessage() {
+    QTemporaryDir dir;
+    Started s = Start(dir);
+    TMainForm& form = s.form();
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    const QString path = dir.filePath("generated.dat");
+    QVERIFY(filegen::WriteGeneratedFile(QFile::encodeName(path).toStdString(), {.size = 30'000'000, .seed = 9}));
+    form.txtINFile->setText(path);
+    form.bbtnCheckFormatClick();
+    const int rows = form.gridRowCount();
+    QVERIFY(rows > 1000);
+    form.setEventPumpInterval(0);
+    bool buttonsRested = false;
+    QTimer escape;
+    escape.setInterval(0);
+    connect(&escape, &QTimer::timeout, &form, [&] {
+      if (form.runningCommand() != Command::Locate) return;
+      buttonsRested = !form.bbtnCheckFormat->isEnabled() && !form.Verify->isEnabled();
+      QApplication::setActiveWindow(&form);  // the dialog that asked for the offset has just closed
+      QTest::keyClick(&form, Qt::Key_Escape);
+    });
+    escape.start();
+    // The file's last byte: no message starts there, so the whole file would be read.
+    QCOMPARE(GoToOffset(form, {QString::number(QFileInfo(path).size() - 1)}), QStringList());
+    escape.stop();
+    QVERIFY(buttonsRested);
+    QCOMPARE(form.Inspector->labMessage->text(), QString("Search for the message stopped"));
+    QCOMPARE(form.gridRowCount(), rows);
+    QVERIFY(form.bbtnCheckFormat->isEnabled() && form.Verify->isEnabled());
+    QCOMPARE(form.runningCommand(), Command::None);
   }
 
   // Ctrl+C on the Findings page copies the selected rows in the order shown,
