@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
@@ -31,6 +32,8 @@
 #include <QTextBrowser>
 #include <QTemporaryDir>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTest>
 #include <QTimer>
 
@@ -225,6 +228,24 @@ QString PartCell(const MessageInspector& inspector, int row, const QString& titl
     if (model->headerData(col, Qt::Horizontal).toString() == title) return model->data(model->index(row, col)).toString();
   }
   return QStringLiteral("<no column %1>").arg(title);
+}
+
+// Where an edit draws its text: inside its frame.
+QRect TextRoom(const QLineEdit* edit) {
+  QStyleOptionFrame frame;
+  frame.initFrom(edit);
+  frame.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, edit);
+  return edit->style()->subElementRect(QStyle::SE_LineEditContents, &frame, edit);
+}
+
+// The edit shows its whole text on one line: no part of it is scrolled
+// out of sight or cut with an ellipsis. QLineEdit keeps two pixels free at
+// either side of its text and one for the cursor.
+bool ShownWhole(const QLineEdit* edit) {
+  if (const auto* eliding = dynamic_cast<const ElidingEdit*>(edit); eliding != nullptr && !edit->hasFocus()) {
+    return eliding->shownText() == edit->text();
+  }
+  return edit->fontMetrics().horizontalAdvance(edit->text()) + 1 <= TextRoom(edit).width() - 4;
 }
 
 void ClickGridCell(const TMainForm& form, int viewRow, int column) {
@@ -916,18 +937,46 @@ class WindowTest : public QObject {
     QCOMPARE(form.txtCHECKKcv->text(), QString("(B690D735)"));
   }
 
-  void keyEditLimitsTypingToSixteen() {
+  // The key edit takes a double-length key of 32 hex digits, typed or
+  // pasted, and no more when typed; a longer key set by the program stays
+  // whole and can be shortened. Under a 32-digit key whose halves are equal
+  // the MAC check is the check under its left half; one whose halves differ
+  // is refused as the key installation refuses it. The settings keep the
+  // key as it was typed.
+  void keyEditTakesADoubleLengthKey() {
     QTemporaryDir dir;
     Started s = Start(dir);
     TMainForm& form = s.form();
-    form.show();
+    QVERIFY(ShownActive(form));
+    form.txtCHECKKey->setFocus();
     form.txtCHECKKey->clear();
-    QTest::keyClicks(form.txtCHECKKey, "0123456789ABCDEFGH");
-    QCOMPARE(form.txtCHECKKey->text(), QString("0123456789ABCDEF"));
-    form.txtCHECKKey->setText(QString(20, 'A'));  // a longer key from the file stays whole ...
+    QTest::keyClicks(form.txtCHECKKey, "0123456789ABCDEF0123456789abcdefGH");
+    QCOMPARE(form.txtCHECKKey->text(), QString("0123456789ABCDEF0123456789abcdef"));
+    const QString equalHalves = "A4F1C07B3E9D2658A4F1C07B3E9D2658";
+    form.txtCHECKKey->clear();
+    QGuiApplication::clipboard()->setText(equalHalves);
+    QTest::keyClick(form.txtCHECKKey, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(form.txtCHECKKey->text(), equalHalves);
+    form.txtCHECKKey->setText(QString(40, 'A'));  // a longer key from the file stays whole ...
     form.txtCHECKKey->end(false);
     QTest::keyClick(form.txtCHECKKey, Qt::Key_Backspace);  // ... and can still be shortened
-    QCOMPARE(form.txtCHECKKey->text(), QString(19, 'A'));
+    QCOMPARE(form.txtCHECKKey->text(), QString(39, 'A'));
+
+    form.txtINFile->setText(Sample("batch-nsp.dat"));
+    form.txtCHECKKey->setText(equalHalves);
+    form.bbtnCheckMacClick();
+    QCOMPARE(Status(form, 2), QString("MAC processed"));
+    QCOMPARE(form.txtCalcMacNSP->text(), QString("4F47F843"));
+    QCOMPARE(TextColourOf(form.txtCalcMacNSP), kGreen);
+    QVERIFY2(form.labKcvVerdict->text().contains("B690D735"), qPrintable(form.labKcvVerdict->text()));
+    const QString differingHalves = "A4F1C07B3E9D26580123456789ABCDEF";
+    form.txtCHECKKey->setText(differingHalves);
+    form.bbtnCheckMacClick();
+    QCOMPARE(Status(form, 1), QString("InstallKey error: 1"));
+    QVERIFY(form.txtCalcMacNSP->text().isEmpty());
+    QCOMPARE(form.txtCHECKKey->text(), differingHalves);
+    QVERIFY(form.close());
+    QVERIFY(ReadText(SettingsIn(dir)).contains("TESTKEY=" + differingHalves.toLatin1() + "\n"));
   }
 
   // ---- About, Config, errors ---------------------------------------------
@@ -1605,21 +1654,71 @@ class WindowTest : public QObject {
     QVERIFY(ReadText(SettingsIn(dir)).contains("TESTKEY=" + key.toLatin1() + "\n"));
   }
 
-  void macPageEditsShowTheirWholeValue() {
+  // At the window's default size the MAC page shows a large file's figures
+  // whole (those of a file of 1 TiB: MACALL's calls and its byte count) and
+  // its MACs and check values whatever their digits; the key edit shows a
+  // single or a double-length key whole while it does not have the focus.
+  // Nothing on the page runs past its edge. A figure longer still is cut
+  // in the middle, never at its end, and its tooltip holds it whole.
+  void macPageAndKeyShowTheirWholeValue() {
     QTemporaryDir dir;
     Started s = Start(dir);
     TMainForm& form = s.form();
     form.show();
+    QCOMPARE(form.size(), QSize(770, 460));
     form.pgResult->setCurrentWidget(form.Mac);
+    const std::pair<Edit, const char*> values[] = {
+        {Edit::CalcMac1BNum, "409599*512+62"},    {Edit::CalcMac1BNum, "2147483647*512+512"},
+        {Edit::CalcMac1FSize, "209715262"},       {Edit::CalcMac1FSize, "1099511627776"},
+        {Edit::CalcMac2BNum, "2147483648"},       {Edit::CalcMac2FSize, "1099511627776"},
+        {Edit::CalcMac3BNum, "2147483648"},       {Edit::CalcMac3FSize, "1099511627776"},
+        {Edit::CalcMacAll, "DDDDDDDD"},           {Edit::CalcMacNHD, "BBBBBBBB"},
+        {Edit::CalcMacNSP, "4F47F843"},           {Edit::INFileMac, "DDDDDDDD"},
+        {Edit::INFileKcv, "DDDDDDDD"},
+    };
+    for (const auto& [which, value] : values) {
+      QLineEdit* edit = form.edit(which);
+      edit->setText(value);
+      QCOMPARE(edit->text(), QString(value));
+      QVERIFY2(ShownWhole(edit), qPrintable(QStringLiteral("%1: \"%2\" is cut").arg(edit->objectName(), value)));
+    }
+    const QList<QLabel*> labels = form.Mac->findChildren<QLabel*>();
+    for (const QLabel* label : labels) {
+      if (label->text().isEmpty()) continue;
+      QVERIFY2(label->geometry().right() < form.Mac->width(), qPrintable(label->objectName()));
+      for (const QLabel* other : labels) {
+        QVERIFY2(label == other || other->text().isEmpty() || !label->geometry().intersects(other->geometry()),
+                 qPrintable(label->objectName() + " " + other->objectName()));
+      }
+      for (const QLineEdit* edit : form.Mac->findChildren<QLineEdit*>()) {
+        QVERIFY2(!label->geometry().intersects(edit->geometry()), qPrintable(label->objectName() + " " + edit->objectName()));
+      }
+    }
+
     auto* bytes = static_cast<ElidingEdit*>(form.edit(Edit::CalcMac1FSize));
     bytes->setText("18446744073709551615");  // the largest 64-bit count
     QCOMPARE(bytes->text(), QString("18446744073709551615"));
     QCOMPARE(bytes->toolTip(), QString("18446744073709551615"));
     const QString shown = bytes->shownText();
     QVERIFY2(shown.contains(QChar(0x2026)) && shown.startsWith("18") && shown.endsWith("15"), qPrintable(shown));
-    bytes->setText("2478");
-    QCOMPARE(bytes->shownText(), QString("2478"));
-    QCOMPARE(bytes->width(), 65);  // the design width stays
+
+    form.bbtnClear->setFocus();
+    for (const QString key : {"A4F1C07B3E9D2658", "DDDDDDDDDDDDDDDD", "A4F1C07B3E9D2658DDDDDDDDDDDDDDDD"}) {
+      form.txtCHECKKey->setText(key);
+      const QStringList lines = form.txtCHECKKey->property("shownLines").toStringList();
+      QCOMPARE(lines.join(QString()), key);
+      const QRect room = TextRoom(form.txtCHECKKey);
+      for (const QString& line : lines) {
+        QVERIFY2(form.txtCHECKKey->fontMetrics().horizontalAdvance(line) <= room.width(), qPrintable(line));
+      }
+      QVERIFY(lines.size() * form.txtCHECKKey->fontMetrics().lineSpacing() <= room.height());
+      QVERIFY(form.Keys->contentsRect().contains(form.txtCHECKKey->geometry()));
+      QCOMPARE(form.txtCHECKKey->toolTip(), key);
+    }
+    QCOMPARE(form.txtCHECKKey->property("shownLines").toStringList().size(), 2);
+    form.txtCHECKKey->setText("A4F1C07B3E9D2658");
+    QCOMPARE(form.txtCHECKKey->property("shownLines").toStringList().size(), 1);
+    QCOMPARE(form.txtCHECKKey->height(), 21);  // back to its design height
   }
 
   void gridCellsAndTitlesHaveTooltips() {

@@ -42,6 +42,7 @@ BusyState::BusyState(CommandState& state, Command command, const BusyWidgets& wi
   QApplication::setOverrideCursor(Qt::WaitCursor);
   for (QPushButton* button : widgets_.buttons) button->setEnabled(false);
   for (std::size_t i = 0; i < widgets_.menuCommands.size(); ++i) {
+    if (widgets_.menuCommands[i] == nullptr) continue;
     menuCommandsOn_[i] = widgets_.menuCommands[i]->isEnabled();
     widgets_.menuCommands[i]->setEnabled(false);
   }
@@ -53,7 +54,9 @@ BusyState::~BusyState() {
   state_.stopHook_ = nullptr;
   surface_.endRun();
   for (QPushButton* button : widgets_.buttons) button->setEnabled(true);
-  for (std::size_t i = 0; i < widgets_.menuCommands.size(); ++i) widgets_.menuCommands[i]->setEnabled(menuCommandsOn_[i]);
+  for (std::size_t i = 0; i < widgets_.menuCommands.size(); ++i) {
+    if (widgets_.menuCommands[i] != nullptr) widgets_.menuCommands[i]->setEnabled(menuCommandsOn_[i]);
+  }
   widgets_.grid->setEditTriggers(QAbstractItemView::EditTriggers(gridTriggers_));
   for (QLineEdit* input : widgets_.inputs) input->setReadOnly(false);
   if (focusAfter_ != nullptr && focusAfter_->isEnabled()) focusAfter_->setFocus(Qt::OtherFocusReason);

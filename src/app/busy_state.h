@@ -34,7 +34,7 @@ namespace kalvrin {
 
 class FormSurface;
 
-enum class Command { None, FormatCheck, MacCheck, Verify };
+enum class Command { None, FormatCheck, MacCheck, Verify, Locate };  // Locate: a message looked for in the file
 
 // What the window does once a stopped command has returned: nothing more,
 // keep what the window showed, clear it, or close. A later stop that asks
@@ -66,7 +66,7 @@ class CommandState {
 struct BusyWidgets {
   std::array<QPushButton*, 4> buttons{};  // Open, ISO, MAC and Exit, in the order they go busy
   std::array<QLineEdit*, 2> inputs{};     // the key edit and the file edit
-  std::array<QAction*, 1> menuCommands{};  // Tool > Verify
+  std::array<QAction*, 2> menuCommands{};  // Tool > Verify, Tool > Go to offset
   QAbstractItemView* grid = nullptr;      // no cell editor opens while rows arrive
   QWidget* focus = nullptr;               // takes the focus while the command runs
 };
@@ -87,7 +87,7 @@ class BusyState {
   FormSurface& surface_;
   QPointer<QWidget> focusAfter_;  // the starter, or the widget that had the focus
   int gridTriggers_ = 0;  // the grid's edit triggers before the command
-  std::array<bool, 1> menuCommandsOn_{};  // which menu commands were on before it
+  std::array<bool, 2> menuCommandsOn_{};  // which menu commands were on before it
 };
 
 }  // namespace kalvrin

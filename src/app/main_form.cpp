@@ -64,8 +64,6 @@ namespace kalvrin {
 
 namespace {
 
-// The share of the grid's room the inspector takes when it first opens.
-constexpr int kInspectorShare = 45;
 // A file up to this size has its red MAC explained as the check ends.
 constexpr std::int64_t kExplainAtOnce = std::int64_t{64} << 20;
 
@@ -108,9 +106,11 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
   pgResult->addTab(Findings, findings_text::kCaption);
   connect(Findings, &FindingsPage::findingActivated, this,
           [this](qint64 record, int element) { Guarded([&] { ShowFinding(record, element); }); });
+  connect(Findings, &FindingsPage::exportRequested, this, &TMainForm::ExportFindingsClick);
   Verify = menuBar()->findChild<QMenu*>("Tool1")->addAction("Verify");
   Verify->setObjectName("Verify");
   connect(Verify, &QAction::triggered, this, &TMainForm::VerifyClick);
+  BuildGoToOffset();
   cardNumberMask_ = new CardNumberMask(*menuBar()->findChild<QMenu*>("Tool1"), *gridModel_, *Inspector);
   setVerifyRunner(MakeVerifyRunner([this] { return cardNumberMask_ != nullptr && cardNumberMask_->on(); }));
   SetTabOrder();
@@ -179,11 +179,7 @@ void TMainForm::InspectGridCell(const QModelIndex& current) {
     Inspector->showMessage(checkedPath_, row, offset);
   }
   if (!Inspector->selectPart(PartOfColumn(current.column(), Inspector->message()))) Inspector->selectPart(kMtiPart);
-  if (Inspector->isHidden() || (FormatSplitter->sizes().value(1) == 0 && !inspectorClosed_)) {
-    Inspector->show();
-    const int room = FormatSplitter->height();
-    FormatSplitter->setSizes({room * (100 - kInspectorShare) / 100, room * kInspectorShare / 100});
-  }
+  OpenInspector();
 }
 
 // Creation: version, grid set-up, Clear, the file edit, the settings.
@@ -628,7 +624,7 @@ BusyWidgets TMainForm::CommandWidgets() const {
   BusyWidgets widgets;
   widgets.buttons = {bbtnFileOpen, bbtnCheckFormat, bbtnCheckMac, bbtnExit};
   widgets.inputs = {txtCHECKKey, txtINFile};
-  widgets.menuCommands = {Verify};
+  widgets.menuCommands = {Verify, GoToOffset};
   widgets.grid = FormatGrid;
   widgets.focus = FormatGrid->isVisible() ? static_cast<QWidget*>(FormatGrid) : pgResult;
   return widgets;

@@ -124,6 +124,7 @@ class TMainForm : public QMainWindow {
   QAction* SaveShortName = nullptr;
   QAction* VELDRUM1 = nullptr;
   QAction* Verify = nullptr;  // Tool > Verify
+  QAction* GoToOffset = nullptr;  // Tool > Go to offset...
   QMenu* RecentFilesMenu = nullptr;  // Tool ▸ Recent files
   QAction* HelpAction = nullptr;     // About ▸ Help, F1
   HelpForm* Help = nullptr;          // created when first shown
@@ -176,6 +177,10 @@ class TMainForm : public QMainWindow {
   void bbtnClearClick();
   void btnConfigClick();
   void VerifyClick();
+  // Asks for an offset and shows the message that starts there.
+  void GoToOffsetClick();
+  // Asks where to, and writes the findings shown as CSV there.
+  void ExportFindingsClick();
   // Shows the help text beside the window.
   void HelpClick();
 
@@ -198,6 +203,14 @@ class TMainForm : public QMainWindow {
   // A finding's message in the grid and the inspector, checking the file
   // first when the grid does not hold it.
   void ShowFinding(std::int64_t record, int element);
+  // inspector/locate_command.cpp: Go to offset, and a message found by its
+  // record or offset as verify frames it, in the grid where the grid holds
+  // it, else in the inspector alone.
+  void BuildGoToOffset();
+  bool CheckUnlessGridHolds(const QString& file);
+  void ShowMessageOf(const std::string& path, bool byRecord, std::int64_t target, int element);
+  bool ShowGridRow(int row, int element);
+  void OpenInspector();
   void BuildMacPage();
   void BuildCommands(QWidget* client);
   void BuildStatusBar();

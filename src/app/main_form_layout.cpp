@@ -44,6 +44,14 @@ constexpr QSize kFormatPageDesign(586, 293);
 constexpr int kStatusWidths[3] = {132, 132, 250};
 constexpr int kRowHeight = 14;
 constexpr int kColumnWidth = 32;
+// A single-length key has 16 hex digits, a double-length one 32; what the
+// MAC check makes of a key is the key installation's to say.
+constexpr int kSingleKeyDigits = 16;
+constexpr int kKeyDigitsTyped = 2 * kSingleKeyDigits;
+// The MAC page's widest figures as a file of 1 TiB gives them: MACALL's
+// calls, and a byte count.
+constexpr char kWidestCalls[] = "2147483647*512+512";
+constexpr char kWidestByteCount[] = "1099511627776";
 
 const QColor kGreyText(128, 128, 128);
 
@@ -65,7 +73,7 @@ QLineEdit* AddEdit(QWidget* parent, const char* name, QRect geometry, int typing
 
 // The Mac page's edits: figures up to a 64-bit count must stay readable in
 // their narrow design widths.
-QLineEdit* AddElidingEdit(QWidget* parent, const char* name, QRect geometry) {
+ElidingEdit* AddElidingEdit(QWidget* parent, const char* name, QRect geometry) {
   auto* edit = new ElidingEdit(parent);
   edit->setObjectName(name);
   edit->setGeometry(geometry);
@@ -143,7 +151,10 @@ void TMainForm::BuildKeys(QWidget* client) {
   cmbShortName->setEditText("testkey");
   connect(cmbShortName, &QComboBox::editTextChanged, this, &TMainForm::cmbShortNameChange);
   labINKey = AddLabel(Keys, "labINKey", "Key", {8, 64});
-  txtCHECKKey = AddEdit(Keys, "txtCHECKKey", {8, 80, 113, 21}, 16);
+  txtCHECKKey = new KeyEdit(Keys, kSingleKeyDigits);
+  txtCHECKKey->setObjectName("txtCHECKKey");
+  txtCHECKKey->setGeometry(8, 80, 113, 21);
+  txtCHECKKey->setValidator(new TypingLimit(txtCHECKKey, kKeyDigitsTyped));
   txtCHECKKey->setText(Latin1(kDefaultKey));
   labINKcv = AddLabel(Keys, "labINKcv", "Kcv", {8, 104});
   labINKcv->hide();
@@ -164,6 +175,8 @@ void TMainForm::BuildFile(QWidget* client) {
   txtINFileMacMeth = AddEdit(File, "txtINFileMacMeth", {104, 40, 17, 21}, 1);
   AddLabel(File, "labFileMac", "MAC", {8, 64});
   txtINFileMac = AddEdit(File, "txtINFileMac", {8, 80, 73, 21}, static_cast<int>(kMacDigits));
+  txtINFileKcv->setFont(FixedPitchFont(font()));
+  txtINFileMac->setFont(FixedPitchFont(font()));
   edits_[static_cast<int>(Edit::INFileKcv)] = txtINFileKcv;
   edits_[static_cast<int>(Edit::INFileMacVer)] = txtINFileMacVer;
   edits_[static_cast<int>(Edit::INFileMacMeth)] = txtINFileMacMeth;
@@ -231,36 +244,55 @@ void TMainForm::BuildInspector() {
 }
 
 void TMainForm::BuildMacPage() {
-  AddLabel(Mac, "labCalcMacBSize", "BlockSize", {8, 8});
-  AddLabel(Mac, "labCalcMacBNum", "MacCalls", {64, 8});
+  const QLabel* blockSizeTitle = AddLabel(Mac, "labCalcMacBSize", "BlockSize", {8, 8});
+  // In a larger font the first title is wider than its edit: the next keeps clear of it.
+  AddLabel(Mac, "labCalcMacBNum", "MacCalls", {std::max(64, blockSizeTitle->geometry().right() + 6), 8});
   AddLabel(Mac, "labCalcMacFSize", "ByteCount", {152, 8});
   QFont bold = font();
   bold.setBold(true);
+  // The calls and byte count edits start at their design widths and widen
+  // to show a large file's figures whole; what stands right of them moves over.
+  QLabel* bytesTitle = Mac->findChild<QLabel*>("labCalcMacFSize");
   for (const FigureRow& row : kFigureRows) {
     const Edit edits[3] = {row.blockSize, row.calls, row.bytes};
-    const int lefts[3] = {8, 56, 152};
-    const int widths[3] = {49, 97, 65};
+    const int designWidths[3] = {49, 97, 65};
+    const char* widest[3] = {"", kWidestCalls, kWidestByteCount};
+    int left = 8;
     for (int i = 0; i < 3; ++i) {
       const std::string name(EditName(edits[i]));
-      edits_[static_cast<int>(edits[i])] = AddElidingEdit(Mac, name.c_str(), {lefts[i], row.top, widths[i], 21});
+      auto* figure = AddElidingEdit(Mac, name.c_str(), {left, row.top, designWidths[i], 21});
+      figure->resize(std::max(designWidths[i], figure->widthToShow(QString::fromLatin1(widest[i]))), 21);
+      edits_[static_cast<int>(edits[i])] = figure;
+      if (i == 2) bytesTitle->move(left, bytesTitle->y());
+      left += figure->width() - 1;  // neighbours share a border
     }
-    AddLabel(Mac, row.labelName, row.label, {224, row.top})->setFont(bold);
+    AddLabel(Mac, row.labelName, row.label, {left + 8, row.top})->setFont(bold);
   }
+  int textBottom = 0;
   for (std::size_t i = 0; i < std::size(kResultRows); ++i) {
     const ResultRow& row = kResultRows[i];
     const std::string name(EditName(row.edit));
     edits_[static_cast<int>(row.edit)] = AddElidingEdit(Mac, name.c_str(), {8, row.top, 73, 21});
-    AddLabel(Mac, row.labelName, row.label, {96, row.top + 8});
+    edits_[static_cast<int>(row.edit)]->setFont(FixedPitchFont(font()));
+    QLabel* said = AddLabel(Mac, row.labelName, row.label, {96, row.top + 8});
+    // In a larger font the longest description wraps rather than runs off the page.
+    const int room = kFormatPageDesign.width() - said->x() - 8;
+    if (said->width() > room) {
+      said->setWordWrap(true);
+      said->resize(room, said->heightForWidth(room));
+    }
+    textBottom = std::max(textBottom, said->geometry().bottom());
     ResultMarks[i] = new QLabel(Mac);
     ResultMarks[i]->setObjectName(QStringLiteral("labMark%1").arg(i + 1));
     ResultMarks[i]->setGeometry(83, row.top + 2, 12, 17);
   }
+  const int verdictTop = std::max(214, textBottom + 6);
   labVerdict = new QLabel(Mac);
   labVerdict->setObjectName("labVerdict");
-  labVerdict->setGeometry(8, 214, 570, 17);
+  labVerdict->setGeometry(8, verdictTop, 570, 17);
   labKcvVerdict = new QLabel(Mac);
   labKcvVerdict->setObjectName("labKcvVerdict");
-  labKcvVerdict->setGeometry(8, 234, 570, 17);
+  labKcvVerdict->setGeometry(8, verdictTop + 20, 570, 17);
   txtCalcMacAll = edit(Edit::CalcMacAll);
   txtCalcMacNHD = edit(Edit::CalcMacNHD);
   txtCalcMacNSP = edit(Edit::CalcMacNSP);

@@ -7,12 +7,14 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QLineEdit>
 #include <QValidator>
 
 #include <string_view>
 #include <vector>
 
+class QFont;
 class QWidget;
 
 namespace kalvrin {
@@ -21,6 +23,10 @@ namespace kalvrin {
 inline QString Latin1(std::string_view text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
+
+// Hex values (keys, check values, MACs) are shown in the system's
+// fixed-pitch font at the size of `shown`: every digit takes the same room.
+QFont FixedPitchFont(const QFont& shown);
 
 // Every control keeps its distance to the parent's left edge; to the top
 // edge too unless kAnchorNoTop.
@@ -76,12 +82,44 @@ class ElidingEdit : public QLineEdit {
   explicit ElidingEdit(QWidget* parent = nullptr);
   // What the edit shows while it does not have the focus.
   QString shownText() const;
+  // The width at which `text` shows whole.
+  int widthToShow(const QString& text) const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
   QRect TextRect() const;
+};
+
+// The key edit: hex digits in a fixed-pitch font, a line of them as wide
+// as `lineDigits` (a single-length key's 16), in the largest size up to the
+// window's at which such a line fits the edit. While it does not have the
+// focus it shows its whole text, a line of lineDigits after another (a
+// double-length key's halves one above the other), and it grows downwards
+// to hold them; with the focus it is an ordinary one-line edit.
+class KeyEdit : public QLineEdit {
+  Q_OBJECT
+  Q_PROPERTY(QStringList shownLines READ shownLines)
+
+ public:
+  KeyEdit(QWidget* parent, int lineDigits);
+  // The lines shown while the edit does not have the focus.
+  QStringList shownLines() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  QRect TextRoom() const;
+  void FitFont();
+  void FitHeight();
+
+  int lineDigits_;
+  int largestPoints_;   // the window's size, which the font does not exceed
+  int lineHeight_ = 0;  // the height of the edit for one line, as first placed
+  bool fitting_ = false;
 };
 
 }  // namespace kalvrin

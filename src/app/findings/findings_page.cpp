@@ -1,16 +1,23 @@
 // The Findings page and its model.
 #include "app/findings/findings_page.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QSaveFile>
 #include <QTableView>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <set>
+#include <string>
 
 #include "app/widget_helpers.h"
+#include "iso/grid_csv.h"
 
 namespace kalvrin {
 
@@ -138,6 +145,12 @@ FindingsPage::FindingsPage(QWidget* parent) : QWidget(parent) {
     filter_->setSeverity(cmbSeverity->currentData().toString());
     ShowSummary();
   });
+  BuildActions();
+  auto* exportButton = new QToolButton(this);
+  exportButton->setObjectName("btnExportFindings");
+  exportButton->setDefaultAction(ExportFindings);
+  bar->addWidget(exportButton);
+
   connect(FindingsGrid, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
     const QModelIndex source = filter_->mapToSource(index);
     if (!source.isValid()) return;
@@ -145,6 +158,72 @@ FindingsPage::FindingsPage(QWidget* parent) : QWidget(parent) {
     emit findingActivated(finding.record, finding.element);
   });
   FillRules();
+}
+
+void FindingsPage::BuildActions() {
+  CopyFindings = new QAction(findings_text::kCopy, FindingsGrid);
+  CopyFindings->setObjectName("CopyFindings");
+  CopyFindings->setShortcut(QKeySequence::Copy);
+  CopyFindings->setShortcutContext(Qt::WidgetShortcut);
+  connect(CopyFindings, &QAction::triggered, this,
+          [this] { QGuiApplication::clipboard()->setText(selectionAsTsv()); });
+  ExportFindings = new QAction(findings_text::kExport, this);
+  ExportFindings->setObjectName("ExportFindings");
+  connect(ExportFindings, &QAction::triggered, this, &FindingsPage::exportRequested);
+  FindingsGrid->addAction(CopyFindings);
+  FindingsGrid->addAction(ExportFindings);
+  FindingsGrid->setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+std::vector<std::vector<QString>> FindingsPage::ShownTexts(bool selectedOnly) const {
+  std::vector<std::vector<QString>> rows;
+  rows.emplace_back(std::begin(kTitles), std::end(kTitles));
+  std::set<int> selected;
+  if (selectedOnly) {
+    for (const QModelIndex& index : FindingsGrid->selectionModel()->selectedIndexes()) selected.insert(index.row());
+  }
+  for (int row = 0; row < filter_->rowCount(); ++row) {
+    if (selectedOnly && selected.count(row) == 0) continue;
+    std::vector<QString> cells;
+    for (int column = 0; column < FindingsModel::kColumns; ++column) {
+      cells.push_back(filter_->index(row, column).data(Qt::DisplayRole).toString());
+    }
+    rows.push_back(std::move(cells));
+  }
+  return rows;
+}
+
+QString FindingsPage::selectionAsTsv() const {
+  QString text;
+  for (const std::vector<QString>& row : ShownTexts(true)) {
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      if (i > 0) text += QLatin1Char('\t');
+      QString cell = row[i];
+      for (QChar& c : cell) {
+        if (c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n')) c = QLatin1Char(' ');
+      }
+      text += cell;
+    }
+    text += QLatin1Char('\n');
+  }
+  return text;
+}
+
+QString FindingsPage::exportCsv(const QString& path) const {
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) return QString(findings_text::kCannotWrite).arg(path, file.errorString());
+  std::string csv;
+  for (const std::vector<QString>& row : ShownTexts(false)) {
+    // The page's texts are the file's bytes, one character each, as the grid's export takes them.
+    std::vector<std::string> bytes;
+    for (const QString& cell : row) bytes.push_back(cell.toLatin1().toStdString());
+    std::vector<std::string_view> cells(bytes.begin(), bytes.end());
+    AppendCsvRow(csv, cells);
+  }
+  if (file.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size()) || !file.commit()) {
+    return QString(findings_text::kCannotWrite).arg(path, file.errorString());
+  }
+  return {};
 }
 
 bool FindingsPage::run(const VerifyRunner& runner, const std::string& path, const std::string& key,
@@ -165,8 +244,6 @@ void FindingsPage::show(FindingsRun run, const std::string& path) {
 }
 
 void FindingsPage::clear() { show(FindingsRun{}, {}); }
-
-void FindingsPage::showNote(const QString& note) { labSummary->setText(note); }
 
 void FindingsPage::FillRules() {
   const QString chosen = cmbRule->currentData().toString();

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QTableView;
@@ -36,9 +37,13 @@ inline constexpr char kVerified[] = "Verified";
 inline constexpr char kVerifyFailed[] = "Verify failed";
 inline constexpr char kKeyUnusable[] = "MAC not checked: the key is not 16 hex digits";
 inline constexpr char kMacMatched[] = "the declared MAC equals ";
-inline constexpr char kPastTheGrid[] =
-    "Record %1 is not in the grid: the format check stops at a bad length prefix, verify reads on";
 inline constexpr char kStopped[] = "Stopped before the end of the file: %1 errors, %2 warnings so far";
+inline constexpr char kCopy[] = "Copy";
+inline constexpr char kExport[] = "Export findings as CSV...";
+inline constexpr char kExportTitle[] = "Export findings as CSV";
+inline constexpr char kExportFilter[] = "CSV files (*.csv);;All files (*)";
+inline constexpr char kExportSuffix[] = "-findings.csv";  // after the transaction file's name
+inline constexpr char kCannotWrite[] = "Cannot write %1: %2";
 }  // namespace findings_text
 
 inline constexpr std::int64_t kNoFindingRecord = 0;   // the finding concerns the file
@@ -128,14 +133,13 @@ class FindingsPage : public QWidget {
   QComboBox* cmbSeverity = nullptr;  // "All severities", "error", "warning"
   QLabel* labSummary = nullptr;
   QTableView* FindingsGrid = nullptr;
+  QAction* CopyFindings = nullptr;    // Ctrl+C on the list: the selected rows
+  QAction* ExportFindings = nullptr;  // the button beside the filters, and the list's menu
 
   // Runs `runner` and shows what it found; true when the file was read.
   bool run(const VerifyRunner& runner, const std::string& path, const std::string& key, const VerifyControl& control);
   void show(FindingsRun run, const std::string& path);
   void clear();
-  // A word on the last double-click, in place of the summary until the
-  // findings or their filter change.
-  void showNote(const QString& note);
   // The file the findings are of.
   const std::string& path() const { return path_; }
   // The last run was asked to stop before the end of the file.
@@ -143,13 +147,27 @@ class FindingsPage : public QWidget {
   const FindingsModel& model() const { return *model_; }
   FindingsFilter& filter() { return *filter_; }
 
+  // The selected rows in the order shown, the column titles first, as
+  // tab-separated lines; tabs and line ends inside a text become spaces.
+  QString selectionAsTsv() const;
+  // The rows shown, in the order shown, the titles first, as a CSV file
+  // that replaces `path` only once it is complete; empty when written,
+  // else why not.
+  QString exportCsv(const QString& path) const;
+
  signals:
+  // Export findings as CSV was asked for: the window asks where to.
+  void exportRequested();
   // A finding was double-clicked: its record (0 for none) and element.
   void findingActivated(qint64 record, int element);
 
  private:
   void FillRules();
   void ShowSummary();
+  void BuildActions();
+  // The shown rows' texts, as the list shows them, titles first; only
+  // the selected rows when `selectedOnly`.
+  std::vector<std::vector<QString>> ShownTexts(bool selectedOnly) const;
 
   FindingsModel* model_ = nullptr;
   FindingsFilter* filter_ = nullptr;

@@ -1,9 +1,12 @@
 // The window's side of Tool > Verify: the pass over the file in the file
 // edit under the key in the key edit, busy, stoppable and with progress as
-// the format check is; and a double-clicked finding shown in the grid and
-// the inspector.
+// the format check is; a double-clicked finding shown in the grid and the
+// inspector (inspector/locate_command.cpp finds it); the findings exported.
 #include <QAction>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTabWidget>
 
@@ -13,9 +16,6 @@
 #include "app/app_texts.h"
 #include "app/busy_state.h"
 #include "app/form_surface.h"
-#include "app/grid/grid_model.h"
-#include "app/grid/grid_tools.h"
-#include "app/inspector/inspector.h"
 #include "app/main_form.h"
 
 namespace kalvrin {
@@ -62,26 +62,25 @@ bool TMainForm::VerifyProgress(VerifyPhase phase, std::int64_t done, std::int64_
   return !commands_.stopping();
 }
 
+void TMainForm::ExportFindingsClick() {
+  Guarded([this] {
+    const QFileInfo source(QFile::decodeName(QByteArray::fromStdString(Findings->path())));
+    const QString suggested = source.fileName().isEmpty()
+                                  ? QString()
+                                  : source.dir().filePath(source.completeBaseName() + findings_text::kExportSuffix);
+    const QString chosen =
+        QFileDialog::getSaveFileName(this, findings_text::kExportTitle, suggested, findings_text::kExportFilter);
+    if (chosen.isEmpty()) return;
+    const QString error = Findings->exportCsv(chosen);
+    if (!error.isEmpty()) dialogs_->showError(this, error);
+  });
+}
+
 void TMainForm::ShowFinding(std::int64_t record, int element) {
   if (record <= 0 || !commands_.idle()) return;
-  const bool gridHoldsFile = gridModel_->gridRowOffset(1) != kNoRowOffset && checkedPath_ == Findings->path();
-  if (!gridHoldsFile) {
-    txtINFile->setText(QFile::decodeName(QByteArray::fromStdString(Findings->path())));
-    bbtnCheckFormatClick();
-  }
-  if (record >= gridModel_->gridRowCount()) {
-    // The format check stops at a bad length prefix; verify reads on. The
-    // note is on the Findings page, which the check took from the front.
-    pgResult->setCurrentWidget(Findings);
-    Findings->showNote(QString(findings_text::kPastTheGrid).arg(record));
-    return;
-  }
-  const QModelIndex index = gridTools_->reveal(static_cast<int>(record), element);
-  if (!index.isValid()) return;
-  pgResult->setCurrentWidget(Format);
-  inspectorClosed_ = false;
-  InspectGridCell(index);
-  if (element != kNoFindingElement) Inspector->selectPart(element);
+  const std::string path = Findings->path();
+  if (!CheckUnlessGridHolds(QFile::decodeName(QByteArray::fromStdString(path)))) return;
+  ShowMessageOf(path, true, record, element);
 }
 
 }  // namespace kalvrin

@@ -2,7 +2,6 @@
 // hex view with its highlight.
 #include "app/inspector/inspector.h"
 
-#include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -155,9 +154,7 @@ MessageInspector::MessageInspector(QWidget* parent) : QWidget(parent) {
   HexView->setReadOnly(true);
   HexView->setLineWrapMode(QPlainTextEdit::NoWrap);
   HexView->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  fixed.setPointSize(font().pointSize() > 0 ? font().pointSize() : 8);
-  HexView->setFont(fixed);
+  HexView->setFont(FixedPitchFont(font()));
   panes_->addWidget(ElementGrid);
   panes_->addWidget(HexView);
   connect(panes_, &QSplitter::splitterMoved, this, [this] { panesMoved_ = true; });
@@ -187,6 +184,14 @@ void MessageInspector::showFileChanged(int record) {
   labMessage->setStyleSheet(QStringLiteral("color: %1;").arg(kErrorText.name()));
   labMessage->setText(QString::fromLatin1(inspector_text::kFileChanged));
 }
+
+void MessageInspector::showRefusal(const QString& text) {
+  clear();
+  labMessage->setStyleSheet(QStringLiteral("color: %1;").arg(kErrorText.name()));
+  labMessage->setText(text);
+}
+
+void MessageInspector::addNote(const QString& note) { labMessage->setText(labMessage->text() + QLatin1Char('\n') + note); }
 
 void MessageInspector::showMessage(const std::string& path, int record, std::int64_t offset) {
   MessageReader reader(path);

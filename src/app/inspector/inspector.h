@@ -84,6 +84,10 @@ class MessageInspector : public QWidget {
   bool maskCardNumbers() const { return maskCardNumbers_; }
   // Nothing decoded: the file is no longer the one the grid was made from.
   void showFileChanged(int record);
+  // Nothing decoded: `text` says why no message can be shown.
+  void showRefusal(const QString& text);
+  // A line under the shown message's head, such as why the grid does not hold it.
+  void addNote(const QString& note);
   // Selects the part's line and highlights its bytes; false when the shown
   // message has no such part.
   bool selectPart(int part);
