@@ -26,6 +26,7 @@
 #include "headless/check_app.h"
 #include "headless/key_source.h"
 #include "mac/core_dumps.h"
+#include "mac/key_install.h"
 #include "mac/wipe.h"
 #include "verify/mac_rules.h"
 #include "verify/rules.h"
@@ -330,9 +331,10 @@ CheckOutcome RunVerify(CheckContext& context, VerifyCommandOptions& options) {
   }
   // no index of transaction keys is built for a rule that is off
   if (options.noDuplicates) verifyOptions.rules.Disable(verify::Rule::Duplicate);
-  if (!key.empty() && !verify::IsMacKey(key)) {
+  // the MAC command's rule: a key InstallKey would refuse is refused here
+  if (!key.empty()) outcome.error = MacKeyRefusal(key);
+  if (!outcome.error.empty()) {
     outcome.outcome = Outcome::CannotRun;
-    outcome.error = "the key must be 16 hex digits";
     return outcome;
   }
   verifyOptions.key = key;

@@ -34,7 +34,7 @@ inline constexpr char kVerifying[] = "Verifying";  // status panel 2 while the p
 inline constexpr char kVerifyingMac[] = "Verifying the MAC";  // status panel 2 while the MAC variants run
 inline constexpr char kVerified[] = "Verified";
 inline constexpr char kVerifyFailed[] = "Verify failed";
-inline constexpr char kKeyUnusable[] = "MAC not checked: the key is not 16 hex digits";
+inline constexpr char kKeyUnusable[] = "MAC not checked: the key is not 16 or 32 hex digits";
 inline constexpr char kMacMatched[] = "the declared MAC equals ";
 inline constexpr char kPastTheGrid[] =
     "Record %1 is not in the grid: the format check stops at a bad length prefix, verify reads on";
