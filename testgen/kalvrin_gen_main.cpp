@@ -8,6 +8,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "mac/key_argument.h"
+#include "mac/key_install.h"
 #include "testgen/filegen.h"
 
 namespace {
@@ -37,11 +39,9 @@ int main(int argc, char** argv) {
   app.add_option("--size", options.size, "bytes: the file is the smallest whole number of records reaching it")
       ->required();
   app.add_option("--seed", options.seed, "seed of the message contents");
-  app.add_option("--key", options.key, "the MAC key (16 hex digits): check values and the declared MAC (MACNSP)")
-      ->check([](const std::string& key) {
-        const bool hex = key.size() == 16 && key.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
-        return hex ? std::string() : std::string("the key must be 16 hex digits");
-      });
+  app.add_option("--key", options.key,
+                 "the MAC key (16 hex digits, or 32 with equal halves): check values and the declared MAC (MACNSP)")
+      ->check([](const std::string& key) { return kalvrin::MacKeyRefusal(key); });
   app.add_option("--mac", options.mac, "declare this MAC (8 characters) instead of the computed one");
   std::string faultHelp = "inject a fault into record RECORD (or a suitable one): RULE[@RECORD]; RULE one of";
   std::vector<std::string_view> rules = kalvrin::filegen::InjectableFaults();
@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
   for (const std::string_view id : rules) faultHelp += " " + std::string(id);
   app.add_option("--fault", faults, faultHelp);
   CLI11_PARSE(app, argc, argv);
+  kalvrin::BlankKeyArguments(argc, argv);
 
   for (const std::string& text : faults) {
     kalvrin::filegen::Fault fault;
