@@ -456,7 +456,8 @@ std::string FormatFinding(OutputFormat format, std::string_view file, const Find
       WriteCsvRow(out, {std::string(finding.rule), std::string(verify::SeverityName(finding.severity)),
                         finding.record == verify::kNoRecord ? "" : std::to_string(finding.record),
                         finding.offset == verify::kNoOffset ? "" : std::to_string(finding.offset), element,
-                        finding.message, finding.declared.value_or(""), finding.computed.value_or("")});
+                        C1Escaped(finding.message), C1Escaped(finding.declared.value_or("")),
+                        C1Escaped(finding.computed.value_or(""))});
       return out.str();
     }
     case OutputFormat::Text: break;
