@@ -75,17 +75,25 @@ void CheckDecoder(const HeadlessSurface& surface, const std::string& path) {
 }
 
 // kalvrin-check iso itself, with its streaming writers and its error line,
-// in one of its five forms, read back: the input's size picks the form, so
-// that a crash replays with the same one, and the corpus holds every size.
-void CheckCommandLine(const std::string& path, std::size_t size, int result) {
+// in one of its five forms, clear or masked, read back: the input's size
+// picks the form, so that a crash replays with the same one, and the corpus
+// holds every size. Masked, no card number of the rows' messages shows whole.
+void CheckCommandLine(const HeadlessSurface& surface, const std::string& path, std::size_t size, int result) {
   static const std::vector<std::string> kForms[] = {
       {}, {"--json"}, {"--csv"}, {"--elements"}, {"--elements", "--json"}};
   const std::vector<std::string>& form = kForms[size % std::size(kForms)];
+  const bool masked = size / std::size(kForms) % 2 == 1;
   std::vector<std::string> args{"iso", path};
   args.insert(args.end(), form.begin(), form.end());
+  if (masked) args.push_back("--mask-pan");
   const Printed printed = RunCheck(args);
   FUZZ_CHECK(printed.exitCode == (result != 0 ? 0 : 1));  // the file opens: it ran
   CheckPrinted(printed.out, form);
+  if (!masked) return;
+  MessageReader reader(path);
+  std::vector<DecodedMessage> messages;
+  for (int row = 1; row < surface.gridRowCount(); ++row) messages.push_back(reader.Decode(surface.gridRowOffset(row)));
+  CheckNoCardNumber(printed.out, CardNumbersToHide(messages));
 }
 
 }  // namespace
@@ -101,6 +109,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::CheckWindow(surface, check, result, size);
   fuzz::CheckDecoder(surface, path);
 
-  fuzz::CheckCommandLine(path, size, result);
+  fuzz::CheckCommandLine(surface, path, size, result);
   return 0;
 }

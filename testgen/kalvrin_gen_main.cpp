@@ -15,6 +15,8 @@
 
 #include "io/transaction_file.h"
 #include "mac/mac_explain.h"
+#include "mac/key_argument.h"
+#include "mac/key_install.h"
 #include "testgen/filegen.h"
 
 namespace {
@@ -73,11 +75,10 @@ int main(int argc, char** argv) {
       ->required();
   app.add_option("--seed", options.seed, "seed of the message contents");
   app.add_option("--key", options.key,
-                 "the MAC key (16 hex digits, 32 with --mac-cause): check values and the declared MAC (MACNSP)")
+                 "the MAC key (16 hex digits, or 32 with equal halves; any 32 with --mac-cause): check values and "
+                 "the declared MAC (MACNSP)")
       ->check([](const std::string& key) {
-        const bool hex = (key.size() == 16 || key.size() == 32) &&
-                         key.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
-        return hex ? std::string() : std::string("the key must be 16 hex digits (32 with --mac-cause)");
+        return kalvrin::IsMacKeyText(key) ? std::string() : std::string(kalvrin::kKeyNotHex);
       });
   std::string macCause;
   std::string macVariant = "MACNSP";
@@ -96,6 +97,7 @@ int main(int argc, char** argv) {
   for (const std::string_view id : rules) faultHelp += " " + std::string(id);
   app.add_option("--fault", faults, faultHelp);
   CLI11_PARSE(app, argc, argv);
+  kalvrin::BlankKeyArguments(argc, argv);
 
   for (const std::string& text : faults) {
     kalvrin::filegen::Fault fault;
@@ -115,8 +117,9 @@ int main(int argc, char** argv) {
                 << (options.mac.empty() ? "" : ", or given with --mac") << '\n';
       return 2;
     }
-  } else if (options.key.size() != 16) {
-    std::cerr << "kalvrin-gen: the key must be 16 hex digits (32 with --mac-cause)\n";
+  } else if (const std::string refusal = kalvrin::MacKeyRefusal(options.key); !refusal.empty()) {
+    // a sender's double-length key makes a declared MAC only through a cause
+    std::cerr << "kalvrin-gen: --key: " << refusal << '\n';
     return 2;
   }
 

@@ -1,7 +1,7 @@
 // Files that change while they are read: cut short, extended or replaced by
 // another file renamed over the path, from the first progress call on. The
-// message reader, verify and the format check each end with the one error
-// and never read for ever; a file left alone reads as before.
+// message reader, verify, the format check and the MAC check each end with
+// the one error and never read for ever; a file left alone reads as before.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -18,6 +18,8 @@
 #include "iso/format_check.h"
 #include "iso/iso_commands.h"
 #include "iso/iso_texts.h"
+#include "mac/file_mac_texts.h"
+#include "mac/mac_command.h"
 #include "support/test_files.h"
 #include "testgen/filegen.h"
 #include "verify/message_reader.h"
@@ -150,6 +152,25 @@ TEST(ChangedFile, VerifyEndsWithOneErrorAndChecksNoMore) {
   }
 }
 
+// The MAC's own read, after the messages were read in full.
+TEST(ChangedFile, VerifyEndsWithOneErrorWhenTheFileChangesUnderItsMac) {
+  const std::string bytes = Bytes();
+  for (const Change change : kChanges) {
+    SCOPED_TRACE(NameOf(change));
+    const TempFile file(bytes);
+    Hook hook{change, file, bytes};
+    verify::VerifyOptions options;
+    options.key = filegen::kDefaultKey;
+    options.macProgress = std::ref(hook);
+    NoFindings sink;
+    const verify::VerifySummary summary = verify::VerifyFile(file.str(), options, sink);
+    EXPECT_GT(hook.calls, 0);
+    EXPECT_FALSE(summary.read);
+    EXPECT_EQ(summary.error, "the file changed while it was read");
+    EXPECT_FALSE(summary.mac.checked);
+  }
+}
+
 // Calls `onFirstProgress` when the format check first moves the bar.
 class HookedSurface final : public HeadlessSurface {
  public:
@@ -182,6 +203,56 @@ TEST(ChangedFile, TheFormatCheckEndsWithOneErrorNotFormatProcessed) {
     EXPECT_EQ(outcome.reason, IsoReason::FileChanged);
     EXPECT_EQ(surface.status(kCommandPanel), iso_text::kFileChanged);
     EXPECT_TRUE(check.FileChanged());
+  }
+}
+
+// The MAC command that the window and kalvrin-check share: the MAC check
+// moves the bar first when the variants' read starts, after the envelope's
+// lookup read the file once. A changed file shows no MAC: a shorter file's
+// MACALL would otherwise end "file not read to EOF", a longer one's cover
+// only its first bytes, another file's be taken for this one's.
+TEST(ChangedFile, TheMacCommandEndsWithOneErrorAndShowsNoMac) {
+  const std::string bytes = Bytes();
+  for (const Change change : {Change::None, Change::Truncate, Change::Extend, Change::Replace}) {
+    SCOPED_TRACE(NameOf(change));
+    const TempFile file(bytes);
+    HookedSurface surface;
+    surface.onFirstProgress = [&] { Apply(change, file.path(), bytes); };
+    MacOutcome outcome;
+    const int result = MacCommand(surface, file.str(), KcvEditText(kDefaultKey), filegen::kDefaultKey, outcome);
+    if (change == Change::None) {
+      EXPECT_EQ(result, 1);
+      EXPECT_EQ(outcome.reason, MacReason::Matched);
+      EXPECT_EQ(surface.status(kCommandPanel), mac_texts::kMacProcessed);
+      continue;
+    }
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(outcome.outcome, Outcome::CannotRun);
+    EXPECT_EQ(outcome.reason, MacReason::FileChanged);
+    EXPECT_EQ(surface.status(kCommandPanel), "the file changed while it was read");
+    for (const Edit edit : kMacResultEdits) EXPECT_EQ(surface.editText(edit), "") << static_cast<int>(edit);
+  }
+}
+
+// The same change during the envelope's lookup, which reads the file for
+// its trailer before the variants start.
+TEST(ChangedFile, TheMacCheckNoticesAChangeDuringItsLookup) {
+  const std::string bytes = Bytes();
+  for (const Change change : kChanges) {
+    SCOPED_TRACE(NameOf(change));
+    const TempFile file(bytes);
+    Hook hook{change, file, bytes};
+    MacReadHooks hooks;
+    hooks.lookingUp = std::ref(hook);
+    bool variantsStarted = false;
+    hooks.started = [&](const FileMacResult&) { variantsStarted = true; };
+    MacCheckSecrets secrets;
+    const FileMacResult result = ComputeFileMac(file.str(), filegen::kDefaultKey, secrets, hooks);
+    EXPECT_GT(hook.calls, 0);
+    EXPECT_EQ(result.stop, MacCheckStop::FileChanged);
+    EXPECT_EQ(result.failure, "the file changed while it was read");
+    EXPECT_FALSE(variantsStarted);
+    for (const MacVariantResult& variant : result.variants) EXPECT_FALSE(variant.computed);
   }
 }
 

@@ -155,6 +155,42 @@ TEST(KeyCheckValue, KeyTextsOfOtherLengthsAreRefused) {
   }
 }
 
+// The one key rule every command applies: 16 digits, or 32 that install
+// only when their halves are equal, either case.
+TEST(MacKeyText, SixteenOrThirtyTwoHexDigits) {
+  const struct {
+    std::string_view key;
+    MacKeyText form;
+    std::string_view refusal;
+  } cases[] = {
+      {"A4F1C07B3E9D2658", MacKeyText::Single, ""},
+      {"a4f1c07b3e9d2658", MacKeyText::Single, ""},
+      {"A4F1C07B3E9D2658A4F1C07B3E9D2658", MacKeyText::EqualHalves, ""},
+      {"A4F1C07B3E9D2658a4f1c07b3e9d2658", MacKeyText::EqualHalves, ""},  // halves compared as numbers
+      {"A4F1C07B3E9D26581C587F1C13924FEF", MacKeyText::DifferentHalves,
+       "InstallKey error: 1 (the key cannot be installed as a single DES key)"},
+      {"A4F1C07B3E9D2658A4F1C07B3E9D2659", MacKeyText::DifferentHalves,
+       "InstallKey error: 1 (the key cannot be installed as a single DES key)"},
+      {"", MacKeyText::NotAKey, "the key must be 16 or 32 hex digits"},
+      {"A4F1C07B3E9D265", MacKeyText::NotAKey, "the key must be 16 or 32 hex digits"},
+      {"A4F1C07B3E9D2658A", MacKeyText::NotAKey, "the key must be 16 or 32 hex digits"},
+      {"A4F1C07B3E9D265O", MacKeyText::NotAKey, "the key must be 16 or 32 hex digits"},
+      {"A4F1C07B3E9D2658A4F1C07B3E9D265", MacKeyText::NotAKey, "the key must be 16 or 32 hex digits"},
+      {"A4F1C07B3E9D2658 4F1C07B3E9D2658", MacKeyText::NotAKey, "the key must be 16 or 32 hex digits"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key);
+    EXPECT_EQ(MacKeyTextOf(c.key), c.form);
+    EXPECT_EQ(IsMacKeyText(c.key), c.form != MacKeyText::NotAKey);
+    EXPECT_EQ(MacKeyRefusal(c.key), c.refusal);
+    char kcv[17] = {};
+    EXPECT_EQ(CreateKCV(kcv, c.key, 8), c.form == MacKeyText::NotAKey ? 0 : 1);
+  }
+  // equal halves: the left half's check value, so that InstallKey takes the key
+  EXPECT_EQ(Kcv("A4F1C07B3E9D2658a4f1c07b3e9d2658"), Kcv("A4F1C07B3E9D2658"));
+  EXPECT_NE(Kcv("A4F1C07B3E9D26581C587F1C13924FEF"), Kcv("A4F1C07B3E9D2658"));
+}
+
 TEST(ForceOddParity, SetsTheLowBitForOddParity) {
   const struct {
     std::string_view in, out;

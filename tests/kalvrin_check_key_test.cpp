@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "mac/key_argument.h"
 #include "support/child_process.h"
 #include "support/test_files.h"
 
@@ -303,6 +304,57 @@ TEST(KalvrinCheckKey, TheRunningProgramsCommandLineHoldsNoKey) {
   EXPECT_EQ(child.Wait(), 0) << child.Errors();
   EXPECT_NE(out.find("\"txtCalcMacNHD\":\"green\""), std::string::npos) << out;
   EXPECT_EQ(out.find(kNhdKey), std::string::npos);
+}
+
+// The arguments as the process list shows them: NULs between them, and in
+// place of the blanked key.
+std::string Shown(const std::vector<std::string>& arguments) {
+  std::vector<std::vector<char>> storage;
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) {
+    storage.emplace_back(argument.begin(), argument.end());
+    storage.back().push_back('\0');
+  }
+  for (auto& bytes : storage) argv.push_back(bytes.data());
+  BlankKeyArguments(static_cast<int>(argv.size()), argv.data());
+  std::string shown;
+  for (const auto& bytes : storage) {
+    for (const char c : bytes) shown += c == '\0' ? '_' : c;
+  }
+  return shown;
+}
+
+TEST(KalvrinCheckKey, KeyArgumentsAreBlankedInPlace) {
+  const std::string key = "A4F1C07B3E9D2658";
+  EXPECT_EQ(Shown({"kalvrin-check", "mac", "f.dat", "--key", key, "--json"}),
+            "kalvrin-check_mac_f.dat_--key_" + std::string(16, '_') + "_--json_");
+  EXPECT_EQ(Shown({"kalvrin-check", "verify", "--key=" + key, "f.dat"}),
+            "kalvrin-check_verify_--key=" + std::string(16, '_') + "_f.dat_");
+  // every --key, not the key file's path, and nothing after "--", where a file may be named --key
+  EXPECT_EQ(Shown({"p", "--key", key, "--key", "-", "--key-file", "k", "--", "--key", "x.dat"}),
+            "p_--key_" + std::string(16, '_') + "_--key___--key-file_k_--_--key_x.dat_");
+  // --key as the last argument has no value to blank
+  EXPECT_EQ(Shown({"p", "f.dat", "--key"}), "p_f.dat_--key_");
+}
+
+// With --key on the command line, the running program's command line no
+// longer holds it once parsed. Many files' summaries fill the output pipe,
+// which the test reads only afterwards, so the program is still there to
+// be looked at.
+TEST(KalvrinCheckKey, TheRunningProgramsCommandLineHoldsNoKeyGivenWithKey) {
+  std::vector<std::string> args{test::CheckProgramPath(), "verify", "--key", kNhdKey, "--jobs", "1"};
+  for (int i = 0; i < 60; ++i) args.push_back(Sample("batch-nhd.dat"));  // some 290 kB of findings
+  ChildProcess child(args, {kNoKeyInEnvironment});
+  std::string first;
+  ASSERT_TRUE(child.ReadLine(first)) << child.Errors();  // parsed and checking by now
+  std::ifstream in("/proc/" + std::to_string(child.pid()) + "/cmdline", std::ios::binary);
+  std::string cmdline(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+  for (char& c : cmdline) c = c == '\0' ? ' ' : c;
+  ASSERT_NE(cmdline.find(" verify --key "), std::string::npos) << cmdline.substr(0, 300);
+  EXPECT_EQ(cmdline.find(kNhdKey), std::string::npos) << cmdline.substr(0, 300);
+  const std::string rest = child.ReadRest();
+  EXPECT_EQ(child.Wait(), 1) << child.Errors();  // the sample's own findings
+  EXPECT_NE(rest.find("MAC MACNHD equals the declared"), std::string::npos);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // exit status, for the samples and for files it cannot check.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -146,9 +147,9 @@ TEST(KalvrinCheckMac, CannotRunPrintsTheWindowAndOneLine) {
       {{missing}, "MAC Records error", "DORV open error", "DORV open error: " + missing + ": No such file or directory"},
       {{noFileHeader.str()}, "MAC Records error", "File Header not found", "File Header not found: " + noFileHeader.str()},
       {{sample, "--key", "A4F1C07B3E9D265"}, "Create KCV error ", "Processing MAC",
-       "Create KCV error: the key must be 16 hex digits"},
+       "Create KCV error: the key must be 16 or 32 hex digits"},
       {{sample, "--key", "A4F1C07B3E9D265O"}, "Create KCV error ", "Processing MAC",
-       "Create KCV error: the key must be 16 hex digits"},
+       "Create KCV error: the key must be 16 or 32 hex digits"},
       {{sample, "--key", "A4F1C07B3E9D26581C587F1C13924FEF"}, "InstallKey error: 1", "Processing MAC",
        "InstallKey error: 1 (the key cannot be installed as a single DES key)"},
   };
@@ -166,6 +167,45 @@ TEST(KalvrinCheckMac, CannotRunPrintsTheWindowAndOneLine) {
     EXPECT_EQ(json["status"][2], c.status2);
     EXPECT_EQ(json["edits"]["txtCalcMacNSP"], "");
     EXPECT_EQ(json["colors"]["txtCalcMacNSP"], "black");
+  }
+}
+
+// mac and verify take a key by one rule: 16 digits; 32 with equal halves as
+// the left half; 32 with differing halves refused as InstallKey refuses
+// them; any other length refused before the file is read.
+TEST(KalvrinCheckMac, OneKeyRuleForMacAndVerify) {
+  const std::string nhd = Sample("batch-nhd.dat");
+  const std::string key(kNhdKey);
+  std::string lowerRight = key;
+  for (char& c : lowerRight) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const struct {
+    std::string key;
+    int exitCode;
+    std::string err;
+  } cases[] = {
+      {key, 0, ""},
+      {key + lowerRight, 0, ""},
+      {key + "A4F1C07B3E9D2658", 2,
+       "kalvrin-check: InstallKey error: 1 (the key cannot be installed as a single DES key)\n"},
+      {key + "1", 2, ""},
+      {key.substr(1), 2, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key);
+    const Printed mac = Check({"mac", nhd, "--key", c.key, "--expect", "nhd"});
+    EXPECT_EQ(mac.exitCode, c.exitCode) << mac.err;
+    const Printed verify = Check({"verify", nhd, "--key", c.key});
+    // the sample has findings of its own: verify runs (1) or refuses the key (2)
+    EXPECT_EQ(verify.exitCode, c.exitCode == 0 ? 1 : 2) << verify.err;
+    if (c.exitCode == 0) {
+      EXPECT_NE(verify.out.find("MAC MACNHD equals the declared"), std::string::npos) << verify.out;
+    } else if (!c.err.empty()) {
+      EXPECT_EQ(mac.err, c.err);
+      EXPECT_EQ(verify.err, c.err);
+    } else {
+      EXPECT_EQ(mac.err, "kalvrin-check: Create KCV error: the key must be 16 or 32 hex digits\n");
+      EXPECT_EQ(verify.err, "kalvrin-check: the key must be 16 or 32 hex digits\n");
+    }
   }
 }
 

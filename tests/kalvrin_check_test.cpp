@@ -253,7 +253,7 @@ TEST(KalvrinCheckText, C1ControlsAreEscapedInTextAndJson) {
   };
   const std::string shownShop = "S\\x85M\\x9FLE SHO\xC3\x89";
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"iso", file.str()}, {"iso", file.str(), "--elements"}, {"verify", file.str()}}) {
+           {"iso", file.str()}, {"iso", file.str(), "--elements"}, {"verify", file.str()}, {"verify", file.str(), "--csv"}}) {
     SCOPED_TRACE(args.size() == 3 ? args[2] : args[0]);
     const Printed printed = Check(args);
     expectNoRawC1(printed);
@@ -263,6 +263,9 @@ TEST(KalvrinCheckText, C1ControlsAreEscapedInTextAndJson) {
       EXPECT_NE(printed.out.find("P7 '12\\x85\\x9F682823' holds '\\x85'"), std::string::npos) << printed.out;
     }
   }
+  // the CSV's declared value too, escaped the same way
+  const Printed csv = Check({"verify", file.str(), "--csv"});
+  EXPECT_NE(csv.out.find(",12\\x85\\x9F682823,"), std::string::npos) << csv.out;
 
   const Printed report = Check({"iso", file.str(), "--json"});
   expectNoRawC1(report);

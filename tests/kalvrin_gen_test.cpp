@@ -89,6 +89,35 @@ TEST(KalvrinGen, BadFaultsEndWithOneLineAndWriteNothing) {
   EXPECT_EQ(names, (std::vector<std::string>{"kept.dat", "placeholder"}));
 }
 
+// The key by the rule of every command: 32 digits with equal halves write
+// the file of the left half; differing halves, which the MAC check would
+// refuse, and other lengths write nothing.
+TEST(KalvrinGen, TheKeyRuleOfEveryCommand) {
+  const OutFolder folder;
+  const std::string left = "1C587F1C13924FEF";
+  const std::string single = folder.Path("single.dat");
+  const std::string doubled = folder.Path("doubled.dat");
+  ASSERT_EQ(Gen({single, "--size", "20000", "--key", left}).exitCode, 0);
+  ASSERT_EQ(Gen({doubled, "--size", "20000", "--key", left + "1c587f1c13924fef"}).exitCode, 0);
+  EXPECT_EQ(test::ReadFileBytes(doubled), test::ReadFileBytes(single));
+  const struct {
+    std::string key;
+    std::string error;
+  } refused[] = {
+      {left + "A4F1C07B3E9D2658", "InstallKey error: 1 (the key cannot be installed as a single DES key)"},
+      {left.substr(1), "the key must be 16 or 32 hex digits"},
+      {left + "0", "the key must be 16 or 32 hex digits"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.key);
+    const std::string out = folder.Path("refused.dat");
+    const Printed printed = Gen({out, "--size", "20000", "--key", c.key});
+    EXPECT_NE(printed.exitCode, 0);
+    EXPECT_NE(printed.err.find(c.error), std::string::npos) << printed.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+  }
+}
+
 // Each fault at a record of its own, and one the generator places: verify
 // reports each at the record, element and offset kalvrin-gen printed.
 TEST(KalvrinGen, VerifyFindsWhatItSaysItInjected) {

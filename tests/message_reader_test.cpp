@@ -213,6 +213,25 @@ TEST(MessageReaderGaps, StrayTextAfterACompleteMessageUpToItsFirstControlCharact
   EXPECT_EQ(read.log.strays[1].text, "9911 and more th");
 }
 
+// What masking needs to see a card number the text holds in part: the
+// digits right before it (the message's last element) and the rest of a
+// run of digits that the sixteen characters cut.
+TEST(MessageReaderGaps, StrayTextKeepsTheDigitsAroundIt) {
+  const std::string message = BuildMessage("1240", {{3, "200000"}, {71, "49291234"}});
+  const std::string bytes = message + "56781234 and more\r\n" + message + "\r\nABCDEFGH4929123456781234 end\r\n";
+  const ReadFile read(bytes);
+  ASSERT_EQ(read.log.strays.size(), 2u);
+  const StrayText& split = read.log.strays[0];
+  EXPECT_EQ(split.text, "56781234 and mor");
+  EXPECT_TRUE(split.digitsBefore.ends_with("49291234")) << split.digitsBefore;
+  EXPECT_LE(split.digitsBefore.size(), verify::kCardNumberContext);
+  EXPECT_EQ(split.digitsAfter, "");  // the cut falls on a letter
+  const StrayText& cut = read.log.strays[1];
+  EXPECT_EQ(cut.text, "ABCDEFGH49291234");
+  EXPECT_EQ(cut.digitsBefore, "");  // a line end stands before it
+  EXPECT_EQ(cut.digitsAfter, "56781234");
+}
+
 // ---- broken messages --------------------------------------------------------------
 
 TEST(MessageReaderBroken, ABadPrefixGoesOnAtTheNextMessageThatStartsALine) {

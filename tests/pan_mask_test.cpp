@@ -88,5 +88,24 @@ TEST(MaskPan, DigitRunsOfTwelveOrMore) {
   }
 }
 
+// A piece cut out of a longer text: the runs are judged with the digits
+// that stand beside it, and the piece keeps only its own part of the mask.
+TEST(MaskPan, DigitRunsThatGoOnBeyondThePiece) {
+  const struct {
+    std::string before, text, after, masked;
+  } cases[] = {
+      {"49291234", "56781234 and", "", "****1234 and"},          // 16 digits split 8 and 8
+      {"", "ABCDEFGH49291234", "56781234", "ABCDEFGH492912**"},  // cut after 8 of 16
+      {"1234", "56 x", "", "56 x"},                              // 6 digits: no card number
+      {"4929", "12345678", "1234", "12******"},                  // the piece wholly inside the run
+      {"", "x123456789012y", "", "x123456**9012y"},             // as without context
+  };
+  for (const auto& c : cases) {
+    std::string text = c.text;
+    MaskDigitRuns(text, c.before, c.after);
+    EXPECT_EQ(text, c.masked) << c.before << "|" << c.text << "|" << c.after;
+  }
+}
+
 }  // namespace
 }  // namespace kalvrin

@@ -136,7 +136,8 @@ int ExitStatus(Outcome outcome) {
   return kExitCannotRun;
 }
 
-int RunKalvrinCheck(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+int RunKalvrinCheck(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+                    const std::function<void()>& afterParse) {
   if (argc > 1 && argv[1][0] != '-' && !IsSubcommand(argv[1])) {
     err << "kalvrin-check: unknown command '" << PathForLine(argv[1]) << "'; use " << SubcommandList() << '\n';
     return kExitCannotRun;
@@ -166,6 +167,7 @@ int RunKalvrinCheck(int argc, const char* const* argv, std::ostream& out, std::o
     err << "kalvrin-check: " << PathForLine(error.what()) << '\n';
     return kExitCannotRun;
   }
+  if (afterParse) afterParse();
 
   for (const Declared& candidate : declared) {
     if (candidate.app->parsed()) return RunGuarded(candidate, options, out, err);

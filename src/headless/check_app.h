@@ -81,7 +81,9 @@ std::string FailureWhileReading(const std::exception_ptr& failure, const std::st
 std::string OpenFailureText(std::string_view what, const std::string& path);
 
 // The whole program: parses argv, runs the chosen subcommand, prints to out
-// and err, returns the exit status.
-int RunKalvrinCheck(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+// and err, returns the exit status. afterParse runs once the options are
+// parsed, before the subcommand (the program blanks its key argument there).
+int RunKalvrinCheck(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+                    const std::function<void()>& afterParse = {});
 
 }  // namespace kalvrin

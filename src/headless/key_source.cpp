@@ -176,7 +176,7 @@ bool ReadKeyFile(const std::string& keyFile, std::string& key, std::string& erro
 void DeclareKeyOptions(CLI::App& app, KeyOptions& options, std::string_view fallback) {
   CLI::Option* key = app.add_option(
       "--key", options.key,
-      "the MAC key, 16 hex digits, or - to read it from standard input (default: $KALVRIN_KEY, else " +
+      "the MAC key, 16 hex digits (or 32 with equal halves), or - to read it from standard input (default: $KALVRIN_KEY, else " +
           std::string(fallback) + "); on the command line every user of the machine can read it");
   CLI::Option* file = app.add_option(
       "--key-file", options.keyFile,

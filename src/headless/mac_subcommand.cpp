@@ -178,9 +178,9 @@ CheckOutcome RunMac(CheckContext& context, MacOptions& options) {
       outcome.error = FileTextForLine(surface.status(kCommandPanel) == t::kProcessingMac ? surface.status(kTotalsPanel)
                                                                                     : surface.status(kCommandPanel));
       break;
-    case MacReason::BadKey: outcome.error = "Create KCV error: the key must be 16 hex digits"; break;
+    case MacReason::BadKey: outcome.error = "Create KCV error: " + std::string(kKeyNotHex); break;
     case MacReason::KeyNotInstalled:
-      outcome.error = FileTextForLine(surface.status(kTotalsPanel)) + " (the key cannot be installed as a single DES key)";
+      outcome.error = FileTextForLine(surface.status(kTotalsPanel)) + " (" + std::string(kKeyHalvesDiffer) + ")";
       break;
     case MacReason::NoEnvelope:
       outcome.error = surface.status(kCommandPanel) == t::kDorvOpenError
@@ -189,6 +189,9 @@ CheckOutcome RunMac(CheckContext& context, MacOptions& options) {
       break;
     case MacReason::NoTrailer:
       outcome.error = "the file has no MAC trailer (1844 with function code 971): " + PathForLine(context.path);
+      break;
+    case MacReason::FileChanged:
+      outcome.error = PathForLine(context.path) + ": " + std::string(kFileChanged);
       break;
   }
   outcome.verdict = Verdict(surface, options, mac, outcome, keyKcv);

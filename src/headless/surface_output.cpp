@@ -104,19 +104,41 @@ std::size_t Utf8Sequence(std::string_view text, std::size_t at) {
 
 }  // namespace
 
-std::size_t AppendPrintable(std::string& out, std::string_view text) {
+namespace {
+
+bool IsC1Control(unsigned code) { return code >= 0x80 && code < 0xA0; }
+
+// The one escaping of a file's text for output: the bytes `escaped` picks
+// as \xNN, the stretches between them appended by `append` (as UTF-8 for
+// the text forms, as they are for a field that is converted later). Gives
+// the number of bytes escaped.
+template <typename Append>
+std::size_t AppendHexEscaped(std::string& out, std::string_view text, bool (*escaped)(unsigned), Append append) {
   std::size_t from = 0;
-  std::size_t escaped = 0;
+  std::size_t count = 0;
   for (std::size_t at = 0; at < text.size(); ++at) {
     const auto byte = static_cast<unsigned char>(text[at]);
-    if (!IsControl(byte)) continue;
-    AppendLatin1AsUtf8(out, text.substr(from, at - from));
+    if (!escaped(byte)) continue;
+    append(out, text.substr(from, at - from));
     AppendHexEscape(out, byte);
-    ++escaped;
+    ++count;
     from = at + 1;
   }
-  AppendLatin1AsUtf8(out, text.substr(from));
-  return text.size() + 3 * escaped;
+  append(out, text.substr(from));
+  return count;
+}
+
+}  // namespace
+
+std::size_t AppendPrintable(std::string& out, std::string_view text) {
+  return text.size() + 3 * AppendHexEscaped(out, text, IsControl, AppendLatin1AsUtf8);
+}
+
+std::string C1Escaped(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  AppendHexEscaped(shown, text, IsC1Control, [](std::string& out, std::string_view part) { out.append(part); });
+  return shown;
 }
 
 std::string Printable(std::string_view text) {

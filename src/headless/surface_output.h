@@ -45,6 +45,11 @@ std::size_t AppendPrintable(std::string& out, std::string_view text);
 std::string Printable(std::string_view text);
 std::size_t PrintableWidth(std::string_view text);
 
+// A text from the file for a CSV field, still single bytes: C1 controls
+// written as \xNN as the text forms write them, since a terminal may act on
+// them; the C0 controls a quoted CSV field can hold stay as they are.
+std::string C1Escaped(std::string_view text);
+
 // A text of the window's single bytes as a JSON string, appended to `line`:
 // each byte read as Latin-1, as the JSON library writes the text's UTF-8
 // form, but U+0080-U+009F escaped as \u0080-\u009F.

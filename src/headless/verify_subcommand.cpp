@@ -28,6 +28,7 @@
 #include "headless/check_app.h"
 #include "headless/key_source.h"
 #include "mac/core_dumps.h"
+#include "mac/key_install.h"
 #include "mac/wipe.h"
 #include "verify/mac_rules.h"
 #include "verify/rules.h"
@@ -367,9 +368,10 @@ CheckOutcome RunVerify(CheckContext& context, VerifyCommandOptions& options) {
   }
   // no index of transaction keys is built for a rule that is off
   if (options.noDuplicates) verifyOptions.rules.Disable(verify::Rule::Duplicate);
-  if (!key.empty() && !verify::IsMacKey(key)) {
+  // the MAC command's rule: a key InstallKey would refuse is refused here
+  if (!key.empty()) outcome.error = MacKeyRefusal(key);
+  if (!outcome.error.empty()) {
     outcome.outcome = Outcome::CannotRun;
-    outcome.error = "the key must be 16 hex digits";
     return outcome;
   }
   verifyOptions.key = key;
@@ -500,7 +502,8 @@ std::string FormatFinding(OutputFormat format, std::string_view file, const Find
       WriteCsvRow(out, {std::string(finding.rule), std::string(verify::SeverityName(finding.severity)),
                         finding.record == verify::kNoRecord ? "" : std::to_string(finding.record),
                         finding.offset == verify::kNoOffset ? "" : std::to_string(finding.offset), element,
-                        finding.message, finding.declared.value_or(""), finding.computed.value_or("")});
+                        C1Escaped(finding.message), C1Escaped(finding.declared.value_or("")),
+                        C1Escaped(finding.computed.value_or(""))});
       return out.str();
     }
     case OutputFormat::Text: break;

@@ -71,6 +71,14 @@ void MaskDigitRuns(std::string& text) {
   }
 }
 
+void MaskDigitRuns(std::string& text, std::string_view before, std::string_view after) {
+  std::string whole;
+  whole.reserve(before.size() + text.size() + after.size());
+  whole.append(before).append(text).append(after);
+  MaskDigitRuns(whole);
+  text.assign(whole, before.size(), text.size());
+}
+
 std::string_view Track2CardNumber(std::string_view track) {
   if (!track.empty() && track.front() == ';') track.remove_prefix(1);
   return track.substr(0, track.find_first_of("=D"));

@@ -25,6 +25,11 @@ std::string MaskPan(std::string_view pan);
 // amounts and totals are long runs of digits too.
 inline constexpr std::size_t kShortestDigitRunMasked = 12;
 void MaskDigitRuns(std::string& text);
+// The same for text cut out of a longer one: `before` and `after` are the
+// digits that stand right before and after it there, so that a run split
+// at either end is judged and masked as the whole run, and text keeps
+// only its own part of it.
+void MaskDigitRuns(std::string& text, std::string_view before, std::string_view after);
 
 // Track 2 data (element 35): the card number before the field separator
 // ('=' or 'D'), after an optional start sentinel ';'; the rest stays. A text

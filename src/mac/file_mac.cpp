@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <string>
 
-#include "io/transaction_file.h"
 #include "mac/file_mac_texts.h"
 
 namespace kalvrin {
@@ -139,13 +138,12 @@ int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> 
 int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> kcvText, std::string_view key,
                  MacCheckSecrets& secrets, MacCheckReport& report, const std::atomic<bool>* stop) {
   report = MacCheckReport{};
-  TransactionFile file(path);
   MacReadHooks hooks = VariantDisplayHooks(surface, stop);
   hooks.started = [&surface, showVariants = std::move(hooks.started)](const FileMacResult& result) {
     ShowEnvelope(surface, result);
     showVariants(result);
   };
-  const FileMacResult result = ComputeFileMac(file, key, secrets, hooks);
+  const FileMacResult result = ComputeFileMac(path, key, secrets, hooks);
   report.stop = result.stop;
   if (result.stop == MacCheckStop::KeyCheckValue) {
     surface.setStatus(kTotalsPanel, result.failure);
@@ -155,6 +153,10 @@ int CheckFileMac(WindowSurface& surface, std::string_view path, std::span<char> 
   if (result.stop == MacCheckStop::KeyInstall || result.stop == MacCheckStop::Envelope) {
     if (result.stop == MacCheckStop::Envelope) ShowEnvelope(surface, result);
     surface.setStatus(kTotalsPanel, result.failure);
+    return 0;
+  }
+  if (result.stop == MacCheckStop::FileChanged) {
+    surface.setStatus(kCommandPanel, result.failure);
     return 0;
   }
   report.trailerFound = result.trailerFound;

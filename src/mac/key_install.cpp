@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "mac/file_mac_texts.h"
 #include "mac/wipe.h"
 
 namespace kalvrin {
@@ -61,23 +62,45 @@ std::string KcvEditText(std::string_view keyText) {
   return "(" + std::string(kcv) + ")";
 }
 
-int CreateKCV(char* kcv, std::string_view keyText, int digits) {
-  if (kcv == nullptr) return 0;
-  char result[2 * 8 + 1];
+MacKeyText MacKeyTextOf(std::string_view keyText) {
   // An O for a 0 would otherwise make another key, and red MACs with it.
   const bool allHex = std::all_of(keyText.begin(), keyText.end(), [](char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
   });
-  if (!allHex) {
+  if (!allHex) return MacKeyText::NotAKey;
+  if (keyText.size() == kSingleKeyDigits) return MacKeyText::Single;
+  if (keyText.size() != kDoubleKeyDigits) return MacKeyText::NotAKey;
+  const auto upper = [](char c) { return c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c; };
+  const std::string_view left = keyText.substr(0, kSingleKeyDigits);
+  const std::string_view right = keyText.substr(kSingleKeyDigits);
+  const bool equal = std::equal(left.begin(), left.end(), right.begin(), [&](char a, char b) { return upper(a) == upper(b); });
+  return equal ? MacKeyText::EqualHalves : MacKeyText::DifferentHalves;
+}
+
+std::string MacKeyRefusal(std::string_view keyText) {
+  switch (MacKeyTextOf(keyText)) {
+    case MacKeyText::NotAKey: return std::string(kKeyNotHex);
+    case MacKeyText::DifferentHalves:
+      return std::string(mac_texts::kInstallKeyError) + std::to_string(kWrongCheckValue) + " (" +
+             std::string(kKeyHalvesDiffer) + ")";
+    case MacKeyText::Single:
+    case MacKeyText::EqualHalves: break;
+  }
+  return {};
+}
+
+int CreateKCV(char* kcv, std::string_view keyText, int digits) {
+  if (kcv == nullptr) return 0;
+  char result[2 * 8 + 1];
+  const MacKeyText form = MacKeyTextOf(keyText);
+  if (form == MacKeyText::NotAKey) {
     kcv[0] = '\0';
     return 0;
-  } else if (keyText.size() == kSingleKeyDigits) {
+  }
+  if (form == MacKeyText::Single) {
     DesHex(result, keyText, kZeroBlockText);
-  } else if (keyText.size() == kDoubleKeyDigits) {
-    TripleDesHex(result, keyText, kZeroBlockText);
   } else {
-    kcv[0] = '\0';
-    return 0;
+    TripleDesHex(result, keyText, kZeroBlockText);
   }
   const auto n = static_cast<std::size_t>(std::clamp(digits, 0, kMaxKcvDigits));
   std::memcpy(kcv, result, n);

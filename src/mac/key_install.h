@@ -29,6 +29,25 @@ inline constexpr std::size_t kKcvDigits = 8;
 // The key the window starts with, and kalvrin-check's when none is given.
 inline constexpr std::string_view kDefaultKey = "A4F1C07B3E9D2658";
 
+// The one rule for a MAC key text, whatever front end it comes from. 16 hex
+// digits (either case) are a single DES key. 32 are a double-length key:
+// CreateKCV gives its triple-DES check value, which equals the single-DES
+// one of its left half when both halves are equal, so that such a key works
+// as its left half; when they differ InstallKey refuses it with
+// kWrongCheckValue ("InstallKey error: 1"). Anything else is no key.
+enum class MacKeyText { NotAKey, Single, EqualHalves, DifferentHalves };
+MacKeyText MacKeyTextOf(std::string_view keyText);
+// 16 or 32 hex digits: a key text the MAC check takes to CreateKCV.
+inline bool IsMacKeyText(std::string_view keyText) { return MacKeyTextOf(keyText) != MacKeyText::NotAKey; }
+// What every command says of a key that is no key, and of one that
+// InstallKey refuses.
+inline constexpr std::string_view kKeyNotHex = "the key must be 16 or 32 hex digits";
+inline constexpr std::string_view kKeyHalvesDiffer = "the key cannot be installed as a single DES key";
+// Why a command refuses the key text before it runs, in those words
+// ("InstallKey error: 1 (...)" for differing halves); empty for a key it
+// takes.
+std::string MacKeyRefusal(std::string_view keyText);
+
 // Fills kcv with `digits` (clamped to 0..16) upper-case hex digits of the
 // zero block encrypted under the key, and a NUL: kcv needs digits+1 chars.
 // 16 digits are a single DES key, 32 a two-key triple-DES key, in either

@@ -27,6 +27,7 @@ MacOutcome OutcomeOf(int result, const MacCheckReport& report) {
     case MacCheckStop::KeyInstall: outcome.reason = MacReason::KeyNotInstalled; break;
     case MacCheckStop::Envelope: outcome.reason = MacReason::NoEnvelope; break;
     case MacCheckStop::Stopped: outcome.reason = MacReason::VariantStopped; break;
+    case MacCheckStop::FileChanged: outcome.reason = MacReason::FileChanged; break;
     case MacCheckStop::Variants:
       if (!report.trailerFound) {
         outcome.reason = MacReason::NoTrailer;
@@ -45,7 +46,8 @@ MacOutcome OutcomeOf(int result, const MacCheckReport& report) {
     case MacReason::BadKey:
     case MacReason::KeyNotInstalled:
     case MacReason::NoEnvelope:
-    case MacReason::NoTrailer: outcome.outcome = Outcome::CannotRun; break;
+    case MacReason::NoTrailer:
+    case MacReason::FileChanged: outcome.outcome = Outcome::CannotRun; break;
   }
   return outcome;
 }

@@ -28,10 +28,11 @@ enum class MacReason {
   Matched,          // at least one computed MAC equals the declared one
   Mismatch,         // no computed MAC equals the declared one
   VariantStopped,   // MACNSP stopped with a message
-  BadKey,           // no check value for the key: not 16 hex digits
+  BadKey,           // no check value for the key: not 16 or 32 hex digits
   KeyNotInstalled,  // the key cannot be installed as a single DES key
   NoEnvelope,       // the MAC header or the file header cannot be read or found
   NoTrailer,        // no trailer (1844 with function code 971): no declared MAC to verify
+  FileChanged,      // the file shrank, grew or was replaced while it was read
 };
 struct MacOutcome {
   Outcome outcome = Outcome::Failed;

@@ -94,6 +94,38 @@ FileMacResult ComputeFileMac(TransactionFile& file, std::string_view key, MacChe
   return result;
 }
 
+FileMacResult ComputeFileMac(std::string_view path, std::string_view key, MacCheckSecrets& secrets,
+                             const MacReadHooks& hooks, const FileIdentity* expected) {
+  const std::string pathText(path);
+  const FileIdentity identity = expected != nullptr ? *expected : FileIdentity::Of(pathText);  // before the open
+  bool changed = false;
+  const auto unchanged = [&] {
+    changed = changed || FileIdentity::Of(pathText) != identity;
+    return !changed;
+  };
+  // The path is looked at before the caller's word at every step, so that a
+  // change ends the reads as a stop would.
+  MacReadHooks watched = hooks;
+  watched.lookingUp = [&](std::int64_t bytesRead, std::int64_t fileSize) {
+    return unchanged() && (!hooks.lookingUp || hooks.lookingUp(bytesRead, fileSize));
+  };
+  watched.progress = [&](std::int64_t bytesRead, std::int64_t fileSize) {
+    return unchanged() && (!hooks.progress || hooks.progress(bytesRead, fileSize));
+  };
+  TransactionFile file(path);
+  FileMacResult result = ComputeFileMac(file, key, secrets, watched);
+  const bool keyRefused = result.stop == MacCheckStop::KeyCheckValue || result.stop == MacCheckStop::KeyInstall;
+  const bool stoppedByCaller = result.stop == MacCheckStop::Stopped && !changed;
+  // a file that cannot be opened is the envelope's to report
+  if (keyRefused || stoppedByCaller || !file.IsOpen() || unchanged()) return result;
+  FileMacResult changedResult;
+  changedResult.stop = MacCheckStop::FileChanged;
+  changedResult.failure = kFileChanged;
+  changedResult.keyKcv = result.keyKcv;
+  changedResult.fileSize = result.fileSize;
+  return changedResult;
+}
+
 FileMacResult ComputeFileMac(TransactionFile& file, std::string_view key, const MacReadHooks& hooks) {
   MacCheckSecrets secrets;
   return ComputeFileMac(file, key, secrets, hooks);

@@ -44,8 +44,9 @@ struct MacKeys {
 };
 
 // Where a MAC check stopped. Variants: it ran them all (each may still have
-// failed, see MacVariantResult); Stopped: the caller ended the read.
-enum class MacCheckStop { Variants, KeyCheckValue, KeyInstall, Envelope, Stopped };
+// failed, see MacVariantResult); Stopped: the caller ended the read;
+// FileChanged: the file shrank, grew or was replaced while it was read.
+enum class MacCheckStop { Variants, KeyCheckValue, KeyInstall, Envelope, Stopped, FileChanged };
 
 // One variant, in the order of kMacVariants: MACALL over every byte of the
 // file; MACNHD over the bytes between the MAC header and the trailer
@@ -64,7 +65,8 @@ struct MacVariantResult {
 struct FileMacResult {
   MacCheckStop stop = MacCheckStop::Variants;
   // When it stopped before the variants: status panel 1's text ("Create KCV
-  // error ", "InstallKey error: 1", "MAC Records error").
+  // error ", "InstallKey error: 1", "MAC Records error"); kFileChanged when
+  // the file changed.
   std::string failure;
   // The envelope lookup's word for status panel 2 ("File Header not found",
   // "MAC Trailer not found"); empty when it found all it looked for.
@@ -103,6 +105,16 @@ struct MacReadHooks {
 FileMacResult ComputeFileMac(TransactionFile& file, std::string_view key, MacCheckSecrets& secrets,
                              const MacReadHooks& hooks = {});
 FileMacResult ComputeFileMac(TransactionFile& file, std::string_view key, const MacReadHooks& hooks = {});
+
+// The same over the file at path, opened here, which must stay one file
+// while it is read: `expected` (as an earlier read of it found it), or the
+// file the path names before the open. When the path names another file,
+// or the file shrinks or grows, by any progress call of the two reads or by
+// their end, the check ends with stop FileChanged and no variant results:
+// a shorter file's MAC would otherwise read as a MAC of the file. A change
+// that keeps the size and modification time is not seen.
+FileMacResult ComputeFileMac(std::string_view path, std::string_view key, MacCheckSecrets& secrets,
+                             const MacReadHooks& hooks = {}, const FileIdentity* expected = nullptr);
 
 // The three variants over the file from its start, under an installed key,
 // into result's fileSize and variants (stop Stopped when progress ended the

@@ -2,33 +2,27 @@
 // as verify judges it.
 #include "verify/mac_rules.h"
 
-#include <algorithm>
-
 #include "mac/mac_core.h"
 
 namespace kalvrin::verify {
 
-bool IsMacKey(std::string_view key) {
-  return key.size() == 16 && std::all_of(key.begin(), key.end(), [](char c) {
-           return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-         });
-}
+namespace {
 
-FileMacs ComputeFileMacs(TransactionFile& file, std::string_view key, const MacProgress& progress) {
-  FileMacs macs;
-  if (!IsMacKey(key)) {
-    macs.failure = "the key is not 16 hex digits";
-    return macs;
-  }
+MacReadHooks HooksOf(const MacProgress& progress) {
   MacReadHooks hooks;
   if (progress) {
     hooks.lookingUp = [&](std::int64_t bytesRead, std::int64_t size) { return progress(bytesRead, 2 * size); };
     hooks.progress = [&](std::int64_t bytesRead, std::int64_t size) { return progress(size + bytesRead, 2 * size); };
   }
-  const FileMacResult result = ComputeFileMac(file, key, hooks);
+  return hooks;
+}
+
+FileMacs MacsOf(const FileMacResult& result) {
+  FileMacs macs;
   switch (result.stop) {
-    case MacCheckStop::KeyCheckValue: macs.failure = "the key is not 16 hex digits"; return macs;
-    case MacCheckStop::KeyInstall: macs.failure = "the key cannot be installed"; return macs;
+    case MacCheckStop::KeyCheckValue: macs.failure = "the key is not 16 or 32 hex digits"; return macs;
+    case MacCheckStop::KeyInstall:
+    case MacCheckStop::FileChanged: macs.failure = result.failure; return macs;
     case MacCheckStop::Envelope: macs.failure = result.envelopeStatus; return macs;
     case MacCheckStop::Stopped: macs.failure = "stopped"; return macs;
     case MacCheckStop::Variants: break;
@@ -41,20 +35,26 @@ FileMacs ComputeFileMacs(TransactionFile& file, std::string_view key, const MacP
   return macs;
 }
 
+FileMacs Computed(std::string_view path, std::string_view key, const FileIdentity* read,
+                  const MacProgress& progress) {
+  if (!IsMacKeyText(key)) {
+    FileMacs macs;
+    macs.failure = "the key is not 16 or 32 hex digits";
+    return macs;
+  }
+  MacCheckSecrets secrets;
+  return MacsOf(ComputeFileMac(path, key, secrets, HooksOf(progress), read));
+}
+
+}  // namespace
+
 FileMacs ComputeFileMacs(std::string_view path, std::string_view key, const MacProgress& progress) {
-  TransactionFile file(path);
-  return ComputeFileMacs(file, key, progress);
+  return Computed(path, key, nullptr, progress);
 }
 
 FileMacs ComputeFileMacs(std::string_view path, std::string_view key, const FileIdentity& read,
                          const MacProgress& progress) {
-  TransactionFile file(path);
-  if (file.IsOpen() && file.Identity() != read) {
-    FileMacs macs;
-    macs.failure = kFileChanged;
-    return macs;
-  }
-  return ComputeFileMacs(file, key, progress);
+  return Computed(path, key, &read, progress);
 }
 
 }  // namespace kalvrin::verify

@@ -10,12 +10,9 @@
 #include <string_view>
 
 #include "defines.h"
-#include "io/transaction_file.h"
+#include "io/file_identity.h"
 
 namespace kalvrin::verify {
-
-// 16 hex digits, either case: a single DES key.
-bool IsMacKey(std::string_view key);
 
 struct FileMacs {
   bool computed = false;  // false: see failure
@@ -35,15 +32,15 @@ inline constexpr std::array<std::string_view, 3> kVariantNames = {kMacVariants[0
 // file's size; false stops it (not computed, the failure "stopped").
 using MacProgress = std::function<bool(std::int64_t bytesRead, std::int64_t fileSize)>;
 
-// Over a file already open (the one the rest of verify read), or over the
-// path. Safe to call from several threads at once.
-FileMacs ComputeFileMacs(TransactionFile& file, std::string_view key, const MacProgress& progress = {});
+// Over the file at the path, which must stay one file while it is read
+// (failure kFileChanged otherwise). Safe to call from several threads at
+// once.
 FileMacs ComputeFileMacs(std::string_view path, std::string_view key, const MacProgress& progress = {});
 
 // Over the path only while it names the file verify read, as `read` records
 // it (device, inode, size, modification time): another file renamed over
-// the path, or the file changed since, is not computed, with the failure
-// kFileChanged.
+// the path, or the file changed since or while the MAC reads it, is not
+// computed, with the failure kFileChanged.
 FileMacs ComputeFileMacs(std::string_view path, std::string_view key, const FileIdentity& read,
                          const MacProgress& progress = {});
 

@@ -22,7 +22,6 @@ namespace kalvrin::verify {
 namespace {
 
 constexpr int kFunctionCode = 24;
-constexpr std::size_t kStrayTextShown = 16;
 
 // Of a message the decoder found.
 MessageBreak BreakOf(DecodeStop stop) {
@@ -330,6 +329,25 @@ std::int64_t MessageFileReader::HandOver(MessageVisitor& visitor, const DecodedM
   return message.span.offset + message.span.bytes;
 }
 
+StrayText MessageFileReader::ReadStrayText(std::int64_t record, std::int64_t offset) {
+  const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  StrayText stray{record, offset, decoder_.ReadBytes(offset, kStrayTextShown + kCardNumberContext), {}, {}};
+  std::string& text = stray.text;
+  text.erase(std::find_if(text.begin(), text.end(), IsControl), text.end());
+  if (text.size() > kStrayTextShown) {
+    if (isDigit(text[kStrayTextShown - 1])) {
+      const auto rest = text.begin() + static_cast<std::ptrdiff_t>(kStrayTextShown);
+      stray.digitsAfter.assign(rest, std::find_if_not(rest, text.end(), isDigit));
+    }
+    text.resize(kStrayTextShown);
+  }
+  const std::int64_t from = std::max<std::int64_t>(0, offset - static_cast<std::int64_t>(kCardNumberContext));
+  const std::string before = decoder_.ReadBytes(from, static_cast<std::size_t>(offset - from));
+  const auto digits = std::find_if_not(before.rbegin(), before.rend(), isDigit).base();
+  stray.digitsBefore.assign(digits, before.end());
+  return stray;
+}
+
 ReadEnd MessageFileReader::Read(MessageVisitor& visitor, const ProgressCallback& progress) {
   progress_ = progress;
   progressStep_ = std::max<std::int64_t>(1, Size() / 4096);
@@ -344,11 +362,7 @@ ReadEnd MessageFileReader::Read(MessageVisitor& visitor, const ProgressCallback&
   while (from >= 0) {
     const Gap gap = ScanGap(from);
     if (stopped_ || changed_ || scan_->Failed()) break;
-    if (gap.stray >= 0 && previousComplete) {
-      std::string text = decoder_.ReadBytes(gap.stray, kStrayTextShown);
-      text.erase(std::find_if(text.begin(), text.end(), IsControl), text.end());
-      visitor.OnStrayText({record, gap.stray, std::move(text)});
-    }
+    if (gap.stray >= 0 && previousComplete) visitor.OnStrayText(ReadStrayText(record, gap.stray));
     if (gap.next < 0) break;
     const DecodedMessage message = decoder_.Decode(gap.next);
     if (message.stop == DecodeStop::CannotRead) break;

@@ -57,11 +57,21 @@ struct ReadMessage {
 // file) that are neither padding nor control characters. After a broken
 // message the bytes up to the next message are part of its damage and are
 // not reported.
+inline constexpr std::size_t kStrayTextShown = 16;
 struct StrayText {
   std::int64_t afterRecord = 0;
   std::int64_t offset = -1;
-  std::string text;  // its first characters, up to 16, ending before a control character
+  std::string text;  // its first characters, up to kStrayTextShown, ending before a control character
+  // For masking a card number that the text holds only in part: the digits
+  // right before it in the file (the end of the message before, such as
+  // S71's value), and the rest of a run of digits that the cut of text
+  // broke off, each up to kCardNumberContext.
+  std::string digitsBefore;
+  std::string digitsAfter;
 };
+// The longest card number (P2's 19 digits): more digits of context tell
+// no more about whether a run is one.
+inline constexpr std::size_t kCardNumberContext = 19;
 
 // The message's element, or its complete element; null when it has none.
 const DecodedElement* FindElement(const DecodedMessage& message, int number);
@@ -126,6 +136,7 @@ class MessageFileReader {
   FileStart ReadStart();
   BitmapFault FindBitmapFault(const DecodedMessage& message);
   std::int64_t HandOver(MessageVisitor& visitor, const DecodedMessage& message, std::int64_t record);
+  StrayText ReadStrayText(std::int64_t record, std::int64_t offset);
   bool Progress(std::int64_t done);
 
   FileIdentity identity_;  // taken before the opens: a change after it shows

@@ -72,7 +72,7 @@ class Pass final : public MessageVisitor {
   void OnStrayText(const StrayText& text) override {
     if (!options_.maskCardNumbers) return CheckStrayText(text, report_);
     StrayText masked = text;
-    MaskDigitRuns(masked.text);
+    MaskDigitRuns(masked.text, text.digitsBefore, text.digitsAfter);
     CheckStrayText(masked, report_);
   }
 

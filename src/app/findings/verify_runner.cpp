@@ -1,6 +1,7 @@
 // The verify pass for the window.
 #include "app/findings/verify_runner.h"
 
+#include "mac/key_install.h"
 #include "mac/wipe.h"
 #include "verify/mac_rules.h"
 #include "verify/verify_pass.h"
@@ -33,7 +34,7 @@ VerifyRunner MakeVerifyRunner(std::function<bool()> maskCardNumbers) {
   return [maskCardNumbers](const std::string& path, const std::string& key, const VerifyControl& control) {
     FindingsRun run;
     verify::VerifyOptions options;
-    const bool keyUsable = verify::IsMacKey(key);
+    const bool keyUsable = IsMacKeyText(key);
     if (keyUsable) options.key = key;
     // The pass stops at its next progress call once the window asks, in
     // the reading of the messages and in the MAC's reads after it.
