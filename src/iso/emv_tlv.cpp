@@ -244,6 +244,26 @@ bool HoldsCardData(std::uint32_t tag) {
   return tag == 0x5A || tag == 0x57 || tag == 0x9F6B || tag == 0x56 || tag == 0x5F20;
 }
 
+namespace {
+
+// A card data object's value, as hex text, masked.
+std::string MaskedCardData(std::uint32_t tag, std::string_view hex) {
+  if (tag == 0x56 || tag == 0x5F20) return std::string(hex.size(), kMaskCharacter);
+  std::size_t digits = 0;
+  while (digits < hex.size() && hex[digits] >= '0' && hex[digits] <= '9') ++digits;
+  std::string masked(hex);
+  masked.replace(0, digits, MaskPan(hex.substr(0, digits)));
+  return masked;
+}
+
+}  // namespace
+
+std::string ShownValue(const TlvData& data, const TlvObject& object, bool maskCardData) {
+  if (!maskCardData || !HoldsCardData(object.tag)) return ValueText(data, object);
+  if (object.tag == 0x5F20) return std::string(object.length, kMaskCharacter);
+  return MaskedCardData(object.tag, HexText(data.Value(object)));
+}
+
 std::string MaskChipData(std::string_view hex) {
   std::string masked(hex);
   const TlvData data = DecodeTlv(hex);
@@ -251,12 +271,7 @@ std::string MaskChipData(std::string_view hex) {
     if (!HoldsCardData(object.tag)) continue;
     const std::size_t first = 2 * object.valueAt;
     const std::size_t length = 2 * object.length;
-    if (object.tag == 0x56 || object.tag == 0x5F20) {
-      std::fill_n(masked.begin() + static_cast<std::ptrdiff_t>(first), length, kMaskCharacter);
-      continue;
-    }
-    const std::size_t digits = LeadingDigits(data.Value(object)).size();
-    masked.replace(first, digits, MaskPan(hex.substr(first, digits)));
+    masked.replace(first, length, MaskedCardData(object.tag, hex.substr(first, length)));
   }
   return masked;
 }

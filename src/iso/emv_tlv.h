@@ -70,6 +70,11 @@ std::string LeadingDigits(std::span<const std::uint8_t> bytes);
 // name).
 bool HoldsCardData(std::uint32_t tag);
 
+// ValueText, or for card data with maskCardData its masked form: the card
+// number's hex digits kept six and four, track 1 data and the cardholder
+// name all '*'.
+std::string ShownValue(const TlvData& data, const TlvObject& object, bool maskCardData);
+
 // The P55 text with its card data masked: the card numbers of 5A, 57 and
 // 9F6B keep their first six and last four digits, track 1 data and the
 // cardholder name are masked whole; every character keeps its place.
