@@ -1,4 +1,4 @@
-// kalvrin-gen OUT --size BYTES [--seed N] [--key HEX] [--fault RULE[@RECORD]]...:
+// kalvrin-gen OUT --size BYTES [--seed N] [--key HEX] [--chip FRACTION] [--fault RULE[@RECORD]]...:
 // writes a valid batch file, with the named faults injected.
 #include <algorithm>
 #include <cstdint>
@@ -43,6 +43,9 @@ int main(int argc, char** argv) {
         return hex ? std::string() : std::string("the key must be 16 hex digits");
       });
   app.add_option("--mac", options.mac, "declare this MAC (8 characters) instead of the computed one");
+  app.add_option("--chip", options.chip,
+                 "the fraction (0 to 1) of transactions that carry chip data in P55, consistent with the message")
+      ->check(CLI::Range(0.0, 1.0));
   std::string faultHelp = "inject a fault into record RECORD (or a suitable one): RULE[@RECORD]; RULE one of";
   std::vector<std::string_view> rules = kalvrin::filegen::InjectableFaults();
   std::sort(rules.begin(), rules.end());  // by family: batch, element, envelope, mac, message

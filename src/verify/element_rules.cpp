@@ -6,6 +6,7 @@
 
 #include "iso/format_rules.h"
 #include "iso/pan_mask.h"
+#include "verify/emv_rules.h"
 
 namespace kalvrin::verify {
 
@@ -153,6 +154,7 @@ void CheckElements(const DecodedMessage& message, const RuleSet& rules,
       CheckTrack2(element, Find(message, 2), Find(message, 14), report, maskCardNumbers);
     }
   }
+  CheckChipData(message, rules, report, maskCardNumbers);
 }
 
 }  // namespace kalvrin::verify
