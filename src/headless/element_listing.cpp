@@ -6,7 +6,6 @@
 #include "decimal_text.h"
 #include "headless/surface_output.h"
 #include "io/transaction_file.h"
-#include "iso/format_rules.h"
 #include "iso/grid_csv.h"
 
 namespace kalvrin {
@@ -140,21 +139,7 @@ std::optional<ChipListing> ReadChipListing(const DecodedMessage& message, Messag
   const auto p55 = std::find_if(message.elements.begin(), message.elements.end(),
                                 [](const DecodedElement& e) { return e.number == emv::kChipDataElement; });
   if (p55 == message.elements.end()) return std::nullopt;
-  ChipListing chip{emv::DecodeTlv(p55->value), {}, maskCardData};
-  // the value's characters stand after the prefix, with whatever control
-  // characters the file holds between them
-  const std::string bytes = reader.ReadBytes(p55->span.offset, static_cast<std::size_t>(p55->span.bytes));
-  std::size_t skip = p55->prefix.size();
-  chip.offsets.reserve(p55->value.size());
-  for (std::size_t at = 0; at < bytes.size() && chip.offsets.size() < p55->value.size(); ++at) {
-    if (IsControl(bytes[at])) continue;
-    if (skip > 0) {
-      --skip;
-      continue;
-    }
-    chip.offsets.push_back(p55->span.offset + static_cast<std::int64_t>(at));
-  }
-  return chip;
+  return ChipListing{emv::DecodeTlv(p55->value), ValueOffsets(*p55, reader), maskCardData};
 }
 
 void AppendMessageJson(std::string& line, int record, const DecodedMessage& message, const ChipListing* chip) {
