@@ -147,6 +147,8 @@ TEST(VerifyChipRules, EachRuleOnAHandMadeMessage) {
        "P55's cryptogram information (9F27) '00' marks an AAC (declined), but P39 '000' says approved"},
       {"no cryptogram", "9A03261208" "9F270180", {}, "emv.cryptogram", 10,
        "P55 has cryptogram information (9F27) but no application cryptogram (9F26)"},
+      // an empty value has no character of its own: the finding stands at its tag
+      {"an empty amount", "9F0200", {}, "emv.amount", 0, "P55's amount authorised (9F02) '' is not P4's '000000012345'"},
       {"malformed", "9A03261208" "9F0206", {}, "emv.tlv", 14,
        "P55 is not well-formed EMV data: tag 9F02 at byte 6 announces 6 bytes, 0 remain"},
   };

@@ -43,8 +43,9 @@ struct Chip {
 
   void Report(Rule rule, const TlvObject& object, bool atValue, std::string text,
               std::optional<std::string> declared = std::nullopt, std::optional<std::string> computed = std::nullopt) const {
-    report({rule, kP55, 2 * (atValue ? object.valueAt : object.at), std::move(text), std::move(declared),
-            std::move(computed)});
+    // an empty value has no character to point at: its tag stands for it
+    const std::size_t at = atValue && object.length > 0 ? object.valueAt : object.at;
+    report({rule, kP55, 2 * at, std::move(text), std::move(declared), std::move(computed)});
   }
   std::string Hex(const TlvObject& object) const { return emv::HexText(tlv.Value(object)); }
   std::string Shown(std::string_view pan) const { return mask ? MaskPan(pan) : std::string(pan); }
