@@ -29,7 +29,7 @@ std::vector<ChipObject> MakeChipData(const std::map<int, std::string>& elements,
   if (pan.size() % 2 != 0) pan += 'F';
   // terminal verification results as a terminal might send them: none, the
   // floor limit exceeded, no offline authentication and a random online pick
-  static constexpr std::string_view kTvrs[] = {"0000000000", "0000008000", "8000000800", "0000000000"};
+  static constexpr std::string_view kTvrs[] = {"0000000000", "0000008000", "8000001000", "0000000000"};
   static constexpr std::string_view kCryptograms[] = {"80", "40"};  // ARQC, TC
   static constexpr std::string_view kCvms[] = {"1E0302", "420300", "1F0002"};
   return {
