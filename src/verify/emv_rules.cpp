@@ -129,11 +129,15 @@ void CheckChipData(const DecodedMessage& message, const RuleSet& rules,
   }
   const TlvData tlv = emv::DecodeTlv(p55->value);
   const Chip chip{message, tlv, report, maskCardNumbers};
-  if (rules.Enabled(Rule::EmvTlv) && !tlv.WellFormed()) {
-    report({Rule::EmvTlv, kP55, tlv.errorIndex, "P55 is not well-formed EMV data: " + tlv.error, std::nullopt,
-            std::nullopt});
+  if (!tlv.WellFormed()) {
+    // one fault, one finding: past a fault the objects may be misread, and
+    // what was read before it is not judged either
+    if (rules.Enabled(Rule::EmvTlv)) {
+      report({Rule::EmvTlv, kP55, tlv.errorIndex, "P55 is not well-formed EMV data: " + tlv.error, std::nullopt,
+              std::nullopt});
+    }
+    return;
   }
-  // what was read before a fault is judged too
   if (const DecodedElement* p4 = Complete(message, 4); p4 != nullptr && rules.Enabled(Rule::EmvAmount)) {
     CheckAmount(chip, *p4);
   }

@@ -11,7 +11,8 @@
 namespace kalvrin::verify {
 
 // Every emv.* rule that applies to the message's complete P55; faults name
-// P55 with the index of the first character at fault in its value. With
+// P55 with the index of the first character at fault in its value. A
+// malformed P55 gets emv.tlv alone. With
 // maskCardNumbers the texts show card numbers masked.
 void CheckChipData(const DecodedMessage& message, const RuleSet& rules,
                    const std::function<void(ElementFault)>& report, bool maskCardNumbers = false);

@@ -51,7 +51,8 @@ const std::array<RuleInfo, kRuleCount> kRules = {{
     {Rule::MacMismatch, "mac.mismatch", E,
      "with --key: the declared MAC equals none of MACALL, MACNHD and MACNSP"},
     {Rule::EmvTlv, "emv.tlv", W,
-     "P55 is not well-formed EMV data (BER-TLV in hex): the finding names the fault and its byte"},
+     "P55 is not well-formed EMV data (BER-TLV in hex): the finding names the fault and its byte; the other emv "
+     "rules then do not judge it"},
     {Rule::EmvAmount, "emv.amount", E, "P55's amount authorised (9F02) differs from P4"},
     {Rule::EmvCurrency, "emv.currency", E,
      "P55's transaction currency code (5F2A) differs from P49 (an alphabetic P49 read as its numeric code)"},
