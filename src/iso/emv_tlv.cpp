@@ -140,6 +140,7 @@ TlvData DecodeTlv(std::string_view hex) {
   for (std::size_t at = 0; at + 1 < good; at += 2) {
     data.bytes.push_back(static_cast<std::uint8_t>(HexValue(hex[at]) << 4 | HexValue(hex[at + 1])));
   }
+  data.objects.reserve(data.bytes.size() / 2 + 1);  // every object takes two bytes at least
   Reader reader(data);
   const bool read = reader.ReadObjects(0, data.bytes.size(), 0, 0);
   if (!hexFault.empty() && (read || reader.ranOut)) {
