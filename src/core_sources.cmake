@@ -6,8 +6,14 @@ set(KALVRIN_CORE_SOURCES
   src/io/file_identity.h
   src/io/transaction_file.cpp
   src/iso/element_table.cpp
+  src/iso/emv_tags.cpp
+  src/iso/emv_tags.h
+  src/iso/emv_tlv.cpp
+  src/iso/emv_tlv.h
   src/iso/format_check.cpp
   src/iso/grid_csv.cpp
+  src/iso/iso_codes.cpp
+  src/iso/iso_codes.h
   src/iso/iso_commands.cpp
   src/iso/message_decoder.cpp
   src/iso/pan_mask.cpp

@@ -17,6 +17,7 @@
 
 #include "mac/des.h"
 #include "mac/key_install.h"
+#include "testgen/chip_data.h"
 
 namespace kalvrin::filegen {
 
@@ -169,6 +170,7 @@ enum class Stage {
   AfterHeader,   // between the MAC header record and the 1644
   Number,        // a message's S71
   Values,        // a message's element values
+  Chip,          // a transaction's chip data (P55), made from its final values
   Totals,        // a 1542's totals, once counted
   Mac,           // the trailer's S128, once computed
   Text,          // a message's text: prefixes and bitmaps
@@ -277,7 +279,7 @@ bool Hides(const Placed& hider, const Placed& hidden) {
 class Generator {
  public:
   Generator(const FileOptions& options, const std::function<void(std::string_view)>& sink)
-      : options_(options), sink_(sink), random_(options.seed), mac_(options.key) {
+      : options_(options), sink_(sink), random_(options.seed), chipRandom_(options.seed), mac_(options.key) {
     for (const Fault& fault : options.faults) {
       pending_.push_back({fault, false, {}});
       if (fault.record != 0) named_.insert(fault.record);
@@ -561,6 +563,67 @@ class Generator {
     Note("envelope.trailer-not-last", record, 0, at, "a transaction after the trailer");
   }
 
+  // ---- chip data ------------------------------------------------------------------
+
+  // P55 made from the transaction's values; the optional elements that
+  // would make the record too long give way to it.
+  void WriteChip(Message& message) {
+    message.elements[55] = WriteChipData(MakeChipData(message.elements, chipRandom_));
+    message.elements.erase(72);
+    message.elements.erase(123);
+  }
+  // The record's chip data, made first when it has none.
+  std::vector<ChipObject> ChipOf(Site& site) {
+    const auto p55 = site.message->elements.find(55);
+    if (p55 == site.message->elements.end() || !IsChipData(p55->second)) WriteChip(*site.message);
+    return ReadChipData(site.message->elements.at(55));
+  }
+  ChipObject& Object(std::vector<ChipObject>& chip, std::string_view tag) {
+    return *std::find_if(chip.begin(), chip.end(), [tag](const ChipObject& o) { return o.tag == tag; });
+  }
+  void NoteChip(std::string_view rule, Site& site, const std::vector<ChipObject>& chip, std::size_t index,
+                std::string what) {
+    site.message->elements[55] = WriteChipData(chip);
+    Note(rule, site.number, 55, site.DataAt(55, index), std::move(what));
+  }
+
+  void ChipRunsPastItsEnd(Site& site) {
+    std::vector<ChipObject> chip = ChipOf(site);
+    chip.push_back({"9F36", "00"});
+    std::string& p55 = site.message->elements[55];
+    p55 = WriteChipData(chip);
+    p55.replace(p55.size() - 4, 2, "02");  // a length of 2 before the 1 byte that follows
+    Note("emv.tlv", site.number, 55, site.DataAt(55, p55.size() - 4), "a last 9F36 announces 2 bytes, 1 follows");
+  }
+  void ChipAmountOneMore(Site& site) {
+    std::vector<ChipObject> chip = ChipOf(site);
+    Object(chip, "9F02").value = Padded((std::stoull(site.message->elements.at(4)) + 1) % 1000000000000, 12);
+    NoteChip("emv.amount", site, chip, ChipValueIndex(chip, "9F02"), "9F02 one more than P4");
+  }
+  void ChipCurrencyOther(Site& site) {
+    std::vector<ChipObject> chip = ChipOf(site);
+    Object(chip, "5F2A").value = site.message->elements.at(49) == "978" ? "0840" : "0978";
+    NoteChip("emv.currency", site, chip, ChipValueIndex(chip, "5F2A"), "5F2A another currency than P49's");
+  }
+  void ChipDateDayLater(Site& site) {
+    std::vector<ChipObject> chip = ChipOf(site);
+    std::string& date = Object(chip, "9A").value;
+    date = date.substr(0, 4) + Padded(std::stoul(date.substr(4, 2)) % 28 + 1, 2);
+    NoteChip("emv.date", site, chip, ChipValueIndex(chip, "9A"), "9A a day after P12's date");
+  }
+  void ChipCardNumberChanged(Site& site) {
+    std::vector<ChipObject> chip = ChipOf(site);
+    std::string& pan = Object(chip, "5A").value;
+    const std::size_t last = site.message->elements.at(2).size() - 1;
+    pan[last] = static_cast<char>('0' + (pan[last] - '0' + 1) % 10);
+    NoteChip("emv.pan", site, chip, ChipValueIndex(chip, "5A"), "5A's last digit changed");
+  }
+  void ChipWithoutCryptogram(Site& site) {
+    std::vector<ChipObject> chip = ChipOf(site);
+    chip.erase(std::find_if(chip.begin(), chip.end(), [](const ChipObject& o) { return o.tag == "9F26"; }));
+    NoteChip("emv.cryptogram", site, chip, ChipTagIndex(chip, "9F27"), "9F26 left out");
+  }
+
   // ---- the envelope -------------------------------------------------------------
 
   void WriteMacHeader() {
@@ -612,12 +675,23 @@ class Generator {
     // 37 characters at most
     if (random_.Chance(50)) message.elements[35] = pan + "=" + expiry + "201" + random_.Digits(29 - pan.size());
     if (random_.Chance(40)) {
-      message.elements[55] = "9F2608" + random_.HexDigits(16) + "9F2701809F1007" + random_.HexDigits(14 + 2 * random_.Below(20));
+      message.elements[55] = WithIadLength("9F2608" + random_.HexDigits(16) + "9F2701809F1007" +
+                                            random_.HexDigits(14 + 2 * random_.Below(20)));
     }
     if (random_.Chance(20)) message.elements[72] = "DATA RECORD " + random_.Digits(random_.Below(40));
     if (random_.Chance(15)) message.elements[101] = "FILE" + random_.Digits(random_.Below(12));
     if (random_.Chance(10)) message.elements[123] = random_.HexDigits(random_.Below(60));
     return message;
+  }
+
+  // The P55 above with 9F10's length made that of its value, which the
+  // draw makes 7 to 26 bytes: well-formed chip data.
+  static std::string WithIadLength(std::string p55) {
+    constexpr std::size_t kIadLength = 34;  // after 9F26, 9F27 and 9F10's tag
+    const std::size_t bytes = (p55.size() - kIadLength - 2) / 2;
+    p55[kIadLength] = kHex[bytes >> 4];
+    p55[kIadLength + 1] = kHex[bytes & 0xF];
+    return p55;
   }
 
   Message TotalsMessage() {
@@ -662,6 +736,10 @@ class Generator {
     Inject(Stage::Number, site);
     message.elements[71] = Padded(site.messageNumber % 100000000, 8);
     Inject(Stage::Values, site);
+    if (site.IsTransaction() && options_.chip > 0 && static_cast<double>(chipRandom_() % 1000000) < options_.chip * 1e6) {
+      WriteChip(message);
+    }
+    Inject(Stage::Chip, site);
     if (site.IsTransaction()) Count(message);
     if (site.Is(Kind::Totals)) {
       FillTotals(message);
@@ -713,6 +791,7 @@ class Generator {
   const FileOptions& options_;
   const std::function<void(std::string_view)>& sink_;
   Random random_;
+  std::mt19937 chipRandom_;  // apart from random_, so that chip data leaves the rest of the file as it was
   NspMac mac_;
   FileSummary summary_;
   struct Pending {
@@ -759,6 +838,13 @@ std::span<const Generator::FaultSpec> Generator::Faults() {
       {"element.date", Stage::Values, kNotTheTrailer, kTransaction, &G::MonthThirteen},
       {"envelope.trailer-mac", Stage::Values, kTrailer, kAnyKind, &G::TrailerWithS72},
       {"envelope.kcv-mismatch", Stage::Values, kFileHeader, kAnyKind, &G::FileHeadersCheckValueChanged},
+      {"emv.amount", Stage::Chip, kTransaction, kAnyKind, &G::ChipAmountOneMore},
+      {"emv.currency", Stage::Chip, kTransaction, kAnyKind, &G::ChipCurrencyOther},
+      {"emv.date", Stage::Chip, kTransaction, kAnyKind, &G::ChipDateDayLater},
+      {"emv.pan", Stage::Chip, kTransaction, kAnyKind, &G::ChipCardNumberChanged},
+      {"emv.cryptogram", Stage::Chip, kTransaction, kAnyKind, &G::ChipWithoutCryptogram},
+      // last: the others rewrite the chip data whole
+      {"emv.tlv", Stage::Chip, kTransaction, kAnyKind, &G::ChipRunsPastItsEnd},
       {"batch.totals", Stage::Totals, kTotals, kAnyKind, &G::CreditsOneMore},
       {"mac.mismatch", Stage::Mac, kTrailer, kAnyKind, &G::DeclaredMacChanged},
       {"message.bad-prefix", Stage::Text, kAnyKind, kTransaction, &G::AInALengthPrefix},

@@ -62,6 +62,7 @@ struct FileOptions {
   std::string key{kDefaultKey};  // the MAC key: check values and the declared MAC (MACNSP)
   std::string mac{};             // when not empty, what the trailer declares instead
   std::vector<Fault> faults{};
+  double chip = 0;  // the fraction of transactions (0 to 1) that carry chip data in P55 consistent with them
 };
 
 struct FileSummary {

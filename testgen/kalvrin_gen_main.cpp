@@ -1,4 +1,5 @@
-// kalvrin-gen OUT --size BYTES [--seed N] [--key HEX] [--fault RULE[@RECORD]]...
+// kalvrin-gen OUT --size BYTES [--seed N] [--key HEX] [--chip FRACTION]
+// [--fault RULE[@RECORD]]...
 // [--mac-cause CAUSE [--mac-variant FORM]]: writes a valid batch file, with the
 // named faults injected (saying where each went, and which another fault hides
 // from verify), or with its MAC made the way a sender made it.
@@ -89,6 +90,9 @@ int main(int argc, char** argv) {
   for (const auto& form : kalvrin::kMacForms) variantHelp += " " + std::string(form.id);
   app.add_option("--mac-variant", macVariant, variantHelp);
   app.add_option("--mac", options.mac, "declare this MAC (8 characters) instead of the computed one");
+  app.add_option("--chip", options.chip,
+                 "the fraction (0 to 1) of transactions that carry chip data in P55, consistent with the message")
+      ->check(CLI::Range(0.0, 1.0));
   std::string faultHelp =
       "inject a fault into record RECORD, or without @RECORD into a suitable record that holds no other fault: "
       "RULE[@RECORD]; RULE one of";

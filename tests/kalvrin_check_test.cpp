@@ -339,6 +339,73 @@ TEST(KalvrinCheckElements, PrefixBytesAreTextInEveryForm) {
   }
 }
 
+// P55 read as EMV tags under --elements: names, values in their forms, set
+// bits, nesting and file offsets in JSON; the same indented in the text;
+// card data masked with --mask-pan; a malformed P55 names its fault.
+TEST(KalvrinCheckElements, ChipDataListsItsTags) {
+  const std::string chip = "5A084761739001010119" "9F0206000000012345" "5F2A020978" "9F2701" "80"
+                           "700A" "9504" "80002080" "9B02" "E800"  // a TVR of four bytes names what it has
+                           "5F200353" "4D49";
+  const std::string first = filegen::BuildMessage("1240", {{2, "4761739001010119"}, {4, "000000012345"}, {55, chip}});
+  const std::string second = filegen::BuildMessage("1240", {{2, "4761739001010119"}, {55, "9A03261208" "9F02"}});
+  // a line end inside the first P55 moves the file offsets of what follows it
+  std::string firstWithBreak = first;
+  const std::size_t p55 = firstWithBreak.find(chip);
+  ASSERT_NE(p55, std::string::npos);
+  firstWithBreak.insert(p55 + 20, "\r\n");
+  const TempFile file(firstWithBreak + "\r\n" + second + "\r\n");
+  const auto valueAt = [&](std::size_t index) {
+    return static_cast<std::int64_t>(p55 + index + (index >= 20 ? 2 : 0));
+  };
+
+  const Printed json = Check({"iso", file.str(), "--elements", "--json"});
+  const std::vector<std::string> objects = Lines(json.out);
+  ASSERT_GE(objects.size(), 2u) << json.out;
+  const auto message = nlohmann::json::parse(objects[0]);
+  const nlohmann::json& element = message["elements"].back();
+  ASSERT_EQ(element["element"], 55);
+  const nlohmann::json& tlv = element["tlv"];
+  ASSERT_EQ(tlv.size(), 6u) << tlv.dump();
+  EXPECT_EQ(tlv[0]["tag"], "5A");
+  EXPECT_EQ(tlv[0]["name"], "Application Primary Account Number (PAN)");
+  EXPECT_EQ(tlv[0]["value"], "4761739001010119");
+  EXPECT_EQ(tlv[0]["offset"], valueAt(0));
+  EXPECT_EQ(tlv[1]["tag"], "9F02");
+  EXPECT_EQ(tlv[1]["length"], 6);
+  EXPECT_EQ(tlv[1]["value"], "12345");
+  EXPECT_EQ(tlv[1]["offset"], valueAt(20));
+  EXPECT_EQ(tlv[2]["value"], "978 (Euro)");
+  EXPECT_EQ(tlv[3]["bits"], nlohmann::json({"ARQC"}));
+  EXPECT_EQ(tlv[4]["tag"], "70");
+  ASSERT_EQ(tlv[4]["tlv"].size(), 2u);
+  EXPECT_EQ(tlv[4]["tlv"][0]["bits"],
+            nlohmann::json({"offline data authentication was not performed", "PIN try limit exceeded",
+                            "transaction exceeds floor limit"}));
+  EXPECT_EQ(tlv[4]["tlv"][1]["tag"], "9B");
+  EXPECT_EQ(tlv[4]["tlv"][1]["offset"], valueAt(chip.find("9B02")));
+  EXPECT_EQ(tlv[5]["value"], "SMI");
+  EXPECT_FALSE(element.contains("error"));
+
+  const auto broken = nlohmann::json::parse(objects[1])["elements"].back();
+  ASSERT_EQ(broken["tlv"].size(), 1u);
+  EXPECT_EQ(broken["error"], "tag 9F02 at byte 6 has no length");
+  EXPECT_EQ(broken["errorOffset"], broken["offset"].get<std::int64_t>() + 3 + 10);
+
+  const Printed text = Check({"iso", file.str(), "--elements"});
+  EXPECT_NE(text.out.find("      9F02   Amount, Authorised (Numeric), 6 bytes at " + std::to_string(valueAt(20))), std::string::npos)
+      << text.out;
+  EXPECT_NE(text.out.find("        9B     Transaction Status Information, 2 bytes at"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("            - cardholder verification was performed\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("      error: tag 9F02 at byte 6 has no length at "), std::string::npos) << text.out;
+
+  const Printed masked = Check({"iso", file.str(), "--elements", "--json", "--mask-pan"});
+  const auto maskedTlv = nlohmann::json::parse(Lines(masked.out)[0])["elements"].back()["tlv"];
+  EXPECT_EQ(maskedTlv[0]["value"], "476173******0119");
+  EXPECT_EQ(maskedTlv[5]["value"], "***");
+  EXPECT_EQ(maskedTlv[1]["value"], "12345");
+  EXPECT_EQ(masked.out.find("4761739001010119"), std::string::npos) << masked.out;
+}
+
 // Line ends, escape sequences and bytes that are not UTF-8, from the file or
 // in its path, never break the one line of standard error.
 TEST(KalvrinCheckErrors, OneLineWhateverTheFileOrPathHolds) {

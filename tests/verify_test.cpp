@@ -126,6 +126,13 @@ const InjectionCase kInjectionCases[] = {
     {"batch.totals", 0, ""},
     {"mac.kcv", 0, ""},
     {"mac.mismatch", 0, ""},
+    {"emv.tlv", 0, ""},
+    {"emv.amount", 0, ""},
+    {"emv.currency", 0, ""},
+    {"emv.date", 0, ""},
+    {"emv.pan", 0, ""},
+    {"emv.pan", 6, ""},
+    {"emv.cryptogram", 0, ""},
 };
 
 // The rules verify checks, the faults the generator injects and the cases

@@ -1,6 +1,8 @@
 // JSON and text views of decoded messages.
 #include "headless/element_listing.h"
 
+#include <algorithm>
+
 #include "decimal_text.h"
 #include "headless/surface_output.h"
 #include "io/transaction_file.h"
@@ -31,9 +33,116 @@ void AppendPaddedLeft(std::string& out, std::string_view text, std::size_t width
   out += text;
 }
 
+// `"name":` with the comma before every field but an object's first.
+void AppendField(std::string& line, std::string_view name, bool first = false) {
+  if (!first) line += ',';
+  line += '"';
+  line += name;
+  line += "\":";
+}
+
+void AppendNumber(std::string& line, std::int64_t value) { line += DecimalText(value).view(); }
+
+// The objects from `at` on that stand at `depth`, each with those inside it;
+// gives the index of the first object after them.
+std::size_t AppendTlvJson(std::string& line, const ChipListing& chip, std::size_t at, int depth) {
+  const std::vector<emv::TlvObject>& objects = chip.tlv.objects;
+  line += '[';
+  for (bool first = true; at < objects.size() && objects[at].depth == depth; first = false) {
+    const emv::TlvObject& object = objects[at++];
+    if (!first) line += ',';
+    line += '{';
+    AppendField(line, "tag", true);
+    AppendJsonText(line, emv::TagText(object.tag));
+    AppendField(line, "name");
+    AppendJsonText(line, emv::TagName(object.tag));
+    AppendField(line, "length");
+    AppendNumber(line, static_cast<std::int64_t>(object.length));
+    AppendField(line, "value");
+    AppendJsonText(line, emv::ShownValue(chip.tlv, object, chip.maskCardData));
+    AppendField(line, "offset");
+    AppendNumber(line, chip.OffsetOf(2 * object.at));
+    if (emv::HasBitNames(object.tag)) {
+      AppendField(line, "bits");
+      line += '[';
+      bool firstBit = true;
+      for (const std::string_view name : emv::BitNames(object.tag, chip.tlv.Value(object))) {
+        if (!firstBit) line += ',';
+        firstBit = false;
+        AppendJsonText(line, name);
+      }
+      line += ']';
+    }
+    if (object.constructed) {
+      AppendField(line, "tlv");
+      at = AppendTlvJson(line, chip, at, depth + 1);
+    }
+    line += '}';
+  }
+  line += ']';
+  return at;
+}
+
+void AppendChipJson(std::string& line, const ChipListing& chip) {
+  AppendField(line, "tlv");
+  AppendTlvJson(line, chip, 0, 0);
+  if (!chip.tlv.WellFormed()) {
+    AppendField(line, "error");
+    AppendJsonText(line, chip.tlv.error);
+    AppendField(line, "errorOffset");
+    AppendNumber(line, chip.OffsetOf(chip.tlv.errorIndex));
+  }
+}
+
+void AppendChipListing(std::string& out, const ChipListing& chip) {
+  for (const emv::TlvObject& object : chip.tlv.objects) {
+    out.append(6 + 2 * static_cast<std::size_t>(object.depth), ' ');
+    const std::size_t from = out.size();
+    out += emv::TagText(object.tag);
+    PadFrom(out, from, 6);
+    out += ' ';
+    out += emv::TagName(object.tag);
+    out += ", ";
+    out += DecimalText(static_cast<std::int64_t>(object.length)).view();
+    out += object.length == 1 ? " byte at " : " bytes at ";
+    AppendOffsetText(out, chip.OffsetOf(2 * object.at));
+    if (!object.constructed) {
+      out += ": ";
+      AppendPrintable(out, emv::ShownValue(chip.tlv, object, chip.maskCardData));
+    }
+    out += '\n';
+    if (!emv::HasBitNames(object.tag)) continue;
+    for (const std::string_view name : emv::BitNames(object.tag, chip.tlv.Value(object))) {
+      out.append(10 + 2 * static_cast<std::size_t>(object.depth), ' ');
+      out += "- ";
+      out += name;
+      out += '\n';
+    }
+  }
+  if (!chip.tlv.WellFormed()) {
+    out += "      error: ";
+    AppendPrintable(out, chip.tlv.error);
+    out += " at ";
+    AppendOffsetText(out, chip.OffsetOf(chip.tlv.errorIndex));
+    out += '\n';
+  }
+}
+
 }  // namespace
 
-void AppendMessageJson(std::string& line, int record, const DecodedMessage& message) {
+std::int64_t ChipListing::OffsetOf(std::size_t index) const {
+  if (index < offsets.size()) return offsets[index];
+  return offsets.empty() ? -1 : offsets.back() + 1;
+}
+
+std::optional<ChipListing> ReadChipListing(const DecodedMessage& message, MessageReader& reader, bool maskCardData) {
+  const auto p55 = std::find_if(message.elements.begin(), message.elements.end(),
+                                [](const DecodedElement& e) { return e.number == emv::kChipDataElement; });
+  if (p55 == message.elements.end()) return std::nullopt;
+  return ChipListing{emv::DecodeTlv(p55->value), ValueOffsets(*p55, reader), maskCardData};
+}
+
+void AppendMessageJson(std::string& line, int record, const DecodedMessage& message, const ChipListing* chip) {
   // `"name":` with the comma before every field but an object's first.
   const auto field = [&line](std::string_view name, bool first = false) {
     if (!first) line += ',';
@@ -76,7 +185,9 @@ void AppendMessageJson(std::string& line, int record, const DecodedMessage& mess
     field("bytes");
     number(element.span.bytes);
     field("complete");
-    line += element.complete ? "true}" : "false}";
+    line += element.complete ? "true" : "false";
+    if (chip != nullptr && element.number == emv::kChipDataElement) AppendChipJson(line, *chip);
+    line += '}';
   }
   line += ']';
   field("stop");
@@ -92,7 +203,7 @@ void AppendMessageJson(std::string& line, int record, const DecodedMessage& mess
   line += '}';
 }
 
-void AppendMessageListing(std::string& out, int record, const DecodedMessage& message) {
+void AppendMessageListing(std::string& out, int record, const DecodedMessage& message, const ChipListing* chip) {
   out += "message ";
   out += DecimalText(record).view();
   out += " at ";
@@ -138,6 +249,7 @@ void AppendMessageListing(std::string& out, int record, const DecodedMessage& me
     AppendPrintable(out, element.value);
     if (!element.complete && message.stop == DecodeStop::EndOfFile) out += " (cut short)";
     out += '\n';
+    if (chip != nullptr && element.number == emv::kChipDataElement) AppendChipListing(out, *chip);
   }
   switch (message.stop) {
     case DecodeStop::Complete: break;

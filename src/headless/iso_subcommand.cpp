@@ -1,6 +1,7 @@
 // kalvrin-check iso FILE [--elements]: the ISO button on a fresh window, and
 // with --elements every message taken apart element by element.
 #include <memory>
+#include <optional>
 
 #include <CLI/CLI.hpp>
 
@@ -31,13 +32,14 @@ void StreamElements(CheckContext& context, MessageReader& reader) {
         const std::int64_t offset = surface.gridRowOffset(row);
         if (offset == kNoRowOffset) return;  // the title row
         DecodedMessage message = reader.Decode(offset);
+        const std::optional<ChipListing> chip = ReadChipListing(message, reader, mask);
         if (mask) MaskCardNumbers(message);
         line.clear();
         if (json) {
-          AppendMessageJson(line, row, message);
+          AppendMessageJson(line, row, message, chip ? &*chip : nullptr);
           line += '\n';
         } else {
-          AppendMessageListing(line, row, message);
+          AppendMessageListing(line, row, message, chip ? &*chip : nullptr);
         }
         out.write(line.data(), static_cast<std::streamsize>(line.size()));
       },

@@ -206,6 +206,22 @@ std::string MessageReader::ReadBytes(std::int64_t offset, std::size_t count) {
   return bytes;
 }
 
+std::vector<std::int64_t> ValueOffsets(const DecodedElement& element, MessageReader& reader) {
+  std::vector<std::int64_t> offsets;
+  offsets.reserve(element.value.size());
+  const std::string bytes = reader.ReadBytes(element.span.offset, static_cast<std::size_t>(element.span.bytes));
+  std::size_t prefix = element.prefix.size();
+  for (std::size_t at = 0; at < bytes.size() && offsets.size() < element.value.size(); ++at) {
+    if (IsControl(bytes[at])) continue;
+    if (prefix > 0) {
+      --prefix;
+      continue;
+    }
+    offsets.push_back(element.span.offset + static_cast<std::int64_t>(at));
+  }
+  return offsets;
+}
+
 DecodedMessage DecodeMessageAt(std::string_view path, std::int64_t offset) {
   MessageReader reader(path);
   return reader.Decode(offset);

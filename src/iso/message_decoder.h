@@ -93,6 +93,11 @@ class MessageReader {
   bool readFailed_ = false;
 };
 
+// The file offset of each character of an element's value (its data after
+// the prefix), with whatever control characters the file holds between
+// them skipped; fewer than the value's characters when the file is cut.
+std::vector<std::int64_t> ValueOffsets(const DecodedElement& element, MessageReader& reader);
+
 // Opens the file, decodes the one message and closes it again.
 DecodedMessage DecodeMessageAt(std::string_view path, std::int64_t offset);
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "iso/emv_tlv.h"
 #include "iso/format_rules.h"
 #include "iso/result_grid.h"
 
@@ -87,9 +88,12 @@ std::string_view Track2CardNumber(std::string_view track) {
 std::string MaskTrack2(std::string_view track) { return MaskElement(35, track); }
 std::string MaskTrack1(std::string_view track) { return MaskElement(45, track); }
 
-bool ElementHoldsCardNumber(int element) { return element == 2 || element == 35 || element == 45; }
+bool ElementHoldsCardNumber(int element) {
+  return element == 2 || element == 35 || element == 45 || element == emv::kChipDataElement;
+}
 
 std::string MaskElement(int element, std::string_view value) {
+  if (element == emv::kChipDataElement) return emv::MaskChipData(value);
   std::string masked(value);
   if (!ElementHoldsCardNumber(element)) return masked;
   const Span span = CardNumberSpan(element, value);
@@ -134,6 +138,12 @@ std::vector<std::string> CardNumbersIn(const DecodedMessage& message) {
   std::vector<std::string> numbers;
   for (const DecodedElement& element : message.elements) {
     if (!ElementHoldsCardNumber(element.number)) continue;
+    if (element.number == emv::kChipDataElement) {
+      for (std::string& number : emv::ChipCardNumbers(emv::DecodeTlv(element.value))) {
+        if (std::find(numbers.begin(), numbers.end(), number) == numbers.end()) numbers.push_back(std::move(number));
+      }
+      continue;
+    }
     const Span span = CardNumberSpan(element.number, element.value);
     std::string number = element.value.substr(span.begin, span.length);
     if (!number.empty() && std::find(numbers.begin(), numbers.end(), number) == numbers.end()) {

@@ -46,7 +46,8 @@ std::string_view Track2CardNumber(std::string_view track);
 std::string MaskTrack1(std::string_view track);
 
 // An element's value as masked output shows it: the three above for
-// elements 2, 35 and 45, every other element as it is.
+// elements 2, 35 and 45, P55 with the card data of its EMV tags masked
+// (emv::MaskChipData), every other element as it is.
 bool ElementHoldsCardNumber(int element);
 std::string MaskElement(int element, std::string_view value);
 
@@ -63,7 +64,7 @@ void MaskCardNumbers(DecodedMessage& message);
 void MaskCardNumberBytes(const DecodedMessage& message, std::int64_t firstOffset, std::string& bytes);
 
 // The card numbers a decoded message holds, each once: P2, and the numbers
-// inside P35 and P45.
+// inside P35, P45 and P55's EMV tags.
 std::vector<std::string> CardNumbersIn(const DecodedMessage& message);
 
 // A text that quotes values as 'value' (a finding's message), with every

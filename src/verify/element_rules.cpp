@@ -6,19 +6,11 @@
 
 #include "iso/format_rules.h"
 #include "iso/pan_mask.h"
+#include "verify/emv_rules.h"
 
 namespace kalvrin::verify {
 
 namespace {
-
-struct CurrencyCode {
-  std::string_view alphabetic;
-  std::string_view numeric;
-};
-
-constexpr CurrencyCode kCurrencies[] = {
-#include "verify/currency_codes.inc"
-};
 
 // Elements whose ISO 8583:1993 format, as far as this tool's table agrees
 // with it, is numeric.
@@ -135,27 +127,6 @@ bool PassesLuhn(std::string_view digits) {
   return sum % 10 == 0;
 }
 
-bool IsCurrencyCode(std::string_view code) {
-  // Every three-character code as an index: 000-999 for the numeric ones,
-  // 1000 on for three upper-case letters.
-  constexpr auto kIndex = [](std::string_view text) -> int {
-    if (text.size() != 3) return -1;
-    if (std::all_of(text.begin(), text.end(), IsDigit)) return (text[0] - '0') * 100 + (text[1] - '0') * 10 + (text[2] - '0');
-    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; })) return -1;
-    return 1000 + ((text[0] - 'A') * 26 + (text[1] - 'A')) * 26 + (text[2] - 'A');
-  };
-  static constexpr auto kAssigned = [kIndex] {
-    std::array<bool, 1000 + 26 * 26 * 26> assigned{};
-    for (const CurrencyCode& currency : kCurrencies) {
-      assigned[static_cast<std::size_t>(kIndex(currency.numeric))] = true;
-      assigned[static_cast<std::size_t>(kIndex(currency.alphabetic))] = true;
-    }
-    return assigned;
-  }();
-  const int index = kIndex(code);
-  return index >= 0 && kAssigned[static_cast<std::size_t>(index)];
-}
-
 void CheckElements(const DecodedMessage& message, const RuleSet& rules,
                    const std::function<void(ElementFault)>& report, bool maskCardNumbers) {
   for (const DecodedElement& element : message.elements) {
@@ -183,6 +154,7 @@ void CheckElements(const DecodedMessage& message, const RuleSet& rules,
       CheckTrack2(element, Find(message, 2), Find(message, 14), report, maskCardNumbers);
     }
   }
+  CheckChipData(message, rules, report, maskCardNumbers);
 }
 
 }  // namespace kalvrin::verify

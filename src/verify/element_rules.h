@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "iso/iso_codes.h"
 #include "iso/message_decoder.h"
 #include "verify/rules.h"
 
@@ -38,7 +39,7 @@ std::optional<DateFault> CheckDateTime(std::string_view text, std::string_view l
 bool PassesLuhn(std::string_view digits);
 
 // An assigned ISO 4217 code, numeric ("978") or alphabetic ("EUR").
-bool IsCurrencyCode(std::string_view code);
+using kalvrin::IsCurrencyCode;
 
 // Every element rule that applies to the message's complete elements. With
 // maskCardNumbers the texts show card numbers masked, as --mask-pan does.

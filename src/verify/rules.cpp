@@ -50,6 +50,16 @@ const std::array<RuleInfo, kRuleCount> kRules = {{
     {Rule::MacKcv, "mac.kcv", E, "with --key: the key's check value differs from the MAC header record's"},
     {Rule::MacMismatch, "mac.mismatch", E,
      "with --key: the declared MAC equals none of MACALL, MACNHD and MACNSP"},
+    {Rule::EmvTlv, "emv.tlv", W,
+     "P55 is not well-formed EMV data (BER-TLV in hex): the finding names the fault and its byte; the other emv "
+     "rules then do not judge it"},
+    {Rule::EmvAmount, "emv.amount", E, "P55's amount authorised (9F02) differs from P4"},
+    {Rule::EmvCurrency, "emv.currency", E,
+     "P55's transaction currency code (5F2A) differs from P49 (an alphabetic P49 read as its numeric code)"},
+    {Rule::EmvDate, "emv.date", W, "P55's transaction date (9A, YYMMDD) differs from P12's date"},
+    {Rule::EmvPan, "emv.pan", E, "the card number in P55's 5A, or in its 57 before the separator D, differs from P2"},
+    {Rule::EmvCryptogram, "emv.cryptogram", W,
+     "P55's 9F27 marks an AAC (declined) while P39 says approved (000-099), or P55 has 9F27 but no cryptogram (9F26)"},
 }};
 
 const RuleInfo& InfoOf(Rule rule) { return kRules[static_cast<std::size_t>(rule)]; }

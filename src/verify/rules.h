@@ -16,6 +16,7 @@ enum class Rule {
   NotNumeric, Date, PanLuhn, Currency, Track2Mismatch,
   MessageNumber, Duplicate, Totals,
   MacKcv, MacMismatch,
+  EmvTlv, EmvAmount, EmvCurrency, EmvDate, EmvPan, EmvCryptogram,
 };
 
 struct RuleInfo {
@@ -25,7 +26,7 @@ struct RuleInfo {
   std::string_view checks;  // one line for --help and the README
 };
 
-inline constexpr std::size_t kRuleCount = static_cast<std::size_t>(Rule::MacMismatch) + 1;
+inline constexpr std::size_t kRuleCount = static_cast<std::size_t>(Rule::EmvCryptogram) + 1;
 
 // In the order of Rule.
 extern const std::array<RuleInfo, kRuleCount> kRules;

@@ -7,6 +7,8 @@ set(KALVRIN_VERIFY_SOURCES
   src/verify/batch_rules.h
   src/verify/element_rules.cpp
   src/verify/element_rules.h
+  src/verify/emv_rules.cpp
+  src/verify/emv_rules.h
   src/verify/envelope_rules.cpp
   src/verify/envelope_rules.h
   src/verify/finding.h

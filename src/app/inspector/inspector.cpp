@@ -14,6 +14,7 @@
 
 #include <algorithm>
 
+#include "app/inspector/chip_rows.h"
 #include "app/widget_helpers.h"
 #include "iso/pan_mask.h"
 #include "iso/result_grid.h"
@@ -202,7 +203,9 @@ void MessageInspector::showMessage(const std::string& path, int record, std::int
   HexView->setExtraSelections({});
   DecodedMessage shown = message_;
   if (maskCardNumbers_) MaskCardNumbers(shown);
-  parts_->setParts(PartsOf(shown));
+  std::vector<InspectedPart> parts = PartsOf(shown);
+  AddChipDataRows(parts, message_, reader, maskCardNumbers_);
+  parts_->setParts(std::move(parts));
   ElementGrid->resizeColumnsToContents();
   if (ElementGrid->columnWidth(kValueColumn) > kMaxValueWidth) ElementGrid->setColumnWidth(kValueColumn, kMaxValueWidth);
   showHead();
