@@ -236,6 +236,12 @@ constexpr Hiding kHidings[] = {
     {"element.pan-luhn", Reach::SameRecord, "batch.duplicate"},
     {"element.not-numeric", Reach::SameRecord, "batch.duplicate"},
     {"element.date", Reach::SameRecord, "batch.duplicate"},
+    // a P55 that is not well-formed is judged no further
+    {"emv.tlv", Reach::SameRecord, "emv.amount"},
+    {"emv.tlv", Reach::SameRecord, "emv.currency"},
+    {"emv.tlv", Reach::SameRecord, "emv.date"},
+    {"emv.tlv", Reach::SameRecord, "emv.pan"},
+    {"emv.tlv", Reach::SameRecord, "emv.cryptogram"},
 };
 
 bool BreaksTheRecord(std::string_view rule) { return rule == "message.bad-prefix" || rule == "message.truncated"; }

@@ -99,7 +99,7 @@ TEST(KalvrinCheckMac, VerdictLineAndObject) {
        {}, "match"},
       {{"/nonexistent/batch.dat"}, 2,
        "MAC not checked: DORV open error: /nonexistent/batch.dat: No such file or directory", {}, "absent"},
-      {{nsp, "--key", "A4F1C07B3E9D265"}, 2, "MAC not checked: Create KCV error: the key must be 16 hex digits", {},
+      {{nsp, "--key", "A4F1C07B3E9D265"}, 2, "MAC not checked: Create KCV error: the key must be 16 or 32 hex digits", {},
        "absent"},
   };
   for (const Case& c : cases) {

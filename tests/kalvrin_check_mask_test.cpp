@@ -221,7 +221,10 @@ TEST(KalvrinCheckMaskPan, NothingAfterABadPrefixShows) {
     SCOPED_TRACE(args.size() > 2 ? args[0] + " " + args[2] : args[0]);
     args.push_back("--mask-pan");
     const test::Printed printed = test::Check(args);
-    EXPECT_NE(printed.out.find("'1A'"), std::string::npos) << printed.out;
+    // the grid's CSV holds no error text
+    if (args[2] != "--csv") {
+      EXPECT_NE(printed.out.find("'1A'"), std::string::npos) << printed.out;
+    }
     // not even the part that masking would keep
     EXPECT_EQ(printed.out.find(card.substr(0, 6)), std::string::npos) << printed.out;
     EXPECT_EQ(printed.out.find(card.substr(12)), std::string::npos) << printed.out;

@@ -94,9 +94,12 @@ TEST(VerifyChip, EachInjectedChipFaultGivesExactlyItsFinding) {
 TEST(VerifyChip, AMalformedP55IsJudgedNoFurther) {
   filegen::FileSummary made;
   const std::string bytes = filegen::GenerateFileBytes(
-      {.size = 20000, .seed = 9, .faults = {{"emv.amount", 0}, {"emv.tlv", 0}}, .chip = 0.5}, &made);
-  ASSERT_EQ(made.injected.size(), 2u);
-  ASSERT_EQ(made.injected[0].record, made.injected[1].record);  // both in the first transaction
+      {.size = 20000, .seed = 9, .faults = {{"emv.amount", 2}, {"emv.tlv", 2}}, .chip = 0.5}, &made);
+  // the generator knows it too: the amount's fault is there, but hidden
+  ASSERT_EQ(made.injected.size(), 1u);
+  ASSERT_EQ(made.hidden.size(), 1u);
+  EXPECT_EQ(made.hidden[0].rule, "emv.amount");
+  EXPECT_EQ(made.hidden[0].hiddenBy, "emv.tlv at record 2");
   const std::vector<Finding> findings = VerifyBytes(bytes);
   ASSERT_EQ(findings.size(), 1u) << Describe(findings);
   EXPECT_EQ(findings[0].rule, "emv.tlv");

@@ -68,15 +68,10 @@ std::int64_t GridModel::gridRowOffset(int row) const { return rows_.offset(row);
 
 std::string GridModel::gridCell(int col, int row) const { return std::string(rows_.cell(col, row)); }
 
-namespace {
-// Which of GridModel::masked_ holds a card number column's masked text.
-int MaskSlot(int col) { return col == kElementColumns[2] ? 0 : 1; }
-}  // namespace
-
 std::string_view GridModel::gridCellView(int col, int row) const {
   const std::string_view text = rows_.cell(col, row);
   if (!maskCardNumbers_ || row < fixedRows_ || !GridColumnHoldsCardNumber(col)) return text;
-  std::string& masked = masked_[static_cast<std::size_t>(MaskSlot(col))];
+  std::string& masked = masked_[static_cast<std::size_t>(col)];
   masked = MaskElement(kGridColumns[static_cast<std::size_t>(col)].element, text);
   return masked;
 }
@@ -86,7 +81,7 @@ void GridModel::gridRowView(int row, std::span<std::string_view> cells) const {
   if (!maskCardNumbers_ || row < fixedRows_) return;
   for (int col = 0; col < static_cast<int>(cells.size()); ++col) {
     if (!GridColumnHoldsCardNumber(col)) continue;
-    std::string& masked = masked_[static_cast<std::size_t>(MaskSlot(col))];
+    std::string& masked = masked_[static_cast<std::size_t>(col)];
     masked = MaskElement(kGridColumns[static_cast<std::size_t>(col)].element, cells[static_cast<std::size_t>(col)]);
     cells[static_cast<std::size_t>(col)] = masked;
   }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "grid/row_store.h"
+#include "iso/result_grid.h"
 
 namespace kalvrin {
 
@@ -92,8 +93,9 @@ class GridModel : public QAbstractTableModel {
   int dirtyLast_ = -1;
   bool headerDirty_ = false;
   bool maskCardNumbers_ = false;
-  // The masked texts the views above point into, one per card number column.
-  mutable std::array<std::string, 2> masked_;
+  // The masked texts the views above point into, one per column, so that a
+  // row's views of several card number columns (P2, P35, P55) stay apart.
+  mutable std::array<std::string, kGridColumnCount> masked_;
 };
 
 }  // namespace kalvrin
