@@ -160,6 +160,12 @@ std::vector<std::string> CardNumbersToHide(const std::vector<DecodedMessage>& me
       run = end;
     }
   }
+  // what masking is for is the digits: a track without a separator that
+  // holds only blanks is masked as a card number too, but its blanks also
+  // stand between the report's columns
+  std::erase_if(numbers, [&](const std::string& number) {
+    return static_cast<std::size_t>(std::count_if(number.begin(), number.end(), isDigit)) < kShortest;
+  });
   std::erase_if(numbers, [&](const std::string& number) {
     return std::any_of(shown.begin(), shown.end(),
                        [&](std::string_view text) { return text.find(number) != std::string_view::npos; });
