@@ -20,6 +20,11 @@ inline constexpr const char* kConfigCaption = "Config";
 inline constexpr const char* kFormatStopped = "Format check stopped";
 inline constexpr const char* kMacStopped = "MAC check stopped";
 inline constexpr const char* kVerifyStopped = "Verify stopped";
+inline constexpr const char* kExplainStopped = "Explanation stopped";
+// The MAC page's Explain button, its status while it runs, and why it did not.
+inline constexpr const char* kExplainButton = "Explain";
+inline constexpr const char* kExplaining = "Explaining the MAC";
+inline constexpr const char* kExplainFileChanged = "The file changed after its MAC check: check its MAC again";
 
 // The MAC page's verdict after a MAC check, and the marks beside the results
 // that do not depend on their colour.

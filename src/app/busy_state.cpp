@@ -41,6 +41,7 @@ BusyState::BusyState(CommandState& state, Command command, const BusyWidgets& wi
   widgets_.grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   QApplication::setOverrideCursor(Qt::WaitCursor);
   for (QPushButton* button : widgets_.buttons) button->setEnabled(false);
+  if (widgets_.offered != nullptr) widgets_.offered->setEnabled(false);
   for (std::size_t i = 0; i < widgets_.menuCommands.size(); ++i) {
     if (widgets_.menuCommands[i] == nullptr) continue;
     menuCommandsOn_[i] = widgets_.menuCommands[i]->isEnabled();
@@ -54,6 +55,7 @@ BusyState::~BusyState() {
   state_.stopHook_ = nullptr;
   surface_.endRun();
   for (QPushButton* button : widgets_.buttons) button->setEnabled(true);
+  if (widgets_.offered != nullptr) widgets_.offered->setEnabled(!widgets_.offered->isHidden());
   for (std::size_t i = 0; i < widgets_.menuCommands.size(); ++i) {
     if (widgets_.menuCommands[i] != nullptr) widgets_.menuCommands[i]->setEnabled(menuCommandsOn_[i]);
   }

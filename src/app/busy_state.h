@@ -34,7 +34,8 @@ namespace kalvrin {
 
 class FormSurface;
 
-enum class Command { None, FormatCheck, MacCheck, Verify, Locate };  // Locate: a message looked for in the file
+// Locate: a message looked for in the file; Explain: a red MAC's causes tried.
+enum class Command { None, FormatCheck, MacCheck, Verify, Locate, Explain };
 
 // What the window does once a stopped command has returned: nothing more,
 // keep what the window showed, clear it, or close. A later stop that asks
@@ -69,6 +70,9 @@ struct BusyWidgets {
   std::array<QAction*, 2> menuCommands{};  // Tool > Verify, Tool > Go to offset
   QAbstractItemView* grid = nullptr;      // no cell editor opens while rows arrive
   QWidget* focus = nullptr;               // takes the focus while the command runs
+  // A button shown only while it applies (the MAC page's Explain): disabled
+  // while a command runs, and back on after it only if still shown.
+  QPushButton* offered = nullptr;
 };
 
 class BusyState {

@@ -64,9 +64,6 @@ namespace kalvrin {
 
 namespace {
 
-// A file up to this size has its red MAC explained as the check ends.
-constexpr std::int64_t kExplainAtOnce = std::int64_t{64} << 20;
-
 const QColor kBlack(0, 0, 0);
 const QColor kVerdictRed(255, 0, 0);
 const QColor kVerdictGreen(0, 128, 0);
@@ -352,7 +349,8 @@ bool TMainForm::EndStoppedCommand(const char* stoppedText) {
 void TMainForm::bbtnCheckMacClick() {
   if (!commands_.idle()) return;
   QString keyKcv;
-  Guarded([this, &keyKcv] {
+  std::optional<ExplainOffer> offer;
+  Guarded([this, &keyKcv, &offer] {
     BusyState busy(commands_, Command::MacCheck, CommandWidgets(), *surface_, bbtnCheckMac);
     NoteCommandFile(txtINFile->text());
     StartCommandOn(txtINFile->text(), Command::MacCheck);
@@ -366,11 +364,12 @@ void TMainForm::bbtnCheckMacClick() {
     MacOutcome outcome;
     MacCommand(*surface_, std::string_view(path.constData(), static_cast<std::size_t>(path.size())), kcv, key, outcome,
                &commands_.stopFlag());
-    ExplainMacMismatch(path, key, outcome, keyKcv);
+    offer = ExplainMacMismatch(path, key, outcome, keyKcv);
   });
   if (EndStoppedCommand(app_text::kMacStopped)) return;
-  Guarded([this, &keyKcv] {
+  Guarded([this, &keyKcv, &offer] {
     ShowVerdict(keyKcv);
+    OfferExplanation(std::move(offer));
     pgResult->setCurrentWidget(Mac);
   });
 }
@@ -528,28 +527,31 @@ void TMainForm::ShowVerdict(const QString& keyKcv) {
 }
 
 // A red MAC under the right key: the explanation's candidates, read at once
-// for files up to kExplainAtOnce, with the window's events and its stop
-// while they are tried.
-void TMainForm::ExplainMacMismatch(const QByteArray& path, const std::string& key, const MacOutcome& outcome,
-                                   const QString& keyKcv) {
+// for files up to explainAtOnce_, with the window's events and its stop
+// while they are tried; a larger file is offered to the Explain button.
+std::optional<TMainForm::ExplainOffer> TMainForm::ExplainMacMismatch(const QByteArray& path, const std::string& key,
+                                                                     const MacOutcome& outcome, const QString& keyKcv) {
   macExplanation_.clear();
   if (outcome.reason != MacReason::Mismatch || keyKcv.isEmpty() ||
       keyKcv.compare(txtINFileKcv->text(), Qt::CaseInsensitive) != 0) {
-    return;
+    return std::nullopt;
   }
   TransactionFile file(std::string_view(path.constData(), static_cast<std::size_t>(path.size())));
-  if (!file.IsOpen() || file.Size() > kExplainAtOnce) return;
+  if (!file.IsOpen()) return std::nullopt;
   std::array<std::string, 3> known;
   for (std::size_t i = 0; i < known.size(); ++i) known[i] = Bytes(edit(kMacResultEdits[i])->text());
+  if (file.Size() > explainAtOnce_) return ExplainOffer{path, file.Identity(), key, known};
   const MacExplanation explanation = ExplainFileMac(file, key, &known, [this](std::int64_t, std::int64_t) {
     surface_->processEvents();
     return !commands_.stopFlag().load();
   });
   if (!explanation.stopped) macExplanation_ = QString::fromLatin1(ExplanationLine(explanation));
+  return std::nullopt;
 }
 
 void TMainForm::ClearVerdict() {
   macExplanation_.clear();
+  OfferExplanation(std::nullopt);
   labVerdict->setToolTip(QString());
   for (QLabel* mark : ResultMarks) mark->clear();
   labVerdict->clear();
@@ -558,6 +560,7 @@ void TMainForm::ClearVerdict() {
 }
 
 void TMainForm::MarkVerdictStale() {
+  OfferExplanation(std::nullopt);  // it would explain under the key before
   if (verdictStale_ || labVerdict->text().isEmpty()) return;
   verdictStale_ = true;
   labVerdict->setText(verdictKcv_.isEmpty() ? Utf8(app_text::kVerdictOfNoKey).arg(labVerdict->text(), verdictFile_)
@@ -627,6 +630,7 @@ BusyWidgets TMainForm::CommandWidgets() const {
   widgets.menuCommands = {Verify, GoToOffset};
   widgets.grid = FormatGrid;
   widgets.focus = FormatGrid->isVisible() ? static_cast<QWidget*>(FormatGrid) : pgResult;
+  widgets.offered = ExplainButton;
   return widgets;
 }
 

@@ -3,16 +3,20 @@
 // the command buttons, the progress bar and the status bar, and runs one
 // command at a time. The checks write into its FormSurface (form_surface.h);
 // its widgets are laid out in main_form_layout.cpp, Tool > Verify's window
-// side is in findings/verify_command.cpp.
+// side is in findings/verify_command.cpp, the MAC page's Explain in
+// explain_command.cpp.
 #pragma once
 
+#include <QByteArray>
 #include <QMainWindow>
 #include <QString>
 
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/busy_state.h"
@@ -106,6 +110,9 @@ class TMainForm : public QMainWindow {
   std::array<QLabel*, 3> ResultMarks{};
   QLabel* labVerdict = nullptr;
   QLabel* labKcvVerdict = nullptr;
+  // Below them, shown after a red MAC under the right key in a file too
+  // large to explain at once: explains it as a command of its own.
+  QPushButton* ExplainButton = nullptr;
   // commands, file, progress, status
   QPushButton* bbtnCheckMac = nullptr;
   QPushButton* bbtnClear = nullptr;
@@ -166,6 +173,10 @@ class TMainForm : public QMainWindow {
   // A file given on the command line, dropped or picked from the recent
   // files: into the file edit, and the file a cancelled Open dialog puts back.
   void chooseFile(const QString& file);
+  // A red MAC under the right key is explained as the MAC check ends for a
+  // file up to this many bytes; a larger one gets the Explain button.
+  static constexpr std::int64_t kExplainAtOnce = std::int64_t{64} << 20;
+  void setExplainAtOnceLimit(std::int64_t bytes) { explainAtOnce_ = bytes; }
 
  public slots:
   void bbtnFileOpenClick();
@@ -183,6 +194,8 @@ class TMainForm : public QMainWindow {
   void ExportFindingsClick();
   // Shows the help text beside the window.
   void HelpClick();
+  // The MAC page's Explain: the explanation of the red MAC the verdict shows.
+  void ExplainClick();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -234,8 +247,22 @@ class TMainForm : public QMainWindow {
   bool VerifyProgress(VerifyPhase phase, std::int64_t done, std::int64_t total);
   // After a MAC check: the marks, the verdict and the check values compared.
   void ShowVerdict(const QString& keyKcv);
-  void ExplainMacMismatch(const QByteArray& path, const std::string& key, const MacOutcome& outcome,
-                          const QString& keyKcv);
+  // A red MAC under the right key in a file too large to explain at once:
+  // what the Explain button explains, as the MAC check left it.
+  struct ExplainOffer {
+    QByteArray path;
+    FileIdentity file;
+    std::string key;
+    std::array<std::string, 3> known;  // MACALL's, MACNHD's and MACNSP's MAC
+  };
+  // Explains the red MAC at once, or returns what the Explain button needs.
+  std::optional<ExplainOffer> ExplainMacMismatch(const QByteArray& path, const std::string& key,
+                                                 const MacOutcome& outcome, const QString& keyKcv);
+  // The Explain button shown for `offer`, or taken away without one.
+  void OfferExplanation(std::optional<ExplainOffer> offer);
+  // A command's bytes done of bytes to do on the progress bar, with the
+  // window's events; false once asked to stop.
+  bool ShowCommandProgress(std::int64_t done, std::int64_t total);
   void ClearVerdict();
   // A command starts on `file`: what the window shows of another file goes
   // (the MAC page, the findings, the status bar's figures), and the title
@@ -272,6 +299,8 @@ class TMainForm : public QMainWindow {
   QString verdictFile_;   // the verdict's file and key check value, for when the key changes
   QString verdictKcv_;
   QString macExplanation_;  // why the last MAC check's MAC differs, when it was explained
+  std::optional<ExplainOffer> explainOffer_;  // what the Explain button shown explains
+  std::int64_t explainAtOnce_ = kExplainAtOnce;
   bool verdictStale_ = false;
   bool inspectorClosed_ = false;  // the user dragged the inspector shut
 

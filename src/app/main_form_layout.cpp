@@ -293,6 +293,11 @@ void TMainForm::BuildMacPage() {
   labKcvVerdict = new QLabel(Mac);
   labKcvVerdict->setObjectName("labKcvVerdict");
   labKcvVerdict->setGeometry(8, verdictTop + 20, 570, 17);
+  ExplainButton = AddButton(Mac, "ExplainButton", app_text::kExplainButton);
+  ExplainButton->setGeometry(8, verdictTop + 40, std::max(60, ExplainButton->sizeHint().width()), 25);
+  ExplainButton->hide();  // until a verdict it can explain
+  ExplainButton->setEnabled(false);
+  connect(ExplainButton, &QPushButton::clicked, this, &TMainForm::ExplainClick);
   txtCalcMacAll = edit(Edit::CalcMacAll);
   txtCalcMacNHD = edit(Edit::CalcMacNHD);
   txtCalcMacNSP = edit(Edit::CalcMacNSP);
@@ -389,6 +394,7 @@ void TMainForm::SetTabOrder() {
                                  bbtnFileOpen, bbtnClear,       bbtnExit,         bbtnCheckMac,
                                  pgResult,     FormatGrid,      Inspector->ElementGrid, Inspector->HexView};
   for (Edit which : kMacTabOrder) chain.push_back(edit(which));
+  chain.push_back(ExplainButton);
   chain.push_back(bbtnCheckFormat);
   chain.push_back(btnConfig);
   for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
