@@ -53,13 +53,7 @@ void TMainForm::VerifyClick() {
 bool TMainForm::VerifyProgress(VerifyPhase phase, std::int64_t done, std::int64_t total) {
   const char* said = phase == VerifyPhase::Mac ? findings_text::kVerifyingMac : findings_text::kVerifying;
   surface_->setStatus(kCommandPanel, said);
-  // The bar counts bytes while they fit its range, thousandths beyond.
-  const bool fits = total <= std::numeric_limits<int>::max();
-  surface_->setProgressMax(fits ? static_cast<int>(total) : 1000);
-  surface_->setProgressPosition(fits ? static_cast<int>(done)
-                                     : static_cast<int>(done * 1000 / std::max<std::int64_t>(total, 1)));
-  surface_->processEvents();
-  return !commands_.stopping();
+  return ShowCommandProgress(done, total);
 }
 
 void TMainForm::ExportFindingsClick() {

@@ -110,14 +110,7 @@ void TMainForm::ShowMessageOf(const std::string& path, bool byRecord, std::int64
     BusyState busy(commands_, Command::Locate, CommandWidgets(), *surface_, nullptr);
     surface_->setProgressMin(0);
     surface_->setProgressPosition(0);
-    auto progress = [this](std::int64_t done, std::int64_t total) {
-      const bool fits = total <= std::numeric_limits<int>::max();
-      surface_->setProgressMax(fits ? static_cast<int>(total) : 1000);
-      surface_->setProgressPosition(fits ? static_cast<int>(done)
-                                         : static_cast<int>(done * 1000 / std::max<std::int64_t>(total, 1)));
-      surface_->processEvents();
-      return !commands_.stopping();
-    };
+    auto progress = [this](std::int64_t done, std::int64_t total) { return ShowCommandProgress(done, total); };
     found = byRecord ? LocateRecord(path, target, progress) : LocateOffset(path, target, progress);
     surface_->setProgressMin(barMin);
     surface_->setProgressMax(barMax);
