@@ -142,6 +142,7 @@ std::vector<std::string> CardNumbersToHide(const std::vector<DecodedMessage>& me
   constexpr std::size_t kShortest = kShortestDigitRunMasked;
   std::vector<std::string> numbers;
   std::vector<std::string_view> shown;  // what output shows as it is
+  std::vector<std::string> shownP55;
   for (const DecodedMessage& message : messages) {
     for (const std::string& number : CardNumbersIn(message)) {
       if (number.size() >= kShortest) numbers.push_back(number);
@@ -149,6 +150,11 @@ std::vector<std::string> CardNumbersToHide(const std::vector<DecodedMessage>& me
     shown.insert(shown.end(), {message.mti, message.primaryBitmap, message.secondaryBitmap});
     for (const DecodedElement& element : message.elements) {
       if (!ElementHoldsCardNumber(element.number)) shown.push_back(element.value);
+    }
+    // P55 is masked tag by tag: text that is no well-formed tag (digits
+    // after a fault) is shown as it is, as the other elements are
+    for (const DecodedElement& element : message.elements) {
+      if (element.number == 55) shownP55.push_back(MaskElement(55, element.value));
     }
   }
   const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
@@ -166,6 +172,7 @@ std::vector<std::string> CardNumbersToHide(const std::vector<DecodedMessage>& me
   std::erase_if(numbers, [&](const std::string& number) {
     return static_cast<std::size_t>(std::count_if(number.begin(), number.end(), isDigit)) < kShortest;
   });
+  shown.insert(shown.end(), shownP55.begin(), shownP55.end());
   std::erase_if(numbers, [&](const std::string& number) {
     return std::any_of(shown.begin(), shown.end(),
                        [&](std::string_view text) { return text.find(number) != std::string_view::npos; });
