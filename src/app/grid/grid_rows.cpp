@@ -171,15 +171,20 @@ int GridRowFilter::viewRowOf(int gridRow) const {
 
 int GridRowFilter::sourceRows() const { return grid_.rowCount(); }
 
+// A reset of the grid ends with its first change of rows: the shown rows are
+// worked out anew, in record order.
+bool GridRowFilter::FinishedReset() {
+  if (!resetting_) return false;
+  resetting_ = false;
+  DropSort();
+  if (active_) Refilter();
+  endResetModel();
+  emit shownRowsChanged();
+  return true;
+}
+
 void GridRowFilter::OnRowsInserted(int first, int last) {
-  if (resetting_) {
-    resetting_ = false;
-    DropSort();
-    if (active_) Refilter();
-    endResetModel();
-    emit shownRowsChanged();
-    return;
-  }
+  if (FinishedReset()) return;
   if (!active_) {
     endInsertRows();
     emit shownRowsChanged();
@@ -223,14 +228,7 @@ void GridRowFilter::OnRowsAboutToBeRemoved(int first, int last) {
 }
 
 void GridRowFilter::OnRowsRemoved(int first, int last) {
-  if (resetting_) {
-    resetting_ = false;
-    DropSort();
-    if (active_) Refilter();
-    endResetModel();
-    emit shownRowsChanged();
-    return;
-  }
+  if (FinishedReset()) return;
   if (active_) {
     const auto from = std::lower_bound(rows_.begin(), rows_.end(), first);
     const auto to = std::upper_bound(rows_.begin(), rows_.end(), last);

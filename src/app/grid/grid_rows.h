@@ -69,6 +69,7 @@ class GridRowFilter : public QAbstractTableModel {
   void Refilter();
   void DropSort();
   void OnSortedDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles);
+  bool FinishedReset();
   void OnRowsInserted(int first, int last);
   void OnRowsAboutToBeRemoved(int first, int last);
   void OnRowsRemoved(int first, int last);
