@@ -2,6 +2,7 @@
 #include "iso/emv_tlv.h"
 
 #include <algorithm>
+#include <array>
 
 #include "iso/iso_codes.h"
 #include "iso/pan_mask.h"
@@ -15,12 +16,19 @@ constexpr char kHex[] = "0123456789ABCDEF";
 // exhaust the stack.
 constexpr int kDeepest = 16;
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+// The value of each character as a hex digit, -1 where it is none.
+constexpr std::array<std::int8_t, 256> kHexValues = [] {
+  std::array<std::int8_t, 256> values{};
+  values.fill(-1);
+  for (int digit = 0; digit < 10; ++digit) values['0' + digit] = static_cast<std::int8_t>(digit);
+  for (int digit = 0; digit < 6; ++digit) {
+    values['A' + digit] = static_cast<std::int8_t>(10 + digit);
+    values['a' + digit] = static_cast<std::int8_t>(10 + digit);
+  }
+  return values;
+}();
+
+int HexValue(char c) { return kHexValues[static_cast<unsigned char>(c)]; }
 
 std::string ByteText(std::size_t at) { return "byte " + std::to_string(at + 1); }
 
@@ -125,6 +133,15 @@ const TlvObject* TlvData::Find(std::uint32_t tag) const {
 
 TlvData DecodeTlv(std::string_view hex) {
   TlvData data;
+  DecodeTlv(hex, data);
+  return data;
+}
+
+void DecodeTlv(std::string_view hex, TlvData& data) {
+  data.bytes.clear();
+  data.objects.clear();
+  data.error.clear();
+  data.errorIndex = 0;
   // the hex text's own fault: a character that is no hex digit, or a last
   // digit without its pair
   std::size_t good = 0;
@@ -136,9 +153,9 @@ TlvData DecodeTlv(std::string_view hex) {
     hexFault = "an odd number of hex digits: the last one has no pair";
     good = hex.size() - 1;
   }
-  data.bytes.reserve(good / 2);
-  for (std::size_t at = 0; at + 1 < good; at += 2) {
-    data.bytes.push_back(static_cast<std::uint8_t>(HexValue(hex[at]) << 4 | HexValue(hex[at + 1])));
+  data.bytes.resize(good / 2);
+  for (std::size_t byte = 0; byte < data.bytes.size(); ++byte) {
+    data.bytes[byte] = static_cast<std::uint8_t>(HexValue(hex[2 * byte]) << 4 | HexValue(hex[2 * byte + 1]));
   }
   data.objects.reserve(data.bytes.size() / 2 + 1);  // every object takes two bytes at least
   Reader reader(data);
@@ -147,7 +164,6 @@ TlvData DecodeTlv(std::string_view hex) {
     data.error = std::move(hexFault);
     data.errorIndex = good;
   }
-  return data;
 }
 
 std::string TagText(std::uint32_t tag) {

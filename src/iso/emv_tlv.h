@@ -46,6 +46,9 @@ struct TlvData {
 // three-byte tags, short and long (81, 82) lengths, padding bytes 00 and FF
 // between objects skipped.
 TlvData DecodeTlv(std::string_view hex);
+// The same into `data`, whose buffers are reused: a reader of many messages
+// keeps one TlvData and allocates nothing per message.
+void DecodeTlv(std::string_view hex, TlvData& data);
 
 // "9F02".
 std::string TagText(std::uint32_t tag);
