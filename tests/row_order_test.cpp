@@ -133,5 +133,22 @@ TEST(RowOrder, AgreesWithAPlainSortOnRandomColumns) {
   }
 }
 
+// Enough rows that the two halves are sorted at once and merged: ties
+// across the halves keep their rows' order.
+TEST(RowOrder, ManyRowsSortInHalvesAndMergeAsOne) {
+  std::mt19937 random(7);
+  std::vector<std::string> cells(70'000);
+  for (std::string& text : cells) {
+    switch (random() % 3) {
+      case 0: text = std::to_string(random() % 500); break;
+      case 1: text = std::string(1 + random() % 20, static_cast<char>('A' + random() % 4)); break;
+      default: break;  // empty
+    }
+  }
+  for (const SortDirection direction : {SortDirection::Ascending, SortDirection::Descending}) {
+    EXPECT_EQ(Sorted(cells, direction), PlainSorted(cells, direction));
+  }
+}
+
 }  // namespace
 }  // namespace kalvrin

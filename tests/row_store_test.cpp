@@ -129,6 +129,22 @@ class Stores {
         ASSERT_EQ(bytes, caller.rowBytes(row));
         break;
       }
+      case 4: {
+        // Down one column, a block either side, past the last row: frozen
+        // blocks are read for the column alone.
+        const int col = row % worker.colCount();
+        const int first = std::max(0, row - RowStore::kBlockRows);
+        std::vector<std::pair<int, std::string>> read;
+        worker.columnCells(col, first, row + RowStore::kBlockRows,
+                           [&](int at, std::string_view text) { read.emplace_back(at, text); });
+        ASSERT_EQ(read.size(), static_cast<std::size_t>(std::min(row + RowStore::kBlockRows, worker.rowCount()) - first));
+        for (std::size_t i = 0; i < read.size(); ++i) {
+          const int at = first + static_cast<int>(i);
+          ASSERT_EQ(read[i].first, at);
+          ASSERT_EQ(read[i].second, cells[static_cast<std::size_t>(at)][static_cast<std::size_t>(col)]) << "row " << at;
+        }
+        break;
+      }
       default:
         ASSERT_EQ(worker.offset(row), offsets[r]);
         break;
@@ -141,7 +157,7 @@ class Stores {
     ASSERT_EQ(worker.rowCount(), static_cast<int>(cells.size()));
     ASSERT_EQ(worker.firstRow(), firstRow);
     for (int row = 0; row < worker.rowCount(); ++row) {
-      for (int how = 0; how < 5; ++how) ASSERT_NO_FATAL_FAILURE(expectRow(row, how));
+      for (int how = 0; how < 6; ++how) ASSERT_NO_FATAL_FAILURE(expectRow(row, how));
     }
     ASSERT_EQ(worker.cell(worker.colCount(), 0), std::string_view());
     ASSERT_EQ(worker.offset(worker.rowCount()), kNoRowOffset);
@@ -202,7 +218,7 @@ TEST(RowStoreWorker, KeepsEveryCellAndEncodesAsTheCallerWould) {
       } else if (choice < 410) {
         GrowLikeACheck(stores, random, RowStore::kBlockRows + pick(4 * RowStore::kBlockRows), offset);
       } else if (choice < 650 && rows > 0) {
-        ASSERT_NO_FATAL_FAILURE(stores.expectRow(pick(rows), pick(5)));
+        ASSERT_NO_FATAL_FAILURE(stores.expectRow(pick(rows), pick(6)));
       } else if (choice < 750 && rows > 0) {
         const int row = pick(rows);
         stores.setCell(pick(stores.worker.colCount()), row, MakeText(random, stores, row, pick(stores.worker.colCount())));

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "grid/row_store.h"
@@ -19,6 +21,7 @@ constexpr std::size_t kWindow = 64;
 constexpr std::size_t kShortNumber = 19;  // digits that always fit 64 bits
 constexpr std::size_t kMajorBytes = 7;    // a text's first bytes, below the kind
 constexpr std::size_t kMinorBytes = 8;
+constexpr std::ptrdiff_t kKeysForTwoThreads = 1 << 16;  // fewer sort faster than a thread starts
 
 enum class Kind : std::uint8_t { Number, Text, Empty };  // the order of the kinds, ascending
 
@@ -69,8 +72,9 @@ class Pass {
   Pass(const RowStore& store, int col, const ShownCell& shown, std::size_t offset)
       : store_(store), col_(col), shown_(shown), offset_(offset) {}
 
-  void key(Key& key) {
-    std::string_view text = store_.cell(col_, key.row);
+  void key(Key& row) { key(row, store_.cell(col_, row.row)); }
+
+  void key(Key& key, std::string_view text) {
     if (shown_) text = shown_(text, room_);
     const std::string_view compared = Compared(text, key.kind);
     key.length = static_cast<std::uint32_t>(compared.size());
@@ -129,6 +133,30 @@ class Pass {
   std::string room_;
 };
 
+// Sorts [first, last). A range of many keys is sorted in two halves at
+// once, one on a thread of its own, and the halves merged: a sort of
+// millions of rows is waited for. `less` only reads, and orders every pair
+// (ties are broken by row), so the halves merge into the one order.
+template <typename Less>
+void SortRange(std::vector<Key>::iterator first, std::vector<Key>::iterator last, const Less& less) {
+  const auto middle = first + (last - first) / 2;
+  std::thread half;
+  if (last - first >= kKeysForTwoThreads && std::thread::hardware_concurrency() > 1) {
+    try {
+      half = std::thread([&less, first, middle] { std::sort(first, middle, less); });
+    } catch (const std::system_error&) {
+      // no thread to be had: one sort does it all
+    }
+  }
+  if (!half.joinable()) {
+    std::sort(first, last, less);
+    return;
+  }
+  std::sort(middle, last, less);
+  half.join();
+  std::inplace_merge(first, middle, last, less);
+}
+
 // Sorts keys[from, to) over the window at `offset`, then each run of rows
 // that still tie and go on, over the windows after it.
 void SortKeys(const RowStore& store, int col, const ShownCell& shown, SortDirection direction, std::vector<Key>& keys,
@@ -139,9 +167,17 @@ void SortKeys(const RowStore& store, int col, const ShownCell& shown, SortDirect
   for (; !runs.empty(); offset += kWindow, runs.swap(next), next.clear()) {
     for (const auto& [begin, end] : runs) {
       Pass pass(store, col, shown, offset);
-      // The run is in row order (ties are broken by row), so the store is read forwards.
-      for (std::size_t i = begin; i < end; ++i) pass.key(keys[i]);
-      std::sort(keys.begin() + static_cast<std::ptrdiff_t>(begin), keys.begin() + static_cast<std::ptrdiff_t>(end),
+      // The run is in row order (ties are broken by row), so the store is read forwards;
+      // the first run holds every row, one after the other, and is read as a column.
+      if (offset == 0) {
+        const int firstRow = keys[begin].row;
+        store.columnCells(col, firstRow, keys[end - 1].row + 1, [&](int row, std::string_view text) {
+          pass.key(keys[begin + static_cast<std::size_t>(row - firstRow)], text);
+        });
+      } else {
+        for (std::size_t i = begin; i < end; ++i) pass.key(keys[i]);
+      }
+      SortRange(keys.begin() + static_cast<std::ptrdiff_t>(begin), keys.begin() + static_cast<std::ptrdiff_t>(end),
                 [&](const Key& a, const Key& b) {
                   int c = pass.compare(a, b);
                   // Empty cells stay last; the rest turn round.

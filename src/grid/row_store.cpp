@@ -154,6 +154,41 @@ std::int64_t UnZigZag(std::uint64_t value) {
   return static_cast<std::int64_t>(value >> 1) ^ -static_cast<std::int64_t>(value & 1);
 }
 
+// A text cell's head after its tag: the bytes it shares with the cell
+// above, and the length of the rest.
+struct TextHead {
+  std::size_t shared;
+  std::size_t length;
+};
+TextHead ReadTextHead(Reader& in, std::uint8_t tag) {
+  const std::size_t shared = (tag & kSharedFlag) != 0 ? in.Byte() : 0;
+  std::size_t length = tag & kLengthMask;
+  if (length == kLongLength) length += in.Number();
+  return {shared, length};
+}
+
+// The rest of a text cell, `length` characters into `text`; without `text`
+// it is stepped over.
+void ReadText(Reader& in, std::uint8_t tag, char* text, std::size_t length) {
+  const std::uint8_t kind = tag & kKindMask;
+  if (text == nullptr) {
+    in.at += kind == kRawKind ? length : (length + 1) / 2;
+    return;
+  }
+  if (kind == kRawKind) {
+    CopyBytes(text, in.at, length);
+    in.at += length;
+    return;
+  }
+  const char* digits = kind == kHexKind ? kHexDigits : kAltDigits;
+  for (std::size_t i = 0; i + 1 < length; i += 2) {
+    const std::uint8_t pair = in.Byte();
+    text[i] = digits[pair >> 4];
+    text[i + 1] = digits[pair & 0x0F];
+  }
+  if (length % 2 != 0) text[length - 1] = digits[in.Byte() >> 4];
+}
+
 std::string_view RowNumberText(int row, std::array<char, 16>& buffer) {
   const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), row);
   return {buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data())};
@@ -595,6 +630,68 @@ std::string_view RowStore::cell(int col, int row) const {
   return CellOf(PackedRow(row), col);
 }
 
+void RowStore::columnCells(int col, int first, int end, const CellVisitor& each) const {
+  end = std::min(end, rowCount_);
+  int row = std::max(first, 0);
+  for (; row < end && Released(row); ++row) each(row, {});
+  if (col < 0 || col >= colCount_) {
+    for (; row < end; ++row) each(row, {});
+    return;
+  }
+  Settle();
+  while (row < end) {
+    const auto block = static_cast<std::size_t>(row / kBlockRows);
+    const int blockEnd = std::min(end, static_cast<int>(block + 1) * kBlockRows);
+    const Block& b = BlockAt(block);
+    if (!b.open && b.frozen) {
+      DecodeColumn(b, static_cast<int>(block) * kBlockRows, col, row, blockEnd, each);
+    } else {
+      for (int r = row; r < blockEnd; ++r) each(r, cell(col, r));
+    }
+    row = blockEnd;
+  }
+}
+
+void RowStore::DecodeColumn(const Block& block, int firstRow, int col, int from, int to, const CellVisitor& each) const {
+  const std::size_t cols = block.encodedCols;
+  const std::size_t mapBytes = (cols + 7) / 8;
+  const auto wanted = static_cast<std::size_t>(col);
+  std::string above;
+  std::string here;
+  std::array<char, 16> numberBuffer{};
+  Reader in{block.frozen.get()};
+  for (int row = firstRow; row < to; ++row) {
+    const char* map = in.at;
+    in.at += mapBytes;
+    here.clear();
+    for (std::size_t c = 0; c < cols; ++c) {
+      if ((static_cast<std::uint8_t>(map[c / 8]) & (1 << (c % 8))) == 0) continue;
+      const std::uint8_t tag = in.Byte();
+      const bool mine = c == wanted;
+      if (tag == kSame) {
+        if (mine) here = above;
+      } else if (tag == kRowNumber) {
+        if (mine) here = RowNumberText(row, numberBuffer);
+      } else if (tag == kWord) {
+        const std::uint8_t word = in.Byte();
+        if (mine) here = dictionaries_[c].words[word];
+      } else {
+        const auto [shared, length] = ReadTextHead(in, tag);
+        if (mine) {
+          here.assign(above, 0, std::min(shared, above.size()));
+          here.resize(here.size() + length);
+          ReadText(in, tag, here.data() + here.size() - length, length);
+        } else {
+          ReadText(in, tag, nullptr, length);
+        }
+      }
+    }
+    in.Number();  // the row's offset
+    if (row >= from) each(row, here);
+    std::swap(above, here);
+  }
+}
+
 std::vector<std::string> RowStore::row(int row) const {
   std::vector<std::string> cells(static_cast<std::size_t>(colCount_));
   if (Released(row) || row >= rowCount_) return cells;
@@ -958,29 +1055,14 @@ void RowStore::Decode(const Block& block, int firstRow, OpenRows& out) const {
       } else if (tag == kWord) {
         AppendEntry(packed, static_cast<int>(col), dictionaries_[col].words[in.Byte()]);
       } else {
-        const std::size_t shared = (tag & kSharedFlag) != 0 ? in.Byte() : 0;
-        std::size_t length = tag & kLengthMask;
-        if (length == kLongLength) length += in.Number();
+        const auto [shared, length] = ReadTextHead(in, tag);
         const std::size_t total = shared + length;
         const char head[kEntryHead] = {static_cast<char>(col), static_cast<char>(total & 0xFF),
                                        static_cast<char>(total >> 8)};
         packed.Append({head, kEntryHead});
         packed.Append(aboveText().substr(0, shared));
-        const std::uint8_t kind = tag & kKindMask;
-        if (kind == kRawKind) {
-          packed.Append({in.at, length});
-          in.at += length;
-        } else {
-          const char* digits = kind == kHexKind ? kHexDigits : kAltDigits;
-          // Written in place: reading a grid of millions of rows spends most of its time here.
-          char* const text = packed.Extend(length);
-          for (std::size_t i = 0; i + 1 < length; i += 2) {
-            const std::uint8_t pair = in.Byte();
-            text[i] = digits[pair >> 4];
-            text[i + 1] = digits[pair & 0x0F];
-          }
-          if (length % 2 != 0) text[length - 1] = digits[in.Byte() >> 4];
-        }
+        // Written in place: reading a grid of millions of rows spends most of its time here.
+        ReadText(in, tag, packed.Extend(length), length);
       }
       herePos[col] = static_cast<std::uint32_t>(start);
       hereLength[col] = static_cast<std::uint32_t>(packed.size() - start);

@@ -32,6 +32,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <list>
 #include <memory>
 #include <span>
@@ -112,6 +113,12 @@ class RowStore {
   // columns `cells` has room for, empty where the row holds nothing. Valid
   // until the next call on the store.
   void rowCells(int row, std::span<std::string_view> cells) const;
+  // The texts of one column, rows first..end-1 in row order: each(row,
+  // text), the text valid during the call. A frozen block is read for this
+  // column alone, past the bytes of the others, and not kept: sorting two
+  // million rows by one column reads them so.
+  using CellVisitor = std::function<void(int row, std::string_view text)>;
+  void columnCells(int col, int first, int end, const CellVisitor& each) const;
   // Every text of a row in one piece, with a few bytes of framing between
   // them: a quick first test of whether the row can hold a text at all.
   // Valid until the next call on the store.
@@ -160,6 +167,8 @@ class RowStore {
     // added while there is room; a full dictionary rarely hit turns off.
     int Lookup(std::string_view text);
   };
+  // One column of a frozen block, rows from..to-1 (grid rows).
+  void DecodeColumn(const Block& block, int firstRow, int col, int from, int to, const CellVisitor& each) const;
   struct Decoded {
     int block = -1;
     std::uint64_t lastUse = 0;
