@@ -157,7 +157,8 @@ int RunKalvrinCheck(int argc, const char* const* argv, std::ostream& out, std::o
     }
     sub->add_flag("--mask-pan", options.maskPan,
                   "mask card numbers (element 2, and inside tracks 1 and 2): first six and last four digits kept");
-    declared.push_back({sub, subcommand.name, subcommand.declare(*sub)});
+    CommandOptions own(*sub);
+    declared.push_back({sub, subcommand.name, subcommand.declare(own)});
   }
 
   try {

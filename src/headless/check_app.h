@@ -11,14 +11,11 @@
 #include <string_view>
 
 #include "command_outcome.h"
+#include "headless/command_options.h"
 #include "headless/headless_surface.h"
 #include "headless/surface_output.h"
 #include "io/transaction_file.h"
 #include "iso/format_check.h"
-
-namespace CLI {
-class App;
-}
 
 namespace kalvrin {
 
@@ -62,7 +59,7 @@ struct Subcommand {
   std::string_view description;
   // Declares the subcommand's own options (FILE, --json and --csv are
   // declared for every subcommand) and returns what runs it after parsing.
-  std::function<CheckOutcome(CheckContext&)> (*declare)(CLI::App& app);
+  std::function<CheckOutcome(CheckContext&)> (*declare)(CommandOptions& options);
   // Declares its own file arguments and output flags instead of the common ones.
   bool declaresFiles = false;
 };

@@ -3,7 +3,6 @@
 #include <memory>
 #include <optional>
 
-#include <CLI/CLI.hpp>
 
 #include "headless/check_app.h"
 #include "headless/element_listing.h"
@@ -84,13 +83,13 @@ CheckOutcome RunIso(CheckContext& context, const IsoOptions& options) {
   return outcome;
 }
 
-std::function<CheckOutcome(CheckContext&)> DeclareIso(CLI::App& app) {
+std::function<CheckOutcome(CheckContext&)> DeclareIso(CommandOptions& app) {
   auto options = std::make_shared<IsoOptions>();
-  CLI::Option* elements = app.add_flag(
+  app.flag(
       "--elements", options->elements,
       "print every message with all of its present elements and their file offsets (one JSON object per message "
-      "with --json), streamed as the check reads");
-  if (CLI::Option* csv = app.get_option_no_throw("--csv")) elements->excludes(csv);
+      "with --json), streamed as the check reads")
+      .excludes(app.find("--csv"));
   return [options](CheckContext& context) { return RunIso(context, *options); };
 }
 

@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <CLI/CLI.hpp>
 
 #include "headless/surface_output.h"  // PathForLine
 #include "mac/wipe.h"
@@ -173,16 +172,16 @@ bool ReadKeyFile(const std::string& keyFile, std::string& key, std::string& erro
 
 }  // namespace
 
-void DeclareKeyOptions(CLI::App& app, KeyOptions& options, std::string_view fallback) {
-  CLI::Option* key = app.add_option(
+void DeclareKeyOptions(CommandOptions& app, KeyOptions& options, std::string_view fallback) {
+  CommandOption key = app.option(
       "--key", options.key,
       "the MAC key, 16 hex digits (or 32 with equal halves), or - to read it from standard input (default: $KALVRIN_KEY, else " +
           std::string(fallback) + "); on the command line every user of the machine can read it");
-  CLI::Option* file = app.add_option(
+  CommandOption file = app.option(
       "--key-file", options.keyFile,
       "read the MAC key from the first line of this file (mode 600), waiting at most $KALVRIN_KEY_TIMEOUT seconds "
       "(default 60) for it");
-  key->excludes(file);
+  key.excludes(file);
 }
 
 bool ReadFirstLine(int fd, std::string& line) { return ReadFirstLineBy(fd, Clock::time_point::max(), line); }

@@ -10,9 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace CLI {
-class App;
-}
+#include "headless/command_options.h"
 
 namespace kalvrin {
 
@@ -26,7 +24,7 @@ struct KeyOptions {
 
 // Declares --key and --key-file on a subcommand, one excluding the other;
 // without either the key is what `fallback` says ("else no MAC check").
-void DeclareKeyOptions(CLI::App& app, KeyOptions& options, std::string_view fallback);
+void DeclareKeyOptions(CommandOptions& app, KeyOptions& options, std::string_view fallback);
 
 // The key text from the first source given, blanks and the line end taken
 // off a line read from a file or standard input. False with one line for

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
 
 #include "headless/check_app.h"
 #include "headless/key_source.h"
@@ -199,12 +198,12 @@ CheckOutcome RunMac(CheckContext& context, MacOptions& options) {
   return outcome;
 }
 
-std::function<CheckOutcome(CheckContext&)> DeclareMac(CLI::App& app) {
+std::function<CheckOutcome(CheckContext&)> DeclareMac(CommandOptions& app) {
   auto options = std::make_shared<MacOptions>();
   DeclareKeyOptions(app, options->keySource, kDefaultKey);
-  app.add_option("--expect", options->expect, "succeed only when this variant's MAC equals the declared one")
-      ->check(CLI::IsMember({"all", "nhd", "nsp"}));
-  app.add_flag("--explain", options->explain,
+  app.option("--expect", options->expect, "succeed only when this variant's MAC equals the declared one")
+      .oneOf({"all", "nhd", "nsp"});
+  app.flag("--explain", options->explain,
                "when the declared MAC equals none of the variants, name the candidate cause that gives it");
   return [options](CheckContext& context) { return RunMac(context, *options); };
 }

@@ -22,7 +22,6 @@
 #include <thread>
 #include <vector>
 
-#include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include "headless/check_app.h"
@@ -453,24 +452,23 @@ std::string RulesHelp() {
   return text;
 }
 
-std::function<CheckOutcome(CheckContext&)> DeclareVerify(CLI::App& app) {
+std::function<CheckOutcome(CheckContext&)> DeclareVerify(CommandOptions& app) {
   auto options = std::make_shared<VerifyCommandOptions>();
-  app.add_option("FILE", options->files, "the transaction files")->required();
+  app.option("FILE", options->files, "the transaction files").required();
   DeclareKeyOptions(app, options->keySource, "no MAC check; with a key the declared MAC is checked too");
-  CLI::Option* json = app.add_flag("--json", options->json, "JSON Lines: one object per finding, then a summary per file");
-  CLI::Option* csv = app.add_flag("--csv", options->csv, "the findings as CSV, title row first");
-  json->excludes(csv);
-  app.add_option("--disable", options->disable, "rule ids not to report, separated by commas")->delimiter(',');
-  app.add_flag("--strict", options->strict, "warnings count as errors for the exit status");
-  app.add_flag("--explain", options->explain,
+  CommandOption json = app.flag("--json", options->json, "JSON Lines: one object per finding, then a summary per file");
+  CommandOption csv = app.flag("--csv", options->csv, "the findings as CSV, title row first");
+  json.excludes(csv);
+  app.option("--disable", options->disable, "rule ids not to report, separated by commas").delimiter(',');
+  app.flag("--strict", options->strict, "warnings count as errors for the exit status");
+  app.flag("--explain", options->explain,
                "with --key: a declared MAC that equals no variant is explained by the candidate cause that gives it");
-  app.add_flag("--no-duplicates", options->noDuplicates,
+  app.flag("--no-duplicates", options->noDuplicates,
                "no index of transaction keys, so no batch.duplicate: for files too large for it (about 17 bytes a "
                "transaction)");
-  app.add_flag("--batches", options->allBatches,
+  app.flag("--batches", options->allBatches,
                "the readable summary lists every batch's totals, not only those of the batches with a finding");
-  app.add_option("--jobs", options->jobs, "files checked at once (default: the number of cores)")
-      ->check(CLI::Range(1u, 1024u));
+  app.option("--jobs", options->jobs, "files checked at once (default: the number of cores)").range(1, 1024);
   app.footer(RulesHelp() +
              "Exit status: 0 no error found, 1 an error found (or a warning with --strict), 2 a file could not be read "
              "or the arguments are wrong.");
