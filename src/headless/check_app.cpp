@@ -7,8 +7,6 @@
 #include <new>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
 #include "headless/surface_output.h"
 #include "iso/iso_commands.h"
 
@@ -31,7 +29,6 @@ struct CommonOptions {
 };
 
 struct Declared {
-  CLI::App* app;
   std::string_view name;
   std::function<CheckOutcome(CheckContext&)> run;
 };
@@ -142,38 +139,31 @@ int RunKalvrinCheck(int argc, const char* const* argv, std::ostream& out, std::o
     err << "kalvrin-check: unknown command '" << PathForLine(argv[1]) << "'; use " << SubcommandList() << '\n';
     return kExitCannotRun;
   }
-  CLI::App app("Checks a batch file of ISO 8583 messages the way the window's buttons do.", "kalvrin-check");
-  app.require_subcommand(1);
-  app.set_version_flag("--version", "kalvrin-check " KALVRIN_VERSION, "print the version and exit");
+  CommandLine line("kalvrin-check", "Checks a batch file of ISO 8583 messages the way the window's buttons do.",
+                   "kalvrin-check " KALVRIN_VERSION);
   CommonOptions options;
   std::vector<Declared> declared;
   for (const Subcommand& subcommand : kSubcommands) {
-    CLI::App* sub = app.add_subcommand(std::string(subcommand.name), std::string(subcommand.description));
+    CommandOptions& sub = line.subcommand(std::string(subcommand.name), std::string(subcommand.description));
     if (!subcommand.declaresFiles) {
-      sub->add_option("FILE", options.path, "the transaction file")->required();
-      CLI::Option* json = sub->add_flag("--json", options.json, "print the window state as one JSON object");
-      CLI::Option* csv = sub->add_flag("--csv", options.csv, "print the grid as CSV, title row first");
-      json->excludes(csv);
+      sub.option("FILE", options.path, "the transaction file").required();
+      CommandOption json = sub.flag("--json", options.json, "print the window state as one JSON object");
+      CommandOption csv = sub.flag("--csv", options.csv, "print the grid as CSV, title row first");
+      json.excludes(csv);
     }
-    sub->add_flag("--mask-pan", options.maskPan,
-                  "mask card numbers (element 2, and inside tracks 1 and 2): first six and last four digits kept");
-    CommandOptions own(*sub);
-    declared.push_back({sub, subcommand.name, subcommand.declare(own)});
+    sub.flag("--mask-pan", options.maskPan,
+             "mask card numbers (element 2, and inside tracks 1 and 2): first six and last four digits kept");
+    declared.push_back({subcommand.name, subcommand.declare(sub)});
   }
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& error) {
-    if (error.get_exit_code() == 0) return app.exit(error, out, err);  // --help
-    err << "kalvrin-check: " << PathForLine(error.what()) << '\n';
+  const CommandLine::Parsed parsed = line.parse(argc, argv, out, err);
+  if (parsed.chosen < 0) {
+    if (parsed.error.empty()) return parsed.status;  // --help, --version
+    err << "kalvrin-check: " << PathForLine(parsed.error) << '\n';
     return kExitCannotRun;
   }
   if (afterParse) afterParse();
-
-  for (const Declared& candidate : declared) {
-    if (candidate.app->parsed()) return RunGuarded(candidate, options, out, err);
-  }
-  return kExitCannotRun;  // not reached: parsing requires one subcommand
+  return RunGuarded(declared[static_cast<std::size_t>(parsed.chosen)], options, out, err);
 }
 
 }  // namespace kalvrin

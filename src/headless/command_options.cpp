@@ -56,4 +56,36 @@ CommandOption CommandOptions::find(const std::string& name) { return CommandOpti
 
 void CommandOptions::footer(const std::string& text) { app_.footer(text); }
 
+CommandLine::CommandLine(const std::string& name, const std::string& description, const std::string& version)
+    : app_(std::make_unique<CLI::App>(description, name)) {
+  app_->require_subcommand(1);
+  app_->set_version_flag("--version", version, "print the version and exit");
+}
+
+CommandLine::~CommandLine() = default;
+
+CommandOptions& CommandLine::subcommand(const std::string& name, const std::string& description) {
+  subcommands_.push_back(app_->add_subcommand(name, description));
+  return options_.emplace_back(*subcommands_.back());
+}
+
+CommandLine::Parsed CommandLine::parse(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  Parsed parsed;
+  try {
+    app_->parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) {
+      parsed.status = app_->exit(error, out, err);  // --help, --version
+    } else {
+      parsed.status = error.get_exit_code();
+      parsed.error = error.what();
+    }
+    return parsed;
+  }
+  for (std::size_t i = 0; i < subcommands_.size(); ++i) {
+    if (subcommands_[i]->parsed()) parsed.chosen = static_cast<int>(i);
+  }
+  return parsed;
+}
+
 }  // namespace kalvrin

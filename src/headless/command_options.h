@@ -1,10 +1,13 @@
-// A subcommand's options, declared without the argument parser's header.
-// That header's code is compiled in every file that includes it (some
-// twenty seconds a file under the sanitizers), so only check_app.cpp and
-// command_options.cpp include it; the subcommands declare through this.
+// A command line of subcommands and their options, declared without the
+// argument parser's header. That header's code is compiled in every file
+// that includes it (some twenty seconds a file under the sanitizers), so
+// only command_options.cpp includes it.
 #pragma once
 
+#include <deque>
+#include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -50,6 +53,31 @@ class CommandOptions {
 
  private:
   CLI::App& app_;
+};
+
+// The whole command line: its subcommands, parsed once.
+class CommandLine {
+ public:
+  CommandLine(const std::string& name, const std::string& description, const std::string& version);
+  ~CommandLine();
+  CommandLine(const CommandLine&) = delete;
+  CommandLine& operator=(const CommandLine&) = delete;
+
+  // A new subcommand, and the options to declare on it.
+  CommandOptions& subcommand(const std::string& name, const std::string& description);
+
+  struct Parsed {
+    int chosen = -1;    // the subcommand to run, in the order declared; -1: none
+    int status = 0;     // the exit status when there is none to run
+    std::string error;  // why the command line is wrong; empty after --help or --version
+  };
+  // --help and --version print to `out`.
+  Parsed parse(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+ private:
+  std::unique_ptr<CLI::App> app_;
+  std::vector<CLI::App*> subcommands_;
+  std::deque<CommandOptions> options_;  // stay where they are as more are added
 };
 
 }  // namespace kalvrin
