@@ -154,6 +154,7 @@ TEST(DiffCommand, ExitStatuses) {
   const std::string missing = a.str() + ".missing";
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"diff", a.str(), missing}, {"diff", missing, a.str(), "--json"},
+        {"diff", a.str(), missing, "--csv"},
         {"diff", a.str(), same.str(), "--match", "P1"}, {"diff", a.str(), same.str(), "--ignore", "S129"},
         {"diff", a.str(), same.str(), "--match", "P2,"}, {"diff", a.str()},
         {"diff", a.str(), same.str(), "--json", "--csv"}}) {

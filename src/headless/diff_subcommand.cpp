@@ -75,17 +75,26 @@ struct DiffOptions {
   bool summaryOnly = false;
 };
 
+// The CSV title goes before the first record, or alone at the end: a file
+// that cannot be read leaves nothing on standard output.
 class PrintingSink final : public compare::DifferenceSink {
  public:
   PrintingSink(std::ostream& out, OutputFormat format, bool quiet) : out_(out), format_(format), quiet_(quiet) {}
   void OnDifference(const Difference& difference) override {
-    if (!quiet_) out_ << FormatDifference(format_, difference);
+    if (quiet_) return;
+    Title();
+    out_ << FormatDifference(format_, difference);
+  }
+  void Title() {
+    if (format_ == OutputFormat::Csv && !titled_) out_ << CsvDifferencesTitle();
+    titled_ = true;
   }
 
  private:
   std::ostream& out_;
   OutputFormat format_;
   bool quiet_;
+  bool titled_ = false;
 };
 
 CheckOutcome RunDiff(CheckContext& context, const DiffOptions& options) {
@@ -114,15 +123,14 @@ CheckOutcome RunDiff(CheckContext& context, const DiffOptions& options) {
   const OutputFormat format = options.json ? OutputFormat::Json : options.csv ? OutputFormat::Csv : OutputFormat::Text;
   // The records come out only once both files were read through, so a
   // file that cannot be read leaves nothing printed but its error.
-  std::ostringstream none;
   PrintingSink sink(context.out, format, options.summaryOnly);
-  if (format == OutputFormat::Csv && !options.summaryOnly) context.out << CsvDifferencesTitle();
   const compare::CompareResult result =
       compare::CompareFiles(options.oldPath, options.newPath, compareOptions, sink);
   if (!result.read) {
     outcome.error = PathForLine(result.errorPath) + ": " + FileTextForLine(result.error);
     return outcome;
   }
+  if (!options.summaryOnly) sink.Title();
   context.out << FormatDiffSummary(format, result.summary);
   const bool any = result.summary.Records() != 0;
   outcome.outcome = any ? Outcome::Failed : Outcome::Succeeded;
