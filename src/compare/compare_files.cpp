@@ -1,7 +1,8 @@
 // The comparison in three steps: each file is read once into an index of
-// small entries (key hash, content hash, offset, batch), the entries are
-// paired by key in file order, and a walk in the new file's order writes
-// the records, reading again by offset only the messages it reports.
+// small entries (key hash, content hash, offset) and its batch ends, the
+// entries are paired by key in file order, and a walk in the new file's
+// order writes the records, reading again by offset only the messages it
+// reports.
 #include "compare/compare_files.h"
 
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <memory>
 
@@ -54,28 +56,51 @@ bool IsTransaction(std::string_view mti) {
   return type >= 1100 && type <= 1499;
 }
 
-// One message of a file, as the pairing and the walk need it.
-struct Entry {
+// One message of a file, as the pairing and the walk need it: 24 bytes, the
+// offset sharing its word with what little else a message needs.
+class Entry {
+ public:
+  static constexpr int kOffsetBits = 48;  // 256 TB: a larger file is refused
+  static constexpr std::int64_t kLargestFile = std::int64_t{1} << kOffsetBits;
+
+  Entry() = default;
+  Entry(std::int64_t offset, int brokenElement, bool unreadable, bool transaction)
+      : packed_(static_cast<std::uint64_t>(offset) | static_cast<std::uint64_t>(brokenElement & 0xFF) << kOffsetBits |
+                std::uint64_t{unreadable} << (kOffsetBits + 8) | std::uint64_t{transaction} << (kOffsetBits + 9)) {}
+
+  std::int64_t Offset() const { return static_cast<std::int64_t>(packed_ & (kLargestFile - 1)); }  // of the MTI
+  int BrokenElement() const { return static_cast<int>(packed_ >> kOffsetBits & 0xFF); }  // 0 for the bitmaps
+  bool Unreadable() const { return (packed_ >> (kOffsetBits + 8) & 1) != 0; }
+  bool Transaction() const { return (packed_ >> (kOffsetBits + 9) & 1) != 0; }
+
   std::uint64_t key = 0;      // MTI and key elements (transactions) or MTI and P24 (others)
   std::uint64_t content = 0;  // every compared element
-  std::int64_t offset = 0;    // of the MTI
-  std::uint32_t batch = 0;    // from 1
-  std::int16_t brokenElement = 0;  // of an unreadable message, 0 for the bitmaps
-  bool unreadable = false;
-  bool transaction = false;
-};
 
-// A file's index, with its reading.
+ private:
+  std::uint64_t packed_ = 0;
+};
+static_assert(sizeof(Entry) == 24);
+
+// A file's index, with its reading. The entries sit in a deque, which
+// grows without copying what it holds.
 struct Side {
   std::string path;
   std::unique_ptr<verify::MessageFileReader> reader;
   std::unique_ptr<MessageReader> decoder;  // for the messages read again
   verify::FileStart start;
-  std::vector<Entry> entries;
+  std::deque<Entry> entries;
   std::vector<std::int32_t> partner;  // index in the other side's entries, kNoPartner
+  // The entries that close a batch, in order: a message's batch is one more
+  // than the number of them before it.
+  std::vector<std::int32_t> batchEnds;
   // Of each readable message that is no transaction, its rank among those
   // of its MTI and P24, from 1, by entry index: for the key's text.
   std::vector<std::pair<std::int32_t, std::uint32_t>> ranks;
+
+  std::int64_t BatchOf(std::size_t index) const {
+    const auto before = std::lower_bound(batchEnds.begin(), batchEnds.end(), static_cast<std::int32_t>(index));
+    return 1 + (before - batchEnds.begin());
+  }
 };
 
 class Indexer final : public verify::MessageVisitor {
@@ -87,23 +112,19 @@ class Indexer final : public verify::MessageVisitor {
   void OnStrayText(const verify::StrayText&) override {}
   void OnMessage(const verify::ReadMessage& message) override {
     const DecodedMessage& decoded = message.decoded;
-    Entry entry;
-    entry.offset = decoded.mtiSpan.offset;
-    entry.batch = batch_;
-    entry.transaction = IsTransaction(decoded.mti);
+    const bool transaction = IsTransaction(decoded.mti);
+    const auto index = static_cast<std::int32_t>(side_.entries.size());
     if (message.broken != verify::MessageBreak::None) {
-      entry.unreadable = true;
       const bool inElement = !decoded.elements.empty() && !decoded.elements.back().complete;
-      entry.brokenElement = static_cast<std::int16_t>(inElement ? decoded.elements.back().number : 0);
+      side_.entries.emplace_back(decoded.mtiSpan.offset, inElement ? decoded.elements.back().number : 0, true,
+                                 transaction);
     } else {
-      entry.key = KeyOf(decoded, entry.transaction);
+      Entry& entry = side_.entries.emplace_back(decoded.mtiSpan.offset, 0, false, transaction);
+      entry.key = KeyOf(decoded, transaction);
       entry.content = ContentOf(decoded);
-      if (!entry.transaction) {
-        side_.ranks.emplace_back(static_cast<std::int32_t>(side_.entries.size()), ++seen_[entry.key]);
-      }
+      if (!transaction) side_.ranks.emplace_back(index, ++seen_[entry.key]);
     }
-    side_.entries.push_back(entry);
-    if (message.closesBatch) ++batch_;
+    if (message.closesBatch) side_.batchEnds.push_back(index);
   }
 
  private:
@@ -136,16 +157,16 @@ class Indexer final : public verify::MessageVisitor {
   Side& side_;
   const CompareOptions& options_;
   const std::vector<int>& match_;
-  std::uint32_t batch_ = 1;
   std::map<std::uint64_t, std::uint32_t> seen_;  // messages of each non-transaction key so far
 };
 
 // Pairs equal keys, the first with the first, in file order.
 void Pair(Side& older, Side& newer) {
-  auto sortedReadable = [](const std::vector<Entry>& entries) {
+  auto sortedReadable = [](const std::deque<Entry>& entries) {
     std::vector<std::int32_t> order;
+    order.reserve(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
-      if (!entries[i].unreadable) order.push_back(static_cast<std::int32_t>(i));
+      if (!entries[i].Unreadable()) order.push_back(static_cast<std::int32_t>(i));
     }
     std::stable_sort(order.begin(), order.end(), [&entries](std::int32_t a, std::int32_t b) {
       return entries[static_cast<std::size_t>(a)].key < entries[static_cast<std::size_t>(b)].key;
@@ -242,7 +263,10 @@ class Comparison {
   bool Open(Side& side) {
     side.reader = std::make_unique<verify::MessageFileReader>(side.path);
     side.decoder = std::make_unique<MessageReader>(side.path);
-    if (side.reader->IsOpen() && side.decoder->IsOpen()) return true;
+    if (side.reader->IsOpen() && side.decoder->IsOpen()) {
+      if (side.reader->Size() < Entry::kLargestFile) return true;
+      return Fail(side, "the file is too large to compare");
+    }
     const std::string reason = OpenFailureReason(side.path);
     return Fail(side,
                 "cannot open the file: " + (reason.empty() ? std::string("it must be a readable regular file") : reason));
@@ -338,9 +362,9 @@ class Comparison {
 
   // The message read again; false when it is no longer there.
   bool Decode(Side& side, std::size_t index, DecodedMessage& message) {
-    message = side.decoder->Decode(side.entries[index].offset);
+    message = side.decoder->Decode(side.entries[index].Offset());
     if (message.stop == DecodeStop::NoMessage || message.stop == DecodeStop::CannotRead ||
-        (message.stop != DecodeStop::Complete) != side.entries[index].unreadable) {
+        (message.stop != DecodeStop::Complete) != side.entries[index].Unreadable()) {
       return Fail(side,
                   message.stop == DecodeStop::CannotRead ? "cannot read the file to its end" : std::string(kFileChanged));
     }
@@ -351,8 +375,8 @@ class Comparison {
   std::string KeyText(const Side& side, std::size_t index, const DecodedMessage& message) const {
     std::string key = message.mti;
     const Entry& entry = side.entries[index];
-    if (entry.unreadable) return key;
-    if (!entry.transaction) {
+    if (entry.Unreadable()) return key;
+    if (!entry.Transaction()) {
       const DecodedElement* functionCode = verify::FindElement(message, kFunctionCode);
       key += " P24 " + (functionCode != nullptr ? functionCode->value : std::string("-"));
       const auto at = std::lower_bound(side.ranks.begin(), side.ranks.end(),
@@ -371,11 +395,11 @@ class Comparison {
 
   void OldSide(Difference& difference, std::size_t index) const {
     difference.oldRecord = static_cast<std::int64_t>(index) + 1;
-    difference.oldOffset = old_.entries[index].offset;
+    difference.oldOffset = old_.entries[index].Offset();
   }
   void NewSide(Difference& difference, std::size_t index) const {
     difference.newRecord = static_cast<std::int64_t>(index) + 1;
-    difference.newOffset = new_.entries[index].offset;
+    difference.newOffset = new_.entries[index].Offset();
   }
 
   // A message of one file alone: removed, added or unreadable.
@@ -384,13 +408,13 @@ class Comparison {
     if (!Decode(side, index, message)) return false;
     const Entry& entry = side.entries[index];
     Difference difference;
-    difference.change = entry.unreadable ? Change::Unreadable : isOld ? Change::Removed : Change::Added;
+    difference.change = entry.Unreadable() ? Change::Unreadable : isOld ? Change::Removed : Change::Added;
     if (isOld) {
       OldSide(difference, index);
     } else {
       NewSide(difference, index);
     }
-    difference.element = entry.brokenElement;
+    difference.element = entry.BrokenElement();
     difference.key = KeyText(side, index, message);
     Emit(difference);
     return true;
@@ -405,7 +429,9 @@ class Comparison {
     ++result_.summary.pairs;
     const Entry& before = old_.entries[i];
     const Entry& after = new_.entries[j];
-    const bool moved = after.transaction && before.batch != after.batch;
+    const std::int64_t batchBefore = old_.BatchOf(i);
+    const std::int64_t batchAfter = new_.BatchOf(j);
+    const bool moved = after.Transaction() && batchBefore != batchAfter;
     if (!moved && before.content == after.content) {
       ++result_.summary.equal;
       return true;
@@ -421,8 +447,8 @@ class Comparison {
     if (moved) {
       Difference difference = base;
       difference.change = Change::Moved;
-      difference.oldValue = std::to_string(before.batch);
-      difference.newValue = std::to_string(after.batch);
+      difference.oldValue = std::to_string(batchBefore);
+      difference.newValue = std::to_string(batchAfter);
       Emit(difference);
     }
     if (before.content != after.content) CompareElements(base, a, b);
