@@ -8,7 +8,9 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QLabel>
 #include <QTest>
+#include <QTimer>
 
 #include <nlohmann/json.hpp>
 
@@ -173,6 +175,44 @@ class DifferencesWindowTest : public QObject {
     QCOMPARE(shown.rowCount(), 2);  // record 4, and record 16 whose partner is unreadable
     QCOMPARE(CellText(shown, 0, DifferencesModel::kOldRecord), QString("4"));
     QCOMPARE(CellText(shown, 1, DifferencesModel::kOldRecord), QString("16"));
+  }
+
+  // Escape stops the comparison as it stops the other commands: the window
+  // is free again, the status says so and the page keeps no partial records.
+  void escapeStopsTheComparison() {
+    QTemporaryDir dir;
+    const std::string bytes = filegen::GenerateFileBytes({.size = 4'000'000, .seed = 11});
+    const test::TempFile oldFile(bytes, "old.dat");
+    const test::TempFile newFile(bytes + "\n", "new.dat");
+    auto dialogs = std::make_unique<FakeDialogs>();
+    dialogs->chosen = QString::fromStdString(newFile.str());
+    KalvrinWindows windows = CreateWindows(dir.filePath("kalvrin"), std::move(dialogs));
+    TMainForm& form = *windows.mainForm;
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));  // Escape is the window's shortcut
+    form.setEventPumpInterval(0);
+    form.txtINFile->setText(QString::fromStdString(oldFile.str()));
+    int stops = 0;
+    bool menuOff = false;
+    auto* timer = new QTimer(&form);
+    timer->setInterval(0);
+    QObject::connect(timer, &QTimer::timeout, &form, [&] {
+      if (form.runningCommand() != Command::Compare || stops > 0) return;
+      ++stops;
+      menuOff = !form.CompareWith->isEnabled() && !form.Verify->isEnabled();
+      QTest::keyClick(&form, Qt::Key_Escape);
+    });
+    timer->start();
+    form.CompareWith->trigger();
+    QCOMPARE(stops, 1);
+    QVERIFY(menuOff);
+    QCOMPARE(form.runningCommand(), Command::None);
+    QVERIFY(form.CompareWith->isEnabled());
+    QCOMPARE(form.StatusPanels[2]->text(), QString(differences_text::kCompareStopped));
+    QVERIFY(form.Differences->last().stopped);
+    QCOMPARE(form.Differences->model().rowCount(), 0);
+    QCOMPARE(form.Differences->labSummary->text(), QString(differences_text::kStopped));
   }
 };
 
