@@ -156,7 +156,8 @@ TEST(DiffCommand, ExitStatuses) {
        {std::vector<std::string>{"diff", a.str(), missing}, {"diff", missing, a.str(), "--json"},
         {"diff", a.str(), missing, "--csv"},
         {"diff", a.str(), same.str(), "--match", "P1"}, {"diff", a.str(), same.str(), "--ignore", "S129"},
-        {"diff", a.str(), same.str(), "--match", "P2,"}, {"diff", a.str()},
+        {"diff", a.str(), same.str(), "--match", "P2,"}, {"diff", a.str(), same.str(), "--match", ""},
+        {"diff", a.str(), same.str(), "--ignore", ""}, {"diff", a.str()},
         {"diff", a.str(), same.str(), "--json", "--csv"}}) {
     SCOPED_TRACE(args.back());
     const Printed printed = Check(args);

@@ -70,6 +70,8 @@ struct DiffOptions {
   std::string newPath;
   std::string match;
   std::string ignore;
+  bool matchGiven = false;  // an empty list given is an error, not the default
+  bool ignoreGiven = false;
   bool json = false;
   bool csv = false;
   bool summaryOnly = false;
@@ -104,7 +106,7 @@ CheckOutcome RunDiff(CheckContext& context, const DiffOptions& options) {
   compare::CompareOptions compareOptions;
   compareOptions.maskCardNumbers = context.maskCardNumbers;
   std::string error;
-  if (!options.match.empty()) {
+  if (options.matchGiven) {
     const auto match = compare::ParseElementList(options.match, error);
     if (!match) {
       outcome.error = "--match: " + PathForLine(error);
@@ -112,7 +114,7 @@ CheckOutcome RunDiff(CheckContext& context, const DiffOptions& options) {
     }
     compareOptions.match = *match;
   }
-  if (!options.ignore.empty()) {
+  if (options.ignoreGiven) {
     const auto ignore = compare::ParseElementList(options.ignore, error);
     if (!ignore) {
       outcome.error = "--ignore: " + PathForLine(error);
@@ -143,8 +145,10 @@ std::function<CheckOutcome(CheckContext&)> DeclareDiff(CLI::App& app) {
   app.add_option("OLD", options->oldPath, "the older transaction file")->required();
   app.add_option("NEW", options->newPath, "the newer transaction file")->required();
   app.add_option("--match", options->match,
-                 "the key of transaction messages after the MTI, e.g. P2,P4 (default P2,P11,P12,P37)");
-  app.add_option("--ignore", options->ignore, "elements not compared, e.g. P7,S71,S128");
+                 "the key of transaction messages after the MTI, e.g. P2,P4 (default P2,P11,P12,P37)")
+      ->each([options](const std::string&) { options->matchGiven = true; });
+  app.add_option("--ignore", options->ignore, "elements not compared, e.g. P7,S71,S128")
+      ->each([options](const std::string&) { options->ignoreGiven = true; });
   CLI::Option* json = app.add_flag("--json", options->json, "JSON Lines: one object per difference, then the summary");
   CLI::Option* csv = app.add_flag("--csv", options->csv, "the differences as CSV, title row first, no summary");
   json->excludes(csv);
