@@ -22,10 +22,13 @@ namespace kalvrin::fuzz {
   } while (false)
 
 // The input as a regular file in memory, reached by a path the commands open
-// read-only as they would any transaction file. One file per process,
-// rewritten for each input.
-inline std::string InputFile(const std::uint8_t* data, std::size_t size) {
-  static const int fd = ::memfd_create("kalvrin-fuzz-input", MFD_CLOEXEC);
+// read-only as they would any transaction file. One file per process and
+// slot (a target that compares two files uses two), rewritten for each input.
+inline std::string InputFile(const std::uint8_t* data, std::size_t size, int slot = 0) {
+  static const int fds[2] = {::memfd_create("kalvrin-fuzz-input", MFD_CLOEXEC),
+                             ::memfd_create("kalvrin-fuzz-input-2", MFD_CLOEXEC)};
+  FUZZ_CHECK(slot == 0 || slot == 1);
+  const int fd = fds[slot];
   FUZZ_CHECK(fd >= 0);
   FUZZ_CHECK(::ftruncate(fd, 0) == 0);
   std::size_t written = 0;

@@ -34,8 +34,9 @@ namespace kalvrin {
 
 class FormSurface;
 
-// Locate: a message looked for in the file; Explain: a red MAC's causes tried.
-enum class Command { None, FormatCheck, MacCheck, Verify, Locate, Explain };
+// Locate: a message looked for in the file; Explain: a red MAC's causes
+// tried; Compare: the file against a second one.
+enum class Command { None, FormatCheck, MacCheck, Verify, Locate, Explain, Compare };
 
 // What the window does once a stopped command has returned: nothing more,
 // keep what the window showed, clear it, or close. A later stop that asks
@@ -67,7 +68,7 @@ class CommandState {
 struct BusyWidgets {
   std::array<QPushButton*, 4> buttons{};  // Open, ISO, MAC and Exit, in the order they go busy
   std::array<QLineEdit*, 2> inputs{};     // the key edit and the file edit
-  std::array<QAction*, 2> menuCommands{};  // Tool > Verify, Tool > Go to offset
+  std::array<QAction*, 3> menuCommands{};  // Tool > Verify, Tool > Go to offset, Tool > Compare with
   QAbstractItemView* grid = nullptr;      // no cell editor opens while rows arrive
   QWidget* focus = nullptr;               // takes the focus while the command runs
   // A button shown only while it applies (the MAC page's Explain): disabled
@@ -91,7 +92,7 @@ class BusyState {
   FormSurface& surface_;
   QPointer<QWidget> focusAfter_;  // the starter, or the widget that had the focus
   int gridTriggers_ = 0;  // the grid's edit triggers before the command
-  std::array<bool, 2> menuCommandsOn_{};  // which menu commands were on before it
+  std::array<bool, 3> menuCommandsOn_{};  // which menu commands were on before it
 };
 
 }  // namespace kalvrin

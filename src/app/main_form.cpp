@@ -108,6 +108,17 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
   Verify->setObjectName("Verify");
   connect(Verify, &QAction::triggered, this, &TMainForm::VerifyClick);
   BuildGoToOffset();
+  Differences = new DifferencesPage;
+  pgResult->addTab(Differences, differences_text::kCaption);
+  connect(Differences, &DifferencesPage::differenceActivated, this,
+          [this](bool oldFile, qint64 record, qint64 offset, int element) {
+            Guarded([&] { ShowDifference(oldFile, record, offset, element); });
+          });
+  connect(Differences, &DifferencesPage::captionChanged, this,
+          [this](const QString& caption) { pgResult->setTabText(pgResult->indexOf(Differences), caption); });
+  CompareWith = menuBar()->findChild<QMenu*>("Tool1")->addAction(differences_text::kMenuItem);
+  CompareWith->setObjectName("CompareWith");
+  connect(CompareWith, &QAction::triggered, this, &TMainForm::CompareWithClick);
   cardNumberMask_ = new CardNumberMask(*menuBar()->findChild<QMenu*>("Tool1"), *gridModel_, *Inspector);
   setVerifyRunner(MakeVerifyRunner([this] { return cardNumberMask_ != nullptr && cardNumberMask_->on(); }));
   SetTabOrder();
@@ -389,6 +400,7 @@ void TMainForm::bbtnClearClick() {
     ClearCommand(*check_, *surface_);
     Inspector->clear();
     Findings->clear();
+    Differences->clear();
     ClearVerdict();
     StatusReason->clear();
     for (QLabel* panel : StatusPanels) panel->setToolTip({});
@@ -627,7 +639,7 @@ BusyWidgets TMainForm::CommandWidgets() const {
   BusyWidgets widgets;
   widgets.buttons = {bbtnFileOpen, bbtnCheckFormat, bbtnCheckMac, bbtnExit};
   widgets.inputs = {txtCHECKKey, txtINFile};
-  widgets.menuCommands = {Verify, GoToOffset};
+  widgets.menuCommands = {Verify, GoToOffset, CompareWith};
   widgets.grid = FormatGrid;
   widgets.focus = FormatGrid->isVisible() ? static_cast<QWidget*>(FormatGrid) : pgResult;
   widgets.offered = ExplainButton;

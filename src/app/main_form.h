@@ -22,6 +22,7 @@
 #include "app/busy_state.h"
 #include "io/file_identity.h"
 #include "app/findings/findings_page.h"
+#include "app/differences/differences_page.h"
 #include "app/recent_files.h"
 #include "settings/settings.h"
 #include "app/dialogs/user_dialogs.h"
@@ -98,6 +99,8 @@ class TMainForm : public QMainWindow {
   MessageInspector* Inspector = nullptr;
   // The third page: what Tool > Verify found.
   FindingsPage* Findings = nullptr;
+  // The fourth page: what Tool > Compare with... found.
+  DifferencesPage* Differences = nullptr;
   QWidget* Mac = nullptr;
   QLineEdit* txtCalcMacAll = nullptr;
   QLineEdit* txtCalcMacNHD = nullptr;
@@ -132,6 +135,7 @@ class TMainForm : public QMainWindow {
   QAction* VELDRUM1 = nullptr;
   QAction* Verify = nullptr;  // Tool > Verify
   QAction* GoToOffset = nullptr;  // Tool > Go to offset...
+  QAction* CompareWith = nullptr;  // Tool > Compare with...
   QMenu* RecentFilesMenu = nullptr;  // Tool ▸ Recent files
   QAction* HelpAction = nullptr;     // About ▸ Help, F1
   HelpForm* Help = nullptr;          // created when first shown
@@ -190,6 +194,8 @@ class TMainForm : public QMainWindow {
   void VerifyClick();
   // Asks for an offset and shows the message that starts there.
   void GoToOffsetClick();
+  // Asks for a second file and compares the file in the file edit with it.
+  void CompareWithClick();
   // Asks where to, and writes the findings shown as CSV there.
   void ExportFindingsClick();
   // Shows the help text beside the window.
@@ -216,6 +222,8 @@ class TMainForm : public QMainWindow {
   // A finding's message in the grid and the inspector, checking the file
   // first when the grid does not hold it.
   void ShowFinding(std::int64_t record, int element);
+  // A difference's message of the old or the new file in the inspector.
+  void ShowDifference(bool oldFile, std::int64_t record, std::int64_t offset, int element);
   // inspector/locate_command.cpp: Go to offset, and a message found by its
   // record or offset as verify frames it, in the grid where the grid holds
   // it, else in the inspector alone.

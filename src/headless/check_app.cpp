@@ -19,6 +19,7 @@ const Subcommand kSubcommands[] = {
     IsoSubcommand(),
     MacSubcommand(),
     VerifySubcommand(),
+    DiffSubcommand(),
 };
 
 struct CommonOptions {

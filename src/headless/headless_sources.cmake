@@ -4,6 +4,7 @@
 set(KALVRIN_HEADLESS_SOURCES
   src/headless/check_app.cpp
   src/headless/command_options.cpp
+  src/headless/diff_subcommand.cpp
   src/headless/element_listing.cpp
   src/headless/headless_surface.cpp
   src/headless/iso_subcommand.cpp

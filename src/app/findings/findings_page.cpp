@@ -6,9 +6,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
-#include <QSaveFile>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -16,6 +14,7 @@
 #include <set>
 #include <string>
 
+#include "app/findings/result_table.h"
 #include "app/widget_helpers.h"
 #include "iso/grid_csv.h"
 
@@ -124,17 +123,7 @@ FindingsPage::FindingsPage(QWidget* parent) : QWidget(parent) {
 
   FindingsGrid = new QTableView(this);
   FindingsGrid->setObjectName("FindingsGrid");
-  FindingsGrid->setModel(filter_);
-  FindingsGrid->setSortingEnabled(true);
-  FindingsGrid->sortByColumn(-1, Qt::AscendingOrder);  // file order until a title is clicked
-  FindingsGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
-  FindingsGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  FindingsGrid->setWordWrap(false);
-  FindingsGrid->verticalHeader()->hide();
-  FindingsGrid->verticalHeader()->setDefaultSectionSize(FindingsGrid->fontMetrics().height() + 4);
-  FindingsGrid->horizontalHeader()->setStretchLastSection(true);
-  FindingsGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  for (int column = 0; column < FindingsModel::kColumns; ++column) FindingsGrid->setColumnWidth(column, kWidths[column]);
+  SetUpResultTable(*FindingsGrid, *filter_, kWidths);
   layout->addWidget(FindingsGrid, 1);
 
   connect(cmbRule, &QComboBox::currentIndexChanged, this, [this] {
@@ -176,54 +165,13 @@ void FindingsPage::BuildActions() {
 }
 
 std::vector<std::vector<QString>> FindingsPage::ShownTexts(bool selectedOnly) const {
-  std::vector<std::vector<QString>> rows;
-  rows.emplace_back(std::begin(kTitles), std::end(kTitles));
-  std::set<int> selected;
-  if (selectedOnly) {
-    for (const QModelIndex& index : FindingsGrid->selectionModel()->selectedIndexes()) selected.insert(index.row());
-  }
-  for (int row = 0; row < filter_->rowCount(); ++row) {
-    if (selectedOnly && selected.count(row) == 0) continue;
-    std::vector<QString> cells;
-    for (int column = 0; column < FindingsModel::kColumns; ++column) {
-      cells.push_back(filter_->index(row, column).data(Qt::DisplayRole).toString());
-    }
-    rows.push_back(std::move(cells));
-  }
-  return rows;
+  return ShownTableTexts(*FindingsGrid, kTitles, selectedOnly);
 }
 
-QString FindingsPage::selectionAsTsv() const {
-  QString text;
-  for (const std::vector<QString>& row : ShownTexts(true)) {
-    for (std::size_t i = 0; i < row.size(); ++i) {
-      if (i > 0) text += QLatin1Char('\t');
-      QString cell = row[i];
-      for (QChar& c : cell) {
-        if (c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n')) c = QLatin1Char(' ');
-      }
-      text += cell;
-    }
-    text += QLatin1Char('\n');
-  }
-  return text;
-}
+QString FindingsPage::selectionAsTsv() const { return TableTextsAsTsv(ShownTexts(true)); }
 
 QString FindingsPage::exportCsv(const QString& path) const {
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return QString(findings_text::kCannotWrite).arg(path, file.errorString());
-  std::string csv;
-  for (const std::vector<QString>& row : ShownTexts(false)) {
-    // The page's texts are the file's bytes, one character each, as the grid's export takes them.
-    std::vector<std::string> bytes;
-    for (const QString& cell : row) bytes.push_back(cell.toLatin1().toStdString());
-    std::vector<std::string_view> cells(bytes.begin(), bytes.end());
-    AppendCsvRow(csv, cells);
-  }
-  if (file.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size()) || !file.commit()) {
-    return QString(findings_text::kCannotWrite).arg(path, file.errorString());
-  }
-  return {};
+  return WriteTableTextsCsv(ShownTexts(false), path, findings_text::kCannotWrite);
 }
 
 bool FindingsPage::run(const VerifyRunner& runner, const std::string& path, const std::string& key,
