@@ -21,6 +21,7 @@ const Subcommand kSubcommands[] = {
     IsoSubcommand(),
     MacSubcommand(),
     VerifySubcommand(),
+    ReportSubcommand(),
 };
 
 struct CommonOptions {
@@ -107,7 +108,7 @@ std::string OpenFailureText(std::string_view what, const std::string& path) {
 
 namespace {
 
-// "iso, mac or verify"
+// "iso, mac, verify or report"
 std::string SubcommandList() {
   std::string list;
   const std::size_t count = std::size(kSubcommands);
