@@ -107,6 +107,7 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
   Verify = menuBar()->findChild<QMenu*>("Tool1")->addAction("Verify");
   Verify->setObjectName("Verify");
   connect(Verify, &QAction::triggered, this, &TMainForm::VerifyClick);
+  BuildSummary();
   BuildGoToOffset();
   cardNumberMask_ = new CardNumberMask(*menuBar()->findChild<QMenu*>("Tool1"), *gridModel_, *Inspector);
   setVerifyRunner(MakeVerifyRunner([this] { return cardNumberMask_ != nullptr && cardNumberMask_->on(); }));
@@ -389,6 +390,7 @@ void TMainForm::bbtnClearClick() {
     ClearCommand(*check_, *surface_);
     Inspector->clear();
     Findings->clear();
+    Summary->clear();
     ClearVerdict();
     StatusReason->clear();
     for (QLabel* panel : StatusPanels) panel->setToolTip({});
@@ -585,6 +587,7 @@ void TMainForm::StartCommandOn(const QString& file, Command command) {
   if (file == resultsFile_) return;
   ClearMacResults(true);
   Findings->clear();
+  Summary->clear();
   for (int panel : {kPositionPanel, kTotalsPanel}) surface_->setStatus(panel, {});
   resultsFile_ = file;
   UpdateTitle();

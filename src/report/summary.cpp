@@ -264,6 +264,7 @@ void RecordHistogram::Add(std::int64_t record) {
 FileSummary SummariseFile(std::string_view path, const SummaryOptions& options, verify::FindingSink* sink) {
   FileSummary summary;
   summary.identity = IdentityOf(path);
+  summary.cardNumbersMasked = options.maskCardNumbers;
   Gatherer gatherer(summary, options, sink);
   verify::VerifyOptions verifyOptions;
   verifyOptions.rules = options.rules;
@@ -271,7 +272,7 @@ FileSummary SummariseFile(std::string_view path, const SummaryOptions& options, 
   verifyOptions.progress = options.progress;
   verifyOptions.macProgress = options.macProgress;
   verifyOptions.maskCardNumbers = options.maskCardNumbers;
-  verifyOptions.explainMac = !options.key.empty();
+  verifyOptions.explainMac = options.explainMac && !options.key.empty();
   verifyOptions.observer = &gatherer;
   summary.verify = verify::VerifyFile(path, verifyOptions, gatherer);
   gatherer.Finish();

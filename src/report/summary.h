@@ -28,7 +28,8 @@ inline constexpr std::size_t kBatchBars = 100;
 
 struct SummaryOptions {
   verify::RuleSet rules;
-  std::string key;  // 16 or 32 hex digits: the MAC is judged and a mismatch explained
+  std::string key;  // 16 or 32 hex digits: the MAC is judged
+  bool explainMac = true;  // with a key, a mismatch is explained, at the cost of another read
   bool maskCardNumbers = true;
   verify::ProgressCallback progress;
   verify::ProgressCallback macProgress;
@@ -89,6 +90,7 @@ struct RecordHistogram {
 
 struct FileSummary {
   FileIdentity identity;
+  bool cardNumbersMasked = true;  // in the findings' texts and the issuer ranges
   verify::VerifySummary verify;  // messages by MTI, batches listed, MAC, error and warning counts
   Envelope envelope;
   MacVerdict mac;
