@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <ctime>
 #include <optional>
+#include <unordered_map>
 
 #include "iso/iso_codes.h"
 #include "iso/pan_mask.h"
@@ -28,12 +29,57 @@ constexpr int kFunctionCode = 24;
 constexpr int kCurrency = 49;
 constexpr int kMac = 128;
 constexpr std::size_t kIssuerDigits = 6;
+constexpr std::size_t kShowsSix = 10;  // a masked card number longer than this keeps its first six digits
 
 bool IsTransaction(std::string_view mti) { return mti == "1140" || mti == "1240" || mti == "1440"; }
 
-std::string ValueOf(const DecodedMessage& message, int number) {
+std::string_view ValueOf(const DecodedMessage& message, int number) {
   const DecodedElement* element = verify::CompleteElement(message, number);
-  return element != nullptr ? element->value : std::string();
+  return element != nullptr ? std::string_view(element->value) : std::string_view();
+}
+
+// The complete elements the summary counts by, found in one look over the
+// message's elements (they stand in element order).
+struct Picked {
+  std::string_view pan, processingCode, functionCode, currency;
+  const std::string* amount = nullptr;  // null: no P4
+};
+
+Picked Pick(const DecodedMessage& message) {
+  Picked picked;
+  for (const DecodedElement& element : message.elements) {
+    if (element.number > kCurrency) break;
+    if (!element.complete) continue;
+    switch (element.number) {
+      case kPan: picked.pan = element.value; break;
+      case kProcessingCode: picked.processingCode = element.value; break;
+      case kAmount: picked.amount = &element.value; break;
+      case kFunctionCode: picked.functionCode = element.value; break;
+      case kCurrency: picked.currency = element.value; break;
+      default: break;
+    }
+  }
+  return picked;
+}
+
+// A count in a map by a text key, with no copy of a key it holds already.
+template <typename Map>
+typename Map::mapped_type& Entry(Map& map, std::string_view key) {
+  const auto found = map.find(key);
+  return found != map.end() ? found->second : map.emplace(std::string(key), typename Map::mapped_type{}).first->second;
+}
+
+// An issuer range's six bytes as one number: the map of ranges hashes no text.
+std::uint64_t RangeKey(std::string_view range) {
+  std::uint64_t key = 0;
+  for (const char c : range) key = key << 8 | static_cast<std::uint8_t>(c);
+  return key;
+}
+
+std::string RangeText(std::uint64_t key) {
+  std::string text(kIssuerDigits, ' ');
+  for (std::size_t i = kIssuerDigits; i-- > 0; key >>= 8) text[i] = static_cast<char>(key & 0xFF);
+  return text;
 }
 
 std::string UtcText(std::time_t when) {
@@ -87,11 +133,12 @@ class Gatherer final : public verify::VerifyObserver, public verify::FindingSink
   void OnMessage(const verify::ReadMessage& message) override {
     const DecodedMessage& decoded = message.decoded;
     lastRecord_ = message.record;
-    ++summary_.messagesByFunction[decoded.mti][ValueOf(decoded, kFunctionCode)];
+    const Picked picked = Pick(decoded);
+    ++Entry(Entry(summary_.messagesByFunction, decoded.mti), picked.functionCode);
     if (message.broken != verify::MessageBreak::None) return;
-    if (message.isTrailer) summary_.envelope.declaredMac = ValueOf(decoded, kMac);
-    CountCard(decoded);
-    if (IsTransaction(decoded.mti)) CountCurrency(decoded);
+    if (message.isTrailer) summary_.envelope.declaredMac = std::string(ValueOf(decoded, kMac));
+    CountCard(picked.pan);
+    if (IsTransaction(decoded.mti)) CountCurrency(decoded.mti, picked);
   }
 
   void OnBatch(const verify::BatchSummary& batch) override {
@@ -137,29 +184,28 @@ class Gatherer final : public verify::VerifyObserver, public verify::FindingSink
   }
 
  private:
-  void CountCard(const DecodedMessage& message) {
-    const std::string pan = ValueOf(message, kPan);
+  void CountCard(std::string_view pan) {
     if (pan.size() < kIssuerDigits) return;
     // a short number keeps fewer digits when masked: its range shows no more than that
-    std::string range = (options_.maskCardNumbers ? MaskPan(pan) : pan).substr(0, kIssuerDigits);
+    const std::uint64_t range = pan.size() > kShowsSix || !options_.maskCardNumbers
+                                    ? RangeKey(pan.substr(0, kIssuerDigits))
+                                    : RangeKey(std::string_view(MaskPan(pan)).substr(0, kIssuerDigits));
     const auto known = issuers_.find(range);
     if (known != issuers_.end()) {
       ++known->second;
     } else if (issuers_.size() < kIssuerRangesCounted) {
-      issuers_.emplace(std::move(range), 1);
+      issuers_.emplace(range, 1);
     } else {
       ++otherCards_;
     }
   }
 
-  void CountCurrency(const DecodedMessage& message) {
-    CurrencyFigures& figures = summary_.currencies[ValueOf(message, kCurrency)];
+  void CountCurrency(std::string_view mti, const Picked& picked) {
+    CurrencyFigures& figures = Entry(summary_.currencies, picked.currency);
     ++figures.messages;
-    const DecodedElement* amount = verify::CompleteElement(message, kAmount);
-    const std::optional<Sum> value = amount == nullptr ? std::optional<Sum>(0) : verify::ParseSum(amount->value);
-    const std::string code = ValueOf(message, kProcessingCode);
-    figures.totals.Add(message.mti, code, value);
-    summary_.fileTotals.Add(message.mti, code, value);
+    const std::optional<Sum> value = picked.amount == nullptr ? std::optional<Sum>(0) : verify::ParseSum(*picked.amount);
+    figures.totals.Add(mti, picked.processingCode, value);
+    summary_.fileTotals.Add(mti, picked.processingCode, value);
   }
 
   // The largest kLargestKept batches so far, smallest first, replaced as larger ones come.
@@ -194,7 +240,9 @@ class Gatherer final : public verify::VerifyObserver, public verify::FindingSink
   }
 
   void ListIssuerRanges() {
-    std::vector<std::pair<std::string, std::int64_t>> ranges(issuers_.begin(), issuers_.end());
+    std::vector<std::pair<std::string, std::int64_t>> ranges;
+    ranges.reserve(issuers_.size());
+    for (const auto& [key, count] : issuers_) ranges.emplace_back(RangeText(key), count);
     std::sort(ranges.begin(), ranges.end(), [](const auto& a, const auto& b) {
       return a.second != b.second ? a.second > b.second : a.first < b.first;
     });
@@ -237,7 +285,7 @@ class Gatherer final : public verify::VerifyObserver, public verify::FindingSink
   std::int64_t totalsFindingAt_ = -1;
   std::optional<verify::Finding> macMismatch_;
   std::vector<FileSummary::BatchBar> bars_;
-  std::map<std::string, std::int64_t> issuers_;
+  std::unordered_map<std::uint64_t, std::int64_t> issuers_;
   std::int64_t otherCards_ = 0;
 };
 

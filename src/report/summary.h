@@ -22,7 +22,7 @@ namespace kalvrin::report {
 inline constexpr std::size_t kFindingsKept = 1000;
 inline constexpr std::size_t kFindingsPerRuleKept = 100;
 inline constexpr std::size_t kLargestKept = 100;          // batches and issuer ranges
-inline constexpr std::size_t kIssuerRangesCounted = 100000;  // distinct ranges before the rest count as one
+inline constexpr std::size_t kIssuerRangesCounted = 10000;  // distinct ranges before the rest count as one
 inline constexpr std::size_t kHistogramBins = 50;
 inline constexpr std::size_t kBatchBars = 100;
 
@@ -94,7 +94,8 @@ struct FileSummary {
   verify::VerifySummary verify;  // messages by MTI, batches listed, MAC, error and warning counts
   Envelope envelope;
   MacVerdict mac;
-  std::map<std::string, std::map<std::string, std::int64_t>> messagesByFunction;  // MTI -> P24 ("" none) -> count
+  // MTI -> P24 ("" none) -> count
+  std::map<std::string, std::map<std::string, std::int64_t, std::less<>>, std::less<>> messagesByFunction;
   std::vector<BatchFigures> largestBatches;  // up to kLargestKept, in file order
   std::int64_t batchCount = 0;
   // Amount per batch, consecutive batches added up to at most kBatchBars bars.
@@ -105,7 +106,7 @@ struct FileSummary {
   };
   std::vector<BatchBar> batchBars;
   verify::Totals fileTotals;
-  std::map<std::string, CurrencyFigures> currencies;  // by P49 as the file holds it
+  std::map<std::string, CurrencyFigures, std::less<>> currencies;  // by P49 as the file holds it
   std::vector<std::pair<std::string, std::int64_t>> issuerRanges;  // the largest, by count
   std::int64_t issuerRangesNotListed = 0;  // other ranges
   std::int64_t cardsInOtherRanges = 0;     // their cards
