@@ -15,6 +15,7 @@
 #include <QValueAxis>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <vector>
 
 #include "report/summary.h"
@@ -54,6 +55,17 @@ QChart* BarChart(const QString& title, const QStringList& categories, const std:
   axisY->setLabelFormat("%.0f");
   chart->addAxis(axisY, Qt::AlignLeft);
   series->attachAxis(axisY);
+  // whole steps: a count of three reads 0 1 2 3, not 0 0.75 1.5
+  qreal top = 1;
+  for (const BarSet& set : sets) {
+    for (const qreal value : set.values) top = std::max(top, value);
+  }
+  axisY->setRange(0, top);
+  if (top < 5) {
+    axisY->setTickCount(static_cast<int>(top) + 1);
+  } else {
+    axisY->applyNiceNumbers();
+  }
   chart->legend()->setVisible(sets.size() > 1);
   return chart;
 }
@@ -63,7 +75,7 @@ QString Figures(const report::FileSummary& summary) {
   QStringList lines;
   lines << QString("%1: %2 bytes, modified %3").arg(QString::fromLocal8Bit(id.path.c_str())).arg(id.size).arg(Latin1(id.modified));
   lines << "SHA-256 " + (id.sha256.empty() ? QString("not computed: the file was not read to its end") : Latin1(id.sha256));
-  lines << QString("%1 messages in %2 batches; %3 errors, %4 warnings")
+  lines << QString("%1 messages in %2 batch(es); %3 error(s), %4 warning(s)")
                .arg(summary.verify.messages)
                .arg(summary.batchCount)
                .arg(summary.verify.errors)
