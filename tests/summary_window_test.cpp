@@ -57,13 +57,15 @@ Started Start(const QTemporaryDir& dir) {
   return started;
 }
 
-QString Generated(const QTemporaryDir& dir, std::vector<filegen::Fault> faults = {}) {
+QString Generated(const QTemporaryDir& dir, std::vector<filegen::Fault> faults = {}, std::uint64_t* messages = nullptr) {
   const QString path = dir.filePath("batch.dat");
   filegen::FileOptions options;
   options.size = 60 * 1024;
   options.seed = 27;
   options.faults = std::move(faults);
-  filegen::WriteGeneratedFile(path.toStdString(), options);
+  filegen::FileSummary made;
+  filegen::WriteGeneratedFile(path.toStdString(), options, &made);
+  if (messages != nullptr) *messages = made.messages;
   return path;
 }
 
@@ -151,8 +153,23 @@ class SummaryWindowTest : public QObject {
     form.SaveReport->trigger();
     QCOMPARE(s.dialogs->errors.size(), 1);  // nothing verified yet
 
-    form.txtINFile->setText(Generated(dir));
+    // a format check shows what it has: the messages by MTI of its rows, but no report to save
+    std::uint64_t messages = 0;
+    form.txtINFile->setText(Generated(dir, {}, &messages));
+    form.bbtnCheckFormatClick();
+    const report::FileSummary* checked = form.Summary->summary();
+    QVERIFY(checked != nullptr);
+    QCOMPARE(checked->verify.messages, static_cast<std::int64_t>(messages));
+    QVERIFY(checked->verify.messagesByType.contains("1240"));
+    QCOMPARE(Bars(form.Summary->chart("chartMessages"))->barSets().front()->count(),
+             static_cast<int>(checked->verify.messagesByType.size()));
+    QVERIFY(checked->identity.sha256.empty());
+    form.SaveReport->trigger();
+    QCOMPARE(s.dialogs->errors.size(), 2);
+
+    const auto checkedTypes = checked->verify.messagesByType;  // the page lets go of the check's figures
     form.Verify->trigger();
+    QCOMPARE(form.Summary->summary()->verify.messagesByType, checkedTypes);
     const QString target = dir.filePath("report.html");
     QTimer::singleShot(0, &form, [target] {
       auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
@@ -166,7 +183,7 @@ class SummaryWindowTest : public QObject {
     const QByteArray page = html.readAll();
     QVERIFY(page.startsWith("<!DOCTYPE html>"));
     QVERIFY(page.contains(QByteArray::fromStdString(form.Summary->summary()->identity.sha256)));
-    QCOMPARE(s.dialogs->errors.size(), 1);
+    QCOMPARE(s.dialogs->errors.size(), 2);
 
     QChartView* chart = form.Summary->chart("chartMessages");
     QAction* copy = chart->findChild<QAction*>("CopyChart");

@@ -321,6 +321,7 @@ void TMainForm::bbtnCheckFormatClick() {
   Guarded([this] {
     SelectBadPrefix();
     gridTools_->afterCheck();
+    ShowFormatCheckSummary();
   });
 }
 

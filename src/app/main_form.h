@@ -228,6 +228,7 @@ class TMainForm : public QMainWindow {
   void BuildGoToOffset();
   // summary/summary_command.cpp: the Summary page, its clicks and Save report.
   void BuildSummary();
+  void ShowFormatCheckSummary();
   bool CheckUnlessGridHolds(const QString& file);
   void ShowMessageOf(const std::string& path, bool byRecord, std::int64_t target, int element);
   bool ShowGridRow(int row, int element);

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTabWidget>
@@ -17,6 +18,7 @@
 
 #include "app/main_form.h"
 #include "app/version.h"
+#include "app/grid/grid_model.h"
 #include "report/html_report.h"
 
 namespace kalvrin {
@@ -36,10 +38,31 @@ void TMainForm::BuildSummary() {
   connect(SaveReport, &QAction::triggered, this, &TMainForm::SaveReportClick);
 }
 
+// After a format check: what its grid and the MAC edits hold, the messages
+// by MTI of the rows it read; the rest waits for a verify.
+void TMainForm::ShowFormatCheckSummary() {
+  // a verify's figures of the same file say more (a click on a batch may check the file again)
+  const report::FileSummary* shown = Summary->summary();
+  if (shown != nullptr && !shown->identity.sha256.empty() && shown->identity.path == checkedPath_) return;
+  auto summary = std::make_shared<report::FileSummary>();
+  summary->identity.path = checkedPath_;
+  summary->identity.size = static_cast<std::int64_t>(checkedFile_.size);
+  summary->envelope = {edit(Edit::INFileMacMeth)->text().toLatin1().toStdString(), edit(Edit::INFileMacVer)->text().toLatin1().toStdString(),
+                       edit(Edit::INFileKcv)->text().toLatin1().toStdString(), edit(Edit::INFileMac)->text().toLatin1().toStdString()};
+  summary->mac.text = summary_text::kMacAfterVerify;
+  summary->verify.read = true;
+  for (int row = 1; row < gridModel_->gridRowCount(); ++row) {
+    if (gridModel_->gridCellView(0, row).empty()) continue;  // the empty row below the last message
+    ++summary->verify.messages;
+    ++summary->verify.messagesByType[std::string(gridModel_->gridCellView(1, row))];
+  }
+  Summary->showSummary(std::move(summary));
+}
+
 void TMainForm::SaveReportClick() {
   Guarded([this] {
     const report::FileSummary* summary = Summary->summary();
-    if (summary == nullptr) {
+    if (summary == nullptr || summary->identity.sha256.empty()) {
       dialogs_->showError(this, summary_text::kNothingToSave);
       return;
     }

@@ -73,8 +73,10 @@ QChart* BarChart(const QString& title, const QStringList& categories, const std:
 QString Figures(const report::FileSummary& summary) {
   const auto& id = summary.identity;
   QStringList lines;
-  lines << QString("%1: %2 bytes, modified %3").arg(QString::fromLocal8Bit(id.path.c_str())).arg(id.size).arg(Latin1(id.modified));
-  lines << "SHA-256 " + (id.sha256.empty() ? QString("not computed: the file was not read to its end") : Latin1(id.sha256));
+  lines << QString("%1: %2 bytes").arg(QString::fromLocal8Bit(id.path.c_str())).arg(id.size) +
+               (id.modified.empty() ? QString() : ", modified " + Latin1(id.modified));
+  lines << "SHA-256 " + (id.sha256.empty() ? QString("not computed: Tool > Verify reads the whole file for it")
+                                            : Latin1(id.sha256));
   lines << QString("%1 messages in %2 batch(es); %3 error(s), %4 warning(s)")
                .arg(summary.verify.messages)
                .arg(summary.batchCount)
@@ -129,8 +131,13 @@ QChartView* SummaryPage::AddChart(const char* name, QWidget* view) {
 }
 
 void SummaryPage::Rebuild() {
+  // a click on a bar may lead here while the click is still being handled: the old charts go later
   const QList<QChartView*> old = charts_->findChildren<QChartView*>(Qt::FindDirectChildrenOnly);
-  for (QChartView* view : old) delete view;
+  for (QChartView* view : old) {
+    view->hide();
+    view->setParent(nullptr);
+    view->deleteLater();
+  }
   if (!summary_) {
     labFigures->setText(summary_text::kEmpty);
     return;

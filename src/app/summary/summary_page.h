@@ -27,7 +27,8 @@ inline constexpr char kSaveReport[] = "Save report...";
 inline constexpr char kSaveTitle[] = "Save the HTML report";
 inline constexpr char kSaveFilter[] = "HTML files (*.html);;All files (*)";
 inline constexpr char kSaveSuffix[] = "-report.html";  // after the transaction file's name
-inline constexpr char kNothingToSave[] = "Nothing to report yet: verify a file first (Tool > Verify).";
+inline constexpr char kNothingToSave[] = "Nothing to report yet: verify the file first (Tool > Verify).";
+inline constexpr char kMacAfterVerify[] = "MAC judged by Tool > Verify";
 }  // namespace summary_text
 
 // The charts, by their object names, in the order shown.
