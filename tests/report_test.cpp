@@ -346,6 +346,33 @@ TEST(ReportWriters, HtmlStaysSmallAndSelfContainedWithManyFindings) {
   }
 }
 
+// A file whose every transaction names another currency keeps the tables,
+// and so the page, as short as any.
+TEST(ReportWriters, ManyCurrenciesAreListedUpToTheLimit) {
+  filegen::FileOptions options;
+  options.size = 1024 * 1024;
+  std::string bytes = filegen::GenerateFileBytes(options);
+  int code = 0;
+  std::int64_t transactions = 0;
+  for (std::size_t at = bytes.find(kPlace); at != std::string::npos; at = bytes.find(kPlace, at + 1)) {
+    char digits[4];
+    std::snprintf(digits, sizeof digits, "%03d", code++ % 1000);
+    bytes.replace(at + kPlace.size(), 3, digits);
+    ++transactions;
+  }
+  ASSERT_GT(code, static_cast<int>(report::kCurrenciesListed));
+  const test::TempFile file(bytes);
+  const report::FileSummary summary = Summarise(file.str());
+  EXPECT_EQ(summary.currencies.size(), report::kCurrenciesListed);
+  std::int64_t listed = 0;
+  for (const auto& [currency, figures] : summary.currencies) listed += figures.messages;
+  EXPECT_EQ(listed + summary.currenciesNotListed, transactions);
+  std::ostringstream html;
+  report::WriteHtmlReport(html, {summary}, Facts());
+  EXPECT_NE(html.str().find(std::to_string(summary.currenciesNotListed) + " more transactions in other currencies"),
+            std::string::npos);
+}
+
 TEST(ReportWriters, FileTextIsEscapedAndMasked) {
   EXPECT_EQ(report::FileText("a\x01\x85<\xE9\""), "a\\x01\\x85&lt;\xC3\xA9&quot;");
   EXPECT_EQ(report::PathText("caf\xC3\xA9 & <"), "caf\xC3\xA9 &amp; &lt;");

@@ -67,6 +67,7 @@ void WriteText(std::ostream& out, const FileSummary& file) {
       out << ' ' << Printable(mti) << (function.empty() ? "" : "/" + Printable(function)) << ' ' << count << ';';
     }
   }
+  if (file.functionCodesNotListed > 0) out << " other function codes " << file.functionCodesNotListed << ';';
   out << '\n';
   out << name << ": " << file.batchCount << (file.batchCount == 1 ? " batch" : " batches");
   if (file.batchCount > static_cast<std::int64_t>(file.largestBatches.size())) {
@@ -86,6 +87,9 @@ void WriteText(std::ostream& out, const FileSummary& file) {
         << (currency.name.empty() ? "" : " " + Printable(currency.name)) << ": " << currency.messages
         << " transactions, credits " << SumText(v[verify::kCredits]) << " amount " << SumText(v[verify::kCreditAmount])
         << ", debits " << SumText(v[verify::kDebits]) << " amount " << SumText(v[verify::kDebitAmount]) << '\n';
+  }
+  if (file.currenciesNotListed > 0) {
+    out << name << ": " << file.currenciesNotListed << " transactions in other currencies\n";
   }
   if (!file.issuerRanges.empty()) {
     out << name << ": issuer ranges:";
@@ -169,6 +173,8 @@ nlohmann::ordered_json FileJson(const FileSummary& file) {
     currencies[Latin1ToUtf8(code)] = entry;
   }
   json["currencies"] = currencies;
+  json["transactionsInCurrenciesNotListed"] = file.currenciesNotListed;
+  json["messagesWithFunctionCodesNotListed"] = file.functionCodesNotListed;
   nlohmann::ordered_json issuers = nlohmann::ordered_json::object();
   for (const auto& [range, count] : file.issuerRanges) issuers[Latin1ToUtf8(range)] = count;
   json["issuerRanges"] = issuers;

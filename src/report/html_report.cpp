@@ -170,8 +170,12 @@ std::string MessageTable(const FileSummary& file, std::size_t section) {
       ++count;
     }
   }
-  return "<h3>Messages by MTI and function code</h3>\n" +
-         Table("messages-" + std::to_string(section), {"MTI", "Function code (P24)", "Messages"}, rows, count);
+  std::string html = "<h3>Messages by MTI and function code</h3>\n" +
+                     Table("messages-" + std::to_string(section), {"MTI", "Function code (P24)", "Messages"}, rows, count);
+  if (file.functionCodesNotListed > 0) {
+    html += "<p class=\"note\">" + Count(file.functionCodesNotListed) + " more messages with other function codes.</p>\n";
+  }
+  return html;
 }
 
 std::string CurrencyTable(const FileSummary& file, std::size_t section) {
@@ -182,10 +186,14 @@ std::string CurrencyTable(const FileSummary& file, std::size_t section) {
             Number(Count(currency.messages)) + Number(Amount(v[verify::kCredits])) + Number(Amount(v[verify::kCreditAmount])) +
             Number(Amount(v[verify::kDebits])) + Number(Amount(v[verify::kDebitAmount])) + "</tr>\n";
   }
-  return "<h3>Amounts by currency (P49)</h3>\n" +
-         Table("currencies-" + std::to_string(section),
-               {"Currency", "Name", "Transactions", "Credits", "Credit amount", "Debits", "Debit amount"}, rows,
-               file.currencies.size());
+  std::string html = "<h3>Amounts by currency (P49)</h3>\n" +
+                     Table("currencies-" + std::to_string(section),
+                           {"Currency", "Name", "Transactions", "Credits", "Credit amount", "Debits", "Debit amount"},
+                           rows, file.currencies.size());
+  if (file.currenciesNotListed > 0) {
+    html += "<p class=\"note\">" + Count(file.currenciesNotListed) + " more transactions in other currencies.</p>\n";
+  }
+  return html;
 }
 
 std::string IssuerTable(const FileSummary& file, std::size_t section) {

@@ -134,7 +134,7 @@ class Gatherer final : public verify::VerifyObserver, public verify::FindingSink
     const DecodedMessage& decoded = message.decoded;
     lastRecord_ = message.record;
     const Picked picked = Pick(decoded);
-    ++Entry(Entry(summary_.messagesByFunction, decoded.mti), picked.functionCode);
+    CountFunctionCode(decoded.mti, picked.functionCode);
     if (message.broken != verify::MessageBreak::None) return;
     if (message.isTrailer) summary_.envelope.declaredMac = std::string(ValueOf(decoded, kMac));
     CountCard(picked.pan);
@@ -200,7 +200,23 @@ class Gatherer final : public verify::VerifyObserver, public verify::FindingSink
     }
   }
 
+  void CountFunctionCode(std::string_view mti, std::string_view functionCode) {
+    auto& codes = Entry(summary_.messagesByFunction, mti);
+    const auto known = codes.find(functionCode);
+    if (known != codes.end()) {
+      ++known->second;
+    } else if (codes.size() < kFunctionCodesListed) {
+      codes.emplace(std::string(functionCode), 1);
+    } else {
+      ++summary_.functionCodesNotListed;
+    }
+  }
+
   void CountCurrency(std::string_view mti, const Picked& picked) {
+    if (!summary_.currencies.contains(picked.currency) && summary_.currencies.size() >= kCurrenciesListed) {
+      ++summary_.currenciesNotListed;
+      return;
+    }
     CurrencyFigures& figures = Entry(summary_.currencies, picked.currency);
     ++figures.messages;
     const std::optional<Sum> value = picked.amount == nullptr ? std::optional<Sum>(0) : verify::ParseSum(*picked.amount);

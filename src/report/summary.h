@@ -24,6 +24,11 @@ inline constexpr std::size_t kFindingsPerRuleKept = 100;
 inline constexpr std::size_t kLargestKept = 100;          // batches and issuer ranges
 inline constexpr std::size_t kIssuerRangesCounted = 10000;  // distinct ranges before the rest count as one
 inline constexpr std::size_t kHistogramBins = 50;
+// Texts of the file that key a table (P49, P24): the first ones met are
+// listed, the messages with any other counted apart, however many a broken
+// or hostile file holds.
+inline constexpr std::size_t kCurrenciesListed = 100;
+inline constexpr std::size_t kFunctionCodesListed = 100;  // per MTI
 inline constexpr std::size_t kBatchBars = 100;
 
 struct SummaryOptions {
@@ -107,6 +112,8 @@ struct FileSummary {
   std::vector<BatchBar> batchBars;
   verify::Totals fileTotals;
   std::map<std::string, CurrencyFigures, std::less<>> currencies;  // by P49 as the file holds it
+  std::int64_t currenciesNotListed = 0;    // transactions in other currencies
+  std::int64_t functionCodesNotListed = 0; // messages with other function codes
   std::vector<std::pair<std::string, std::int64_t>> issuerRanges;  // the largest, by count
   std::int64_t issuerRangesNotListed = 0;  // other ranges
   std::int64_t cardsInOtherRanges = 0;     // their cards
