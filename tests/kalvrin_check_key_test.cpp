@@ -189,7 +189,7 @@ TEST(KalvrinCheckKey, AKeyFileThatGivesNothingEndsAfterTheTimeout) {
     return "kalvrin-check: no key from key file " + path + " within 1 second (KALVRIN_KEY_TIMEOUT sets the wait)\n";
   };
 
-  for (const char* command : {"mac", "verify"}) {
+  for (const char* command : {"mac", "verify", "report"}) {
     SCOPED_TRACE(command);
     const auto start = std::chrono::steady_clock::now();
     const Printed printed = RunProgram(

@@ -150,6 +150,34 @@ TEST(KalvrinCheckMaskPan, EveryOutputHidesEveryCardNumber) {
   }
 }
 
+// report masks by default in every form it writes, and shows the numbers
+// only when asked.
+TEST(KalvrinCheckMaskPan, ReportHidesEveryCardNumberUnlessAsked) {
+  filegen::FileOptions options;
+  options.size = 1000 * filegen::kRecordLength;
+  options.seed = 36;
+  for (const char* rule : {"element.pan-luhn", "batch.duplicate", "element.track2-mismatch"}) {
+    for (int i = 0; i < 5; ++i) options.faults.push_back({rule, 0});
+  }
+  const test::TempFile file(filegen::GenerateFileBytes(options));
+  std::unordered_set<std::string> numbers;
+  for (std::string_view line : Lines(test::Check({"iso", file.str(), "--csv"}).out)) {
+    for (std::string& number : CardNumbersOf(CsvCells(line))) numbers.insert(std::move(number));
+  }
+  ASSERT_GT(numbers.size(), 500u);
+  const std::string html = file.str() + ".html";
+  const std::string junit = file.str() + ".xml";
+  const auto written = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = {"report", file.str(), "--html", html, "--junit", junit};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const test::Printed printed = test::Check(args);
+    return printed.out + test::ReadFileBytes(html) + test::ReadFileBytes(junit);
+  };
+  EXPECT_FALSE(HoldsAnyOf(test::Check({"report", file.str()}).out, numbers));
+  EXPECT_FALSE(HoldsAnyOf(written({"--json"}), numbers));
+  EXPECT_TRUE(HoldsAnyOf(written({"--json", "--no-mask-pan"}), numbers));
+}
+
 // A million messages through the built program: the masked grid beside the
 // clear one, row by row, as both come out of their pipes.
 // A lower-case bitmap keeps the decoder from reading the card number as P2,

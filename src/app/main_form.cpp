@@ -107,6 +107,7 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
   Verify = menuBar()->findChild<QMenu*>("Tool1")->addAction("Verify");
   Verify->setObjectName("Verify");
   connect(Verify, &QAction::triggered, this, &TMainForm::VerifyClick);
+  BuildSummary();
   BuildGoToOffset();
   Differences = new DifferencesPage;
   pgResult->addTab(Differences, differences_text::kCaption);
@@ -331,6 +332,7 @@ void TMainForm::bbtnCheckFormatClick() {
   Guarded([this] {
     SelectBadPrefix();
     gridTools_->afterCheck();
+    ShowFormatCheckSummary();
   });
 }
 
@@ -401,6 +403,7 @@ void TMainForm::bbtnClearClick() {
     Inspector->clear();
     Findings->clear();
     Differences->clear();
+    Summary->clear();
     ClearVerdict();
     StatusReason->clear();
     for (QLabel* panel : StatusPanels) panel->setToolTip({});
@@ -597,6 +600,7 @@ void TMainForm::StartCommandOn(const QString& file, Command command) {
   if (file == resultsFile_) return;
   ClearMacResults(true);
   Findings->clear();
+  Summary->clear();
   for (int panel : {kPositionPanel, kTotalsPanel}) surface_->setStatus(panel, {});
   resultsFile_ = file;
   UpdateTitle();

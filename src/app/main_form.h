@@ -23,6 +23,7 @@
 #include "io/file_identity.h"
 #include "app/findings/findings_page.h"
 #include "app/differences/differences_page.h"
+#include "app/summary/summary_page.h"
 #include "app/recent_files.h"
 #include "settings/settings.h"
 #include "app/dialogs/user_dialogs.h"
@@ -99,8 +100,10 @@ class TMainForm : public QMainWindow {
   MessageInspector* Inspector = nullptr;
   // The third page: what Tool > Verify found.
   FindingsPage* Findings = nullptr;
-  // The fourth page: what Tool > Compare with... found.
+  // Another page: what Tool > Compare with... found.
   DifferencesPage* Differences = nullptr;
+  // Another page: the last verify's figures and charts.
+  SummaryPage* Summary = nullptr;
   QWidget* Mac = nullptr;
   QLineEdit* txtCalcMacAll = nullptr;
   QLineEdit* txtCalcMacNHD = nullptr;
@@ -136,6 +139,7 @@ class TMainForm : public QMainWindow {
   QAction* Verify = nullptr;  // Tool > Verify
   QAction* GoToOffset = nullptr;  // Tool > Go to offset...
   QAction* CompareWith = nullptr;  // Tool > Compare with...
+  QAction* SaveReport = nullptr;  // Tool > Save report...
   QMenu* RecentFilesMenu = nullptr;  // Tool ▸ Recent files
   QAction* HelpAction = nullptr;     // About ▸ Help, F1
   HelpForm* Help = nullptr;          // created when first shown
@@ -198,6 +202,8 @@ class TMainForm : public QMainWindow {
   void CompareWithClick();
   // Asks where to, and writes the findings shown as CSV there.
   void ExportFindingsClick();
+  // Asks where to, and writes the last verify's HTML report there.
+  void SaveReportClick();
   // Shows the help text beside the window.
   void HelpClick();
   // The MAC page's Explain: the explanation of the red MAC the verdict shows.
@@ -228,6 +234,9 @@ class TMainForm : public QMainWindow {
   // record or offset as verify frames it, in the grid where the grid holds
   // it, else in the inspector alone.
   void BuildGoToOffset();
+  // summary/summary_command.cpp: the Summary page, its clicks and Save report.
+  void BuildSummary();
+  void ShowFormatCheckSummary();
   bool CheckUnlessGridHolds(const QString& file);
   void ShowMessageOf(const std::string& path, bool byRecord, std::int64_t target, int element);
   bool ShowGridRow(int row, int element);

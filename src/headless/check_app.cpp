@@ -20,6 +20,7 @@ const Subcommand kSubcommands[] = {
     MacSubcommand(),
     VerifySubcommand(),
     DiffSubcommand(),
+    ReportSubcommand(),
 };
 
 struct CommonOptions {
@@ -105,7 +106,7 @@ std::string OpenFailureText(std::string_view what, const std::string& path) {
 
 namespace {
 
-// "iso, mac or verify"
+// "iso, mac, verify or report"
 std::string SubcommandList() {
   std::string list;
   const std::size_t count = std::size(kSubcommands);

@@ -69,6 +69,7 @@ Subcommand IsoSubcommand();
 Subcommand MacSubcommand();
 Subcommand VerifySubcommand();
 Subcommand DiffSubcommand();
+Subcommand ReportSubcommand();
 
 // The one error line's text for an exception that ended a command while it
 // read `path`: "out of memory while reading <path>" or the exception's own

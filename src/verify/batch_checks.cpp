@@ -126,6 +126,7 @@ void BatchChecks::ReportTotals(const DecodedMessage& message, std::int64_t recor
 }
 
 void BatchChecks::AddBatch(BatchSummary batch) {
+  if (observer_ != nullptr) observer_->OnBatch(batch);
   if (summary_.batches.size() < kMaxBatchesListed) {
     summary_.batches.push_back(std::move(batch));
   } else {

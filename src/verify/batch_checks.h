@@ -14,8 +14,9 @@ namespace kalvrin::verify {
 
 class BatchChecks {
  public:
-  BatchChecks(Reporter& report, MessageFileReader& reader, VerifySummary& summary, bool maskCardNumbers)
-      : report_(report), reader_(reader), summary_(summary), maskCardNumbers_(maskCardNumbers) {}
+  BatchChecks(Reporter& report, MessageFileReader& reader, VerifySummary& summary, bool maskCardNumbers,
+              VerifyObserver* observer = nullptr)
+      : report_(report), reader_(reader), summary_(summary), maskCardNumbers_(maskCardNumbers), observer_(observer) {}
 
   // A message that could not be read in full: its S71 is unknown and its
   // batch's totals are not judged.
@@ -39,6 +40,7 @@ class BatchChecks {
   MessageFileReader& reader_;
   VerifySummary& summary_;
   bool maskCardNumbers_;
+  VerifyObserver* observer_;
   MessageNumbers numbers_;
   DuplicateIndex duplicates_;
   Totals batch_;

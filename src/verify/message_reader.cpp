@@ -80,6 +80,26 @@ class MessageFileReader::Scanner {
   bool IsOpen() const { return file_ != nullptr; }
   bool Failed() const { return failed_; }
 
+  void SetFeed(std::function<void(std::string_view)> feed) { feed_ = std::move(feed); }
+
+  // Hands the bytes before `end` that the feed has not had yet, read
+  // again; stops feeding at a failed read, which the feed sees as bytes
+  // missing at the end.
+  void FeedTo(std::int64_t end) {
+    if (!feed_ || fed_ >= end) return;
+    if (!catchUp_) catchUp_ = std::make_unique<char[]>(kCatchUp);
+    while (fed_ < end) {
+      const auto want = static_cast<std::size_t>(std::min<std::int64_t>(end - fed_, kCatchUp));
+      const ssize_t got = ::pread(::fileno(file_), catchUp_.get(), want, static_cast<off_t>(fed_));
+      if (got <= 0) {
+        feed_ = nullptr;
+        return;
+      }
+      feed_(std::string_view(catchUp_.get(), static_cast<std::size_t>(got)));
+      fed_ += got;
+    }
+  }
+
   void Seek(std::int64_t offset) {
     if (offset >= start_ && offset <= start_ + length_) {
       at_ = static_cast<std::size_t>(offset - start_);
@@ -128,7 +148,22 @@ class MessageFileReader::Scanner {
     }
     length_ = static_cast<std::int64_t>(std::fread(block_.get(), 1, kBlock, file_));
     if (std::ferror(file_) != 0) failed_ = true;
+    if (feed_) Feed();
   }
+
+  // The block's bytes the feed has not had, after those it skipped.
+  void Feed() {
+    FeedTo(start_);
+    if (!feed_ || fed_ >= start_ + length_) return;
+    const auto from = static_cast<std::size_t>(fed_ - start_);
+    feed_(std::string_view(block_.get() + from, static_cast<std::size_t>(length_) - from));
+    fed_ = start_ + length_;
+  }
+
+  static constexpr std::size_t kCatchUp = 64 * 1024;
+  std::function<void(std::string_view)> feed_;
+  std::unique_ptr<char[]> catchUp_;
+  std::int64_t fed_ = 0;  // the bytes before it went to the feed
 
   std::FILE* file_;
   std::int64_t size_ = 0;
@@ -158,6 +193,10 @@ MessageFileReader::~MessageFileReader() = default;
 bool MessageFileReader::IsOpen() const { return decoder_.IsOpen() && scan_->IsOpen(); }
 
 std::int64_t MessageFileReader::Size() const { return decoder_.FileSize(); }
+
+void MessageFileReader::SetByteObserver(std::function<void(std::string_view)> feed) {
+  scan_->SetFeed(std::move(feed));
+}
 
 bool MessageFileReader::Failed() const { return scan_->Failed() || decoder_.ReadFailed(); }
 
@@ -383,7 +422,9 @@ ReadEnd MessageFileReader::Read(MessageVisitor& visitor, const ProgressCallback&
   }
   if (stopped_) return ReadEnd::Stopped;
   if (changed_ || Changed()) return ReadEnd::Changed;
-  return Failed() ? ReadEnd::CannotRead : ReadEnd::EndOfFile;
+  if (Failed()) return ReadEnd::CannotRead;
+  scan_->FeedTo(Size());
+  return ReadEnd::EndOfFile;
 }
 
 }  // namespace kalvrin::verify

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -113,6 +114,12 @@ class MessageFileReader {
   // again: a file that changes under the reader ends the reading (Changed),
   // as does a message the scan saw that is gone when it is decoded.
   ReadEnd Read(MessageVisitor& visitor, const ProgressCallback& progress = {});
+  // Every byte of the file, once and in file order, to `feed` during Read:
+  // the gap scan's blocks as they are read, and the stretches the scan
+  // stepped over (bytes only the decoder read, holes) read again, from the
+  // page cache, just before the block after them. Up to the file's end when
+  // Read ends there.
+  void SetByteObserver(std::function<void(std::string_view)> feed);
   // A read failed, during Read or since.
   bool Failed() const;
   // The path no longer names the file as it was when the reader opened it:

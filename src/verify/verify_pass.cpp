@@ -29,7 +29,11 @@ class Pass final : public MessageVisitor {
         options_(options),
         report_(options.rules, sink),
         reader_(path),
-        batches_(report_, reader_, summary_, options.maskCardNumbers) {}
+        batches_(report_, reader_, summary_, options.maskCardNumbers, options.observer) {
+    if (options.observer != nullptr) {
+      reader_.SetByteObserver([observer = options.observer](std::string_view bytes) { observer->OnBytes(bytes); });
+    }
+  }
 
   VerifySummary Run() {
     if (!reader_.IsOpen()) {
@@ -64,6 +68,7 @@ class Pass final : public MessageVisitor {
   }
 
   void OnStart(const FileStart& start) override {
+    if (options_.observer != nullptr) options_.observer->OnStart(start);
     headerRecord_ = start.macHeader;
     headerValid_ = CheckMacHeaderRecord(start, report_);
     CheckFileHeaderTest(start, report_);
@@ -79,6 +84,7 @@ class Pass final : public MessageVisitor {
   void OnMessage(const ReadMessage& message) override {
     const DecodedMessage& decoded = message.decoded;
     if (options_.maskCardNumbers) report_.MaskCardNumbers(CardNumbersIn(decoded));
+    if (options_.observer != nullptr) options_.observer->OnMessage(message);
     ++summary_.messages;
     ++summary_.messagesByType[decoded.mti];
     const bool complete = message.broken == MessageBreak::None;

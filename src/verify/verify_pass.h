@@ -18,6 +18,24 @@
 
 namespace kalvrin::verify {
 
+struct BatchSummary;
+struct FileStart;
+struct ReadMessage;
+
+// Sees what the pass reads, for a caller that draws more from the same read
+// than the findings (the report's summary). Called on the pass's thread.
+class VerifyObserver {
+ public:
+  virtual ~VerifyObserver() = default;
+  // Every byte of the file once, in file order, as the pass reads it; not
+  // to the end when the pass stops early.
+  virtual void OnBytes(std::string_view) {}
+  virtual void OnStart(const FileStart&) {}
+  virtual void OnMessage(const ReadMessage&) {}
+  // Each batch as it closes, listed in the summary or not.
+  virtual void OnBatch(const BatchSummary&) {}
+};
+
 struct VerifyOptions {
   RuleSet rules;
   std::string key;  // 16 hex digits: the MAC rules run; empty: they are skipped
@@ -28,6 +46,7 @@ struct VerifyOptions {
   ProgressCallback macProgress;
   bool maskCardNumbers = false;  // findings show card numbers with their middle digits masked
   bool explainMac = false;       // a MAC mismatch is explained (mac_explain.h), at the cost of another read
+  VerifyObserver* observer = nullptr;  // null: nobody else looks
 };
 
 // One batch: the transactions since the previous message carrying totals (or

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ class QLabel;
 class QTableView;
 
 namespace kalvrin {
+
+namespace report {
+struct FileSummary;
+}
 
 namespace findings_text {
 inline constexpr char kCaption[] = "Findings";
@@ -66,6 +71,7 @@ struct FindingsRun {
   std::string error;     // why it could not be read
   std::string note;      // what the pass says of the MAC, if anything
   std::vector<FindingRow> findings;
+  std::shared_ptr<const report::FileSummary> summary;  // the Summary page's figures, null when none
 };
 
 // The parts of a verify pass that report progress: the reading of the
@@ -144,6 +150,8 @@ class FindingsPage : public QWidget {
   const std::string& path() const { return path_; }
   // The last run was asked to stop before the end of the file.
   bool stopped() const { return last_.stopped; }
+  // The figures the last run gathered; null before any, or after a clear.
+  std::shared_ptr<const report::FileSummary> summary() const { return last_.summary; }
   const FindingsModel& model() const { return *model_; }
   FindingsFilter& filter() { return *filter_; }
 

@@ -45,6 +45,7 @@ void TMainForm::VerifyClick() {
                        : Findings->stopped() ? app_text::kVerifyStopped
                                              : findings_text::kVerified;
     surface_->setStatus(kCommandPanel, said);
+    Summary->showSummary(Findings->summary());
     pgResult->setCurrentWidget(Findings);
   });
   EndStoppedCommand(app_text::kVerifyStopped);

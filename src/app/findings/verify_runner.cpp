@@ -3,8 +3,8 @@
 
 #include "mac/key_install.h"
 #include "mac/wipe.h"
+#include "report/summary.h"
 #include "verify/mac_rules.h"
-#include "verify/verify_pass.h"
 
 namespace kalvrin {
 
@@ -33,7 +33,9 @@ class GatheringSink : public verify::FindingSink {
 VerifyRunner MakeVerifyRunner(std::function<bool()> maskCardNumbers) {
   return [maskCardNumbers](const std::string& path, const std::string& key, const VerifyControl& control) {
     FindingsRun run;
-    verify::VerifyOptions options;
+    // the Summary page's figures come from the same read
+    report::SummaryOptions options;
+    options.explainMac = false;
     const bool keyUsable = IsMacKeyText(key);
     if (keyUsable) options.key = key;
     // The pass stops at its next progress call once the window asks, in
@@ -48,8 +50,9 @@ VerifyRunner MakeVerifyRunner(std::function<bool()> maskCardNumbers) {
     };
     options.maskCardNumbers = maskCardNumbers && maskCardNumbers();
     GatheringSink sink(run.findings);
-    const verify::VerifySummary summary = verify::VerifyFile(path, options, sink);
+    auto figures = std::make_shared<report::FileSummary>(report::SummariseFile(path, options, &sink));
     SecureWipe(options.key.data(), options.key.size());
+    const verify::VerifySummary& summary = figures->verify;
     run.read = summary.read;
     run.error = summary.error;
     run.stopped = summary.stopped;
@@ -57,6 +60,7 @@ VerifyRunner MakeVerifyRunner(std::function<bool()> maskCardNumbers) {
     if (keyUsable && summary.mac.checked && !summary.mac.matched.empty()) {
       run.note = std::string(findings_text::kMacMatched) + summary.mac.matched;
     }
+    if (summary.read) run.summary = std::move(figures);
     return run;
   };
 }

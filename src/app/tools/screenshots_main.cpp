@@ -1,8 +1,8 @@
 // kalvrin-screenshots: pictures of the real window for the README, taken
 // offscreen after a format check, with the message inspector open on one
 // row, after a MAC check, after a MAC check under a wrong key (the
-// verdict), with the find bar filtering the grid, and the Findings page
-// after Tool > Verify.
+// verdict), with the find bar filtering the grid, and the Findings and
+// Summary pages after Tool > Verify.
 //   kalvrin-screenshots SAMPLE_FILE OUTPUT_DIR
 #include <QComboBox>
 #include <QDir>
@@ -85,9 +85,15 @@ int main(int argc, char** argv) {
   form.Verify->trigger();
   QCoreApplication::processEvents();
   const bool findingsSaved = form.grab().save(out.filePath("window-findings.png"));
+
+  // The same verify's Summary page, tall enough for its first charts.
+  form.resize(1320, 900);
+  form.pgResult->setCurrentWidget(form.Summary);
+  QCoreApplication::processEvents();
+  const bool summarySaved = form.grab().save(out.filePath("window-summary.png"));
   form.resize(designSize);
 
-  if (!isoSaved || !inspectorSaved || !macSaved || !verdictSaved || !findSaved || !findingsSaved) {
+  if (!isoSaved || !inspectorSaved || !macSaved || !verdictSaved || !findSaved || !findingsSaved || !summarySaved) {
     std::fprintf(stderr, "kalvrin-screenshots: cannot write the pictures into %s\n", argv[2]);
     return 1;
   }
