@@ -21,6 +21,7 @@ const Subcommand kSubcommands[] = {
     IsoSubcommand(),
     MacSubcommand(),
     VerifySubcommand(),
+    RewriteSubcommand(),
 };
 
 struct CommonOptions {

@@ -71,6 +71,7 @@ struct Subcommand {
 Subcommand IsoSubcommand();
 Subcommand MacSubcommand();
 Subcommand VerifySubcommand();
+Subcommand RewriteSubcommand();
 
 // The one error line's text for an exception that ended a command while it
 // read `path`: "out of memory while reading <path>" or the exception's own

@@ -1,0 +1,226 @@
+// kalvrin-check rewrite: a test copy of a transaction file, edited,
+// anonymised, renumbered, re-totalled and re-MACed, with a report of every
+// change made.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include "headless/check_app.h"
+#include "headless/key_source.h"
+#include "mac/key_install.h"
+#include "mac/wipe.h"
+#include "rewrite/rewrite.h"
+#include "verify/finding.h"
+
+namespace kalvrin {
+
+namespace {
+
+inline constexpr const char* kSecretEnvironmentVariable = "KALVRIN_ANON_SECRET";
+
+struct RewriteCommandOptions {
+  std::string in;
+  std::string out;
+  std::vector<std::string> set, unset, remove, copy;
+  bool anonymize = false;
+  std::string secretFile;
+  bool renumber = false;
+  bool retotal = false;
+  bool remac = false;
+  std::string macVariant;
+  KeyOptions keySource;
+  bool json = false;
+};
+
+// Zeroes a secret's whole buffer when it goes.
+struct SecretText {
+  std::string text;
+  ~SecretText() { SecureWipe(text.data(), text.capacity()); }
+};
+
+// The edits in the order the command line gives them, whatever their kind.
+bool CollectEdits(const CLI::App& app, std::vector<rewrite::Edit>& edits, std::string& error) {
+  const std::pair<const char*, rewrite::EditKind> kinds[] = {{"--set", rewrite::EditKind::Set},
+                                                             {"--unset", rewrite::EditKind::Unset},
+                                                             {"--delete", rewrite::EditKind::Delete},
+                                                             {"--copy", rewrite::EditKind::Copy}};
+  // CLI11 keeps each option's values in order; the order across options is
+  // the order of the arguments, which parse_order tells.
+  std::map<const CLI::Option*, std::size_t> taken;
+  for (const CLI::Option* option : app.parse_order()) {
+    for (const auto& [name, kind] : kinds) {
+      if (option != app.get_option(name)) continue;
+      const std::vector<std::string>& values = option->results();
+      const std::size_t index = taken[option]++;
+      if (index >= values.size()) continue;
+      const std::optional<rewrite::Edit> edit = rewrite::ParseEdit(kind, values[index], error);
+      if (!edit) {
+        error = std::string(name) + ": " + error;
+        return false;
+      }
+      edits.push_back(*edit);
+    }
+  }
+  return true;
+}
+
+bool ReadSecret(const std::string& file, std::string& secret, std::string& error) {
+  if (file.empty()) {
+    const char* text = std::getenv(kSecretEnvironmentVariable);
+    secret = text != nullptr ? text : "";
+    return true;
+  }
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0 || !ReadFirstLine(fd, secret)) {
+    error = "cannot read the anonymisation secret " + PathForLine(file) + (fd < 0 ? std::string(": ") + std::strerror(errno) : "");
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  ::close(fd);
+  while (!secret.empty() && (secret.back() == '\r' || secret.back() == ' ')) secret.pop_back();
+  if (secret.empty()) {
+    error = "the anonymisation secret " + PathForLine(file) + " is empty";
+    return false;
+  }
+  return true;
+}
+
+std::string ElementText(int element) { return element == 0 ? std::string() : verify::ElementName(element); }
+
+void PrintChange(std::ostream& out, bool json, const rewrite::Change& change) {
+  if (json) {
+    nlohmann::ordered_json line;
+    line["record"] = change.record == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(change.record);
+    line["outRecord"] = change.outRecord == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(change.outRecord);
+    line["element"] = change.element == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(ElementText(change.element));
+    line["change"] = change.what;
+    line["before"] = Latin1ToUtf8(change.before);
+    line["after"] = Latin1ToUtf8(change.after);
+    out << JsonLine(line) << '\n';
+    return;
+  }
+  // the many values anonymisation changes are counted, not listed
+  if (change.what == "anonymize" || change.what == "strayText") return;
+  std::string line = change.what;
+  if (change.record != 0) line += " record " + std::to_string(change.record);
+  if (change.element != 0) line += (change.record != 0 ? ", " : " ") + ElementText(change.element);
+  if (!change.before.empty() || !change.after.empty()) {
+    line += ": '" + Printable(change.before) + "' -> '" + Printable(change.after) + "'";
+  }
+  out << line << '\n';
+}
+
+void PrintSummary(std::ostream& out, bool json, const RewriteCommandOptions& options,
+                  const rewrite::RewriteResult& result) {
+  if (json) {
+    nlohmann::ordered_json summary;
+    summary["in"] = PathForLine(options.in);
+    summary["out"] = PathForLine(options.out);
+    summary["messagesIn"] = result.messagesIn;
+    summary["messagesOut"] = result.messagesOut;
+    summary["changes"] = result.changes;
+    if (options.anonymize) summary["cardNumbers"] = result.cardNumbers;
+    if (options.remac) {
+      summary["macVariant"] = result.macVariant;
+      summary["mac"] = result.mac;
+    }
+    if (!result.note.empty()) summary["note"] = result.note;
+    nlohmann::ordered_json line;
+    line["summary"] = summary;
+    out << JsonLine(line) << '\n';
+    return;
+  }
+  out << "wrote " << PathForLine(options.out) << ": " << result.messagesOut << " messages (" << result.messagesIn
+      << " in " << PathForLine(options.in) << "), " << result.changes << " changes";
+  if (options.anonymize) out << ", " << result.cardNumbers << " card numbers replaced";
+  if (options.remac) out << "; " << result.macVariant << " " << result.mac << " written";
+  out << '\n';
+  if (!result.note.empty()) out << result.note << '\n';
+}
+
+std::optional<std::size_t> VariantOf(const std::string& name) {
+  std::string upper = "MAC" + name;
+  for (char& c : upper) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  for (std::size_t i = 0; i < rewrite::kMacVariantNames.size(); ++i) {
+    if (rewrite::kMacVariantNames[i] == upper) return i;
+  }
+  return std::nullopt;
+}
+
+CheckOutcome RunRewrite(const CLI::App& app, CheckContext& context, RewriteCommandOptions& options) {
+  CheckOutcome outcome;
+  outcome.printed = true;
+  outcome.outcome = Outcome::CannotRun;
+  rewrite::RewriteOptions rewriteOptions;
+  if (!CollectEdits(app, rewriteOptions.edits, outcome.error)) return outcome;
+  rewriteOptions.anonymize = options.anonymize;
+  rewriteOptions.renumber = options.renumber;
+  rewriteOptions.retotal = options.retotal;
+  rewriteOptions.remac = options.remac;
+  if (!options.macVariant.empty()) rewriteOptions.macVariant = VariantOf(options.macVariant);
+  SecretText secret;
+  SecretText key;
+  if (options.anonymize && !ReadSecret(options.secretFile, secret.text, outcome.error)) return outcome;
+  if (options.remac && !ReadKey(options.keySource, kDefaultKey, key.text, outcome.error)) return outcome;
+  rewriteOptions.anonymizeSecret = secret.text;
+  rewriteOptions.key = key.text;
+  const rewrite::RewriteResult result = rewrite::RewriteFile(
+      options.in, options.out, rewriteOptions,
+      [&](const rewrite::Change& change) { PrintChange(context.out, options.json, change); });
+  SecureWipe(rewriteOptions.anonymizeSecret.data(), rewriteOptions.anonymizeSecret.capacity());
+  SecureWipe(rewriteOptions.key.data(), rewriteOptions.key.capacity());
+  if (!result.written) {
+    outcome.error = FileTextForLine(result.error);
+    return outcome;
+  }
+  PrintSummary(context.out, options.json, options, result);
+  outcome.outcome = Outcome::Succeeded;
+  return outcome;
+}
+
+std::function<CheckOutcome(CheckContext&)> DeclareRewrite(CLI::App& app) {
+  auto options = std::make_shared<RewriteCommandOptions>();
+  app.add_option("IN", options->in, "the transaction file to copy (read only)")->required();
+  app.add_option("OUT", options->out, "the test copy to write (never IN itself)")->required();
+  app.add_option("--set", options->set, "RECORD:ELEMENT=VALUE: the element's new value (RECORD counts IN's messages)")
+      ->allow_extra_args(false);
+  app.add_option("--unset", options->unset, "RECORD:ELEMENT: remove the element")
+      ->allow_extra_args(false);
+  app.add_option("--delete", options->remove, "RECORD: leave the message out")
+      ->allow_extra_args(false);
+  app.add_option("--copy", options->copy, "RECORD: a copy of the message after it")
+      ->allow_extra_args(false);
+  app.add_flag("--anonymize", options->anonymize,
+               "replace every card number (same length, first six digits kept, Luhn-valid, one to one) and make "
+               "names, addresses and other card data neutral");
+  app.add_option("--anonymize-secret", options->secretFile,
+                 std::string("FILE whose first line keys the card number mapping (else ") +
+                     kSecretEnvironmentVariable + ", else a random secret)");
+  app.add_flag("--renumber", options->renumber, "S71 counts 1, 2, 3 ... in OUT's order");
+  app.add_flag("--retotal", options->retotal, "totals (S74-S77, S81, S86-S89) as verify computes them");
+  app.add_flag("--remac", options->remac, "write the trailer's MAC (S128) for OUT, and the key's check value");
+  app.add_option("--mac-variant", options->macVariant, "nhd or nsp (default: the variant that matched in IN)")
+      ->check(CLI::IsMember({"nhd", "nsp", "NHD", "NSP"}));
+  DeclareKeyOptions(app, options->keySource, "the window's default key for --remac");
+  app.add_flag("--json", options->json, "JSON Lines: one object per change, then a summary");
+  app.footer("Exit status: 0 the copy was written, 2 it was not (bad arguments, unreadable IN, OUT = IN, a write "
+             "failure); nothing is left at OUT then.");
+  return [options, &app](CheckContext& context) { return RunRewrite(app, context, *options); };
+}
+
+}  // namespace
+
+Subcommand RewriteSubcommand() {
+  return {"rewrite", "write a test copy of a batch file: edits, anonymisation, renumbering, totals and MAC",
+          DeclareRewrite, true};
+}
+
+}  // namespace kalvrin
