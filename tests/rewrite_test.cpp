@@ -180,6 +180,35 @@ TEST(RewriteEdits, SetWritesPrefixesAndBitmapsUnsetClearsThem) {
   EXPECT_EQ(changes[3].before, before.Value(2, 37));
 }
 
+TEST(RewriteEdits, LineEndsInsideAMessageStayWhereTheyAre) {
+  Folder folder;
+  std::string bytes = Generated(13, 3000);
+  // the third message (after the MAC header's line and two messages' lines),
+  // cut by a line end after its bitmaps and one inside P2
+  const std::size_t third = bytes.find("\r\n", bytes.find("\r\n", bytes.find("\r\n") + 2) + 2) + 2;
+  bytes.insert(third + 36, "\r\n");
+  bytes.insert(third + 36 + 2 + 6, "\n");
+  const std::string in = Write(folder, "in.dat", bytes);
+  const Read before = ReadMessages(in);
+  ASSERT_EQ(before.messages[2].stop, DecodeStop::Complete);
+  RewriteOptions options;
+  options.edits = {Set(3, 2, "4111111111111111111"), Set(3, 11, "123456")};
+  ASSERT_TRUE(RewriteFile(in, folder.Path("out.dat"), options).written);
+  const std::string out = ReadFileBytes(folder.Path("out.dat"));
+  EXPECT_EQ(out.substr(third + 36, 2), "\r\n");  // the line end before P2 stays
+  const Read after = ReadMessages(folder.Path("out.dat"));
+  ASSERT_EQ(after.messages.size(), before.messages.size());
+  EXPECT_EQ(after.Value(2, 2), "4111111111111111111");
+  EXPECT_EQ(after.Value(2, 11), "123456");
+  EXPECT_EQ(after.Value(2, 4), before.Value(2, 4));
+  // a value of the same length is written in place: the line end inside P2 too
+  options.edits = {Set(3, 2, std::string(before.Value(2, 2).size(), '4'))};
+  ASSERT_TRUE(RewriteFile(in, folder.Path("same.dat"), options).written);
+  const std::string same = ReadFileBytes(folder.Path("same.dat"));
+  EXPECT_EQ(same.size(), bytes.size());
+  EXPECT_EQ(same.substr(third + 36 + 2 + 6, 1), "\n");
+}
+
 TEST(RewriteEdits, RecordsCountTheInputsMessagesWhateverCameBefore) {
   Folder folder;
   const std::string in = Write(folder, "in.dat", Generated(12, 6000));
@@ -454,10 +483,10 @@ std::vector<std::string> FoundIn(const std::string& bytes, const std::set<std::s
 TEST(RewriteAnonymize, NoCardNumberOfTheInputIsLeftAndTheMappingHolds) {
   Folder folder;
   std::string bytes = Generated(31, 4000000, 0.5);
-  // a card number in the padding after the third message: stray text
+  // a card number in the padding after the second message: stray text
   const std::string stray = "CARD 4000123412341234";
-  const std::size_t third = bytes.find("\r\n", bytes.find("\r\n", bytes.find("\r\n") + 2) + 2) - stray.size() - 10;
-  bytes.replace(third, stray.size(), stray);
+  const std::size_t second = bytes.find("\r\n", bytes.find("\r\n", bytes.find("\r\n") + 2) + 2) - stray.size() - 10;
+  bytes.replace(second, stray.size(), stray);
   const std::string in = Write(folder, "in.dat", bytes);
   const Read before = ReadMessages(in);
   // track 1 data and track 2 data for a few messages, with their P2
@@ -478,9 +507,15 @@ TEST(RewriteAnonymize, NoCardNumberOfTheInputIsLeftAndTheMappingHolds) {
   options.anonymizeSecret = "a secret";
   options.remac = true;
   options.key = kKey;
-  const RewriteResult result = RewriteFile(edited, folder.Path("out.dat"), options);
+  std::vector<rewrite::Change> strayChanges;
+  const RewriteResult result = RewriteFile(edited, folder.Path("out.dat"), options, [&](const rewrite::Change& c) {
+    if (c.what == "strayText") strayChanges.push_back(c);
+  });
   ASSERT_TRUE(result.written) << result.error;
   EXPECT_LE(result.cardMapBytes, 32 * result.cardNumbers + 1024);
+  ASSERT_EQ(strayChanges.size(), 1u);
+  EXPECT_EQ(strayChanges[0].record, 2);  // the message before it
+  EXPECT_EQ(strayChanges[0].before, "400012******1234");
   const std::string out = ReadFileBytes(folder.Path("out.dat"));
   EXPECT_EQ(out.size(), ReadFileBytes(edited).size());
   EXPECT_EQ(FoundIn(out, numbers), std::vector<std::string>{});
@@ -518,6 +553,22 @@ TEST(RewriteAnonymize, NoCardNumberOfTheInputIsLeftAndTheMappingHolds) {
   options.anonymizeSecret = "another secret";
   ASSERT_TRUE(RewriteFile(edited, folder.Path("other.dat"), options).written);
   EXPECT_NE(ReadFileBytes(folder.Path("other.dat")), out);
+}
+
+TEST(RewriteAnonymize, FilesWithFaultsLeaveNoReadableCardNumber) {
+  for (const std::string rule : {"message.bad-prefix", "message.truncated", "message.bitmap-char",
+                                 "message.stray-text", "element.pan-luhn", "emv.tlv"}) {
+    SCOPED_TRACE(rule);
+    Folder folder;
+    const std::string in = Write(folder, "in.dat", Generated(17, 80000, 0.5, {{rule, 0}}));
+    RewriteOptions options;
+    options.anonymize = true;
+    const RewriteResult result = RewriteFile(in, folder.Path("out.dat"), options);
+    ASSERT_TRUE(result.written) << result.error;
+    const std::string out = ReadFileBytes(folder.Path("out.dat"));
+    EXPECT_EQ(out.size(), ReadFileBytes(in).size());
+    EXPECT_EQ(FoundIn(out, CardNumbersOf(in)), std::vector<std::string>{});
+  }
 }
 
 TEST(RewriteAnonymize, AHundredThousandMessagesLeaveNoCardNumber) {

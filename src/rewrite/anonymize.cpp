@@ -182,7 +182,9 @@ std::string StrayTextAnonymizer::Replaced(std::string_view run) {
     map_.Remember(run);
     return std::string(run);
   }
-  return ReplacedNumber(run, map_, error_);
+  std::string replaced = ReplacedNumber(run, map_, error_);
+  replaced_.emplace_back(run, replaced);
+  return replaced;
 }
 
 std::string StrayTextAnonymizer::Feed(std::string_view piece) {

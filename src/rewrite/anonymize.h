@@ -7,6 +7,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "rewrite/card_map.h"
 
@@ -39,6 +41,9 @@ class StrayTextAnonymizer {
   // Ends the text: what is held, replaced.
   std::string Finish();
   const std::string& Error() const { return error_; }
+  // The card numbers replaced since the last call, each with its
+  // replacement, in the order met.
+  std::vector<std::pair<std::string, std::string>> TakeReplaced() { return std::exchange(replaced_, {}); }
 
  private:
   std::string Replaced(std::string_view run);
@@ -48,6 +53,7 @@ class StrayTextAnonymizer {
   std::string held_;       // the digits of the run the last piece ended in
   bool longRun_ = false;   // the run went past kLongestHeldRun; its start is written
   std::string error_;
+  std::vector<std::pair<std::string, std::string>> replaced_;
 };
 
 }  // namespace kalvrin::rewrite

@@ -155,6 +155,7 @@ class Rewriter : public verify::MessageVisitor {
   }
 
   void CopyGap(std::int64_t to);
+  void ReportStrayText();
   void WriteGapPiece(std::string_view piece);
   void FlushCopies();
   bool ApplyEdits(EditedMessage& message, std::int64_t record, bool& deleted, bool cumulative);
@@ -210,6 +211,13 @@ void Rewriter::WriteGapPiece(std::string_view piece) {
     return;
   }
   Write(stray_->Feed(piece));
+  ReportStrayText();
+}
+
+void Rewriter::ReportStrayText() {
+  for (const auto& [before, after] : stray_->TakeReplaced()) {
+    Report(messagesIn_, 0, 0, "strayText", MaskPan(before), MaskPan(after));
+  }
 }
 
 void Rewriter::CopyGap(std::int64_t to) {
@@ -220,6 +228,7 @@ void Rewriter::CopyGap(std::int64_t to) {
   skipSeparator_ = false;  // only the gap right after a deleted message
   if (anonymized) {
     Write(stray_->Finish());
+    ReportStrayText();
     if (!stray_->Error().empty()) Fail(stray_->Error());
   }
   copied_ = std::max(copied_, to);
@@ -291,7 +300,7 @@ bool Rewriter::ApplyEdits(EditedMessage& message, std::int64_t record, bool& del
         const DecodedElement* element = message.Element(edit->element);
         const std::string before = element != nullptr ? Shown(edit->element, element->value) : std::string();
         message.Set(edit->element, edit->value);
-        Report(record, 0, edit->element, "set", before, Shown(edit->element, edit->value));
+        Report(record, outRecord_ + 1, edit->element, "set", before, Shown(edit->element, edit->value));
         break;
       }
       case EditKind::Unset: {
@@ -299,7 +308,7 @@ bool Rewriter::ApplyEdits(EditedMessage& message, std::int64_t record, bool& del
         if (element == nullptr) break;
         const std::string before = Shown(edit->element, element->value);
         message.Unset(edit->element);
-        Report(record, 0, edit->element, "unset", before, "");
+        Report(record, outRecord_ + 1, edit->element, "unset", before, "");
         break;
       }
       case EditKind::Delete:

@@ -36,8 +36,8 @@ struct RewriteOptions {
 
 // One change made, for the report. Card data never stands whole in it.
 struct Change {
-  std::int64_t record = 0;     // IN's record (0: the file as a whole)
-  std::int64_t outRecord = 0;  // where the message stands in OUT (0: deleted, or not a message)
+  std::int64_t record = 0;     // IN's record (0: the file as a whole; for stray text the message before it)
+  std::int64_t outRecord = 0;  // where the message stands in OUT (0: deleted, a copy, or not a message)
   int element = 0;             // 0: the whole message, or text between messages
   std::string what;            // set, unset, delete, copy, renumber, retotal, anonymize, strayText, kcv, mac
   std::string before;
