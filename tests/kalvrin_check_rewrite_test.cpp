@@ -118,7 +118,7 @@ TEST_F(RewriteCommand, ArgumentErrorsNameTheRecordAndElementAndWriteNothing) {
       {{"--set", "8:P4=2000"}, "kalvrin-check: --set: record 8, P4: the element is 12 characters long, the value 4\n"},
       {{"--unset", "8:P999"}, "kalvrin-check: --unset: record 8: 'P999' is not an element (P2 to S128)\n"},
       {{"--delete", "x"}, "kalvrin-check: --delete: 'x' is not a record number (1 for the first message)\n"},
-      {{"--set", "999:P4=000000000001"}, "kalvrin-check: record 999 is not in the input file (" + std::to_string(messages) + " messages)\n"},
+      {{"--set", "2:P11=000001", "--set", "999:P4=000000000001"}, "kalvrin-check: record 999 is not in the input file (" + std::to_string(messages) + " messages)\n"},
       {{"--remac", "--key", "12"}, "kalvrin-check: the key must be 16 or 32 hex digits\n"},
   };
   for (const auto& c : cases) {

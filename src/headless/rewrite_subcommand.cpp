@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -93,9 +94,42 @@ bool ReadSecret(const std::string& file, std::string& secret, std::string& error
   return true;
 }
 
+// The report's lines, held back until the copy is written: a rewrite that
+// fails reports no change. The first MiB stays in memory, the rest goes to a
+// temporary file, so that a report of millions of changes costs no more.
+class HeldReport {
+ public:
+  ~HeldReport() {
+    if (spill_ != nullptr) std::fclose(spill_);
+  }
+  bool Add(const std::string& line) {
+    if (spill_ == nullptr && held_.size() + line.size() <= kHeldInMemory) {
+      held_ += line;
+      return true;
+    }
+    if (spill_ == nullptr && (spill_ = std::tmpfile()) == nullptr) return false;
+    return std::fwrite(line.data(), 1, line.size(), spill_) == line.size();
+  }
+  bool WriteTo(std::ostream& out) {
+    out << held_;
+    if (spill_ == nullptr) return true;
+    std::rewind(spill_);
+    std::string block(std::size_t{1} << 16, '\0');
+    for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), spill_)) > 0;) {
+      out.write(block.data(), static_cast<std::streamsize>(got));
+    }
+    return std::ferror(spill_) == 0;
+  }
+
+ private:
+  static constexpr std::size_t kHeldInMemory = std::size_t{1} << 20;
+  std::string held_;
+  std::FILE* spill_ = nullptr;
+};
+
 std::string ElementText(int element) { return element == 0 ? std::string() : verify::ElementName(element); }
 
-void PrintChange(std::ostream& out, bool json, const rewrite::Change& change) {
+std::string ChangeLine(bool json, const rewrite::Change& change) {
   if (json) {
     nlohmann::ordered_json line;
     line["record"] = change.record == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(change.record);
@@ -104,18 +138,17 @@ void PrintChange(std::ostream& out, bool json, const rewrite::Change& change) {
     line["change"] = change.what;
     line["before"] = Latin1ToUtf8(change.before);
     line["after"] = Latin1ToUtf8(change.after);
-    out << JsonLine(line) << '\n';
-    return;
+    return JsonLine(line) + '\n';
   }
   // the many values anonymisation changes are counted, not listed
-  if (change.what == "anonymize" || change.what == "strayText") return;
+  if (change.what == "anonymize" || change.what == "strayText") return {};
   std::string line = change.what;
   if (change.record != 0) line += " record " + std::to_string(change.record);
   if (change.element != 0) line += (change.record != 0 ? ", " : " ") + ElementText(change.element);
   if (!change.before.empty() || !change.after.empty()) {
     line += ": '" + Printable(change.before) + "' -> '" + Printable(change.after) + "'";
   }
-  out << line << '\n';
+  return line + '\n';
 }
 
 void PrintSummary(std::ostream& out, bool json, const RewriteCommandOptions& options,
@@ -172,13 +205,20 @@ CheckOutcome RunRewrite(const CLI::App& app, CheckContext& context, RewriteComma
   if (options.remac && !ReadKey(options.keySource, kDefaultKey, key.text, outcome.error)) return outcome;
   rewriteOptions.anonymizeSecret = secret.text;
   rewriteOptions.key = key.text;
-  const rewrite::RewriteResult result = rewrite::RewriteFile(
-      options.in, options.out, rewriteOptions,
-      [&](const rewrite::Change& change) { PrintChange(context.out, options.json, change); });
+  HeldReport report;
+  bool reportHeld = true;
+  const rewrite::RewriteResult result =
+      rewrite::RewriteFile(options.in, options.out, rewriteOptions, [&](const rewrite::Change& change) {
+        reportHeld = report.Add(ChangeLine(options.json, change)) && reportHeld;
+      });
   SecureWipe(rewriteOptions.anonymizeSecret.data(), rewriteOptions.anonymizeSecret.capacity());
   SecureWipe(rewriteOptions.key.data(), rewriteOptions.key.capacity());
   if (!result.written) {
     outcome.error = FileTextForLine(result.error);
+    return outcome;
+  }
+  if (!report.WriteTo(context.out) || !reportHeld) {
+    outcome.error = "the copy was written, but its report of changes could not be held";
     return outcome;
   }
   PrintSummary(context.out, options.json, options, result);
