@@ -4,6 +4,7 @@
 // main_form_layout.cpp, the surface the checks write into is
 // form_surface.cpp, the running command and its stop busy_state.cpp.
 #include "app/main_form.h"
+#include "app/tools/test_copy.h"
 
 #include <QAction>
 #include <QApplication>
@@ -108,6 +109,7 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
   Verify->setObjectName("Verify");
   connect(Verify, &QAction::triggered, this, &TMainForm::VerifyClick);
   BuildGoToOffset();
+  TestCopy = new TestCopyTools(*this);
   cardNumberMask_ = new CardNumberMask(*menuBar()->findChild<QMenu*>("Tool1"), *gridModel_, *Inspector);
   setVerifyRunner(MakeVerifyRunner([this] { return cardNumberMask_ != nullptr && cardNumberMask_->on(); }));
   SetTabOrder();

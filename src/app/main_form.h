@@ -50,6 +50,7 @@ class FormatCheck;
 class GridModel;
 class GridRowFilter;
 class GridTools;
+class TestCopyTools;
 class HelpForm;
 class RowStore;
 class MessageInspector;
@@ -98,6 +99,8 @@ class TMainForm : public QMainWindow {
   MessageInspector* Inspector = nullptr;
   // The third page: what Tool > Verify found.
   FindingsPage* Findings = nullptr;
+  // The Edits page, Tool > Save test copy as... and the edits' context items.
+  TestCopyTools* TestCopy = nullptr;
   QWidget* Mac = nullptr;
   QLineEdit* txtCalcMacAll = nullptr;
   QLineEdit* txtCalcMacNHD = nullptr;
