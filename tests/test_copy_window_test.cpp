@@ -75,6 +75,23 @@ class TestCopyWindowTest : public QObject {
     QVERIFY(tools.Edits.touches(3, 11));
     QVERIFY(tools.Edits.touches(4, 2));
     QVERIFY(!tools.Edits.touches(5, 2));
+    // the grid shows them in another colour: the edited element's cell, every cell of a whole message
+    const QAbstractItemModel& grid = *form.FormatGrid->model();
+    auto marked = [&](int row, int column) { return grid.index(row, column).data(Qt::BackgroundRole).isValid(); };
+    int p11 = -1;
+    for (int column = 0; column < grid.columnCount(); ++column) {
+      if (grid.headerData(column, Qt::Horizontal).toString().startsWith("P11")) p11 = column;
+    }
+    QVERIFY(p11 > 0);
+    QVERIFY(marked(2, p11));
+    QVERIFY(!marked(1, p11));
+    QVERIFY(marked(3, 1));
+    QVERIFY(!marked(4, 1));
+    tools.Edits.add({rewrite::EditKind::Set, 5, 11, "000001"});
+    QVERIFY(marked(4, p11));
+    QVERIFY(!marked(4, 1));
+    QVERIFY(tools.Edits.undo());
+    QVERIFY(!marked(4, p11));
 
     // Ctrl+Z on the Edits page takes back the last edit
     QVERIFY(tools.UndoAction->isEnabled());

@@ -167,6 +167,7 @@ class TMainForm : public QMainWindow {
 
   // Find, filter, copy, export and the columns' choice and widths.
   GridTools& gridTools() const { return *gridTools_; }
+  GridModel& gridModel() const { return *gridModel_; }
   // Tool > Mask card numbers.
   CardNumberMask& cardNumberMask() const { return *cardNumberMask_; }
   // The verify pass that Tool > Verify runs.

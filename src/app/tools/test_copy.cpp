@@ -21,9 +21,11 @@
 
 #include <algorithm>
 
+#include "app/grid/grid_model.h"
 #include "app/grid/grid_tools.h"
 #include "app/inspector/inspector.h"
 #include "app/main_form.h"
+#include "iso/result_grid.h"
 #include "rewrite/rewrite.h"
 
 namespace kalvrin {
@@ -129,6 +131,13 @@ TestCopyTools::TestCopyTools(TMainForm& form) : QObject(&form), form_(form) {
     });
   }
   form_.gridTools().rowActions = {DeleteAction, CopyAction};
+  // edited cells in another colour: a whole message's row for a copy or a delete
+  form_.gridModel().setCellMark([this](int column, std::string_view recordText) {
+    if (column < 0 || column >= kGridColumnCount || Edits.edits().empty()) return false;
+    const std::int64_t record = QByteArray(recordText.data(), static_cast<qsizetype>(recordText.size())).toLongLong();
+    return record > 0 && Edits.touches(record, kGridColumns[static_cast<std::size_t>(column)].element);
+  });
+  connect(&Edits, &TestCopyEdits::changed, this, [this] { form_.gridModel().markedCellsChanged(); });
 
   EditValueAction = new QAction(t::kEditValueItem, this);
   EditValueAction->setObjectName("EditValue");
