@@ -490,7 +490,7 @@ TEST(KalvrinCheckArguments, AnUnknownCommandIsNamed) {
     const Printed printed = Check({command, Sample("batch-nsp.dat")});
     EXPECT_EQ(printed.exitCode, 2);
     EXPECT_EQ(printed.out, "");
-    EXPECT_EQ(printed.err, "kalvrin-check: unknown command '" + command + "'; use iso, mac, verify, diff or report\n");
+    EXPECT_EQ(printed.err, "kalvrin-check: unknown command '" + command + "'; use iso, mac, verify, diff, report or rewrite\n");
   }
 }
 

@@ -4,6 +4,7 @@
 // main_form_layout.cpp, the surface the checks write into is
 // form_surface.cpp, the running command and its stop busy_state.cpp.
 #include "app/main_form.h"
+#include "app/tools/test_copy.h"
 
 #include <QAction>
 #include <QApplication>
@@ -120,6 +121,7 @@ TMainForm::TMainForm(const QString& executablePath, std::unique_ptr<UserDialogs>
   CompareWith = menuBar()->findChild<QMenu*>("Tool1")->addAction(differences_text::kMenuItem);
   CompareWith->setObjectName("CompareWith");
   connect(CompareWith, &QAction::triggered, this, &TMainForm::CompareWithClick);
+  TestCopy = new TestCopyTools(*this);
   cardNumberMask_ = new CardNumberMask(*menuBar()->findChild<QMenu*>("Tool1"), *gridModel_, *Inspector);
   setVerifyRunner(MakeVerifyRunner([this] { return cardNumberMask_ != nullptr && cardNumberMask_->on(); }));
   SetTabOrder();

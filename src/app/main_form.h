@@ -52,6 +52,7 @@ class FormatCheck;
 class GridModel;
 class GridRowFilter;
 class GridTools;
+class TestCopyTools;
 class HelpForm;
 class RowStore;
 class MessageInspector;
@@ -104,6 +105,8 @@ class TMainForm : public QMainWindow {
   DifferencesPage* Differences = nullptr;
   // Another page: the last verify's figures and charts.
   SummaryPage* Summary = nullptr;
+  // The Edits page, Tool > Save test copy as... and the edits' context items.
+  TestCopyTools* TestCopy = nullptr;
   QWidget* Mac = nullptr;
   QLineEdit* txtCalcMacAll = nullptr;
   QLineEdit* txtCalcMacNHD = nullptr;
@@ -172,6 +175,7 @@ class TMainForm : public QMainWindow {
 
   // Find, filter, copy, export and the columns' choice and widths.
   GridTools& gridTools() const { return *gridTools_; }
+  GridModel& gridModel() const { return *gridModel_; }
   // Tool > Mask card numbers.
   CardNumberMask& cardNumberMask() const { return *cardNumberMask_; }
   // The verify pass that Tool > Verify runs.

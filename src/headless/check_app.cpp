@@ -21,6 +21,7 @@ const Subcommand kSubcommands[] = {
     VerifySubcommand(),
     DiffSubcommand(),
     ReportSubcommand(),
+    RewriteSubcommand(),
 };
 
 struct CommonOptions {

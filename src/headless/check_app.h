@@ -70,6 +70,7 @@ Subcommand MacSubcommand();
 Subcommand VerifySubcommand();
 Subcommand DiffSubcommand();
 Subcommand ReportSubcommand();
+Subcommand RewriteSubcommand();
 
 // The one error line's text for an exception that ended a command while it
 // read `path`: "out of memory while reading <path>" or the exception's own

@@ -1,6 +1,8 @@
 // The subcommands' options over the argument parser.
 #include "headless/command_options.h"
 
+#include <map>
+
 #include <CLI/CLI.hpp>
 
 namespace kalvrin {
@@ -30,6 +32,11 @@ CommandOption& CommandOption::delimiter(char separator) {
   return *this;
 }
 
+CommandOption& CommandOption::oneValueEach() {
+  option_->allow_extra_args(false);
+  return *this;
+}
+
 CommandOption CommandOptions::flag(const std::string& name, bool& into, const std::string& help) {
   return CommandOption(app_.add_flag(name, into, help));
 }
@@ -55,6 +62,23 @@ CommandOption CommandOptions::option(const std::string& name, unsigned& into, co
 CommandOption CommandOptions::find(const std::string& name) { return CommandOption(app_.get_option_no_throw(name)); }
 
 void CommandOptions::footer(const std::string& text) { app_.footer(text); }
+
+std::vector<std::pair<std::size_t, std::string>> CommandOptions::valuesInOrder(
+    const std::vector<std::string>& names) const {
+  // The parser keeps each option's values in order; parse_order tells the
+  // order of the options' appearances.
+  std::vector<std::pair<std::size_t, std::string>> values;
+  std::map<const CLI::Option*, std::size_t> taken;
+  for (const CLI::Option* option : app_.parse_order()) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (option != app_.get_option_no_throw(names[i])) continue;
+      const std::vector<std::string>& results = option->results();
+      const std::size_t index = taken[option]++;
+      if (index < results.size()) values.emplace_back(i, results[index]);
+    }
+  }
+  return values;
+}
 
 CommandLine::CommandLine(const std::string& name, const std::string& description, const std::string& version)
     : app_(std::make_unique<CLI::App>(description, name)) {

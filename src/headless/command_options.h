@@ -9,6 +9,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace CLI {
@@ -28,6 +29,7 @@ class CommandOption {
   CommandOption& oneOf(const std::vector<std::string>& values);
   CommandOption& range(unsigned low, unsigned high);
   CommandOption& delimiter(char separator);  // a list given as one argument too
+  CommandOption& oneValueEach();  // a list option takes one value each time it is given
 
   bool declared() const { return option_ != nullptr; }
 
@@ -50,6 +52,10 @@ class CommandOptions {
   CommandOption find(const std::string& name);
   // Text printed after the options in --help.
   void footer(const std::string& text);
+  // After parsing: the values of these options in the order the command
+  // line gives them, across the options, each with its option's index in
+  // `names`.
+  std::vector<std::pair<std::size_t, std::string>> valuesInOrder(const std::vector<std::string>& names) const;
 
  private:
   CLI::App& app_;

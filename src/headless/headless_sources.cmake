@@ -11,5 +11,6 @@ set(KALVRIN_HEADLESS_SOURCES
   src/headless/key_source.cpp
   src/headless/mac_subcommand.cpp
   src/headless/report_subcommand.cpp
+  src/headless/rewrite_subcommand.cpp
   src/headless/surface_output.cpp
   src/headless/verify_subcommand.cpp)

@@ -18,6 +18,14 @@ bool IsTransaction(std::string_view mti) { return mti == "1140" || mti == "1240"
 
 }  // namespace
 
+void CountTransactionTotals(const DecodedMessage& message, Totals& totals) {
+  if (!IsTransaction(message.mti)) return;
+  const DecodedElement* code = CompleteElement(message, 3);
+  const DecodedElement* amount = CompleteElement(message, 4);
+  const std::optional<Sum> value = amount == nullptr ? std::optional<Sum>(0) : ParseSum(amount->value);
+  totals.Add(message.mti, code != nullptr ? std::string_view(code->value) : std::string_view(), value);
+}
+
 void BatchChecks::Broken(std::int64_t record) {
   numbers_.Unknown();
   if (batchBroken_ == 0) batchBroken_ = record;
@@ -69,13 +77,8 @@ void BatchChecks::CheckDuplicate(const DecodedMessage& message, std::int64_t rec
 }
 
 void BatchChecks::CountTransaction(const DecodedMessage& message) {
-  if (!IsTransaction(message.mti)) return;
-  const DecodedElement* code = CompleteElement(message, 3);
-  const DecodedElement* amount = CompleteElement(message, 4);
-  const std::optional<Sum> value = amount == nullptr ? std::optional<Sum>(0) : ParseSum(amount->value);
-  const std::string_view processing = code != nullptr ? std::string_view(code->value) : std::string_view();
-  batch_.Add(message.mti, processing, value);
-  file_.Add(message.mti, processing, value);
+  CountTransactionTotals(message, batch_);
+  CountTransactionTotals(message, file_);
 }
 
 void BatchChecks::JudgeTotals(const DecodedMessage& message, std::int64_t record) {
@@ -99,17 +102,11 @@ void BatchChecks::JudgeTotals(const DecodedMessage& message, std::int64_t record
 // One reading for the whole message: since the batch's start or since the
 // file header, whichever more of its values fit.
 void BatchChecks::ReportTotals(const DecodedMessage& message, std::int64_t record, BatchSummary& batch) {
-  std::array<std::optional<Sum>, kTotalElements.size()> declared;
-  int batchFits = 0;
-  int fileFits = 0;
+  DeclaredTotals declared;
   for (std::size_t i = 0; i < declared.size(); ++i) {
-    if (!batch.declared[i]) continue;
-    declared[i] = ParseSum(*batch.declared[i]);
-    if (!declared[i]) continue;
-    batchFits += *declared[i] == batch_.values[i];
-    fileFits += *declared[i] == file_.values[i];
+    if (batch.declared[i]) declared[i] = ParseSum(*batch.declared[i]);
   }
-  const bool cumulative = fileBroken_ == 0 && fileFits > batchFits;
+  const bool cumulative = fileBroken_ == 0 && FitsCumulative(declared, batch_, file_);
   batch.cumulative = cumulative;
   const Totals& computed = cumulative ? file_ : batch_;
   for (std::size_t i = 0; i < declared.size(); ++i) {

@@ -12,6 +12,11 @@
 
 namespace kalvrin::verify {
 
+// Adds a transaction message (1140, 1240, 1440) to the totals, its P3 and
+// P4 as the file holds them (an absent P4 counts as 0); other messages add
+// nothing.
+void CountTransactionTotals(const DecodedMessage& message, Totals& totals);
+
 class BatchChecks {
  public:
   BatchChecks(Reporter& report, MessageFileReader& reader, VerifySummary& summary, bool maskCardNumbers,

@@ -47,6 +47,17 @@ void Totals::Add(std::string_view mti, std::string_view processingCode, std::opt
   }
 }
 
+bool FitsCumulative(const DeclaredTotals& declared, const Totals& batch, const Totals& file) {
+  int batchFits = 0;
+  int fileFits = 0;
+  for (std::size_t i = 0; i < declared.size(); ++i) {
+    if (!declared[i]) continue;
+    batchFits += *declared[i] == batch.values[i];
+    fileFits += *declared[i] == file.values[i];
+  }
+  return fileFits > batchFits;
+}
+
 std::optional<std::uint64_t> MessageNumbers::Next(std::uint64_t value) {
   if (expected_.empty() || std::find(expected_.begin(), expected_.end(), value) != expected_.end()) {
     Accept({value + 1});

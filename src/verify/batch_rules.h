@@ -41,6 +41,13 @@ struct Totals {
   void Add(std::string_view mti, std::string_view processingCode, std::optional<Sum> amount);
 };
 
+// The values a reconciliation message declares, each nullopt when absent or
+// not a number.
+using DeclaredTotals = std::array<std::optional<Sum>, kTotalElements.size()>;
+// Which reading of them fits: since the file header (true) when more of them
+// equal that count than the batch's, else since the batch's start.
+bool FitsCumulative(const DeclaredTotals& declared, const Totals& batch, const Totals& file);
+
 // The S71 sequence: each message's number is the previous one's plus 1, the
 // first is free. After a wrong number or a gap either reading may go on, and
 // after a message whose number could not be read, the next may count it or not.

@@ -9,7 +9,14 @@
 #include "iso/pan_mask.h"
 #include "iso/result_grid.h"
 
+#include <QColor>
+
 namespace kalvrin {
+
+namespace {
+// The background of a marked cell: a pale yellow that the grid's black text reads on.
+constexpr QRgb kMarkedCell = 0xFFFFECA0;
+}  // namespace
 
 GridModel::GridModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -125,10 +132,19 @@ int GridModel::columnCount(const QModelIndex& parent) const {
 
 QVariant GridModel::data(const QModelIndex& index, int role) const {
   // A cell's tooltip is its whole text, which the column may be too narrow to show.
+  if (index.isValid() && role == Qt::BackgroundRole) {
+    if (!cellMark_ || !cellMark_(index.column(), gridCellView(0, index.row() + fixedRows_))) return {};
+    return QColor::fromRgb(kMarkedCell);
+  }
   if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ToolTipRole)) return {};
   const std::string_view text = gridCellView(index.column(), index.row() + fixedRows_);
   if (text.empty()) return {};
   return Latin1(text);
+}
+
+void GridModel::markedCellsChanged() {
+  if (rowCount() == 0 || columnCount() == 0) return;
+  emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1), {Qt::BackgroundRole});
 }
 
 bool GridModel::setData(const QModelIndex& index, const QVariant& value, int role) {

@@ -8,6 +8,8 @@
 
 #include <QAbstractTableModel>
 
+#include <functional>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -35,6 +37,10 @@ class GridModel : public QAbstractTableModel {
   void setGridRowCount(int rows);
   void setGridColCount(int cols);
   void setGridFixedRows(int rows);
+  // Cells drawn in another colour (the test copy's edited ones): asked with
+  // the cell's column and its row's Rec# text. markedCellsChanged() redraws them.
+  void setCellMark(std::function<bool(int column, std::string_view record)> mark) { cellMark_ = std::move(mark); }
+  void markedCellsChanged();
   void setGridCell(int col, int row, std::string_view text) {  // dropped outside the grid
     // Here, so that the surface's write reaches the store without a call
     // between them: a check writes millions of cells.
@@ -88,6 +94,7 @@ class GridModel : public QAbstractTableModel {
 
   RowStore rows_;
   int fixedRows_ = 0;
+  std::function<bool(int, std::string_view)> cellMark_;
   int shownRows_ = 0;     // grid rows the view has been told about
   int dirtyFirst_ = -1;   // grid rows changed since the last flush
   int dirtyLast_ = -1;

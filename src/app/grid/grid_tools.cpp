@@ -183,6 +183,11 @@ void GridTools::ShowContextMenu(QTableView& on, const QPoint& at) {
   showInInspectorAction->setEnabled(onRow);
   QMenu menu(&view_);
   menu.addActions({copyAction, copyRowCsvAction, showInInspectorAction});
+  if (!rowActions.isEmpty()) {
+    menu.addSeparator();
+    for (QAction* action : rowActions) action->setEnabled(onRow);
+    menu.addActions(rowActions);
+  }
   menu.exec(on.viewport()->mapToGlobal(at));
 }
 

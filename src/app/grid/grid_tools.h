@@ -58,6 +58,8 @@ class GridTools : public QObject {
   QAction* resetWidthsAction = nullptr;
   QAction* recordOrderAction = nullptr;
   QAction* exportAction = nullptr;
+  // Added to a row's context menu by other parts of the window (the test copy's edits).
+  QList<QAction*> rowActions;
   QAction* copyAction = nullptr;
   QAction* copyRowCsvAction = nullptr;
   QAction* showInInspectorAction = nullptr;
