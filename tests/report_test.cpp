@@ -15,6 +15,7 @@
 #include "report/html_report.h"
 #include "report/junit_report.h"
 #include "report/markup.h"
+#include "report/sha256.h"
 #include "report/summary.h"
 #include "support/test_files.h"
 #include "testgen/filegen.h"
@@ -246,6 +247,24 @@ TEST(ReportSummary, Sha256CoversEveryByteWhateverTheReadingSkips) {
   EXPECT_EQ(summary.verify.messages, ReadIndependently(bytes).messages);
 }
 
+// The digest made on its own thread: fed in pieces that fill its queue
+// many times over, it equals the digest of the whole; dropped while bytes
+// wait, it ends without a digest and without waiting for them.
+TEST(ReportDigest, ThreadedDigestEqualsTheWholesAndEndsWhenDropped) {
+  std::string bytes;
+  for (int i = 0; i < 200'000; ++i) bytes += static_cast<char>('a' + i * 7 % 26);
+  report::ThreadedSha256 sha;
+  for (std::size_t at = 0; at < bytes.size(); at += 997) sha.Add(std::string_view(bytes).substr(at, 997));
+  EXPECT_EQ(sha.Hex(), report::Sha256Hex(bytes));
+  EXPECT_EQ(sha.Hex(), "");  // ended: a digest is given once
+  {
+    report::ThreadedSha256 dropped;
+    for (int i = 0; i < 50; ++i) dropped.Add(bytes);
+  }
+  report::ThreadedSha256 nothing;
+  EXPECT_EQ(nothing.Hex(), report::Sha256Hex(""));
+}
+
 TEST(ReportSummary, NoDigestForAFileNotReadToItsEnd) {
   filegen::FileOptions options;
   options.size = 100 * 1024;
@@ -355,8 +374,7 @@ TEST(ReportWriters, ManyCurrenciesAreListedUpToTheLimit) {
   int code = 0;
   std::int64_t transactions = 0;
   for (std::size_t at = bytes.find(kPlace); at != std::string::npos; at = bytes.find(kPlace, at + 1)) {
-    char digits[4];
-    std::snprintf(digits, sizeof digits, "%03d", code++ % 1000);
+    const std::string digits = std::to_string(1000 + code++ % 1000).substr(1);  // 000 to 999
     bytes.replace(at + kPlace.size(), 3, digits);
     ++transactions;
   }

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <ctime>
 #include <optional>
-#include <unordered_map>
 
 #include "iso/iso_codes.h"
 #include "iso/pan_mask.h"
@@ -109,6 +108,47 @@ std::string Slice(const std::string& text, std::size_t at, std::size_t count) {
   return part;
 }
 
+// Card numbers counted by issuer range, up to kIssuerRangesCounted ranges:
+// an open-addressed table indexed by a multiplicative hash. (A hash map's
+// division per card number was most of the summary's own time.) A range's
+// key is never 0, which marks a free slot.
+class RangeCounts {
+ public:
+  // False for a new range once the table holds its most.
+  bool Add(std::uint64_t range) {
+    for (std::size_t slot = Slot(range);; slot = (slot + 1) & (kSlots - 1)) {
+      auto& [key, count] = slots_[slot];
+      if (key == range) {
+        ++count;
+        return true;
+      }
+      if (key != 0) continue;
+      if (size_ == kIssuerRangesCounted) return false;
+      key = range;
+      count = 1;
+      ++size_;
+      return true;
+    }
+  }
+  std::size_t size() const { return size_; }
+  template <typename Visit>
+  void ForEach(const Visit& visit) const {
+    for (const auto& [key, count] : slots_) {
+      if (key != 0) visit(key, count);
+    }
+  }
+
+ private:
+  static constexpr int kSlotBits = 15;
+  static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
+  static_assert(kSlots >= 2 * kIssuerRangesCounted, "room enough that a search stays short");
+  static std::size_t Slot(std::uint64_t range) {
+    return static_cast<std::size_t>((range * 0x9E3779B97F4A7C15ULL) >> (64 - kSlotBits));
+  }
+  std::vector<std::pair<std::uint64_t, std::int64_t>> slots_ = std::vector<std::pair<std::uint64_t, std::int64_t>>(kSlots);
+  std::size_t size_ = 0;
+};
+
 class Gatherer final : public verify::VerifyObserver, public verify::FindingSink {
  public:
   Gatherer(FileSummary& summary, const SummaryOptions& options, verify::FindingSink* next)
@@ -190,37 +230,41 @@ class Gatherer final : public verify::VerifyObserver, public verify::FindingSink
     const std::uint64_t range = pan.size() > kShowsSix || !options_.maskCardNumbers
                                     ? RangeKey(pan.substr(0, kIssuerDigits))
                                     : RangeKey(std::string_view(MaskPan(pan)).substr(0, kIssuerDigits));
-    const auto known = issuers_.find(range);
-    if (known != issuers_.end()) {
-      ++known->second;
-    } else if (issuers_.size() < kIssuerRangesCounted) {
-      issuers_.emplace(range, 1);
-    } else {
-      ++otherCards_;
-    }
+    if (!issuers_.Add(range)) ++otherCards_;
   }
 
   void CountFunctionCode(std::string_view mti, std::string_view functionCode) {
-    auto& codes = Entry(summary_.messagesByFunction, mti);
-    const auto known = codes.find(functionCode);
-    if (known != codes.end()) {
-      ++known->second;
-    } else if (codes.size() < kFunctionCodesListed) {
-      codes.emplace(std::string(functionCode), 1);
-    } else {
-      ++summary_.functionCodesNotListed;
+    if (lastCode_.count != nullptr && lastCode_.mti == mti && lastCode_.code == functionCode) {
+      ++*lastCode_.count;
+      return;
     }
+    auto& codes = Entry(summary_.messagesByFunction, mti);
+    auto known = codes.find(functionCode);
+    if (known == codes.end() && codes.size() < kFunctionCodesListed) {
+      known = codes.emplace(std::string(functionCode), 0).first;
+    }
+    if (known == codes.end()) {
+      ++summary_.functionCodesNotListed;
+      return;
+    }
+    ++known->second;
+    lastCode_ = {std::string(mti), known->first, &known->second};
   }
 
   void CountCurrency(std::string_view mti, const Picked& picked) {
-    if (!summary_.currencies.contains(picked.currency) && summary_.currencies.size() >= kCurrenciesListed) {
-      ++summary_.currenciesNotListed;
-      return;
+    CurrencyFigures* figures = lastFigures_ != nullptr && lastCurrency_ == picked.currency ? lastFigures_ : nullptr;
+    if (figures == nullptr) {
+      if (!summary_.currencies.contains(picked.currency) && summary_.currencies.size() >= kCurrenciesListed) {
+        ++summary_.currenciesNotListed;
+        return;
+      }
+      figures = &Entry(summary_.currencies, picked.currency);
+      lastCurrency_ = picked.currency;
+      lastFigures_ = figures;
     }
-    CurrencyFigures& figures = Entry(summary_.currencies, picked.currency);
-    ++figures.messages;
+    ++figures->messages;
     const std::optional<Sum> value = picked.amount == nullptr ? std::optional<Sum>(0) : verify::ParseSum(*picked.amount);
-    figures.totals.Add(mti, picked.processingCode, value);
+    figures->totals.Add(mti, picked.processingCode, value);
     summary_.fileTotals.Add(mti, picked.processingCode, value);
   }
 
@@ -258,7 +302,7 @@ class Gatherer final : public verify::VerifyObserver, public verify::FindingSink
   void ListIssuerRanges() {
     std::vector<std::pair<std::string, std::int64_t>> ranges;
     ranges.reserve(issuers_.size());
-    for (const auto& [key, count] : issuers_) ranges.emplace_back(RangeText(key), count);
+    issuers_.ForEach([&ranges](std::uint64_t key, std::int64_t count) { ranges.emplace_back(RangeText(key), count); });
     std::sort(ranges.begin(), ranges.end(), [](const auto& a, const auto& b) {
       return a.second != b.second ? a.second > b.second : a.first < b.first;
     });
@@ -294,15 +338,24 @@ class Gatherer final : public verify::VerifyObserver, public verify::FindingSink
   FileSummary& summary_;
   const SummaryOptions& options_;
   verify::FindingSink* next_;
-  Sha256 sha_;
+  ThreadedSha256 sha_;
   std::int64_t hashed_ = 0;
   std::int64_t lastRecord_ = 0;
   std::int64_t batchStart_ = 1;
   std::int64_t totalsFindingAt_ = -1;
   std::optional<verify::Finding> macMismatch_;
   std::vector<FileSummary::BatchBar> bars_;
-  std::unordered_map<std::uint64_t, std::int64_t> issuers_;
+  RangeCounts issuers_;
   std::int64_t otherCards_ = 0;
+  // Messages mostly follow one of their kind: the counts of the last MTI
+  // and function code, and the figures of the last currency, are taken
+  // without a search of the maps (whose entries stay where they are).
+  struct {
+    std::string mti, code;
+    std::int64_t* count = nullptr;
+  } lastCode_;
+  std::string lastCurrency_;
+  CurrencyFigures* lastFigures_ = nullptr;
 };
 
 }  // namespace
