@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "compare/compare_files.h"
 #include "iso/pan_mask.h"
 #include "rewrite/anonymize.h"
 #include "rewrite/card_map.h"
@@ -316,6 +317,46 @@ TEST(RewriteGuarantee, EditsWithRenumberRetotalRemacLeaveVerifyNothingNew) {
     after.erase("batch.duplicate");  // what a copy makes
     for (const auto& [rule, count] : after) EXPECT_LE(count, before[rule]) << rule;
   }
+}
+
+// Comparing IN with OUT under key elements the edits leave alone lists the
+// edits and nothing else: each set and unset element as changed, a deleted
+// message as removed, a copy (the second of two equal keys) as added.
+TEST(RewriteGuarantee, CompareListsExactlyTheEdits) {
+  Folder folder;
+  const std::string in = Write(folder, "in.dat", Generated(11, 60000));
+  const Read read = ReadMessages(in);
+  std::vector<std::int64_t> transactions;
+  for (std::size_t i = 0; i < read.messages.size(); ++i) {
+    if (read.messages[i].mti == "1240" && verify::FindElement(read.messages[i], 43) != nullptr) {
+      transactions.push_back(static_cast<std::int64_t>(i) + 1);
+    }
+  }
+  ASSERT_GE(transactions.size(), 4u);
+  const std::int64_t amount = transactions[0], name = transactions[1], gone = transactions[2], copied = transactions[3];
+  const std::string oldAmount = read.Value(static_cast<std::size_t>(amount - 1), 4);
+  const std::string newAmount = oldAmount == "000000004711" ? "000000004712" : "000000004711";
+  RewriteOptions options;
+  options.edits = {Set(amount, 4, newAmount), {EditKind::Unset, name, 43, ""}, {EditKind::Delete, gone, 0, ""},
+                   {EditKind::Copy, copied, 0, ""}};
+  const std::string out = folder.Path("out.dat");
+  ASSERT_TRUE(RewriteFile(in, out, options).written);
+
+  struct Listed : compare::DifferenceSink {
+    std::multiset<std::string> records;
+    void OnDifference(const compare::Difference& d) override {
+      records.insert(std::string(compare::ChangeName(d.change)) + " old " + std::to_string(d.oldRecord) + " P" +
+                     std::to_string(d.element) + " " + d.oldValue.value_or("-") + " > " + d.newValue.value_or("-"));
+    }
+  } listed;
+  const compare::CompareResult result = compare::CompareFiles(in, out, {}, listed);
+  ASSERT_TRUE(result.read) << result.error;
+  const std::multiset<std::string> expected = {
+      "changed old " + std::to_string(amount) + " P4 " + oldAmount + " > " + newAmount,
+      "changed old " + std::to_string(name) + " P43 " + read.Value(static_cast<std::size_t>(name - 1), 43) + " > -",
+      "removed old " + std::to_string(gone) + " P0 - > -",
+      "added old 0 P0 - > -"};
+  EXPECT_EQ(listed.records, expected);
 }
 
 TEST(RewriteGuarantee, RemacWithAnotherKeyWritesItsCheckValueAndMac) {
