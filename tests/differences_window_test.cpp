@@ -25,18 +25,12 @@
 #include "app/main_form.h"
 #include "support/check_runner.h"
 #include "support/test_files.h"
+#include "support/window_start.h"
 #include "testgen/filegen.h"
 
 using namespace kalvrin;
 
 namespace {
-
-struct FakeDialogs : UserDialogs {
-  std::optional<QString> chosen;
-  std::optional<QString> chooseFile(QWidget*, const QString&) override { return chosen; }
-  void showError(QWidget*, const QString&) override {}
-  bool closeWithoutSaving(QWidget*, const QString&) override { return true; }
-};
 
 // A generated file (records 1644; 2-10 transactions; 11 a 1542; 12-13; 14 a
 // 1542, ...) and a copy with a changed MAC header, record 4 gone, record 3
@@ -114,7 +108,7 @@ class DifferencesWindowTest : public QObject {
     const Files files;
     const test::TempFile oldFile(files.before, "old.dat");
     const test::TempFile newFile(files.after, "new.dat");
-    auto dialogs = std::make_unique<FakeDialogs>();
+    auto dialogs = std::make_unique<test::QuietDialogs>();
     dialogs->chosen = QString::fromStdString(newFile.str());
     KalvrinWindows windows = CreateWindows(dir.filePath("kalvrin"), std::move(dialogs));
     TMainForm& form = *windows.mainForm;
@@ -184,7 +178,7 @@ class DifferencesWindowTest : public QObject {
     const std::string bytes = filegen::GenerateFileBytes({.size = 4'000'000, .seed = 11});
     const test::TempFile oldFile(bytes, "old.dat");
     const test::TempFile newFile(bytes + "\n", "new.dat");
-    auto dialogs = std::make_unique<FakeDialogs>();
+    auto dialogs = std::make_unique<test::QuietDialogs>();
     dialogs->chosen = QString::fromStdString(newFile.str());
     KalvrinWindows windows = CreateWindows(dir.filePath("kalvrin"), std::move(dialogs));
     TMainForm& form = *windows.mainForm;

@@ -23,6 +23,7 @@
 #include "io/transaction_file.h"
 #include "mac/mac_explain.h"
 #include "support/test_files.h"
+#include "support/window_start.h"
 #include "testgen/filegen.h"
 
 using namespace kalvrin;
@@ -34,26 +35,12 @@ constexpr char kWrongKey[] = "1C587F1C13924FEF";
 constexpr char kExplained[] =
     "explained: MACALL-zeros with line-ends-lf: the declared MAC was computed over the file with LF line ends";
 
-struct FakeDialogs : UserDialogs {
-  QStringList errors;
-  std::optional<QString> chooseFile(QWidget*, const QString&) override { return std::nullopt; }
-  void showError(QWidget*, const QString& text) override { errors << text; }
-  bool closeWithoutSaving(QWidget*, const QString&) override { return true; }
-};
-
-struct Started {
-  FakeDialogs* dialogs = nullptr;
-  KalvrinWindows windows;
-  TMainForm& form() const { return *windows.mainForm; }
-};
+using Started = test::StartedWindow;
 
 // A shown window that pumps its events at every progress call, so that a
 // test's timer runs inside a command.
 Started Start(const QTemporaryDir& dir) {
-  Started started;
-  auto dialogs = std::make_unique<FakeDialogs>();
-  started.dialogs = dialogs.get();
-  started.windows = CreateWindows(dir.filePath("kalvrin"), std::move(dialogs));
+  Started started = test::StartWindow(dir);
   started.form().show();
   started.form().setEventPumpInterval(0);
   return started;

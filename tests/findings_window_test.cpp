@@ -32,32 +32,16 @@
 #include "app/kalvrin_application.h"
 #include "app/main_form.h"
 #include "support/test_files.h"
+#include "support/window_start.h"
 #include "testgen/filegen.h"
 
 using namespace kalvrin;
 
 namespace {
 
-struct FakeDialogs : UserDialogs {
-  QStringList errors;
-  std::optional<QString> chooseFile(QWidget*, const QString&) override { return std::nullopt; }
-  void showError(QWidget*, const QString& text) override { errors << text; }
-  bool closeWithoutSaving(QWidget*, const QString&) override { return true; }
-};
+using Started = test::StartedWindow;
 
-struct Started {
-  FakeDialogs* dialogs = nullptr;
-  KalvrinWindows windows;
-  TMainForm& form() const { return *windows.mainForm; }
-};
-
-Started Start(const QTemporaryDir& dir) {
-  Started started;
-  auto dialogs = std::make_unique<FakeDialogs>();
-  started.dialogs = dialogs.get();
-  started.windows = CreateWindows(dir.filePath("kalvrin"), std::move(dialogs));
-  return started;
-}
+Started Start(const QTemporaryDir& dir) { return test::StartWindow(dir); }
 
 // Records 1 to 3 are in the grid, which stops at record 3's bad prefix;
 // verify reads on to records 4 (at 968), 5 (1270), 6 (1572) and the trailer

@@ -30,32 +30,16 @@
 #include "app/main_form.h"
 #include "report/summary.h"
 #include "support/test_files.h"
+#include "support/window_start.h"
 #include "testgen/filegen.h"
 
 using namespace kalvrin;
 
 namespace {
 
-struct FakeDialogs : UserDialogs {
-  QStringList errors;
-  std::optional<QString> chooseFile(QWidget*, const QString&) override { return std::nullopt; }
-  void showError(QWidget*, const QString& text) override { errors << text; }
-  bool closeWithoutSaving(QWidget*, const QString&) override { return true; }
-};
+using Started = test::StartedWindow;
 
-struct Started {
-  FakeDialogs* dialogs = nullptr;
-  KalvrinWindows windows;
-  TMainForm& form() const { return *windows.mainForm; }
-};
-
-Started Start(const QTemporaryDir& dir) {
-  Started started;
-  auto dialogs = std::make_unique<FakeDialogs>();
-  started.dialogs = dialogs.get();
-  started.windows = CreateWindows(dir.filePath("kalvrin"), std::move(dialogs));
-  return started;
-}
+Started Start(const QTemporaryDir& dir) { return test::StartWindow(dir); }
 
 QString Generated(const QTemporaryDir& dir, std::vector<filegen::Fault> faults = {}, std::uint64_t* messages = nullptr) {
   const QString path = dir.filePath("batch.dat");

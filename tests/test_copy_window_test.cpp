@@ -17,6 +17,7 @@
 #include "app/main_form.h"
 #include "app/tools/test_copy.h"
 #include "support/test_files.h"
+#include "support/window_start.h"
 #include "testgen/filegen.h"
 #include "verify/message_reader.h"
 
@@ -25,13 +26,6 @@ using namespace kalvrin;
 namespace {
 
 constexpr char kKey[] = "A4F1C07B3E9D2658";  // the generator's key
-
-struct FakeDialogs : UserDialogs {
-  QStringList errors;
-  std::optional<QString> chooseFile(QWidget*, const QString&) override { return std::nullopt; }
-  void showError(QWidget*, const QString& text) override { errors << text; }
-  bool closeWithoutSaving(QWidget*, const QString&) override { return true; }
-};
 
 QStringList Listed(const TestCopyTools& tools) {
   QStringList lines;
@@ -54,7 +48,7 @@ class TestCopyWindowTest : public QObject {
     QVERIFY(filegen::WriteGeneratedFile(path.toStdString(), options));
     const std::string before = test::ReadFileBytes(path.toStdString());
 
-    KalvrinWindows windows = CreateWindows(dir.filePath("kalvrin"), std::make_unique<FakeDialogs>());
+    KalvrinWindows windows = CreateWindows(dir.filePath("kalvrin"), std::make_unique<test::QuietDialogs>());
     TMainForm& form = *windows.mainForm;
     form.show();
     form.txtINFile->setText(path);
