@@ -161,7 +161,8 @@ TEST(KalvrinCheckMaskPan, ReportHidesEveryCardNumberUnlessAsked) {
   }
   const test::TempFile file(filegen::GenerateFileBytes(options));
   std::unordered_set<std::string> numbers;
-  for (std::string_view line : Lines(test::Check({"iso", file.str(), "--csv"}).out)) {
+  const std::string grid = test::Check({"iso", file.str(), "--csv"}).out;  // outlives the lines that view it
+  for (std::string_view line : Lines(grid)) {
     for (std::string& number : CardNumbersOf(CsvCells(line))) numbers.insert(std::move(number));
   }
   ASSERT_GT(numbers.size(), 500u);
