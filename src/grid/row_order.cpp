@@ -171,8 +171,9 @@ void SortKeys(const RowStore& store, int col, const ShownCell& shown, SortDirect
       // the first run holds every row, one after the other, and is read as a column.
       if (offset == 0) {
         const int firstRow = keys[begin].row;
+        Key* const firstKey = &keys[begin];  // a lambda takes no structured binding in every compiler
         store.columnCells(col, firstRow, keys[end - 1].row + 1, [&](int row, std::string_view text) {
-          pass.key(keys[begin + static_cast<std::size_t>(row - firstRow)], text);
+          pass.key(firstKey[row - firstRow], text);
         });
       } else {
         for (std::size_t i = begin; i < end; ++i) pass.key(keys[i]);
